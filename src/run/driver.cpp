@@ -1,0 +1,189 @@
+/*
+** driver.cpp -- the run driver.
+**
+** A run reads the bio file, derives the biology, obtains a policy (solved
+** by the dynamic program or read from a pol file), writes the policy files
+** the bio file asks for, projects the herd under the policy as the chosen
+** analysis says, and writes the statistics.  Analysis 1 first searches
+** the steady state of the herd by repeated 12-month projections.
+**
+** A phase that cannot go on ends the run through END_RUN; the exit status
+** is 1 for a run that did not complete and 0 for one that did.
+*/
+#include "driver.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "../bio/bio.h"
+#include "../dp/dp.h"
+#include "../markov/markov.h"
+#include "../stats/stats.h"
+#include "records.h"
+#include "runlog.h"
+
+namespace {
+
+void print_banner()
+{
+    std::printf("\n");
+    std::printf("   Morvenda herd model: dairy cow keep, inseminate and replace decisions\n");
+    std::printf("   and herd economics by dynamic programming and Markov chain projection.\n");
+    std::printf("   Written by the Morvenda developers for farm advisers and researchers.\n");
+}
+
+/* Sum over the stored distribution of |previous - current|. */
+double steady_state_change()
+{
+    double conv = 0.0;
+    for (int c = 0; c < NCURR; c++)
+        for (int l = 0; l <= bio->maxlact; l++)
+            for (int m = 0; m < NMIM; m++)
+                for (int p = 0; p < NMPREG; p++)
+                    conv += std::fabs(mkv->pstate_prev[c][l][m][p] - mkv->pstate[c][l][m][p][2]);
+    return conv;
+}
+
+void keep_previous_distribution()
+{
+    for (int c = 0; c < NCURR; c++)
+        for (int l = 0; l <= bio->maxlact; l++)
+            for (int m = 0; m < NMIM; m++)
+                for (int p = 0; p < NMPREG; p++)
+                    mkv->pstate_prev[c][l][m][p] = mkv->pstate[c][l][m][p][2];
+}
+
+void project_and_report(unsigned short entry_mode, unsigned short months)
+{
+    MARKOV_CHAIN(entry_mode, months, 1);
+    WRITE_MSG_FILE(9);
+    MARKOV_CHAIN_STATS(months);
+    WRITE_MKV_STATS(months);
+}
+
+/* Runs the phases after the start stamp; returns the exit status. */
+int run_phases(int argc, char** argv)
+{
+    print_banner();
+    if (argc < 2 || argv[1] == nullptr) {
+        WRITE_MSG_FILE(0);
+        std::printf(" no biofile found!");
+        STOP(1);
+        return 1;
+    }
+    runname = argv[1];
+    if (runname.size() > MAX_NAME_LENGTH) {
+        std::printf("\n MAIN: bio file name longer than %zu characters", MAX_NAME_LENGTH);
+        STOP(1);
+        return 1;
+    }
+    WRITE_MSG_FILE(1);
+
+    INIT_BIO_RECORD();
+    if (READ_BIO_FILE() == 1)
+        return 1;
+    BIO_PROBABILITY();
+
+    WRITE_MSG_FILE(40);
+    INIT_FUT_RECORD();
+    WRITE_MSG_FILE(41);
+    INIT_POL_RECORD();
+    WRITE_MSG_FILE(42);
+    INIT_RPO_RECORD();
+    WRITE_MSG_FILE(43);
+    INIT_INS_RECORD();
+    WRITE_MSG_FILE(44);
+    INIT_DEL_RECORD();
+    WRITE_MSG_FILE(45);
+    INIT_MKV_RECORD();
+
+    if (bio->policy >= 1) {
+        if (DP_POLICY(bio->policy) == 0)
+            return 1;
+    } else if (bio->policy == 0) {
+        READ_POL_FILE();
+    }
+
+    if (bio->writepol == 1)
+        WRITE_POL_FILE();
+    if (bio->writerpo == 1) {
+        WRITE_RPO_FILE();
+        WRITE_DEL_FILE();
+    }
+
+    int status = 0;
+    switch (bio->analysis) {
+    case 1:
+        READ_MKV_FILE();
+        WRITE_MSG_FILE(7);
+        STEADY_STATE_LOOP([] { MARKOV_CHAIN(1, 12, 0); });
+        WRITE_MKV_FILE();
+        project_and_report(1, 36);
+        break;
+    case 2:
+        WRITE_MSG_FILE(7);
+        READ_MKV_FILE();
+        project_and_report(1, 300);
+        break;
+    case 3:
+        WRITE_MSG_FILE(7);
+        READ_MKV_FILE();
+        project_and_report(0, 300);
+        break;
+    case 71:
+        break;
+    default:
+        std::printf("\n MAIN bio->analysis error");
+        STOP(1);
+        status = 1; /* nothing was projected: not a completed run */
+        break;
+    }
+
+    TIMETAKEN(2);
+    std::printf("\n Morvenda done ...");
+    WRITE_MSG_FILE(12);
+    return status;
+}
+
+} // namespace
+
+unsigned short STEADY_STATE_LOOP(const std::function<void()>& pass)
+{
+    unsigned short iter = 0;
+    double conv = 0.0;
+    double prevconv = 0.0;
+    do {
+        if (iter > 1)
+            prevconv = conv;
+        keep_previous_distribution();
+        pass();
+        conv = steady_state_change();
+        iter++;
+        std::printf("   steady-state conv:%.7f (%d)", conv, iter);
+        WRITE_MSG_FILE(8, conv);
+        if (conv > prevconv && iter > 100) {
+            std::printf("\n\a convergence decreases, continue with current solution");
+            WRITE_MSG_FILE(13, conv);
+            conv = 0.0;
+        }
+        if (iter == 500) {
+            std::printf("\n\a steady state not found in 500 iterations, continue with current solution");
+            WRITE_MSG_FILE(13, conv);
+            conv = 0.0;
+        }
+    } while (conv > 0.0000001);
+    return iter;
+}
+
+int MORVENDA_RUN(int argc, char** argv)
+{
+    TIMETAKEN(1);
+    int status;
+    try {
+        status = run_phases(argc, argv);
+    } catch (const RunEnded& ended) {
+        status = ended.status;
+    }
+    std::fflush(stdout);
+    return status;
+}

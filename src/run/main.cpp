@@ -1,0 +1,11 @@
+/*
+** main.cpp -- morvenda: run the herd model on one bio file.
+**
+**   morvenda herd.bio
+*/
+#include "driver.h"
+
+int main(int argc, char** argv)
+{
+    return MORVENDA_RUN(argc, argv);
+}

@@ -1,0 +1,242 @@
+/*
+** records.cpp -- allocation and reset of the model records.
+**
+** Each INIT_<REC>_RECORD allocates its record once, as one block, and
+** brings it to its start values through the matching reset.  The records
+** are never released: they live as long as the process.  When a record
+** already exists (a test binary runs many cases in one process) INIT keeps
+** the block and resets it, so a process never holds two copies.
+*/
+#include "records.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <type_traits>
+
+#include "../dp/dp.h"
+#include "runlog.h"
+
+BioRecord* bio = nullptr;
+FutRecord* fut = nullptr;
+PolRecord* pol = nullptr;
+RpoRecord* rpo = nullptr;
+InsRecord* ins = nullptr;
+DelRecord* del = nullptr;
+MkvRecord* mkv = nullptr;
+
+std::string biofiletime = "default time **";
+std::string runname;
+std::string rpofile, delfile, mkvfile, resfile, polfile;
+short warmstart = 0;
+
+double heifer_rpo[NSLOT];
+double DPcash12 = 0.0;
+
+namespace {
+
+/* Allocates a record block once per process; nullptr when memory is short. */
+template <typename Record>
+Record* allocate_once(Record* existing)
+{
+    if (existing != nullptr)
+        return existing;
+    return new (std::nothrow) Record;
+}
+
+/* Fills every element of a fixed-size array, whatever its rank. */
+template <typename T, typename V>
+void fill_all(T& array, V value)
+{
+    using Elem = std::remove_all_extents_t<T>;
+    Elem* first = reinterpret_cast<Elem*>(&array);
+    const std::size_t n = sizeof(T) / sizeof(Elem);
+    for (std::size_t i = 0; i < n; i++)
+        first[i] = static_cast<Elem>(value);
+}
+
+} // namespace
+
+void RESET_RUN_VALUES()
+{
+    biofiletime = "default time **";
+    runname.clear();
+    rpofile.clear();
+    delfile.clear();
+    mkvfile.clear();
+    resfile.clear();
+    polfile.clear();
+    warmstart = 0;
+    fill_all(heifer_rpo, 0.0);
+    DPcash12 = 0.0;
+}
+
+/* ---- bio ---------------------------------------------------------------- */
+
+void RESET_BIO_RECORD()
+{
+    std::printf("\n RESET_BIO_RECORD started ...");
+    TIMETAKEN(3);
+    WRITE_MSG_FILE(30);
+    std::memset(static_cast<void*>(bio), 0, sizeof(BioRecord));
+    bio->kg = 1;
+    std::printf("\n RESET_BIO_RECORD done ...");
+}
+
+void INIT_BIO_RECORD()
+{
+    std::printf("\n INIT_BIO_RECORD started ...");
+    bio = allocate_once(bio);
+    if (bio == nullptr) {
+        std::printf("\n INIT_BIO_RECORD: Insufficient memory available. ");
+        STOP(1);
+        END_RUN(1); /* no run without the record */
+    }
+    RESET_BIO_RECORD();
+    std::printf("\n INIT_BIO_RECORD done ...");
+}
+
+/* ---- fut ---------------------------------------------------------------- */
+
+void RESET_FUT_RECORD()
+{
+    std::printf("\n RESET_FUT_RECORD started ... ");
+    std::memset(static_cast<void*>(fut), 0, sizeof(FutRecord));
+    if (warmstart == 1 && READ_WARM_FILE() == 1) {
+        /* The warm-start values arrive in buffer 2; the value iteration
+        ** starts from buffer 0. */
+        for (int c = 0; c < NCURR; c++)
+            for (int l = 0; l < NLACT; l++)
+                for (int m = 0; m < NMIM; m++)
+                    for (int p = 0; p < NMPREG; p++)
+                        fut->value[c][l][m][p][0] = fut->value[c][l][m][p][2];
+        fut->heifer[0] = fut->heifer[2];
+    }
+    std::printf("\n RESET_FUT_RECORD done ...");
+}
+
+void INIT_FUT_RECORD()
+{
+    std::printf("\n INIT_FUT_RECORD started ...");
+    fut = allocate_once(fut);
+    if (fut == nullptr) {
+        std::printf("\n INIT_FUT_RECORD: Insufficient memory available.");
+        STOP(1);
+    } else {
+        RESET_FUT_RECORD();
+    }
+    std::printf("\n INIT_FUT_RECORD done ...");
+    if (fut == nullptr)
+        END_RUN(1); /* no run without the record */
+}
+
+/* ---- pol ---------------------------------------------------------------- */
+
+void RESET_POL_RECORD()
+{
+    fill_all(pol->decision, DEC_NONE);
+    fill_all(pol->enter, DEC_NONE);
+}
+
+void INIT_POL_RECORD()
+{
+    std::printf("\n INIT_POL_RECORD started ...");
+    pol = allocate_once(pol);
+    if (pol == nullptr) {
+        std::printf("\n INIT_POL_RECORD: Insufficient memory available. ");
+        STOP(1);
+    } else {
+        RESET_POL_RECORD();
+    }
+    std::printf("\n INIT_POL_RECORD done ...");
+    if (pol == nullptr)
+        END_RUN(1); /* no run without the record */
+}
+
+/* ---- rpo ---------------------------------------------------------------- */
+
+void RESET_RPO_RECORD()
+{
+    std::printf("\n RESET_RPO_RECORD started ...");
+    fill_all(rpo->rpo, NOT_APPLICABLE);
+    fill_all(rpo->prg, NOT_APPLICABLE);
+    fill_all(rpo->life, 0.0);
+    std::printf("\n RESET_RPO_RECORD done ...");
+}
+
+void INIT_RPO_RECORD()
+{
+    std::printf("\n INIT_RPO_RECORD started ...");
+    rpo = allocate_once(rpo);
+    if (rpo == nullptr) {
+        std::printf("\n INIT_RPO_RECORD: Insufficient memory available. ");
+        STOP(1);
+        END_RUN(1); /* no run without the record */
+    }
+    RESET_RPO_RECORD();
+    std::printf("\n INIT_RPO_RECORD done ...");
+}
+
+/* ---- ins ---------------------------------------------------------------- */
+
+void RESET_INS_RECORD()
+{
+    std::printf("\n RESET_INS_RECORD started ...");
+    std::memset(static_cast<void*>(ins), 0, sizeof(InsRecord));
+    std::printf("\n RESET_INS_RECORD done ...");
+}
+
+void INIT_INS_RECORD()
+{
+    std::printf("\n INIT_INS_RECORD started ...");
+    ins = allocate_once(ins);
+    if (ins == nullptr) {
+        std::printf("\n INIT_INS_RECORD: Insufficient memory available.");
+        STOP(1);
+    } else {
+        RESET_INS_RECORD();
+    }
+    std::printf("\n INIT_INS_RECORD done ...");
+    if (ins == nullptr)
+        END_RUN(1); /* no run without the record */
+}
+
+/* ---- del ---------------------------------------------------------------- */
+
+void RESET_DEL_RECORD()
+{
+    std::printf("\n RESET_DEL_RECORD started ...");
+    std::memset(static_cast<void*>(del), 0, sizeof(DelRecord));
+    std::printf("\n RESET_DEL_RECORD done ...");
+}
+
+void INIT_DEL_RECORD()
+{
+    std::printf("\n INIT_DEL_RECORD started ...");
+    del = allocate_once(del);
+    if (del == nullptr) {
+        std::printf("\n INIT_DEL_RECORD: Insufficient memory available.");
+        STOP(1);
+    } else {
+        RESET_DEL_RECORD();
+    }
+    std::printf("\n INIT_DEL_RECORD done ...");
+    if (del == nullptr)
+        END_RUN(1); /* no run without the record */
+}
+
+/* ---- mkv ---------------------------------------------------------------- */
+
+void INIT_MKV_RECORD()
+{
+    std::printf("\n INIT_MKV_RECORD started ...");
+    mkv = allocate_once(mkv);
+    if (mkv == nullptr) {
+        std::printf("\n INIT_MKV_RECORD: Insufficient memory available. ");
+        STOP(1);
+    }
+    /* Not reset here: the Markov chain clears what it uses. */
+    std::printf("\n INIT_MKV_RECORD done ...");
+    if (mkv == nullptr)
+        END_RUN(1); /* no run without the record */
+}

@@ -1,0 +1,396 @@
+/*
+** records.h -- the state space and the seven model records of a run.
+**
+** Every quantity of a run lives in one of seven flat records, each a single
+** block of fixed-size arrays reached through one process-wide pointer:
+**
+**   bio  inputs from the bio file and the per-state biology derived from them
+**   fut  future values of the dynamic program (two working buffers + warm)
+**   pol  the policy: a decision per cow state and calendar slot
+**   rpo  retention pay-offs, pregnancy values, expected months in herd
+**   ins  value of inseminating over not inseminating
+**   del  losses from putting conception off until a later month
+**   mkv  the herd projection: distributions, young stock, accumulators and
+**        the herd statistics derived from them
+**
+** Arrays are indexed directly by state.  Every 1-based index keeps its slot
+** 0, so an index running 1..N has N+1 slots:
+**
+**   curr   yield class            1..15   (16 slots)
+**   lact   lactation number       1..12   (13 slots)
+**   mim    month in milk          1..24   (25 slots)
+**   mpreg  month of pregnancy     0..9    (10 slots, 0 = open)
+**   sea    calendar month         1..12   (13 slots)
+**   month index / slot t          1..24   (25 slots, two calendar years)
+**   t      month of a projection  1..300  (301 slots)
+**
+** Quantities are doubles; indices, flags and codes are 16-bit integers.
+** The value -9999.0 (NOT_APPLICABLE) marks a value or a state that does not
+** apply; sums and averages skip it.
+**
+** The records are allocated once by the INIT_<REC>_RECORD routines and live
+** until the process ends.  A second INIT call in the same process (as a test
+** binary makes) keeps the block and only resets it.
+*/
+#ifndef MORVENDA_RECORDS_H
+#define MORVENDA_RECORDS_H
+
+#include <cstdint>
+#include <string>
+
+/* ---- state space ------------------------------------------------------ */
+
+constexpr int NCURR = 16;   /* yield classes 1..15 */
+constexpr int NLACT = 13;   /* lactations 1..12 */
+constexpr int NMIM = 25;    /* months in milk 1..24 */
+constexpr int NMPREG = 10;  /* 0 open, 1..9 months pregnant */
+constexpr int NSEA = 13;    /* calendar months 1..12 */
+constexpr int NSLOT = 25;   /* month index / calendar slot 1..24 */
+constexpr int NT = 301;     /* projection months 1..300 */
+constexpr int NAGE = 31;    /* young-stock age 0..30 months */
+constexpr int NBUF = 3;     /* fut buffers: 0 and 1 working, 2 warm start */
+constexpr int NDIST = 3;    /* mkv distribution slots: 0,1 working, 2 stored */
+constexpr int NYR = 5;      /* statistic-year slots 1..4 */
+
+constexpr int MAXCURR = 15;
+constexpr int MAXLACT = 12;
+constexpr int MAXMIM = 24;
+constexpr int MAXMPREG = 9;
+constexpr int MAXT = 300;
+
+constexpr double NOT_APPLICABLE = -9999.0;
+
+/* Decision codes of pol->decision and pol->enter. */
+constexpr short DEC_REPLACE = 0;
+constexpr short DEC_KEEP = 1;
+constexpr short DEC_INSEMINATE = 2;
+constexpr short DEC_NONE = 8;
+
+/* Policy modes of bio->policy. */
+constexpr short POLICY_USE_POL = 0;
+constexpr short POLICY_OPTIMAL = 1;
+constexpr short POLICY_KEEPPREG = 2;
+constexpr short POLICY_KEEPALL = 3;
+
+/* ---- bio: inputs and derived biology ---------------------------------- */
+
+struct BioRecord {
+    short analysis;
+    short kg;                                 /* 1 kilograms, 0 pounds */
+    double milk_mpreg[NMPREG];
+    double abort[NMPREG];
+    short vwp[4];                             /* stored as file value - 1 */
+    short lbm;                                /* stored as file value - 1 */
+    double instime;
+    double inscost;
+    short maxlact;
+    double heatdetectionrate[NMIM][NSEA];
+    double conceptionrate[NLACT][NMIM][NSEA]; /* row 0: the file's base rate */
+    double reprocost[NMIM][NSEA];
+    double bodyweight[NLACT][NMIM][NMPREG];
+    double bodyweight_mpreg[3][NMPREG];
+    short serve[NSLOT];                       /* 1 forced, 0 forbidden, 8 free */
+    short enter[NSLOT];
+    double p_heifer[NSLOT];
+    double p_milk[NSLOT];
+    double p_bodyweight[NSLOT];
+    short writepol;
+    short writerpo;
+    short start_sea;
+    short policy;
+    short maxmim;
+    double minmilk;
+    double minrev;
+    double interest;
+    double cullcost;
+    double sel_factor;
+    short ci_adjust;
+    double p_calf;
+    double fixedcost1, fixedcost2;
+    double drycost, lactcost;
+    double p_lactfeed, p_dryfeed;
+    double drydmi;
+    double fat;
+    double yield_sd, yield_corr;
+    double wage;
+    double freshtime, lacttime, drytime;
+    double vetcost[NMIM];
+
+    /* derived per-state tables, per cow per model month */
+    double milkyield[NCURR][NLACT][NMIM][NMPREG][NSEA];
+    double dmi[NCURR][NLACT][NMIM][NMPREG][NSEA];
+    double labortime[NCURR][NLACT][NMIM][NMPREG][NSEA];
+    double rev[NCURR][NLACT][NMIM][NMPREG][NSLOT];
+    double iofc[NCURR][NLACT][NMIM][NMPREG][NSLOT];
+    double sel[NLACT][NMIM][NSLOT];
+    double pind[NLACT][NMIM][NSEA];
+
+    /* yield classes and their transitions */
+    double smy[NCURR];
+    double m305[NCURR][NLACT][NSEA];
+    double pnext[NCURR][NLACT][NMIM][NSEA][NCURR]; /* 4th index 0: within lactation, 1..12: calving month */
+    short lo[NCURR][NLACT][NMIM][NSEA];
+    short hi[NCURR][NLACT][NMIM][NSEA];
+};
+
+/* ---- fut: future values of the value iteration ------------------------ */
+
+struct FutRecord {
+    double value[NCURR][NLACT][NMIM][NMPREG][NBUF];
+    double delay_open[NCURR][NLACT][NMIM][NMIM][NBUF];
+    double delay_preg[NCURR][NLACT][NMIM][NMIM][NBUF];
+    double cash[NSLOT];
+    double heifer[NBUF];
+    double heifer_now;
+};
+
+/* ---- pol: the policy --------------------------------------------------- */
+
+struct PolRecord {
+    short decision[NCURR][NLACT][NMIM][NMPREG][NSLOT];
+    short enter[NSLOT];
+};
+
+/* ---- rpo: retention pay-offs ------------------------------------------ */
+
+struct RpoRecord {
+    double rpo[NCURR][NLACT][NMIM][NMPREG][NSLOT];
+    double prg[NCURR][NLACT][NMIM][NMPREG][NSLOT];
+    double life[NCURR][NLACT][NMIM][NMPREG][NSLOT];
+};
+
+/* ---- ins: insemination values ----------------------------------------- */
+
+struct InsRecord {
+    double ins[NCURR][NLACT][NMIM][NSLOT];
+};
+
+/* ---- del: losses from delayed conception ------------------------------ */
+
+struct DelRecord {
+    double open[NCURR][NLACT][NMIM][NMIM][NSLOT];
+    double preg[NCURR][NLACT][NMIM][NMIM][NSLOT];
+};
+
+/* ---- mkv: the herd projection ----------------------------------------- */
+
+/* Summary statistics derived from the accumulators by the herd statistics.
+** Yearly figures are [NYR], slots 1..4 (months 1-12, 13-24, 25-36, 37..). */
+struct MkvStats {
+    double cash_maxm;
+
+    /* monthly results */
+    double cullprice[NT];
+    double dim[NT];
+    double smy_ave[NT];
+    double calvinginterval[NT];
+    double daystoconc[NT];
+    double dvwp[NT];
+    double dfs[NT];
+    double dlbm[NT];
+
+    /* yearly figures */
+    double herdlife[NYR];
+    double eaa_cyr[NYR], eaa_cwt[NYR];
+    double cash_cyr[NYR], cash_cwt[NYR];
+    double milkyield_cyr[NYR], milkyield_cwt[NYR];
+    double milksales_cyr[NYR], milksales_cwt[NYR];
+    double feedcost_cyr[NYR], feedcost_cwt[NYR];
+    double heifercost_cyr[NYR], heifercost_cwt[NYR];
+    double cowsales_cyr[NYR], cowsales_cwt[NYR];
+    double calfsales_cyr[NYR], calfsales_cwt[NYR];
+    double livestockcost_cyr[NYR], livestockcost_cwt[NYR];
+    double clvinterval[NYR];
+    double daystoconc_yr[NYR];
+    double cullrateall[NYR], cullratevol[NYR], cullrateinv[NYR];
+    double laborcost_cyr[NYR], laborcost_cwt[NYR];
+    double vetcost_cyr[NYR], vetcost_cwt[NYR];
+    double breedingsupplycost_cyr[NYR], breedingsupplycost_cwt[NYR];
+    double loss_cyr[NYR], loss_cwt[NYR];
+    double othercost_cyr[NYR], othercost_cwt[NYR];
+    double pregnancyrate0[NSEA][NYR];
+    double pregnancyrate1[NSEA][NYR];
+    double daysopen[NYR];
+    double fixedcost_labor_cyr[NYR], fixedcost_labor_cwt[NYR];
+    double fixedcost_other_cyr[NYR], fixedcost_other_cwt[NYR];
+    double preglaborcost[NYR], pregsupplycost[NYR];
+    double breedingcost_cyr[NYR], breedingcost_cwt[NYR];
+    double pv_open[NYR], pv_preg[NYR];
+    double opendays_yr[NYR];
+    double abortrisk[NYR];
+    double feedcostdry_cyr[NYR], feedcostlac_cyr[NYR];
+    double cowvalue[NYR];
+    double dim_yr[NYR];
+    double daysfs[NYR];
+    double cullprice_yr[NYR];
+    double dvwp_yr[NYR], dlbm_yr[NYR];
+    double daysopen_cost[NYR], dayspreg_cost[NYR];
+
+    /* [mim][t][yr]: whole run by month in milk, by month, and by year */
+    double inseminationvalue[NMIM][NT][NYR];
+    double replopen_count[NMIM][NT][NYR];
+    double replopen_dim_avg[NMIM][NT][NYR];
+    double replopen_cur_avg[NMIM][NT][NYR];
+    double replopen_mlk_avg[NMIM][NT][NYR];
+    double replopen_iof_avg[NMIM][NT][NYR];
+    double replopen_rev_avg[NMIM][NT][NYR];
+    double replopen_rpo_avg[NMIM][NT][NYR];
+
+    /* calving-season tables: [lact][0] by lactation, [0][cm] by calving month */
+    double calvinginterval_clv[NLACT][NSEA];
+    double daystoconception_clv[NLACT][NSEA];
+    double daysvwp_clv[NLACT][NSEA];
+    double daysfs_clv[NLACT][NSEA];
+    double dayslbm_clv[NLACT][NSEA];
+    double pind_clv[NSEA][NYR];
+    double repl_clv[NSEA][NYR];
+
+    /* culling by month in milk */
+    double hz_cull_mim[NMIM];
+    double pctcull_mim[NMIM];
+
+    /* state values: cell 0..9 by month of pregnancy, 10 all pregnant */
+    double pv_curr[NCURR][11];
+    double pv_lact[NLACT][11];
+    double pv_mim[NMIM][11];
+    double pv_mpreg[11];
+    double pv_t[NT][11];
+    double pv_curr_lact[NCURR][NLACT][11];
+};
+
+struct MkvRecord {
+    /* distributions over cow states, slots 0/1 working, 2 stored */
+    double pstate[NCURR][NLACT][NMIM][NMPREG][NDIST];
+    double pfs[NCURR][NLACT][NMIM][NDIST];
+    double pdelay[NCURR][NLACT][NMIM][NDIST];
+    double pheifer[NAGE][NMPREG][NDIST];
+    double pstate_prev[NCURR][NLACT][NMIM][NMPREG];
+
+    /* run bookkeeping */
+    short sea_next;
+    short header1, header_sea, header3;
+    short mkv_enter[NT];
+
+    /* per-month accumulators */
+    double total_cash[NT];
+    double operating_cash[NT];
+    double milkyield[NMIM][NT];
+    double cwt[NT];
+    double milksales[NT];
+    double milking[NT];
+    double cows_mim[NMIM][NT];
+    double milkingcows_mim[NMIM][NT];
+    double dmi_mim[NMIM][NT];
+    double cows_lact[NLACT][NT];
+    double feedcostdry[NT];
+    double feedcostlac[NT];
+    double keep[NCURR][NT];
+    double repl[NCURR][NT];
+    double repl_mim[NMIM][NT];
+    double pind[NCURR][NT];
+    double pind_mim[NMIM][NT];
+    double open[NCURR][NT];
+    double preg[NCURR][NT];
+    double present[NCURR][NT];
+    double calved[NT];
+    double calvings[NLACT][NMIM][NT];
+    double lactation1[NT];
+    double lactation2[NT];
+    double calves_born[NT];
+    double calfsales[NT];
+    double cowsales[NT];
+    double loss[NT];
+    double heiferpool[NT];
+    double heifers_raised[NT];
+    double heifers_purchased[NT];
+    double heifers_sold[NT];
+    double heiferpurchasecost[NT];
+    double heiferraisecost[NT];
+    double breedingsupplycost[NT];
+    double breedinglaborcost[NT];
+    double laborcost[NT];
+    double labortime[NT];
+    double vetcost[NT];
+    double othercost[NT];
+    double fixedcost_labor[NT];
+    double fixedcost_other[NT];
+    double totrevenue[NT];
+    double totcost[NT];
+    double dim_sum[NT];
+    double openmim_sum[NT];
+    double rpo_sum[NT], rpo_n[NT];
+    double cowvalue_sum[NT], cowvalue_n[NT];
+    double serv_n[NT];
+    double serv_preg[NT];
+    double delayed_n[NT];
+    double at_vwp[NT];
+    double breedable_mim[NMIM][NT];
+    double insval[NMIM][NT];
+    double newpreg[NCURR][NLACT][NT];
+    double conceptions[NCURR][NLACT][NMIM][NT];
+    double firstserv[NCURR][NLACT][NMIM][NT];
+    double bred[NCURR][NLACT][NMIM][NT];
+    double delayserv[NCURR][NLACT][NMIM][NT];
+    double delval[NCURR][NMIM][NT], delval_n[NCURR][NMIM][NT];
+    double delval2[NCURR][NMIM][NT], delval2_n[NCURR][NMIM][NT];
+    double abortions[NT], abortrisk_n[NT];
+    double dryoffyield[NT], dryoff_n[NT];
+    double rpo_vwp[NCURR][NLACT][NMIM][NMPREG][NT];
+    double rpo_vwp_n[NCURR][NLACT][NMIM][NMPREG][NT];
+    double replopen_n[NCURR][NMIM][NT];
+    double replopen_iof[NCURR][NMIM][NT];
+    double replopen_mlk[NCURR][NMIM][NT];
+    double replopen_rev[NCURR][NMIM][NT];
+    double replopen_rpo[NCURR][NMIM][NT];
+
+    /* run totals */
+    double hz_open[NMIM][4];
+    double hz_preg[NMIM][4];
+    double open_dim[NMIM];
+    double preg_dim[NMIM];
+    double pind_rpo[NCURR][NLACT][NMIM][NMPREG];
+    double pind_rpo_n[NCURR][NLACT][NMIM][NMPREG];
+
+    MkvStats stats;
+};
+
+/* ---- the records and the run-wide values ------------------------------ */
+
+extern BioRecord* bio;
+extern FutRecord* fut;
+extern PolRecord* pol;
+extern RpoRecord* rpo;
+extern InsRecord* ins;
+extern DelRecord* del;
+extern MkvRecord* mkv;
+
+/* Longest name (run name, file names, bio file argument) a run accepts. */
+constexpr std::size_t MAX_NAME_LENGTH = 4095;
+
+extern std::string biofiletime;  /* first line of the bio file */
+extern std::string runname;      /* bio file name, then the run name */
+extern std::string rpofile, delfile, mkvfile, resfile, polfile;
+extern short warmstart;
+
+extern double heifer_rpo[NSLOT]; /* advantage of heifer entry by slot */
+extern double DPcash12;          /* yearly cash value of a herd place */
+
+void INIT_BIO_RECORD();
+void INIT_FUT_RECORD();
+void INIT_POL_RECORD();
+void INIT_RPO_RECORD();
+void INIT_INS_RECORD();
+void INIT_DEL_RECORD();
+void INIT_MKV_RECORD();
+
+void RESET_BIO_RECORD();
+void RESET_FUT_RECORD();
+void RESET_POL_RECORD();
+void RESET_RPO_RECORD();
+void RESET_INS_RECORD();
+void RESET_DEL_RECORD();
+
+/* Sets the run-wide values to what they hold before any bio file is read. */
+void RESET_RUN_VALUES();
+
+#endif

@@ -1,0 +1,164 @@
+/*
+** runlog.cpp -- msg.txt, the STOP pause and the run clock.
+**
+** msg.txt is opened, written and closed on every call, so a program that
+** polls it sees either the previous message, an empty file or the new one.
+** The run clock reads the processor clock in milliseconds for elapsed
+** times and the calendar clock for the start and end stamps.
+*/
+#include "runlog.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+const char* const MSG_FILE = "msg.txt";
+
+std::clock_t clock_start = 0;
+std::clock_t clock_end = 0;
+std::clock_t clock_lap = 0;
+std::string starttime;
+
+/* Processor clock in milliseconds. */
+double clock_ms(std::clock_t ticks)
+{
+    return static_cast<double>(ticks) * 1000.0 / CLOCKS_PER_SEC;
+}
+
+std::string format_value(const char* fmt, double value)
+{
+    char buf[512];
+    std::snprintf(buf, sizeof buf, fmt, value);
+    return buf;
+}
+
+std::string local_asctime()
+{
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buf[64];
+    /* asctime form: "Www Mmm dd hh:mm:ss yyyy\n" */
+    std::strftime(buf, sizeof buf, "%a %b %e %H:%M:%S %Y\n", &local);
+    return buf;
+}
+
+} // namespace
+
+std::string MSG_TEXT(unsigned code, double value)
+{
+    switch (code) {
+    case 0: return "2 - No BIO file found";
+    case 1: return "3 - Initialization started";
+    case 2: return "6 - BIO file open failure";
+    case 3: return "17 - Dynamic programming (DP) started";
+    case 4: return format_value("18 - DP convergence: %.7f", value);
+    case 5: return "19 - DP convergence failed";
+    case 6: return format_value("20 - DP converged, profit:%.2f", value);
+    case 7: return "24 - Markov chain started";
+    case 8: return format_value("28 - Markov chain convergence: %.7f", value);
+    case 9: return "30 - Markov chain statistics";
+    case 10: return format_value("22 - Writing RPO file: %.0f%% completed", value);
+    case 11: return format_value("23 - Writing DEL file: %.0f%% completed", value);
+    case 12: return "32 - EXE completed";
+    case 13: return format_value("29 - Markov chain convergence failed: %f", value);
+    case 14: return "25 - MKV file not found, creating new file";
+    case 15: return format_value("27 - Markov chain collecting data: %.0f%% completed", value);
+    case 16: return format_value("21 - Writing POL file: %.0f%% completed", value);
+    case 17: return format_value("16 - Read POL file: %.0f%% completed", value);
+    case 20: return format_value("26 - Reset mkv-record: %.0f%% completed", value);
+    case 21: return "7 - Calculate bio probabilities";
+    case 22: return format_value("8 - Calculate bio probabilities: %.0f%% completed", value);
+    case 30: return "4 - Reset bio-record";
+    case 31: return "5 - Read BIO file";
+    case 40: return "9 - Reset fut-record";
+    case 41: return "10 - Reset pol-record";
+    case 42: return "11 - Reset rpo-record";
+    case 43: return "12 - Reset ins-record";
+    case 44: return "13 - Reset del-record";
+    case 45: return "14 - Reset mkv-record";
+    case 46: return "15 - Reset cow-record";
+    case 50: return "25 - Reading MKV file";
+    case 51: return "31 - Writing RES file";
+    case 99: return " STOP(): check Morvenda.EXE";
+    default: return "Unknown message";
+    }
+}
+
+void WRITE_MSG_FILE(unsigned code, double value)
+{
+    std::FILE* f = std::fopen(MSG_FILE, "w");
+    if (f == nullptr) {
+        std::printf("\n WRITE_MSG_FILE open failure");
+        return;
+    }
+    std::string text = MSG_TEXT(code, value);
+    std::fputs(text.c_str(), f);
+    std::fclose(f);
+}
+
+void STOP(unsigned short count)
+{
+    WRITE_MSG_FILE(99);
+    for (unsigned short i = 0; i < count; i++)
+        std::putchar('\a');
+    std::putchar('@');
+    std::fflush(stdout);
+    /* Wait for the operator; at end of input (no terminal, closed or empty
+    ** standard input) there is nobody to wait for, so return at once. */
+    (void)std::getchar();
+}
+
+ElapsedTime SPLIT_ELAPSED(double elapsed_seconds)
+{
+    long s = static_cast<long>(elapsed_seconds); /* truncated toward zero */
+    long r = s % 3600;
+    ElapsedTime e{};
+    e.hours = static_cast<int>((s - r) / 3600);
+    e.seconds = static_cast<int>(r % 60);
+    e.minutes = static_cast<int>((r - e.seconds) / 60);
+    return e;
+}
+
+double TIMETAKEN(short type)
+{
+    switch (type) {
+    case 1: {
+        clock_start = std::clock();
+        std::string now = local_asctime();
+        std::printf("\n Morvenda1.1 started: %.19s\n", now.c_str());
+        if (now.size() > 29)
+            std::printf(" starttime error.");
+        starttime = now;
+        return 0;
+    }
+    case 2: {
+        clock_end = std::clock();
+        std::string now = local_asctime();
+        std::printf("\n Morvenda1.0 started    : %.19s", starttime.c_str());
+        std::printf("\n Morvenda1.0 finished   : %.19s", now.c_str());
+        double e = (clock_ms(clock_end) - clock_ms(clock_start)) / 1000.0;
+        ElapsedTime split = SPLIT_ELAPSED(e);
+        std::printf("\n Hours                  : %d", split.hours);
+        std::printf("\n Minutes                : %d", split.minutes);
+        std::printf("\n Seconds                : %d", split.seconds);
+        return e;
+    }
+    case 3:
+        clock_lap = std::clock();
+        return 0;
+    case 4:
+        return (clock_ms(std::clock()) - clock_ms(clock_lap)) / 1000.0;
+    default:
+        std::printf("\n TIMETAKEN error");
+        STOP(1);
+        return 0;
+    }
+}
+
+void END_RUN(int status)
+{
+    std::fflush(stdout);
+    throw RunEnded{status};
+}

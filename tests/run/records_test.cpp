@@ -1,0 +1,64 @@
+// Start values of the records after allocation.
+#include <gtest/gtest.h>
+
+#include "run/records.h"
+#include "support/support.h"
+
+TEST(Records, StartValuesAfterInit)
+{
+    ALLOCATE_RECORDS();
+    ScratchDir dir;
+    testing::internal::CaptureStdout();
+    INIT_BIO_RECORD();
+    INIT_POL_RECORD();
+    INIT_RPO_RECORD();
+    INIT_INS_RECORD();
+    INIT_DEL_RECORD();
+    std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(log,
+              "\n INIT_BIO_RECORD started ...\n RESET_BIO_RECORD started ..."
+              "\n RESET_BIO_RECORD done ...\n INIT_BIO_RECORD done ..."
+              "\n INIT_POL_RECORD started ...\n INIT_POL_RECORD done ..."
+              "\n INIT_RPO_RECORD started ...\n RESET_RPO_RECORD started ..."
+              "\n RESET_RPO_RECORD done ...\n INIT_RPO_RECORD done ..."
+              "\n INIT_INS_RECORD started ...\n RESET_INS_RECORD started ..."
+              "\n RESET_INS_RECORD done ...\n INIT_INS_RECORD done ..."
+              "\n INIT_DEL_RECORD started ...\n RESET_DEL_RECORD started ..."
+              "\n RESET_DEL_RECORD done ...\n INIT_DEL_RECORD done ...");
+    EXPECT_EQ(READ_TEXT("msg.txt"), "4 - Reset bio-record");
+
+    EXPECT_EQ(bio->kg, 1);
+    EXPECT_EQ(bio->maxlact, 0);
+    EXPECT_EQ(bio->pnext[0][0][0][0][0], 0.0);
+    EXPECT_EQ(bio->rev[15][12][24][9][24], 0.0);
+
+    for (int t = 0; t < NSLOT; t++)
+        EXPECT_EQ(pol->enter[t], 8);
+    EXPECT_EQ(pol->decision[0][0][0][0][0], 8);
+    EXPECT_EQ(pol->decision[15][12][24][9][24], 8);
+    EXPECT_EQ(pol->decision[7][3][5][0][13], 8);
+
+    EXPECT_EQ(rpo->rpo[0][0][0][0][0], -9999.0);
+    EXPECT_EQ(rpo->prg[0][5][3][2][1], -9999.0);
+    EXPECT_EQ(rpo->rpo[15][12][24][9][24], -9999.0);
+    EXPECT_EQ(rpo->life[15][12][24][9][24], 0.0);
+    EXPECT_EQ(ins->ins[15][12][24][24], 0.0);
+    EXPECT_EQ(del->open[15][12][24][24][24], 0.0);
+    EXPECT_EQ(del->preg[1][1][1][1][1], 0.0);
+}
+
+TEST(Records, FutResetClearsValuesWithoutWarmStart)
+{
+    ALLOCATE_RECORDS();
+    ScratchDir dir;
+    warmstart = 0;
+    fut->value[3][2][5][0][0] = 17.0;
+    fut->cash[4] = 2.0;
+    testing::internal::CaptureStdout();
+    INIT_FUT_RECORD();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "\n INIT_FUT_RECORD started ...\n RESET_FUT_RECORD started ... "
+              "\n RESET_FUT_RECORD done ...\n INIT_FUT_RECORD done ...");
+    EXPECT_EQ(fut->value[3][2][5][0][0], 0.0);
+    EXPECT_EQ(fut->cash[4], 0.0);
+}

@@ -1,0 +1,45 @@
+/*
+** support.h -- helpers shared by the test binaries.
+**
+** The program writes msg.txt, warm.txt and its output files in the working
+** directory, so every case that runs it works in a fresh temporary
+** directory (ScratchDir).  The records are allocated once per test binary
+** (ALLOCATE_RECORDS) and reset between cases by the routines under test.
+*/
+#ifndef MORVENDA_TEST_SUPPORT_H
+#define MORVENDA_TEST_SUPPORT_H
+
+#include <string>
+
+/* A fresh temporary directory that becomes the working directory for the
+** lifetime of the object; the previous one is restored and the directory
+** removed afterwards. */
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    std::string previous_;
+};
+
+/* Whole file as text ("" when it cannot be read). */
+std::string READ_TEXT(const std::string& name);
+void WRITE_TEXT(const std::string& name, const std::string& text);
+bool FILE_EXISTS(const std::string& name);
+
+/* Path of a file in the source tree, e.g. SOURCE_PATH("examples/holstein_lb.bio"). */
+std::string SOURCE_PATH(const std::string& relative);
+
+/* Allocates all seven records once per process (console output hidden). */
+void ALLOCATE_RECORDS();
+
+/* Runs the morvenda program in the working directory with standard input
+** closed; console output goes to `console_file`.  Returns the exit status. */
+int RUN_PROGRAM(const std::string& args, const std::string& console_file = "console.txt");
+
+#endif
