@@ -1,0 +1,835 @@
+/*
+** markov_chain_stats.cpp -- herd statistics from a collected projection.
+**
+** MARKOV_CHAIN_STATS runs once after the collecting MARKOV_CHAIN call and
+** turns the monthly accumulators of the mkv record into herd figures:
+**
+**   - monthly ratios (cull price, days in milk, calving interval, days to
+**     conception, to the end of the waiting period, to first service and
+**     to last breeding, average yield class);
+**   - yearly figures per cow per year (_cyr) and per hundredweight of milk
+**     (_cwt) for the statistic years 1..4 (months 1-12, 13-24, 25-36 and
+**     37..maxm), with the discounting restarted every statistic year;
+**   - breakdowns by lactation and calving month, by yield class, by month
+**     in milk, by calendar month and by month of pregnancy.
+**
+** Everything is left in the mkv record (the accumulator arrays keep their
+** totals in their index-0 cells, the derived figures live in mkv->stats)
+** for WRITE_MKV_STATS to print.  The herd is one herd place, so every sum
+** over states is a figure per cow.
+**
+** The arrays that are indexed by cow state and month (conceptions, bred,
+** rpo_vwp, ...) keep the month as their last index; they are walked state
+** by state with the month innermost, so that the large ones are read in
+** memory order.  Every quotient whose divisor is not positive keeps the 0
+** the record was reset to, so no figure prints inf or nan.
+*/
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include "../bio/numeric.h"
+#include "../run/records.h"
+#include "../run/runlog.h"
+#include "stats.h"
+
+namespace {
+
+/* Scratch sums that have no home in the mkv record.  Arrays by month keep
+** the statistic-year total in slot 0. */
+struct StatsWork {
+    double wc[NT];                      /* calving weights */
+    double wvwp_t[NT], wvwp_curr[NCURR]; /* waiting-period weights */
+    double wfs_t[NT], wfs_curr[NCURR];   /* first-service weights */
+
+    /* last breeding: value (days x mass) and weight (mass) */
+    double lbm_val[NCURR][NLACT][NT], lbm_w[NCURR][NLACT][NT];
+    double lbm_val_t[NT], lbm_w_t[NT];
+
+    /* insemination value over breedable mass */
+    double ins_mim[NMIM], brd_mim[NMIM];
+    double ins_t[NT], brd_t[NT];
+
+    /* weights of the state-value tables */
+    double pv_curr_w[NCURR][11];
+    double pv_lact_w[NLACT][11];
+    double pv_mim_w[NMIM][11];
+    double pv_mpreg_w[11];
+    double pv_t_w[NT][11];
+    double pv_curr_lact_w[NCURR][NLACT][11];
+
+    /* pregnancy-rate sums by calendar month, [0] the year total */
+    double sum_delayed[NSEA], sum_servpreg[NSEA], sum_serv[NSEA];
+
+    /* year sums of the open cows replaced: count and the six values */
+    double replopen_yr[7];
+
+    /* calving-season weights: by lactation [l][0] and calving month [0][cm] */
+    double w_ci[NLACT][NSEA], w_dtc[NLACT][NSEA], w_vwp[NLACT][NSEA], w_fs[NLACT][NSEA];
+
+    /* disposals by calving month and year slot: month-weighted sum, mass */
+    double pind_msum[NSEA][NYR], pind_mass[NSEA][NYR];
+    double repl_msum[NSEA][NYR], repl_mass[NSEA][NYR];
+};
+
+/* out = num / den when the divisor is positive; otherwise out keeps the
+** value it had (0 after the reset of the record). */
+void DIVIDE(double& out, double num, double den)
+{
+    if (den > 0.0)
+        out = num / den;
+}
+
+int lact_limit()
+{
+    if (bio->maxlact < 0)
+        return 0;
+    return bio->maxlact > MAXLACT ? MAXLACT : bio->maxlact;
+}
+
+/* Days to an event: conceptions, services after the waiting period and
+** first services, summed by class (whole run) and by month.  The weights of
+** the waiting-period and first-service averages go to the work block. */
+void EVENT_SUMS(double (*e)[NLACT][NMIM][NT], double* w_t, double* w_curr, unsigned short maxm)
+{
+    for (int c = 1; c <= MAXCURR; c++)
+        for (int l = 1; l <= MAXLACT; l++)
+            for (int m = 1; m <= MAXMIM; m++)
+                for (int t = 1; t <= maxm; t++) {
+                    double x = e[c][l][m][t];
+                    if (x == 0.0)
+                        continue;
+                    double days = 30.4 * m * x;
+                    e[c][0][0][0] += days;
+                    e[0][0][0][t] += days;
+                    if (w_t) {
+                        w_t[t] += x;
+                        w_curr[c] += x;
+                    }
+                }
+}
+
+/* Days to last breeding: for each class, lactation and month, the highest
+** month in milk with bred mass of at least 1e-9 (month in milk 1 when none
+** qualifies) gives value 30.4 x mim x mass and weight mass. */
+void LAST_BREEDING_SUMS(StatsWork& w, unsigned short maxm)
+{
+    for (int c = 1; c <= MAXCURR; c++)
+        for (int l = 1; l <= MAXLACT; l++)
+            for (int t = 1; t <= maxm; t++) {
+                int m = MAXMIM;
+                while (m > 1 && mkv->bred[c][l][m][t] < 1e-9)
+                    m--;
+                double mass = mkv->bred[c][l][m][t];
+                w.lbm_val[c][l][t] = 30.4 * m * mass;
+                w.lbm_w[c][l][t] = mass;
+                w.lbm_val_t[t] += w.lbm_val[c][l][t];
+                w.lbm_w_t[t] += mass;
+            }
+}
+
+/* State values (retention pay-off of pregnancy) by class, lactation, month
+** in milk, month of pregnancy and month; cell 10 gathers all pregnant
+** states.  Values go to mkv->stats, weights to the work block. */
+void STATE_VALUE_SUMS(StatsWork& w, unsigned short maxm)
+{
+    MkvStats& s = mkv->stats;
+    int maxlact = lact_limit();
+    for (int c = 1; c <= MAXCURR; c++)
+        for (int l = 1; l <= maxlact; l++)
+            for (int m = 1; m <= MAXMIM; m++)
+                for (int p = 0; p <= MAXMPREG; p++) {
+                    const double* vv = mkv->rpo_vwp[c][l][m][p];
+                    const double* ww = mkv->rpo_vwp_n[c][l][m][p];
+                    double v_sum = 0.0, w_sum = 0.0;
+                    for (int t = 1; t <= maxm; t++) {
+                        double v = vv[t], wt = ww[t];
+                        if (v == 0.0 && wt == 0.0)
+                            continue;
+                        s.pv_t[t][p] += v;
+                        w.pv_t_w[t][p] += wt;
+                        if (p >= 1) {
+                            s.pv_t[t][10] += v;
+                            w.pv_t_w[t][10] += wt;
+                        }
+                        v_sum += v;
+                        w_sum += wt;
+                    }
+                    int cells[2] = {p, 10};
+                    int ncells = p >= 1 ? 2 : 1;
+                    for (int i = 0; i < ncells; i++) {
+                        int k = cells[i];
+                        s.pv_curr[c][k] += v_sum;
+                        w.pv_curr_w[c][k] += w_sum;
+                        s.pv_lact[l][k] += v_sum;
+                        w.pv_lact_w[l][k] += w_sum;
+                        s.pv_mim[m][k] += v_sum;
+                        w.pv_mim_w[m][k] += w_sum;
+                        s.pv_mpreg[k] += v_sum;
+                        w.pv_mpreg_w[k] += w_sum;
+                        s.pv_curr_lact[c][l][k] += v_sum;
+                        w.pv_curr_lact_w[c][l][k] += w_sum;
+                    }
+                }
+}
+
+/* The seven quantities of the open cows replaced by decision, by table. */
+double* replopen_table(int i)
+{
+    MkvStats& s = mkv->stats;
+    double* tables[7] = {&s.replopen_count[0][0][0],   &s.replopen_dim_avg[0][0][0],
+                         &s.replopen_cur_avg[0][0][0], &s.replopen_mlk_avg[0][0][0],
+                         &s.replopen_iof_avg[0][0][0], &s.replopen_rev_avg[0][0][0],
+                         &s.replopen_rpo_avg[0][0][0]};
+    return tables[i];
+}
+
+/* Cell [mim][t][yr] of a [NMIM][NT][NYR] table given as a flat pointer. */
+double& cell(double* table, int mim, int t, int yr)
+{
+    return table[(mim * NT + t) * NYR + yr];
+}
+
+/* Closes the statistic year of months first..t: annualises the discounted sums,
+** derives the yearly figures and clears the year accumulators. */
+void YEAR_END(StatsWork& w, unsigned short maxm, int first, int t, double& sumd0, double& sumd1, int& k)
+{
+    MkvRecord* r = mkv;
+    MkvStats& s = r->stats;
+
+    int yr;
+    int years;
+    if (t == 12 || t == 24 || t == 36) {
+        yr = t / 12;
+        years = 1;
+    } else {
+        yr = 4;
+        years = (static_cast<int>(maxm) - 36) / 12;
+    }
+    k = 0;
+
+    /* annualise: discounted sums over the sum of the discount factors */
+    double* start_of_month[] = {r->milksales,          r->calfsales,          r->feedcostdry,
+                                r->feedcostlac,        r->breedingsupplycost, r->heiferpurchasecost,
+                                r->vetcost,            r->laborcost,          r->othercost,
+                                r->fixedcost_labor,    r->fixedcost_other};
+    for (double* x : start_of_month)
+        DIVIDE(x[0], x[0] * 12.0, sumd0);
+    DIVIDE(r->cowsales[0], r->cowsales[0] * 12.0, sumd1);
+    DIVIDE(r->loss[0], r->loss[0] * 12.0, sumd1);
+
+    /* equivalent annual annuity */
+    double e = r->milksales[0] + r->calfsales[0] - r->feedcostdry[0] - r->feedcostlac[0] -
+               r->breedingsupplycost[0] - r->heiferpurchasecost[0] - r->vetcost[0] -
+               r->laborcost[0] - r->othercost[0] - r->fixedcost_labor[0] - r->fixedcost_other[0] +
+               r->cowsales[0] - r->loss[0];
+    double cwt = r->cwt[0];
+    double ny = years;
+    DIVIDE(s.eaa_cyr[yr], e, ny);
+    DIVIDE(s.eaa_cwt[yr], e, cwt);
+
+    /* per cow per year and per hundredweight */
+    struct PerCow {
+        double* cyr;
+        double* cwt;
+        double a;
+    };
+    const PerCow per_cow[] = {
+        {s.cash_cyr, s.cash_cwt, r->total_cash[0]},
+        {s.milkyield_cyr, s.milkyield_cwt, r->milkyield[0][0]},
+        {s.milksales_cyr, s.milksales_cwt, r->milksales[0]},
+        {s.breedingsupplycost_cyr, s.breedingsupplycost_cwt, r->breedingsupplycost[0]},
+        {s.feedcost_cyr, s.feedcost_cwt, r->feedcostdry[0] + r->feedcostlac[0]},
+        {s.heifercost_cyr, s.heifercost_cwt, r->heiferpurchasecost[0]},
+        {s.cowsales_cyr, s.cowsales_cwt, r->cowsales[0]},
+        {s.calfsales_cyr, s.calfsales_cwt, r->calfsales[0]},
+        {s.laborcost_cyr, s.laborcost_cwt, r->laborcost[0]},
+        {s.loss_cyr, s.loss_cwt, r->loss[0]},
+        {s.vetcost_cyr, s.vetcost_cwt, r->vetcost[0]},
+        {s.othercost_cyr, s.othercost_cwt, r->othercost[0]},
+        {s.fixedcost_labor_cyr, s.fixedcost_labor_cwt, r->fixedcost_labor[0]},
+        {s.fixedcost_other_cyr, s.fixedcost_other_cwt, r->fixedcost_other[0]},
+        {s.breedingcost_cyr, s.breedingcost_cwt, r->breedinglaborcost[0] + r->breedingsupplycost[0]},
+    };
+    for (const PerCow& pc : per_cow) {
+        DIVIDE(pc.cyr[yr], pc.a, ny);
+        DIVIDE(pc.cwt[yr], pc.a, cwt);
+    }
+    s.livestockcost_cyr[yr] = s.heifercost_cyr[yr] - s.cowsales_cyr[yr];
+    s.livestockcost_cwt[yr] = s.heifercost_cwt[yr] - s.cowsales_cwt[yr];
+
+    /* culling */
+    double present = r->present[0][0];
+    double culled = r->repl[0][0] + r->pind[0][0];
+    DIVIDE(s.cullrateall[yr], culled * 12.0, present);
+    DIVIDE(s.cullratevol[yr], r->repl[0][0] * 12.0, present);
+    DIVIDE(s.cullrateinv[yr], r->pind[0][0] * 12.0, present);
+    if (s.cullrateall[yr] > 0.0)
+        s.herdlife[yr] = 1.0 / s.cullrateall[yr] * 30.4 * 12.0;
+    DIVIDE(s.cullprice_yr[yr], r->cowsales[0], culled);
+
+    /* ratios */
+    double newpreg = r->newpreg[0][0][0];
+    DIVIDE(s.preglaborcost[yr], r->breedinglaborcost[0], newpreg);
+    DIVIDE(s.pregsupplycost[yr], r->breedingsupplycost[0], newpreg);
+    DIVIDE(s.daysopen[yr], r->openmim_sum[0] * 30.4, r->open[0][0]);
+    DIVIDE(s.daystoconc_yr[yr], r->conceptions[0][0][0][0], newpreg);
+    DIVIDE(s.clvinterval[yr], r->calvings[0][0][0], w.wc[0]);
+    DIVIDE(s.dvwp_yr[yr], r->delayserv[0][0][0][0], w.wvwp_t[0]);
+    DIVIDE(s.daysfs[yr], r->firstserv[0][0][0][0], w.wfs_t[0]);
+    DIVIDE(s.dlbm_yr[yr], w.lbm_val_t[0], w.lbm_w_t[0]);
+    DIVIDE(s.daysopen_cost[yr], -r->delval[0][0][0], r->delval_n[0][0][0]);
+    DIVIDE(s.dayspreg_cost[yr], -r->delval2[0][0][0], r->delval2_n[0][0][0]);
+    DIVIDE(s.opendays_yr[yr], r->open[0][0] * 365.0, present);
+    DIVIDE(s.feedcostdry_cyr[yr], r->feedcostdry[0] * 12.0, present - r->milking[0]);
+    DIVIDE(s.feedcostlac_cyr[yr], r->feedcostlac[0] * 12.0, r->milking[0]);
+    DIVIDE(s.cowvalue[yr], r->cowvalue_sum[0], r->cowvalue_n[0]);
+    DIVIDE(s.dim_yr[yr], r->dim_sum[0], r->milking[0]);
+    DIVIDE(s.abortrisk[yr], r->abortions[0] * 8.0, r->abortrisk_n[0]);
+    for (int sea = 0; sea <= 12; sea++) {
+        DIVIDE(s.pregnancyrate0[sea][yr], w.sum_servpreg[sea], w.sum_serv[sea]);
+        DIVIDE(s.pregnancyrate1[sea][yr], w.sum_servpreg[sea], w.sum_serv[sea] + w.sum_delayed[sea]);
+    }
+
+    /* state values of the year: open (cell 0) and all pregnant (cell 10) */
+    double open_v = 0.0, open_w = 0.0, preg_v = 0.0, preg_w = 0.0;
+    for (int m = first; m <= t; m++) {
+        open_v += s.pv_t[m][0];
+        open_w += w.pv_t_w[m][0];
+        preg_v += s.pv_t[m][10];
+        preg_w += w.pv_t_w[m][10];
+    }
+    DIVIDE(s.pv_open[yr], open_v, open_w);
+    DIVIDE(s.pv_preg[yr], preg_v, preg_w);
+    DIVIDE(s.inseminationvalue[0][0][yr], w.ins_t[0], w.brd_t[0]);
+    for (int i = 1; i < 7; i++)
+        DIVIDE(cell(replopen_table(i), 0, 0, yr), w.replopen_yr[i], w.replopen_yr[0]);
+
+    /* clear the year accumulators for the next statistic year */
+    sumd0 = 0.0;
+    sumd1 = 0.0;
+    double* monthly[] = {r->heiferpurchasecost, r->breedingsupplycost, r->breedinglaborcost,
+                         r->calfsales,          r->feedcostdry,        r->feedcostlac,
+                         r->fixedcost_labor,    r->fixedcost_other,    r->milksales,
+                         r->laborcost,          r->othercost,          r->vetcost,
+                         r->cowsales,           r->loss,               r->abortions,
+                         r->abortrisk_n,        r->calved,             r->total_cash,
+                         r->cwt,                r->cowvalue_sum,       r->cowvalue_n,
+                         r->milking,            r->openmim_sum,        r->rpo_sum,
+                         r->rpo_n,              r->dim_sum};
+    for (double* x : monthly)
+        x[0] = 0.0;
+    r->calvings[0][0][0] = 0.0;
+    r->newpreg[0][0][0] = 0.0;
+    r->conceptions[0][0][0][0] = 0.0;
+    r->delayserv[0][0][0][0] = 0.0;
+    r->firstserv[0][0][0][0] = 0.0;
+    r->delval[0][0][0] = 0.0;
+    r->delval_n[0][0][0] = 0.0;
+    r->delval2[0][0][0] = 0.0;
+    r->delval2_n[0][0][0] = 0.0;
+    r->milkyield[0][0] = 0.0;
+    r->preg[0][0] = 0.0;
+    r->open[0][0] = 0.0;
+    r->pind[0][0] = 0.0;
+    r->present[0][0] = 0.0;
+    r->repl[0][0] = 0.0;
+    for (int i = 0; i < 7; i++) {
+        cell(replopen_table(i), 0, 0, 0) = 0.0;
+        w.replopen_yr[i] = 0.0;
+    }
+    w.wc[0] = 0.0;
+    w.wvwp_t[0] = 0.0;
+    w.wfs_t[0] = 0.0;
+    w.lbm_val_t[0] = 0.0;
+    w.lbm_w_t[0] = 0.0;
+    w.ins_t[0] = 0.0;
+    w.brd_t[0] = 0.0;
+    for (int sea = 0; sea <= 12; sea++) {
+        w.sum_delayed[sea] = 0.0;
+        w.sum_servpreg[sea] = 0.0;
+        w.sum_serv[sea] = 0.0;
+    }
+}
+
+/* Progress mark of a pass over months 1..maxm: month 1, every fifth of the
+** run and the last month. */
+bool progress_month(int t, unsigned short maxm)
+{
+    int step = maxm / 5;
+    return t == 1 || (step > 0 && t % step == 0) || t == maxm;
+}
+
+/* One month of the monthly pass: year sums, monthly ratios and the
+** breakdown totals of month t (calendar month sea). */
+void MONTH_SUMS(StatsWork& w, int t, int sea, int k, double& sumd0, double& sumd1)
+{
+    MkvRecord* r = mkv;
+    MkvStats& s = r->stats;
+    int off = t <= 12 ? 0 : 12;
+
+    /* discount factors at the start and the end of the month */
+    double d0 = 1.0, d1 = 1.0;
+    if (bio->analysis != 1) {
+        double rate = bio->interest / 12.0;
+        d0 = DISCOUNT(rate, k - 1);
+        d1 = DISCOUNT(rate, k);
+    }
+    sumd0 += d0;
+    sumd1 += d1;
+
+    /* year sums: flows discounted to the start of the month ... */
+    r->heiferpurchasecost[0] += d0 * bio->p_heifer[sea + off] * r->heiferpool[t];
+    double* start_of_month[] = {r->breedingsupplycost, r->breedinglaborcost, r->calfsales,
+                                r->feedcostdry,        r->feedcostlac,       r->fixedcost_labor,
+                                r->fixedcost_other,    r->milksales,         r->laborcost,
+                                r->othercost,          r->vetcost};
+    for (double* x : start_of_month)
+        x[0] += d0 * x[t];
+    /* ... sales and losses of cows leaving to its end ... */
+    r->cowsales[0] += d1 * r->cowsales[t];
+    r->loss[0] += d1 * r->loss[t];
+    /* ... and the undiscounted counts */
+    double* plain[] = {r->abortions, r->abortrisk_n, r->calved,    r->total_cash,
+                       r->cwt,       r->cowvalue_sum, r->cowvalue_n, r->milking,
+                       r->openmim_sum, r->rpo_sum,   r->rpo_n,     r->dim_sum};
+    for (double* x : plain)
+        x[0] += x[t];
+    s.cash_maxm += r->total_cash[t];
+
+    /* with no discounting the first year of the steady herd must earn what
+    ** the dynamic program valued */
+    if (bio->analysis == 1 && bio->interest <= 0.0001 && t == 12 &&
+        std::fabs(s.cash_maxm - DPcash12) > 0.01)
+        std::printf("\n MARKOV_CHAIN_STATS: difference: mkv->cash_maxm:%f  DPcash12:%f", s.cash_maxm,
+                    DPcash12);
+
+    /* calving interval in months */
+    double ci = 0.0, wc = 0.0;
+    for (int l = 1; l <= MAXLACT; l++)
+        for (int m = 1; m <= MAXMIM; m++) {
+            double c = r->calvings[l][m][t];
+            ci += m * c;
+            wc += c;
+        }
+    r->calvings[0][0][t] += ci;
+    r->calvings[0][0][0] += ci;
+    w.wc[t] += wc;
+    w.wc[0] += wc;
+    DIVIDE(s.calvinginterval[t], r->calvings[0][0][t], w.wc[t]);
+
+    /* conceptions by class and lactation */
+    for (int c = 1; c <= MAXCURR; c++)
+        for (int l = 1; l <= MAXLACT; l++) {
+            double x = r->newpreg[c][l][t];
+            r->newpreg[c][0][0] += x;
+            r->newpreg[0][l][0] += x;
+            r->newpreg[0][0][t] += x;
+            r->newpreg[0][0][0] += x;
+        }
+
+    /* days to conception, to the end of the waiting period and to first
+    ** service (the monthly totals were formed state by state) */
+    r->conceptions[0][0][0][0] += r->conceptions[0][0][0][t];
+    r->delayserv[0][0][0][0] += r->delayserv[0][0][0][t];
+    r->firstserv[0][0][0][0] += r->firstserv[0][0][0][t];
+    w.wvwp_t[0] += w.wvwp_t[t];
+    w.wfs_t[0] += w.wfs_t[t];
+    DIVIDE(s.daystoconc[t], r->conceptions[0][0][0][t], r->newpreg[0][0][t]);
+    DIVIDE(s.dvwp[t], r->delayserv[0][0][0][t], w.wvwp_t[t]);
+    DIVIDE(s.dfs[t], r->firstserv[0][0][0][t], w.wfs_t[t]);
+
+    /* cost of a further month open or pregnant */
+    for (int c = 1; c <= MAXCURR; c++)
+        for (int m = 1; m <= MAXMIM; m++) {
+            double (*arrays[4])[NMIM][NT] = {r->delval, r->delval_n, r->delval2, r->delval2_n};
+            for (auto a : arrays) {
+                double x = a[c][m][t];
+                a[c][0][0] += x;
+                a[0][m][0] += x;
+                a[0][0][0] += x;
+            }
+        }
+
+    /* days to last breeding */
+    w.lbm_val_t[0] += w.lbm_val_t[t];
+    w.lbm_w_t[0] += w.lbm_w_t[t];
+    DIVIDE(s.dlbm[t], w.lbm_val_t[t], w.lbm_w_t[t]);
+
+    /* milk */
+    double milk = 0.0;
+    for (int m = 1; m <= MAXMIM; m++)
+        milk += r->milkyield[m][t];
+    r->milkyield[0][t] = milk;
+    r->milkyield[0][0] += milk;
+
+    /* herd by yield class */
+    double (*by_class[4])[NT] = {r->preg, r->open, r->pind, r->present};
+    for (int c = 1; c <= MAXCURR; c++)
+        for (auto x : by_class) {
+            x[0][0] += x[c][t];
+            x[c][0] += x[c][t];
+            x[0][t] += x[c][t];
+        }
+    if (r->present[0][t] > 0.0)
+        for (int c = 1; c <= MAXCURR; c++)
+            s.smy_ave[t] += r->present[c][t] / r->present[0][t] * bio->smy[c];
+    for (int c = 1; c <= MAXCURR; c++) {
+        r->repl[0][0] += r->repl[c][t];
+        r->repl[c][0] += r->repl[c][t];
+        r->repl[0][t] += r->repl[c][t];
+    }
+
+    /* pregnancy-rate sums by calendar month */
+    w.sum_delayed[0] += r->delayed_n[t];
+    w.sum_servpreg[0] += r->serv_preg[t];
+    w.sum_serv[0] += r->serv_n[t];
+    w.sum_delayed[sea] += r->delayed_n[t];
+    w.sum_servpreg[sea] += r->serv_preg[t];
+    w.sum_serv[sea] += r->serv_n[t];
+
+    /* open cows replaced by decision */
+    for (int m = 1; m <= MAXMIM; m++)
+        for (int c = 1; c <= MAXCURR; c++) {
+            double n = r->replopen_n[c][m][t];
+            double q[7] = {n,
+                           30.4 * (m - 1) * n,
+                           c * n,
+                           r->replopen_mlk[c][m][t] / 30.4,
+                           r->replopen_iof[c][m][t] / 30.4,
+                           r->replopen_rev[c][m][t] / 30.4,
+                           r->replopen_rpo[c][m][t]};
+            for (int i = 0; i < 7; i++) {
+                double* table = replopen_table(i);
+                cell(table, 0, t, 0) += q[i];
+                cell(table, m, 0, 0) += q[i];
+                cell(table, 0, 0, 0) += q[i];
+                w.replopen_yr[i] += q[i];
+            }
+        }
+
+    /* insemination value over breedable mass */
+    double brd = 0.0;
+    for (int m = 1; m <= MAXMIM; m++) {
+        double iv = r->insval[m][t], b = r->breedable_mim[m][t];
+        w.ins_mim[m] += iv;
+        w.ins_t[t] += iv;
+        w.ins_t[0] += iv;
+        w.brd_mim[m] += b;
+        w.brd_t[t] += b;
+        w.brd_t[0] += b;
+        brd += b;
+    }
+    r->breedable_mim[0][t] = brd;
+
+    /* cull price and days in milk of the month */
+    DIVIDE(s.cullprice[t], r->cowsales[t], r->pind[0][t] + r->repl[0][t]);
+    DIVIDE(s.dim[t], r->dim_sum[t], r->milking[t]);
+}
+
+/* Calving-season tables: days to events and disposals by the lactation and
+** the calendar month in which the cow calved. */
+void CALVING_SEASON_TABLES(StatsWork& w, unsigned short maxm)
+{
+    MkvRecord* r = mkv;
+    MkvStats& s = r->stats;
+    int start = bio->start_sea;
+
+    /* calving interval (months) by lactation left and calving month */
+    for (int l = 1; l <= MAXLACT; l++)
+        for (int m = 1; m <= MAXMIM; m++)
+            for (int t = 1; t <= maxm; t++) {
+                double c = r->calvings[l][m][t];
+                if (c == 0.0)
+                    continue;
+                int cm = MONTH_WRAP(static_cast<short>(start + t - m));
+                s.calvinginterval_clv[l][0] += m * c;
+                s.calvinginterval_clv[0][cm] += m * c;
+                w.w_ci[l][0] += c;
+                w.w_ci[0][cm] += c;
+            }
+
+    /* days to conception, to the end of the waiting period, to first service */
+    struct DaysTable {
+        double (*e)[NLACT][NMIM][NT];
+        double (*table)[NSEA];
+        double (*weight)[NSEA];
+    };
+    const DaysTable days[3] = {{r->conceptions, s.daystoconception_clv, w.w_dtc},
+                               {r->delayserv, s.daysvwp_clv, w.w_vwp},
+                               {r->firstserv, s.daysfs_clv, w.w_fs}};
+    for (const DaysTable& d : days)
+        for (int c = 1; c <= MAXCURR; c++)
+            for (int l = 1; l <= MAXLACT; l++)
+                for (int m = 1; m <= MAXMIM; m++)
+                    for (int t = 1; t <= maxm; t++) {
+                        double e = d.e[c][l][m][t];
+                        if (e == 0.0)
+                            continue;
+                        int cm = MONTH_WRAP(static_cast<short>(start + t - m));
+                        d.table[l][0] += 30.4 * m * e;
+                        d.table[0][cm] += 30.4 * m * e;
+                        d.weight[l][0] += e;
+                        d.weight[0][cm] += e;
+                    }
+
+    /* disposals by calving month and the year slot of the calving */
+    for (int m = 1; m <= MAXMIM; m++)
+        for (int t = 1; t <= maxm; t++) {
+            int tc = t - m;
+            int yc;
+            if (bio->analysis == 1)
+                yc = 1;
+            else if (tc < 1)
+                yc = 0;
+            else if (tc <= 12)
+                yc = 1;
+            else if (tc <= 24)
+                yc = 2;
+            else if (tc <= 36)
+                yc = 3;
+            else
+                yc = 4;
+            int cm = MONTH_WRAP(static_cast<short>(start + t - m));
+            int cm_prev = MONTH_WRAP(static_cast<short>(start + t - m - 1));
+            double pm = r->pind_mim[m][t];
+            w.pind_msum[cm][yc] += m * pm;
+            w.pind_mass[cm][yc] += pm;
+            double rm = r->repl_mim[m][t];
+            w.repl_msum[cm_prev][yc] += (m - 1) * rm;
+            w.repl_mass[cm_prev][yc] += rm;
+        }
+
+    /* averages */
+    double (*tables[4])[NSEA] = {s.calvinginterval_clv, s.daystoconception_clv, s.daysvwp_clv,
+                                 s.daysfs_clv};
+    double (*weights[4])[NSEA] = {w.w_ci, w.w_dtc, w.w_vwp, w.w_fs};
+    for (int i = 0; i < 4; i++)
+        for (int j = 1; j <= 12; j++) {
+            DIVIDE(tables[i][j][0], tables[i][j][0], weights[i][j][0]);
+            DIVIDE(tables[i][0][j], tables[i][0][j], weights[i][0][j]);
+        }
+    for (int l = 1; l <= MAXLACT; l++) {
+        double v = 0.0, wt = 0.0;
+        for (int c = 1; c <= MAXCURR; c++)
+            for (int t = 1; t <= maxm; t++) {
+                v += w.lbm_val[c][l][t];
+                wt += w.lbm_w[c][l][t];
+            }
+        DIVIDE(s.dayslbm_clv[l][0], v, wt);
+    }
+    for (int cm = 1; cm <= 12; cm++)
+        for (int yc = 1; yc <= 4; yc++) {
+            if (w.pind_mass[cm][yc] > 0.0)
+                s.pind_clv[cm][yc] += w.pind_msum[cm][yc] / w.pind_mass[cm][yc];
+            if (w.repl_mass[cm][yc] > 0.0)
+                s.repl_clv[cm][yc] += w.repl_msum[cm][yc] / w.repl_mass[cm][yc];
+        }
+}
+
+/* Whole-run breakdowns by class, month in milk, month and state. */
+void WHOLE_RUN_BREAKDOWNS(StatsWork& w, unsigned short maxm)
+{
+    MkvRecord* r = mkv;
+    MkvStats& s = r->stats;
+    int maxlact = lact_limit();
+
+    /* days to events by yield class, and the cost of a further month
+    ** open or pregnant by class and by month in milk */
+    for (int c = 1; c <= MAXCURR; c++) {
+        DIVIDE(r->conceptions[c][0][0][0], r->conceptions[c][0][0][0], r->newpreg[c][0][0]);
+        DIVIDE(r->delayserv[c][0][0][0], r->delayserv[c][0][0][0], w.wvwp_curr[c]);
+        DIVIDE(r->firstserv[c][0][0][0], r->firstserv[c][0][0][0], w.wfs_curr[c]);
+        double v = 0.0, wt = 0.0;
+        for (int l = 1; l <= MAXLACT; l++)
+            for (int t = 1; t <= maxm; t++) {
+                v += w.lbm_val[c][l][t];
+                wt += w.lbm_w[c][l][t];
+            }
+        DIVIDE(r->bred[c][0][0][0], v, wt);
+        DIVIDE(r->delval[c][0][0], -r->delval[c][0][0], r->delval_n[c][0][0]);
+        DIVIDE(r->delval2[c][0][0], -r->delval2[c][0][0], r->delval2_n[c][0][0]);
+    }
+    for (int m = 1; m <= MAXMIM; m++) {
+        DIVIDE(r->delval[0][m][0], -r->delval[0][m][0], r->delval_n[0][m][0]);
+        DIVIDE(r->delval2[0][m][0], -r->delval2[0][m][0], r->delval2_n[0][m][0]);
+    }
+
+    /* average cow mass per month, open and pregnant, by month in milk */
+    for (int m = 1; m <= MAXMIM; m++) {
+        DIVIDE(r->open_dim[m], r->open_dim[m], maxm);
+        DIVIDE(r->preg_dim[m], r->preg_dim[m], maxm);
+    }
+
+    /* culling hazards by month in milk */
+    double cull_all = 0.0;
+    for (int m = 1; m <= MAXMIM; m++)
+        cull_all += r->hz_open[m][1] + r->hz_open[m][2] + r->hz_preg[m][1] + r->hz_preg[m][2];
+    for (int m = 1; m <= MAXMIM; m++) {
+        double cull = r->hz_open[m][1] + r->hz_open[m][2] + r->hz_preg[m][1] + r->hz_preg[m][2];
+        DIVIDE(s.hz_cull_mim[m], cull, r->hz_open[m][0] + r->hz_preg[m][0]);
+        DIVIDE(s.pctcull_mim[m], cull, cull_all);
+        DIVIDE(r->hz_open[m][1], r->hz_open[m][1], r->hz_open[m][0]);
+        DIVIDE(r->hz_open[m][2], r->hz_open[m][2], r->hz_open[m][0]);
+        DIVIDE(r->hz_preg[m][1], r->hz_preg[m][1], r->hz_preg[m][0]);
+        DIVIDE(r->hz_preg[m][2], r->hz_preg[m][2], r->hz_preg[m][0]);
+    }
+
+    /* open cows replaced: averages over the replaced count */
+    double* count = replopen_table(0);
+    for (int i = 1; i < 7; i++) {
+        double* table = replopen_table(i);
+        for (int m = 1; m <= MAXMIM; m++)
+            DIVIDE(cell(table, m, 0, 0), cell(table, m, 0, 0), cell(count, m, 0, 0));
+        for (int t = 1; t <= maxm; t++)
+            DIVIDE(cell(table, 0, t, 0), cell(table, 0, t, 0), cell(count, 0, t, 0));
+        DIVIDE(cell(table, 0, 0, 0), cell(table, 0, 0, 0), cell(count, 0, 0, 0));
+    }
+
+    /* insemination value by month in milk and by month */
+    for (int m = 1; m <= MAXMIM; m++)
+        DIVIDE(s.inseminationvalue[m][0][0], w.ins_mim[m], w.brd_mim[m]);
+    for (int t = 1; t <= maxm; t++)
+        DIVIDE(s.inseminationvalue[0][t][0], w.ins_t[t], w.brd_t[t]);
+
+    /* state values */
+    for (int k = 0; k <= 10; k++) {
+        for (int c = 1; c <= MAXCURR; c++) {
+            DIVIDE(s.pv_curr[c][k], s.pv_curr[c][k], w.pv_curr_w[c][k]);
+            for (int l = 1; l <= maxlact; l++)
+                DIVIDE(s.pv_curr_lact[c][l][k], s.pv_curr_lact[c][l][k], w.pv_curr_lact_w[c][l][k]);
+        }
+        for (int l = 1; l <= maxlact; l++)
+            DIVIDE(s.pv_lact[l][k], s.pv_lact[l][k], w.pv_lact_w[l][k]);
+        for (int m = 1; m <= MAXMIM; m++)
+            DIVIDE(s.pv_mim[m][k], s.pv_mim[m][k], w.pv_mim_w[m][k]);
+        DIVIDE(s.pv_mpreg[k], s.pv_mpreg[k], w.pv_mpreg_w[k]);
+        for (int t = 1; t <= maxm; t++)
+            DIVIDE(s.pv_t[t][k], s.pv_t[t][k], w.pv_t_w[t][k]);
+    }
+
+    /* daily milk of cows dried off */
+    for (int t = 1; t <= maxm; t++)
+        DIVIDE(r->dryoffyield[t], r->dryoffyield[t], r->dryoff_n[t]);
+
+    /* lactation curve (per cow per day) and the herd by month in milk */
+    double all_months = 0.0;
+    for (int m = 1; m <= MAXMIM; m++) {
+        double milk = 0.0, cows = 0.0;
+        for (int t = 1; t <= maxm; t++) {
+            milk += r->milkyield[m][t];
+            cows += r->cows_mim[m][t];
+        }
+        r->milkyield[m][0] = milk;
+        r->cows_mim[m][0] = cows;
+        all_months += cows;
+    }
+    r->cows_mim[0][0] = all_months;
+    for (int m = 1; m <= MAXMIM; m++) {
+        DIVIDE(r->milkyield[m][0], r->milkyield[m][0] / 30.4, r->cows_mim[m][0]);
+        DIVIDE(r->cows_mim[m][0], r->cows_mim[m][0], all_months);
+    }
+
+    /* herd by lactation */
+    double lact_months = 0.0;
+    for (int l = 1; l <= maxlact; l++) {
+        double cows = 0.0;
+        for (int t = 1; t <= maxm; t++)
+            cows += r->cows_lact[l][t];
+        r->cows_lact[l][0] = cows;
+        lact_months += cows;
+    }
+    for (int l = 1; l <= maxlact; l++)
+        DIVIDE(r->cows_lact[l][0], r->cows_lact[l][0], lact_months);
+
+    /* retention pay-off of the cows lost involuntarily */
+    double (*v)[NLACT][NMIM][NMPREG] = r->pind_rpo;
+    double (*n)[NLACT][NMIM][NMPREG] = r->pind_rpo_n;
+    for (int c = 1; c <= MAXCURR; c++)
+        for (int l = 1; l <= maxlact; l++)
+            for (int m = 1; m <= MAXMIM; m++)
+                for (int p = 0; p <= MAXMPREG; p++) {
+                    double wt = n[c][l][m][p];
+                    if (wt <= 0.0)
+                        continue;
+                    double x = v[c][l][m][p];
+                    v[c][0][0][0] += x;
+                    n[c][0][0][0] += wt;
+                    v[0][l][0][0] += x;
+                    n[0][l][0][0] += wt;
+                    v[0][0][0][p] += x;
+                    n[0][0][0][p] += wt;
+                    if (p == 0) {
+                        v[0][0][m][0] += x;
+                        n[0][0][m][0] += wt;
+                    }
+                }
+    for (int c = 1; c <= MAXCURR; c++)
+        DIVIDE(v[c][0][0][0], v[c][0][0][0], n[c][0][0][0]);
+    for (int l = 1; l <= maxlact; l++)
+        DIVIDE(v[0][l][0][0], v[0][l][0][0], n[0][l][0][0]);
+    for (int m = 1; m <= MAXMIM; m++)
+        DIVIDE(v[0][0][m][0], v[0][0][m][0], n[0][0][m][0]);
+    for (int p = 0; p <= MAXMPREG; p++)
+        DIVIDE(v[0][0][0][p], v[0][0][0][p], n[0][0][0][p]);
+
+    /* dry-matter intake by month in milk */
+    for (int m = 1; m <= MAXMIM; m++) {
+        double dmi = 0.0, cows = 0.0;
+        for (int t = 1; t <= maxm; t++) {
+            dmi += r->dmi_mim[m][t];
+            cows += r->milkingcows_mim[m][t];
+        }
+        r->dmi_mim[m][0] = dmi;
+        DIVIDE(r->dmi_mim[m][0], dmi, cows);
+    }
+}
+
+} // namespace
+
+void MARKOV_CHAIN_STATS(unsigned short maxm)
+{
+    std::printf("\n MARKOV_CHAIN_STATS started ...");
+    if (maxm > MAXT) {
+        std::printf("\n MARKOV_CHAIN_STATS: %d months exceed the %d of the mkv record", maxm, MAXT);
+        STOP(1);
+        END_RUN(1);
+    }
+    std::unique_ptr<StatsWork> work(new (std::nothrow) StatsWork());
+    if (!work) {
+        std::printf("\n MARKOV_CHAIN_STATS: Insufficient memory available. ");
+        STOP(1);
+        END_RUN(1);
+    }
+    StatsWork& w = *work;
+
+    /* the sums formed state by state, month innermost */
+    mkv->total_cash[0] = 0.0;
+    EVENT_SUMS(mkv->conceptions, nullptr, nullptr, maxm);
+    EVENT_SUMS(mkv->delayserv, w.wvwp_t, w.wvwp_curr, maxm);
+    EVENT_SUMS(mkv->firstserv, w.wfs_t, w.wfs_curr, maxm);
+    LAST_BREEDING_SUMS(w, maxm);
+    STATE_VALUE_SUMS(w, maxm);
+
+    /* the monthly pass with its statistic-year ends */
+    int sea = MONTH_WRAP(bio->start_sea);
+    int k = 0;
+    int first = 1;
+    double sumd0 = 0.0, sumd1 = 0.0;
+    for (int t = 1; t <= maxm; t++) {
+        k++;
+        MONTH_SUMS(w, t, sea, k, sumd0, sumd1);
+        if (t == 12 || t == 24 || t == 36 || t == maxm) {
+            YEAR_END(w, maxm, first, t, sumd0, sumd1, k);
+            first = t + 1;
+        }
+        if (progress_month(t, maxm))
+            std::printf(" %.0f%%", 100.0 * t / maxm);
+        sea = sea == 12 ? 1 : sea + 1;
+    }
+
+    CALVING_SEASON_TABLES(w, maxm);
+    WHOLE_RUN_BREAKDOWNS(w, maxm);
+    std::printf("\n MARKOV_CHAIN_STATS done ...");
+}
