@@ -17,7 +17,7 @@ rm -rf "$out" && mkdir -p "$out"
 # analysis 1 stored.
 for a in 1 2 71; do
   mkdir -p "$out/a$a"
-  tools/bio-set-analysis examples/holstein_lb.bio "$a" > "$out/a$a/herd.bio"
+  tools/bio-set examples/holstein_lb.bio analysis="$a" > "$out/a$a/herd.bio"
 done
 (cd "$out/a1" && "$exe" herd.bio </dev/null >/dev/null) && cp "$out/a1/holstein.mkv" "$out/a2/"
 
