@@ -796,8 +796,11 @@ void MARKOV_CHAIN_STATS(unsigned short maxm)
         STOP(1);
         END_RUN(1);
     }
-    std::unique_ptr<StatsWork> work(new (std::nothrow) StatsWork());
-    if (!work) {
+    std::unique_ptr<StatsWork> work;
+    try {
+        work = std::make_unique<StatsWork>();
+    } catch (const std::bad_alloc&) {
+        /* no statistics: a report of zeros would pass for a result */
         std::printf("\n MARKOV_CHAIN_STATS: Insufficient memory available. ");
         STOP(1);
         END_RUN(1);

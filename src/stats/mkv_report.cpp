@@ -20,6 +20,7 @@
 */
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "../bio/numeric.h"
 #include "../run/records.h"
@@ -338,14 +339,14 @@ void WRITE_MKV_STATS(unsigned short maxm)
         END_RUN(1);
     }
 
+    std::vector<char> buffer(1 << 20); /* outlives the file */
     FilePtr f(std::fopen(resfile.c_str(), "w"));
     if (!f) {
         std::printf("\n WRITE_MKV_STATS: %s open failure", resfile.c_str());
         STOP(1);
         END_RUN(1);
     }
-    static char buffer[1 << 20];
-    std::setvbuf(f.get(), buffer, _IOFBF, sizeof buffer);
+    std::setvbuf(f.get(), buffer.data(), _IOFBF, buffer.size());
 
     std::fprintf(f.get(), "%s %d\n%s\n", runname.c_str(), bio->analysis, biofiletime.c_str());
     std::fputs("t sea ", f.get());
