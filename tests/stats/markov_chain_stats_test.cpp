@@ -88,6 +88,14 @@ TEST(MarkovChainStats, LongProjectionFillsSlotFourOverTwentyTwoYears)
     EXPECT_NEAR(s.cullrateall[4], 0.36, 1e-12);
     EXPECT_EQ(log, "\n MARKOV_CHAIN_STATS started ... 0% 20% 40% 60% 80% 100%"
                    "\n MARKOV_CHAIN_STATS done ...");
+
+    // 40 months: slot 4 is less than a whole year, so no yearly quotient
+    CLEAR_PROJECTION(2, 0.0);
+    fill_steady_herd(40);
+    run_stats(40);
+    EXPECT_EQ(mkv->stats.cash_cyr[4], 0.0);
+    EXPECT_EQ(mkv->stats.eaa_cyr[4], 0.0);
+    EXPECT_NEAR(mkv->stats.cullrateall[4], 0.36, 1e-12);
 }
 
 TEST(MarkovChainStats, DiscountingRestartsEveryStatisticYear)
