@@ -174,21 +174,18 @@ void STATE_VALUE_SUMS(StatsWork& w, unsigned short maxm)
                 }
 }
 
-/* The seven quantities of the open cows replaced by decision, by table. */
-double* replopen_table(int i)
+/* A table [mim][t][yr] of the open cows replaced by decision. */
+using ReplOpenTable = double (*)[NT][NYR];
+
+/* The seven tables of the open cows replaced: the count, then the six
+** values that are averaged over it. */
+ReplOpenTable replopen_table(int i)
 {
     MkvStats& s = mkv->stats;
-    double* tables[7] = {&s.replopen_count[0][0][0],   &s.replopen_dim_avg[0][0][0],
-                         &s.replopen_cur_avg[0][0][0], &s.replopen_mlk_avg[0][0][0],
-                         &s.replopen_iof_avg[0][0][0], &s.replopen_rev_avg[0][0][0],
-                         &s.replopen_rpo_avg[0][0][0]};
+    ReplOpenTable tables[7] = {s.replopen_count,   s.replopen_dim_avg, s.replopen_cur_avg,
+                               s.replopen_mlk_avg, s.replopen_iof_avg, s.replopen_rev_avg,
+                               s.replopen_rpo_avg};
     return tables[i];
-}
-
-/* Cell [mim][t][yr] of a [NMIM][NT][NYR] table given as a flat pointer. */
-double& cell(double* table, int mim, int t, int yr)
-{
-    return table[(mim * NT + t) * NYR + yr];
 }
 
 /* Closes the statistic year of months first..t: annualises the discounted sums,
@@ -304,7 +301,7 @@ void YEAR_END(StatsWork& w, unsigned short maxm, int first, int t, double& sumd0
     DIVIDE(s.pv_preg[yr], preg_v, preg_w);
     DIVIDE(s.inseminationvalue[0][0][yr], w.ins_t[0], w.brd_t[0]);
     for (int i = 1; i < 7; i++)
-        DIVIDE(cell(replopen_table(i), 0, 0, yr), w.replopen_yr[i], w.replopen_yr[0]);
+        DIVIDE(replopen_table(i)[0][0][yr], w.replopen_yr[i], w.replopen_yr[0]);
 
     /* clear the year accumulators for the next statistic year */
     sumd0 = 0.0;
@@ -336,7 +333,7 @@ void YEAR_END(StatsWork& w, unsigned short maxm, int first, int t, double& sumd0
     r->present[0][0] = 0.0;
     r->repl[0][0] = 0.0;
     for (int i = 0; i < 7; i++) {
-        cell(replopen_table(i), 0, 0, 0) = 0.0;
+        replopen_table(i)[0][0][0] = 0.0;
         w.replopen_yr[i] = 0.0;
     }
     w.wc[0] = 0.0;
@@ -501,10 +498,10 @@ void MONTH_SUMS(StatsWork& w, int t, int sea, int k, double& sumd0, double& sumd
                            r->replopen_rev[c][m][t] / 30.4,
                            r->replopen_rpo[c][m][t]};
             for (int i = 0; i < 7; i++) {
-                double* table = replopen_table(i);
-                cell(table, 0, t, 0) += q[i];
-                cell(table, m, 0, 0) += q[i];
-                cell(table, 0, 0, 0) += q[i];
+                ReplOpenTable table = replopen_table(i);
+                table[0][t][0] += q[i];
+                table[m][0][0] += q[i];
+                table[0][0][0] += q[i];
                 w.replopen_yr[i] += q[i];
             }
         }
@@ -677,14 +674,14 @@ void WHOLE_RUN_BREAKDOWNS(StatsWork& w, unsigned short maxm)
     }
 
     /* open cows replaced: averages over the replaced count */
-    double* count = replopen_table(0);
+    ReplOpenTable count = replopen_table(0);
     for (int i = 1; i < 7; i++) {
-        double* table = replopen_table(i);
+        ReplOpenTable table = replopen_table(i);
         for (int m = 1; m <= MAXMIM; m++)
-            DIVIDE(cell(table, m, 0, 0), cell(table, m, 0, 0), cell(count, m, 0, 0));
+            DIVIDE(table[m][0][0], table[m][0][0], count[m][0][0]);
         for (int t = 1; t <= maxm; t++)
-            DIVIDE(cell(table, 0, t, 0), cell(table, 0, t, 0), cell(count, 0, t, 0));
-        DIVIDE(cell(table, 0, 0, 0), cell(table, 0, 0, 0), cell(count, 0, 0, 0));
+            DIVIDE(table[0][t][0], table[0][t][0], count[0][t][0]);
+        DIVIDE(table[0][0][0], table[0][0][0], count[0][0][0]);
     }
 
     /* insemination value by month in milk and by month */

@@ -214,7 +214,7 @@ TEST(MarkovChainStats, LastBreedingIsAWeightedMeanInDays)
     EXPECT_EQ(s.dlbm[7], 0.0);
 }
 
-TEST(MarkovChainStats, PregnancyRatesAndStateValuesByYear)
+TEST(MarkovChainStats, PregnancyRatesStateValuesAndReplacedOpenCows)
 {
     ScratchDir dir;
     CLEAR_PROJECTION(1, 0.0, 3);
@@ -228,8 +228,13 @@ TEST(MarkovChainStats, PregnancyRatesAndStateValuesByYear)
     mkv->rpo_vwp_n[2][1][4][0][2] = 0.1;
     mkv->rpo_vwp[2][1][7][4][14] = 0.1 * 900.0;
     mkv->rpo_vwp_n[2][1][7][4][14] = 0.1;
+    // open cows replaced in month 4 at month in milk 10
+    mkv->replopen_n[6][10][4] = 0.02;
+    mkv->replopen_mlk[6][10][4] = 0.02 * 304.0;
     run_stats(36);
     const MkvStats& s = mkv->stats;
+    EXPECT_NEAR(s.replopen_mlk_avg[0][0][1], 10.0, 1e-9);  // daily milk
+    EXPECT_NEAR(s.replopen_dim_avg[10][0][0], 9 * 30.4, 1e-9);
     EXPECT_NEAR(s.pregnancyrate0[0][1], 0.4, 1e-12);
     EXPECT_NEAR(s.pregnancyrate1[0][1], 0.48 / 1.3, 1e-12);
     EXPECT_NEAR(s.pregnancyrate1[3][1], 0.04 / 0.2, 1e-12);  // first month is March
