@@ -20,6 +20,11 @@ short READ_BIO_FILE();
 double INTAKE_LAG(int mim);
 double LACTATING_INTAKE(double monthly_milk, double weight, int mim, double fat, bool kg);
 
+/* Cuts the classes of a transition row (entries 1..15) whose probability
+** lies below 0.0001 at either end, spreads their mass over the classes
+** kept, and returns the first and last class kept. */
+void TRIM_TAILS(double* row, short& lo, short& hi);
+
 void BIO_SMY();
 void PREDICT_305M();
 void BIO_PROBABILITY();

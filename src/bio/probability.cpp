@@ -107,9 +107,18 @@ void fill_shifted_row(double* row, double smy_s, double rho, double csd, const d
     }
 }
 
+void progress(double value, bool print)
+{
+    if (print)
+        std::printf(" %.0f%%", value);
+    WRITE_MSG_FILE(22, value);
+}
+
+} // namespace
+
 /* Cuts the classes below 0.0001 at both ends and spreads their mass over
 ** the rest.  A row with no class at or above the cut is left whole. */
-void trim_tails(double* row, short& lo, short& hi)
+void TRIM_TAILS(double* row, short& lo, short& hi)
 {
     int first = 1;
     while (first <= 15 && row[first] < TAIL_CUT)
@@ -132,15 +141,6 @@ void trim_tails(double* row, short& lo, short& hi)
     lo = static_cast<short>(first);
     hi = static_cast<short>(last);
 }
-
-void progress(double value, bool print)
-{
-    if (print)
-        std::printf(" %.0f%%", value);
-    WRITE_MSG_FILE(22, value);
-}
-
-} // namespace
 
 void BIO_SMY()
 {
@@ -228,7 +228,7 @@ void BIO_PROBABILITY()
                     } else {
                         fill_row(row, bio->smy[s], rho, csd, 0.0, nullptr);
                     }
-                    trim_tails(row, bio->lo[s][l][m][k], bio->hi[s][l][m][k]);
+                    TRIM_TAILS(row, bio->lo[s][l][m][k], bio->hi[s][l][m][k]);
 
                     if (l == 0 && m == 0 && s == 8)
                         for (int c = 1; c <= 15; c++)
