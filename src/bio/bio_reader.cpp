@@ -26,7 +26,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 
@@ -128,7 +127,6 @@ double read_value(BioText& in, int item, const char* what)
     std::string token = next_token(in, item, what);
     const char* s = token.c_str();
     char* end = nullptr;
-    errno = 0;
     double v = std::strtod(s, &end);
     if (end == s || *end != '\0' || !std::isfinite(v))
         bad_token(in, item, what, token, "a number");
