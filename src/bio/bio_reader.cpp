@@ -128,7 +128,7 @@ double read_value(BioText& in, int item, const char* what)
     const char* s = token.c_str();
     char* end = nullptr;
     double v = std::strtod(s, &end);
-    if (end == s || *end != '\0' || !std::isfinite(v))
+    if (end == s || end != s + token.size() || !std::isfinite(v))
         bad_token(in, item, what, token, "a number");
     return v;
 }
@@ -140,7 +140,7 @@ short read_integer(BioText& in, int item, const char* what)
     char* end = nullptr;
     errno = 0;
     long v = std::strtol(s, &end, 10);
-    if (end == s || *end != '\0' || errno == ERANGE || v < SHRT_MIN || v > SHRT_MAX)
+    if (end == s || end != s + token.size() || errno == ERANGE || v < SHRT_MIN || v > SHRT_MAX)
         bad_token(in, item, what, token, "a whole number");
     return static_cast<short>(v);
 }
@@ -170,11 +170,12 @@ std::string read_name(BioText& in, int item, const char* what)
 }
 
 /* Ends the run when a stored value would index outside the records. */
-void check_range(int item, const char* what, long value, long lowest, long highest)
+void check_range(const BioText& in, int item, const char* what, long value, long lowest,
+                 long highest)
 {
     if (value < lowest || value > highest) {
-        std::printf("\n READ_BIO_FILE: item %d (%s): %ld is outside %ld..%ld",
-                    item, what, value, lowest, highest);
+        std::printf("\n READ_BIO_FILE: %s, item %d (%s): %ld is outside %ld..%ld",
+                    in.name.c_str(), item, what, value, lowest, highest);
         STOP(1);
         END_RUN(1);
     }
@@ -191,14 +192,14 @@ short switch_code(const std::string& token)
     return 8;
 }
 
-/* 12 x rows table of values, rows first..last, calendar months 1..12. */
+/* Rows first..last of 12 values (calendar months 1..12), none negative. */
 template <std::size_t R>
 void read_month_table(BioText& in, int item, const char* what, double (&table)[R][NSEA],
-                      int first, int last, bool nonnegative)
+                      int first, int last)
 {
     for (int m = first; m <= last; m++)
         for (int s = 1; s <= 12; s++)
-            table[m][s] = nonnegative ? read_nonnegative(in, item, what) : read_value(in, item, what);
+            table[m][s] = read_nonnegative(in, item, what);
 }
 
 /* The first line: at most 24 characters, kept with its line end when
@@ -248,7 +249,7 @@ void read_items(BioText& in, ReaderTables& tmp)
                                                "milk curve of lactation 3"};
     for (int l = 1; l <= 3; l++) {
         skip_heading(in, 7 + l, curve_names[l], HEADING_LENGTH);
-        read_month_table(in, 7 + l, curve_names[l], tmp.milkcurve[l], 1, 24, true);
+        read_month_table(in, 7 + l, curve_names[l], tmp.milkcurve[l], 1, 24);
     }
 
     skip_heading(in, 11, "involuntary disposal by lactation", HEADING_LENGTH);
@@ -256,7 +257,7 @@ void read_items(BioText& in, ReaderTables& tmp)
         tmp.pindlact[l] = read_nonnegative(in, 11, "involuntary disposal by lactation");
 
     skip_heading(in, 12, "involuntary disposal by month in milk", HEADING_LENGTH);
-    read_month_table(in, 12, "involuntary disposal by month in milk", tmp.pindmim, 1, 24, true);
+    read_month_table(in, 12, "involuntary disposal by month in milk", tmp.pindmim, 1, 24);
 
     skip_heading(in, 13, "abortion risk", HEADING_LENGTH);
     for (int p = 2; p <= 9; p++)
@@ -267,26 +268,26 @@ void read_items(BioText& in, ReaderTables& tmp)
                                              "waiting period of later lactations"};
     for (int g = 1; g <= 3; g++) {
         bio->vwp[g] = static_cast<short>(read_integer(in, 14, vwp_names[g]) - 1);
-        check_range(14, vwp_names[g], bio->vwp[g] + 1, 1, 24);
+        check_range(in, 14, vwp_names[g], bio->vwp[g] + 1, 1, 24);
     }
     bio->lbm = static_cast<short>(read_integer(in, 15, "last breeding month") - 1);
-    check_range(15, "last breeding month", bio->lbm + 1, 1, 24);
+    check_range(in, 15, "last breeding month", bio->lbm + 1, 1, 24);
 
     bio->instime = read_value(in, 16, "insemination time");
     bio->inscost = read_value(in, 16, "insemination cost");
 
     bio->maxlact = read_integer(in, 17, "highest lactation");
-    check_range(17, "highest lactation", bio->maxlact, 1, MAXLACT);
+    check_range(in, 17, "highest lactation", bio->maxlact, 1, MAXLACT);
 
     for (int l = 1; l <= 12; l++)
         tmp.conclact[l] = read_value(in, 18, "conception factor by lactation");
 
     skip_heading(in, 19, "heat detection rate", HEADING_LENGTH);
-    read_month_table(in, 19, "heat detection rate", bio->heatdetectionrate, 2, 15, true);
+    read_month_table(in, 19, "heat detection rate", bio->heatdetectionrate, 2, 15);
     skip_heading(in, 20, "conception rate", HEADING_LENGTH);
-    read_month_table(in, 20, "conception rate", bio->conceptionrate[0], 2, 15, true);
+    read_month_table(in, 20, "conception rate", bio->conceptionrate[0], 2, 15);
     skip_heading(in, 21, "reproduction cost", HEADING_LENGTH);
-    read_month_table(in, 21, "reproduction cost", bio->reprocost, 2, 15, true);
+    read_month_table(in, 21, "reproduction cost", bio->reprocost, 2, 15);
 
     skip_heading(in, 22, "open body weight", HEADING_LENGTH);
     for (int m = 1; m <= 24; m++) {
@@ -360,7 +361,7 @@ void read_items(BioText& in, ReaderTables& tmp)
     bio->maxmim = read_integer(in, 30, "highest month in milk");
     if (bio->maxmim <= bio->lbm)
         bio->maxmim = MAXMIM;
-    check_range(30, "highest month in milk", bio->maxmim, 1, MAXMIM);
+    check_range(in, 30, "highest month in milk", bio->maxmim, 1, MAXMIM);
 
     bio->minmilk = read_value(in, 31, "minimum milk yield");
     bio->minrev = read_value(in, 31, "minimum net revenue");
@@ -382,8 +383,8 @@ void read_items(BioText& in, ReaderTables& tmp)
     bio->yield_sd = read_value(in, 33, "yield standard deviation");
     if (bio->yield_sd < 0.0) {
         /* Negative class probabilities would follow. */
-        std::printf("\n READ_BIO_FILE: item 33 (yield standard deviation): %g is negative",
-                    bio->yield_sd);
+        std::printf("\n READ_BIO_FILE: %s, item 33 (yield standard deviation): %g is negative",
+                    in.name.c_str(), bio->yield_sd);
         STOP(1);
         END_RUN(1);
     }
@@ -391,8 +392,8 @@ void read_items(BioText& in, ReaderTables& tmp)
     if (bio->yield_corr < -1.0 || bio->yield_corr > 1.0) {
         /* The spread of next lactation's yield would be the root of a
         ** negative number. */
-        std::printf("\n READ_BIO_FILE: item 33 (yield correlation): %g is outside -1..1",
-                    bio->yield_corr);
+        std::printf("\n READ_BIO_FILE: %s, item 33 (yield correlation): %g is outside -1..1",
+                    in.name.c_str(), bio->yield_corr);
         STOP(1);
         END_RUN(1);
     }
