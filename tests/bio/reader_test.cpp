@@ -220,6 +220,8 @@ TEST_F(Reader, BadFilesEndTheRun)
         {edit(ex, H_WRITE, AT_START, "Mar"), "\n start_sea error\a@"},
         {edit(ex, H_WRITE, AT_FEED, "0.12 0.09 28 3.9 -1 0.6"), "(yield standard deviation)"},
         {edit(ex, H_WRITE, AT_FEED, "0.12 0.09 28 3.9 11 1.5"), "(yield correlation)"},
+        {edit(ex, H_HEAT, 0, "Heat detection rate, mim 2-15 x JAN-DEC, fraction 0-1"),
+         "item 19 (heat detection rate): a number expected, found \"0-1\""},
         {edit(ex, "", 1, "run " + longname + " d m r p"),
          "item 2: the rpo file name is longer than 4095 characters"},
     };
@@ -232,9 +234,11 @@ TEST_F(Reader, BadFilesEndTheRun)
         EXPECT_NE(r.console.find("\a@"), std::string::npos) << c.message;
         EXPECT_EQ(READ_TEXT("msg.txt"), " STOP(): check Morvenda.EXE");
     }
-    /* the longest name accepted */
-    ReadResult r = read_bio_text(edit(ex, "", 1, "run r d m s " + longname.substr(1)));
-    ASSERT_EQ(r.status, 0);
+    /* the longest name, heading and skipped line accepted */
+    std::string t = edit(ex, "", 1, "run r d m s " + longname.substr(1));
+    t = edit(t, H_HEAT, 0, "Heat detection rate, mim 2-15 x JAN-DEC, fraction");
+    ReadResult r = read_bio_text(edit(t, "Notes", 1, std::string(449, 'n')));
+    ASSERT_EQ(r.status, 0) << r.console.substr(0, 400);
     EXPECT_EQ(polfile.size(), MAX_NAME_LENGTH);
 }
 
