@@ -17,8 +17,9 @@
 ** fut->value and the delay values hold two working buffers: a stage reads
 ** only the old one and writes only the new one.  The cow states of a stage
 ** are therefore split over two threads by (lactation, month in milk) with
-** no effect on any result; the empty place, the cash shift, the yearly
-** extrapolation and the console lines stay on the calling thread.
+** no effect on any result (StageCrew); the empty place, the cash shift,
+** the yearly extrapolation and the console lines stay on the calling
+** thread.
 **
 ** For speed each (lactation, month in milk) first gathers next month's
 ** values of that lactation into small arrays ordered by yield class, so the
@@ -27,6 +28,8 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <atomic>
+#include <cstdint>
 #include <thread>
 
 #include "../bio/numeric.h"
@@ -40,6 +43,11 @@ namespace {
 int stage_limit = 10000;
 int worker_count = 2;
 int stages_run = 0;
+
+/* Low producers by state: daily milk or revenue of calendar slot 12 below
+** the minimum, from month in milk 4 on.  The same in every stage, so it is
+** worked out once per solve. */
+bool low_producer[NCURR][NLACT][NMIM];
 
 /* What every cow state of a stage shares. */
 struct Stage {
@@ -115,19 +123,23 @@ void STAGE_MONTH(const Stage& s, int lact, int mim)
     const int maxlact = bio->maxlact;
     const int sea = s.sea, t = s.t, tn = s.tn, old = s.old, nw = s.nw;
 
-    /* Next month's values of this lactation, yield class innermost. */
-    double vnext[NMPREG][NCURR] = {};
-    double onext[NMIM][NCURR] = {};
-    double pnext_[NMIM][NCURR] = {};
+    /* Next month's values of this lactation, yield class innermost; of the
+    ** delay values only the months the sums below read. */
+    const bool breeding = vwp <= mim && mim <= lbm;
+    const int open_last = maxmim < MAXMIM ? maxmim : MAXMIM;
+    double vnext[NMPREG][NCURR];
+    double onext[NMIM][NCURR];
+    double pnext_[NMIM][NCURR];
     double vcalf[NCURR];
     if (mim < MAXMIM) {
         for (int c = 0; c < NCURR; c++) {
             for (int p = 0; p < NMPREG; p++)
                 vnext[p][c] = fut->value[c][lact][mim + 1][p][old];
-            for (int h = 0; h < NMIM; h++) {
+            for (int h = mim + 1; h <= open_last; h++)
                 onext[h][c] = fut->delay_open[c][lact][mim + 1][h][old];
-                pnext_[h][c] = fut->delay_preg[c][lact][mim + 1][h][old];
-            }
+            if (breeding)
+                for (int h = mim + 1; h <= lbm + 1; h++)
+                    pnext_[h][c] = fut->delay_preg[c][lact][mim + 1][h][old];
         }
     }
     const int nl = lact < maxlact ? lact + 1 : maxlact;
@@ -147,7 +159,6 @@ void STAGE_MONTH(const Stage& s, int lact, int mim)
     if (window)
         sv = service_of(lact, mim, sea);
 
-    const bool low_test = mim >= 4;
     const bool stored = s.calc >= 1;
 
     for (int curr = 1; curr <= MAXCURR; curr++) {
@@ -184,7 +195,7 @@ void STAGE_MONTH(const Stage& s, int lact, int mim)
 
         /* delay values: conception put off until month h */
         const double best = MAX2(Eimm, Dimm);
-        if (vwp <= mim && mim <= lbm)
+        if (breeding)
             for (int h = mim + 1; h <= lbm + 1; h++)
                 fut->delay_preg[curr][lact][mim][h][nw] = best + stay * class_sum(p, pnext_[h], lo, hi);
         if (mim < maxmim)
@@ -193,8 +204,7 @@ void STAGE_MONTH(const Stage& s, int lact, int mim)
 
         double value;
         short decision;
-        if (low_test && (bio->milkyield[curr][lact][mim][0][12] / 30.4 < bio->minmilk ||
-                         bio->rev[curr][lact][mim][0][12] / 30.4 < bio->minrev)) {
+        if (low_producer[curr][lact][mim]) {
             value = G;
             decision = DEC_REPLACE;
         } else if (s.policy == POLICY_KEEPALL) {
@@ -270,24 +280,91 @@ void STAGE_MONTH(const Stage& s, int lact, int mim)
     }
 }
 
-/* Every (lactation, month in milk) of a stage; with two workers the pairs
-** alternate between the calling thread and a helper. */
-void STAGE_COWS(const Stage& s)
-{
-    const int maxlact = bio->maxlact;
-    const int pairs = maxlact * MAXMIM;
-    auto run = [&s, pairs](int first, int step) {
-        for (int k = first; k < pairs; k += step)
-            STAGE_MONTH(s, k / MAXMIM + 1, k % MAXMIM + 1);
-    };
-    if (worker_count <= 1) {
-        run(0, 1);
-        return;
+/* The (lactation, month in milk) tasks of each stage, shared between the
+** calling thread and one helper.  Tasks are handed out one at a time from
+** a counter that also carries the stage's generation, so a helper that
+** wakes late takes nothing of a stage that has moved on, and the calling
+** thread never waits for a helper that has not started: on a busy machine
+** it simply does every task itself.  The stage ends when every task taken
+** is finished. */
+class StageCrew {
+public:
+    explicit StageCrew(int workers)
+    {
+        if (workers >= 2)
+            helper_ = std::thread([this] { HELP(); });
     }
-    std::thread helper(run, 1, 2);
-    run(0, 2);
-    helper.join();
-}
+
+    ~StageCrew()
+    {
+        if (!helper_.joinable())
+            return;
+        stop_.store(true);
+        generation_.fetch_add(1);
+        generation_.notify_one();
+        helper_.join();
+    }
+
+    StageCrew(const StageCrew&) = delete;
+    StageCrew& operator=(const StageCrew&) = delete;
+
+    void RUN(const Stage& s)
+    {
+        const std::uint64_t g = generation_.load() + 1;
+        stage_.store(&s);
+        tasks_.store(bio->maxlact * MAXMIM);
+        helped_.store(0);
+        next_.store(g << 32);
+        generation_.store(g);
+        if (helper_.joinable())
+            generation_.notify_one();
+        const int mine = TAKE_TASKS(g, false);
+        while (mine + helped_.load(std::memory_order_acquire) < tasks_.load())
+            std::this_thread::yield();
+    }
+
+private:
+    /* Runs tasks of generation g until none is left; returns how many. */
+    int TAKE_TASKS(std::uint64_t g, bool helper)
+    {
+        int count = 0;
+        for (;;) {
+            std::uint64_t v = next_.load();
+            if ((v >> 32) != g)
+                break;
+            const int k = static_cast<int>(v & 0xffffffffu);
+            if (k >= tasks_.load())
+                break;
+            if (!next_.compare_exchange_weak(v, v + 1))
+                continue;
+            STAGE_MONTH(*stage_.load(), k / MAXMIM + 1, k % MAXMIM + 1);
+            count++;
+            if (helper)
+                helped_.fetch_add(1, std::memory_order_release);
+        }
+        return count;
+    }
+
+    void HELP()
+    {
+        std::uint64_t seen = 0;
+        for (;;) {
+            generation_.wait(seen);
+            seen = generation_.load();
+            if (stop_.load())
+                return;
+            TAKE_TASKS(seen, true);
+        }
+    }
+
+    std::thread helper_;
+    std::atomic<std::uint64_t> generation_{0};
+    std::atomic<std::uint64_t> next_{0}; /* generation << 32 | next task */
+    std::atomic<const Stage*> stage_{nullptr};
+    std::atomic<int> tasks_{0};
+    std::atomic<int> helped_{0};
+    std::atomic<bool> stop_{false};
+};
 
 /* ---- expected months in herd ------------------------------------------ */
 
@@ -403,6 +480,16 @@ Place EMPTY_PLACE(const Stage& s)
     return pl;
 }
 
+void FIND_LOW_PRODUCERS()
+{
+    for (int curr = 0; curr < NCURR; curr++)
+        for (int lact = 0; lact < NLACT; lact++)
+            for (int mim = 0; mim < NMIM; mim++)
+                low_producer[curr][lact][mim] =
+                    mim >= 4 && (bio->milkyield[curr][lact][mim][0][12] / 30.4 < bio->minmilk ||
+                                 bio->rev[curr][lact][mim][0][12] / 30.4 < bio->minrev);
+}
+
 /* Adds diff to every value the warm-start file carries, in buffer buf. */
 void SHIFT_VALUES(int buf, double diff)
 {
@@ -503,6 +590,8 @@ short DP_POLICY(short policy)
     double floor = 0.0;
     double K = 0.0;
     stages_run = 0;
+    FIND_LOW_PRODUCERS();
+    StageCrew crew(worker_count);
 
     for (;;) {
         s.count++;
@@ -525,7 +614,7 @@ short DP_POLICY(short policy)
         s.heifer_now = fut->heifer_now;
 
         /* every cow state */
-        STAGE_COWS(s);
+        crew.RUN(s);
         if (s.count == 1) {
             for (int curr : {1, 4, 7, 10, 15}) {
                 const double pct = curr / 15.0 * 100.0;

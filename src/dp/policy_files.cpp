@@ -13,6 +13,8 @@
 */
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "../run/records.h"
 #include "../run/runlog.h"
@@ -173,22 +175,29 @@ void WRITE_RPO_FILE()
         STOP(1);
         END_RUN(1);
     }
-    std::FILE* fp = f.fp();
+    /* One pass through the records (the slots of a state lie side by
+    ** side), each line going to the text of its slot; the texts are then
+    ** written slot by slot. */
+    std::vector<std::string> slot_text(13);
+    for (auto& text : slot_text)
+        text.reserve(2u << 20);
     char line[4096];
-    for (int t = 1; t <= 12; t++) {
-        for (int curr = 1; curr <= MAXCURR; curr++)
-            for (int lact = 1; lact <= MAXLACT; lact++)
-                for (int mim = 1; mim <= MAXMIM; mim++)
-                    for (int mpreg = 0; mpreg <= MAXMPREG; mpreg++) {
-                        if (mpreg >= 1 && (mim - mpreg < 2 || mim - mpreg > 15))
-                            continue;
+    for (int curr = 1; curr <= MAXCURR; curr++)
+        for (int lact = 1; lact <= MAXLACT; lact++)
+            for (int mim = 1; mim <= MAXMIM; mim++)
+                for (int mpreg = 0; mpreg <= MAXMPREG; mpreg++) {
+                    if (mpreg >= 1 && (mim - mpreg < 2 || mim - mpreg > 15))
+                        continue;
+                    const double* payoff = rpo->rpo[curr][lact][mim][mpreg];
+                    const double* preg = rpo->prg[curr][lact][mim][mpreg];
+                    for (int t = 1; t <= 12; t++) {
                         int n = put_position(line, curr, lact, mim, mpreg, t);
-                        n += put_value(line + n, rpo->rpo[curr][lact][mim][mpreg][t]);
-                        n += put_value(line + n, rpo->rpo[curr][lact][mim][mpreg][t + 12]);
+                        n += put_value(line + n, payoff[t]);
+                        n += put_value(line + n, payoff[t + 12]);
                         std::memcpy(line + n, " 0 0", 4);
                         n += 4;
-                        n += put_value(line + n, rpo->prg[curr][lact][mim][mpreg][t]);
-                        n += put_value(line + n, rpo->prg[curr][lact][mim][mpreg][t + 12]);
+                        n += put_value(line + n, preg[t]);
+                        n += put_value(line + n, preg[t + 12]);
                         n += put_value(line + n, bio->sel[lact][mim][t]);
                         line[n++] = ' ';
                         n += FORMAT_FIXED(line + n, bio->milkyield[curr][lact][mim][mpreg][t] / 30.4, 5, 2);
@@ -196,8 +205,12 @@ void WRITE_RPO_FILE()
                         n += FORMAT_FIXED(line + n, bio->milkyield[8][lact][mim][mpreg][t] / 30.4, 5, 2);
                         std::memcpy(line + n, " 0 0\n", 5);
                         n += 5;
-                        std::fwrite(line, 1, static_cast<std::size_t>(n), fp);
+                        slot_text[t].append(line, static_cast<std::size_t>(n));
                     }
+                }
+    std::FILE* fp = f.fp();
+    for (int t = 1; t <= 12; t++) {
+        std::fwrite(slot_text[t].data(), 1, slot_text[t].size(), fp);
         const double pct = t / 12.0 * 100.0;
         std::printf(" %.0f%%", pct);
         WRITE_MSG_FILE(10, pct);
@@ -216,21 +229,30 @@ void WRITE_DEL_FILE()
         STOP(1);
         END_RUN(1);
     }
-    std::FILE* fp = f.fp();
+    /* One pass through the record, as in WRITE_RPO_FILE. */
+    std::vector<std::string> slot_text(13);
+    for (auto& text : slot_text)
+        text.reserve(2u << 20);
     char line[2048];
-    for (int t = 1; t <= 12; t++) {
-        for (int curr = 1; curr <= MAXCURR; curr++)
-            for (int lact = 1; lact <= MAXLACT; lact++)
-                for (int mim = 1; mim <= MAXMIM; mim++)
-                    for (int h = mim + 1; h <= MAXMIM; h++) {
+    for (int curr = 1; curr <= MAXCURR; curr++)
+        for (int lact = 1; lact <= MAXLACT; lact++)
+            for (int mim = 1; mim <= MAXMIM; mim++)
+                for (int h = mim + 1; h <= MAXMIM; h++) {
+                    const double* open = del->open[curr][lact][mim][h];
+                    const double* preg = del->preg[curr][lact][mim][h];
+                    for (int t = 1; t <= 12; t++) {
                         int n = put_position(line, t, curr, lact, mim, h);
-                        n += put_value(line + n, del->open[curr][lact][mim][h][t]);
-                        n += put_value(line + n, del->open[curr][lact][mim][h][t + 12]);
-                        n += put_value(line + n, del->preg[curr][lact][mim][h][t]);
-                        n += put_value(line + n, del->preg[curr][lact][mim][h][t + 12]);
+                        n += put_value(line + n, open[t]);
+                        n += put_value(line + n, open[t + 12]);
+                        n += put_value(line + n, preg[t]);
+                        n += put_value(line + n, preg[t + 12]);
                         line[n++] = '\n';
-                        std::fwrite(line, 1, static_cast<std::size_t>(n), fp);
+                        slot_text[t].append(line, static_cast<std::size_t>(n));
                     }
+                }
+    std::FILE* fp = f.fp();
+    for (int t = 1; t <= 12; t++) {
+        std::fwrite(slot_text[t].data(), 1, slot_text[t].size(), fp);
         const double pct = t / 12.0 * 100.0;
         std::printf(" %.0f%%", pct);
         WRITE_MSG_FILE(11, pct);
