@@ -16,10 +16,9 @@
 **
 ** fut->value and the delay values hold two working buffers: a stage reads
 ** only the old one and writes only the new one.  The cow states of a stage
-** are therefore split over two threads by (lactation, month in milk) with
-** no effect on any result (StageCrew); the empty place, the cash shift,
-** the yearly extrapolation and the console lines stay on the calling
-** thread.
+** are therefore split over two threads by lactation with no effect on any
+** result (StageCrew); the empty place, the cash shift, the yearly
+** extrapolation and the console lines stay on the calling thread.
 **
 ** For speed each (lactation, month in milk) first gathers next month's
 ** values of that lactation into small arrays ordered by yield class, so the
@@ -280,8 +279,10 @@ void STAGE_MONTH(const Stage& s, int lact, int mim)
     }
 }
 
-/* The (lactation, month in milk) tasks of each stage, shared between the
-** calling thread and one helper.  Tasks are handed out one at a time from
+/* The lactations of each stage, shared between the calling thread and one
+** helper.  A lactation is one task: its months read and write the same
+** cache lines (the buffers of a state lie side by side), so they stay with
+** one thread.  Tasks are handed out one at a time from
 ** a counter that also carries the stage's generation, so a helper that
 ** wakes late takes nothing of a stage that has moved on, and the calling
 ** thread never waits for a helper that has not started: on a busy machine
@@ -312,7 +313,7 @@ public:
     {
         const std::uint64_t g = generation_.load() + 1;
         stage_.store(&s);
-        tasks_.store(bio->maxlact * MAXMIM);
+        tasks_.store(bio->maxlact);
         helped_.store(0);
         next_.store(g << 32);
         generation_.store(g);
@@ -337,7 +338,9 @@ private:
                 break;
             if (!next_.compare_exchange_weak(v, v + 1))
                 continue;
-            STAGE_MONTH(*stage_.load(), k / MAXMIM + 1, k % MAXMIM + 1);
+            const Stage& s = *stage_.load();
+            for (int mim = 1; mim <= MAXMIM; mim++)
+                STAGE_MONTH(s, k + 1, mim);
             count++;
             if (helper)
                 helped_.fetch_add(1, std::memory_order_release);
