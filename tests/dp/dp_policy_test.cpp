@@ -183,36 +183,6 @@ TEST(DpPolicy, OptimalDecisionsAgreeWithPayOffs)
     EXPECT_GT(counts[2], 0);
 }
 
-TEST(DpPolicy, KeepAllAndKeepPreg)
-{
-    ScratchDir dir;
-    for (short policy : {POLICY_KEEPALL, POLICY_KEEPPREG}) {
-        CLEAR_DP_RECORDS();
-        SET_SMALL_HERD(3, 0.0);
-        bio->minmilk = 20.0; /* classes 1 and 2 are low from month 3 */
-        short status = 0;
-        RUN_DP(policy, status);
-        ASSERT_EQ(status, 1);
-        int open_replaced = 0;
-        for (int t = 1; t <= 24; t++)
-            for (int curr = 1; curr <= 15; curr++)
-                for (int lact = 1; lact <= 3; lact++)
-                    for (int mim = 1; mim <= 24; mim++) {
-                        const short d = pol->decision[curr][lact][mim][0][t];
-                        open_replaced += d == 0 && !low_producer(curr, lact, mim);
-                        EXPECT_TRUE(d == 0 || !low_producer(curr, lact, mim));
-                        for (int mpreg = 1; mpreg <= 9; mpreg++)
-                            EXPECT_TRUE(!conceived_in_window(mim, mpreg) ||
-                                        pol->decision[curr][lact][mim][mpreg][t] == 1);
-                    }
-        if (policy == POLICY_KEEPALL) {
-            EXPECT_EQ(open_replaced, 0); /* months 1..3 of low classes included */
-        } else {
-            EXPECT_GT(open_replaced, 0);
-        }
-    }
-}
-
 TEST(DpPolicy, ServeAndEnterSwitchesForce)
 {
     ScratchDir dir;

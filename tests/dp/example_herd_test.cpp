@@ -1,0 +1,107 @@
+// The dynamic program on the example herd: policy invariants in process,
+// and whole runs of analysis 71 (policy and files only) as an operator
+// would start them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <regex>
+#include <string>
+
+#include "bio/bio.h"
+#include "dp/dp.h"
+#include "dp_herd.h"
+#include "run/records.h"
+#include "support/support.h"
+
+namespace {
+
+/* The example herd read into bio, without interest (the fast case). */
+void READ_EXAMPLE_HERD()
+{
+    CLEAR_DP_RECORDS();
+    runname = SOURCE_PATH("examples/holstein_lb.bio");
+    testing::internal::CaptureStdout();
+    const short read = READ_BIO_FILE();
+    BIO_PROBABILITY();
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(read, 0);
+    ASSERT_EQ(bio->maxlact, 12);
+    bio->interest = 0.0;
+}
+
+/* The example as a file in the working directory, with lines replaced. */
+void WRITE_EXAMPLE(const std::string& name, const std::string& analysis, const std::string& policy)
+{
+    std::string text = READ_TEXT(SOURCE_PATH("examples/holstein_lb.bio"));
+    text = std::regex_replace(text, std::regex("\n1\nMilk factor"), "\n" + analysis + "\nMilk factor");
+    text = std::regex_replace(text, std::regex("\nOPTIMAL\n"), "\n" + policy + "\n");
+    text = std::regex_replace(text, std::regex("\n15 -2 0.05 50 1\n"), "\n15 -2 0 50 1\n");
+    EXPECT_NE(text.find("\n" + analysis + "\nMilk factor"), std::string::npos);
+    EXPECT_NE(text.find("\n15 -2 0 50 1\n"), std::string::npos);
+    WRITE_TEXT(name, text);
+}
+
+} // namespace
+
+TEST(ExampleHerd, KeepAllAndKeepPreg)
+{
+    for (short policy : {POLICY_KEEPALL, POLICY_KEEPPREG}) {
+        ScratchDir dir;
+        READ_EXAMPLE_HERD();
+        if (policy == POLICY_KEEPALL)
+            bio->minmilk = 60.0; /* low classes are low from month 1 on */
+        short status = 0;
+        RUN_DP(policy, status);
+        ASSERT_EQ(status, 1);
+        int open_replaced = 0, low = 0;
+        for (int t = 1; t <= 24; t++)
+            for (int curr = 1; curr <= 15; curr++)
+                for (int lact = 1; lact <= 12; lact++) {
+                    const int vwp = bio->vwp[lact < 3 ? lact : 3];
+                    for (int mim = 1; mim <= 24; mim++) {
+                        const bool is_low = mim >= 4 && (bio->milkyield[curr][lact][mim][0][12] / 30.4 < bio->minmilk ||
+                                                         bio->rev[curr][lact][mim][0][12] / 30.4 < bio->minrev);
+                        const short d = pol->decision[curr][lact][mim][0][t];
+                        low += is_low;
+                        open_replaced += d == 0 && !is_low;
+                        EXPECT_TRUE(d == 0 || !is_low);
+                        for (int mpreg = 1; mpreg <= 9; mpreg++) {
+                            const bool reached = mim - mpreg >= vwp && mim - mpreg <= bio->lbm;
+                            EXPECT_EQ(pol->decision[curr][lact][mim][mpreg][t], reached ? 1 : 8);
+                        }
+                    }
+                }
+        EXPECT_GT(low, 0);
+        if (policy == POLICY_KEEPALL) {
+            EXPECT_EQ(open_replaced, 0); /* not even in months 1..3 */
+        } else {
+            EXPECT_GT(open_replaced, 0);
+        }
+    }
+}
+
+TEST(ExampleHerd, PolicyRunWritesItsFilesAndReadsThePolicyBack)
+{
+    ScratchDir dir;
+    WRITE_EXAMPLE("herd.bio", "71", "OPTIMAL");
+    ASSERT_EQ(RUN_PROGRAM("herd.bio"), 0);
+    std::string console = READ_TEXT("console.txt");
+    EXPECT_NE(console.find("\n DP_POLICY done ... "), std::string::npos);
+    EXPECT_EQ(READ_TEXT("msg.txt"), "32 - EXE completed");
+    const std::string solved = READ_TEXT("holstein.pol");
+    EXPECT_EQ(std::count(solved.begin(), solved.end(), '\n'), 43200);
+    const std::string del_text = READ_TEXT("holstein.del");
+    EXPECT_EQ(std::count(del_text.begin(), del_text.end(), '\n'), 12 * 15 * 12 * 276);
+    EXPECT_TRUE(FILE_EXISTS("holstein.rpo"));
+
+    /* the stored policy, read instead of solved, is written back unchanged */
+    std::rename("holstein.pol", "solved.pol");
+    WRITE_TEXT("holstein.pol", solved);
+    WRITE_EXAMPLE("herd.bio", "71", "USE_POL");
+    ASSERT_EQ(RUN_PROGRAM("herd.bio"), 0);
+    console = READ_TEXT("console.txt");
+    EXPECT_EQ(console.find("DP_POLICY"), std::string::npos);
+    EXPECT_NE(console.find("\n READ_POL_FILE done ..."), std::string::npos);
+    EXPECT_EQ(READ_TEXT("holstein.pol"), solved);
+}
