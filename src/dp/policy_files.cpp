@@ -82,10 +82,8 @@ short read_decision(std::FILE* fp, int line)
 {
     int v;
     const int got = std::fscanf(fp, " %d", &v);
-    if (got == EOF)
-        pol_line_error(line, "file ends early");
     if (got != 1)
-        pol_line_error(line, "not a number");
+        pol_line_error(line, got == EOF || std::feof(fp) ? "file ends early" : "not a number");
     if (v < -32768 || v > 32767)
         pol_line_error(line, "decision out of range");
     return static_cast<short>(v);
@@ -145,10 +143,8 @@ void READ_POL_FILE()
                     line++;
                     int pt, pc, pl, pm;
                     const int got = std::fscanf(fp, "\n%d %d %d %d", &pt, &pc, &pl, &pm);
-                    if (got == EOF)
-                        pol_line_error(line, "file ends early");
                     if (got != 4)
-                        pol_line_error(line, "not a number");
+                        pol_line_error(line, got == EOF || std::feof(fp) ? "file ends early" : "not a number");
                     if (!in_range(pt, 24) || !in_range(pc, MAXCURR) || !in_range(pl, MAXLACT) ||
                         !in_range(pm, MAXMPREG))
                         pol_line_error(line, "position outside the records");
