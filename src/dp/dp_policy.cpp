@@ -292,8 +292,13 @@ class StageCrew {
 public:
     explicit StageCrew(int workers)
     {
-        if (workers >= 2)
+        if (workers < 2)
+            return;
+        try {
             helper_ = std::thread([this] { HELP(); });
+        } catch (const std::system_error&) {
+            /* no second thread to be had: the calling thread does it all */
+        }
     }
 
     ~StageCrew()
