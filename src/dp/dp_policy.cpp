@@ -24,11 +24,12 @@
 ** values of that lactation into small arrays ordered by yield class, so the
 ** class sums over bio->lo..bio->hi read contiguous memory.
 */
+#include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <string>
-#include <atomic>
-#include <cstdint>
+#include <system_error>
 #include <thread>
 
 #include "../bio/numeric.h"
