@@ -9,17 +9,19 @@
 
 #include "bio/bio.h"
 #include "dp/dp.h"
+#include "dp/dp_internal.h"
 #include "dp_herd.h"
 #include "run/records.h"
 #include "support/support.h"
 
 namespace {
 
-/* The example herd read into bio, without interest (the fast case). */
-void READ_EXAMPLE_HERD()
+/* A bio file (the example herd by default) read into bio, without
+** interest (the fast case). */
+void READ_EXAMPLE_HERD(const std::string& file = SOURCE_PATH("examples/holstein_lb.bio"))
 {
     CLEAR_DP_RECORDS();
-    runname = SOURCE_PATH("examples/holstein_lb.bio");
+    runname = file;
     testing::internal::CaptureStdout();
     const short read = READ_BIO_FILE();
     BIO_PROBABILITY();
@@ -36,11 +38,13 @@ void replace_once(std::string& text, const std::string& from, const std::string&
     text.replace(at, from.size(), to);
 }
 
-/* The example as a file in the working directory: analysis, policy, and
-** no interest. */
-void WRITE_EXAMPLE(const std::string& name, const std::string& analysis, const std::string& policy)
+/* The example as a file in the working directory: time stamp, analysis,
+** policy, and no interest. */
+void WRITE_EXAMPLE(const std::string& name, const std::string& analysis, const std::string& policy,
+                   const std::string& stamp = "Holstein lb 2026-12-08")
 {
     std::string text = READ_TEXT(SOURCE_PATH("examples/holstein_lb.bio"));
+    replace_once(text, "Holstein lb 2026-12-08\n", stamp + "\n");
     replace_once(text, "\n1\nMilk factor", "\n" + analysis + "\nMilk factor");
     replace_once(text, "\nOPTIMAL\n", "\n" + policy + "\n");
     replace_once(text, "\n15 -2 0.05 50 1\n", "\n15 -2 0 50 1\n");
@@ -109,4 +113,27 @@ TEST(ExampleHerd, PolicyRunWritesItsFilesAndReadsThePolicyBack)
     EXPECT_EQ(console.find("DP_POLICY"), std::string::npos);
     EXPECT_NE(console.find("\n READ_POL_FILE done ..."), std::string::npos);
     EXPECT_EQ(READ_TEXT("holstein.pol"), solved);
+}
+
+TEST(ExampleHerd, NotConvergedRunsNothingFromTheBioFile)
+{
+    ScratchDir dir;
+    WRITE_EXAMPLE("herd.bio", "71", "OPTIMAL", "x; touch pwned #");
+    READ_EXAMPLE_HERD("herd.bio");
+    ASSERT_EQ(biofiletime.rfind("x; touch pwned #", 0), 0u);
+    DP_SET_STAGE_LIMIT(5);
+    short status = 1;
+    const std::string log = RUN_DP(POLICY_OPTIMAL, status);
+    DP_SET_STAGE_LIMIT(10000);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(log.find("\n 5 calc:-1 w:12 sea: 8 fut:"), std::string::npos);
+    EXPECT_NE(log.find("\n DP_POLICY not converged, biofiletime = " + biofiletime +
+                       "\a\n WRITE_WARM_FILE started ... warm.txt\n WRITE_WARM_FILE done ..."),
+              std::string::npos);
+    EXPECT_FALSE(FILE_EXISTS("pwned"));
+    EXPECT_EQ(READ_TEXT("msg.txt"), "19 - DP convergence failed");
+    /* the warm file holds the buffer the last stage read (stage 4's) */
+    char first[64];
+    std::snprintf(first, sizeof first, "%f\n0.000000\n", fut->heifer[0] - fut->heifer_now);
+    EXPECT_EQ(READ_TEXT("warm.txt").rfind(first, 0), 0u);
 }
