@@ -121,10 +121,12 @@ TEST(ExampleHerd, NotConvergedRunsNothingFromTheBioFile)
     WRITE_EXAMPLE("herd.bio", "71", "OPTIMAL", "x; touch pwned #");
     READ_EXAMPLE_HERD("herd.bio");
     ASSERT_EQ(biofiletime.rfind("x; touch pwned #", 0), 0u);
-    DP_SET_STAGE_LIMIT(5);
+    struct Limit {
+        Limit() { DP_SET_STAGE_LIMIT(5); }
+        ~Limit() { DP_SET_STAGE_LIMIT(10000); }
+    } limit;
     short status = 1;
     const std::string log = RUN_DP(POLICY_OPTIMAL, status);
-    DP_SET_STAGE_LIMIT(10000);
     EXPECT_EQ(status, 0);
     EXPECT_NE(log.find("\n 5 calc:-1 w:12 sea: 8 fut:"), std::string::npos);
     EXPECT_NE(log.find("\n DP_POLICY not converged, biofiletime = " + biofiletime +
