@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when missing.
+# Installs the Debian packages the build, the tests and the tools (gnuplot for
+# the charts, GNU parallel for sweeps) need, when missing.
 # Needs root (apt-get) only on a machine that lacks one of them.
 set -euo pipefail
 
 need=()
-for pkg in g++ cmake make libgtest-dev "$@"; do
+for pkg in g++ cmake make libgtest-dev gnuplot-nox parallel "$@"; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then

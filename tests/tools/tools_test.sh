@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# The chart and sweep tools on real runs of the example herd.
+#   tests/tools/tools_test.sh MORVENDA_PROGRAM
+set -uo pipefail
+src=$(cd "$(dirname "$0")/../.." && pwd)
+program=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+passed=0 failed=0
+check() { # description, command...
+  local what=$1; shift
+  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $what"; fi
+}
+
+png_ok() { # a PNG signature and a sensible size (at least 10 kB, width 800+)
+  local f=$1
+  [ -f "$f" ] || return 1
+  [ "$(head -c 8 "$f" | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a" ] || return 1
+  [ "$(stat -c %s "$f")" -ge 10000 ] || return 1
+  local w
+  w=$(od -An -tu1 -j16 -N4 "$f" | awk '{ print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4 }')
+  [ "$w" -ge 800 ]
+}
+
+# --- the plot tool on the example herd's report and pay-off file
+mkdir -p "$work/run" && cd "$work/run"
+"$program" "$src/examples/holstein_lb.bio" </dev/null >console.txt 2>&1
+check "example run completes" test "$(cat msg.txt)" = "32 - EXE completed"
+report=$(grep -l '^t sea operating_cash ' ./* | head -n 1)
+rpo=$(ls ./*.rpo | head -n 1)
+"$src/tools/morvenda-plot" -o charts "$report" "$rpo" >/dev/null 2>plot.err
+check "plot tool exits 0" test $? -eq 0
+for png in cashflow herd_structure culling_hazards lactation_curve retention_payoff pregnancy_value; do
+  check "$png.png is a valid PNG of sensible size" png_ok "charts/$png.png"
+done
+"$src/tools/morvenda-plot" -o charts missing.res >/dev/null 2>err.txt
+check "a missing report exits 1" test $? -eq 1
+check "a missing report is named" grep -q "missing.res: no such file" err.txt
+"$src/tools/morvenda-plot" -o charts "$src/examples/holstein_lb.bio" >/dev/null 2>err.txt
+check "a file that is not a report exits 1" test $? -eq 1
+check "a file that is not a report is said so" grep -q "not a Morvenda statistics report" err.txt
+
+# --- the sweep tool: three variants of the example herd
+cd "$work"
+"$src/tools/morvenda-sweep" -m "$program" -j 2 -o sweep.csv -d runs \
+  -b "$src/examples/holstein_lb.bio" -v interest=0,0.04,0.08 >/dev/null 2>sweep.err
+check "three-variant sweep exits 0" test $? -eq 0
+check "three-variant sweep gives a header and three rows" test "$(wc -l < sweep.csv)" -eq 4
+check "the CSV has the yearly figures" grep -q '^run,exit_status,message,herdlife_y1,herdlife_y2,herdlife_y3,eaa_cyr_y1' sweep.csv
+check "every variant completed" test "$(grep -c ',0,"32 - EXE completed",' sweep.csv)" -eq 3
+
+# --- a sweep with a broken bio file reports it and finishes the others
+printf 'broken\nnothing here\n' > broken.bio
+"$src/tools/morvenda-sweep" -m "$program" -j 2 -o mixed.csv -d runs2 \
+  "$src/examples/holstein_lb.bio" broken.bio "$src/examples/holstein_kg.bio" >/dev/null 2>mixed.err
+check "a sweep with a failed run exits 1" test $? -eq 1
+check "the failed run is reported" grep -q "run 'broken.bio' failed (exit status 1)" mixed.err
+check "the CSV keeps a row for every run" test "$(wc -l < mixed.csv)" -eq 4
+check "the other runs completed" test "$(grep -c ',0,"32 - EXE completed",' mixed.csv)" -eq 2
+
+echo "tools: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
