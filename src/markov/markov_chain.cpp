@@ -298,11 +298,13 @@ void OPEN_COW(Month& mo, int c, int l, int mim)
         STOP(1);
         return;
     }
-    const Visit s = MAKE_VISIT(mo, c, l, mim, 0, p);
-    const double q = s.q;
+    const double q = bio->pind[l][mim][mo.sea];
     const bool calf = mim == 1 && !(vwp <= mim && mim <= bio->lbm);
-    if (mo.collect)
+    Visit s{};
+    if (mo.collect) {
+        s = MAKE_VISIT(mo, c, l, mim, 0, p);
         COLLECT_VISIT(mo, s);
+    }
 
     if (decision == DEC_REPLACE) {
         mo.replaced += p;
@@ -408,11 +410,13 @@ void PREGNANT_COW(Month& mo, int c, int l, int mim, int mpreg)
         STOP(1);
         return;
     }
-    const Visit s = MAKE_VISIT(mo, c, l, mim, mpreg, p);
-    const double q = s.q;
+    const double q = bio->pind[l][mim][mo.sea];
     const int nxt = mo.nxt;
-    if (mo.collect)
+    Visit s{};
+    if (mo.collect) {
+        s = MAKE_VISIT(mo, c, l, mim, mpreg, p);
         COLLECT_VISIT(mo, s);
+    }
 
     /* A cow due to calve in the last lactation leaves the herd. */
     const bool calves_out = mpreg == MAXMPREG && l >= bio->maxlact;
