@@ -107,8 +107,9 @@ void BAD_LINE(int lineno, const char* what)
     STOP(1);
 }
 
-/* The header line; unreadable, it gives the values of a new file. */
-void READ_HEADER(std::FILE* f, int& lineno)
+/* The header line; unreadable, it gives the values of a new file.  False
+** when the file is empty. */
+bool READ_HEADER(std::FILE* f, int& lineno)
 {
     std::string line;
     long h1 = 0, hs = 0, h3 = 0;
@@ -116,7 +117,7 @@ void READ_HEADER(std::FILE* f, int& lineno)
     if (!READ_LINE(f, line)) {
         std::printf("\n error EOF");
         STOP(1);
-        return;
+        return false;
     }
     Fields in{line.c_str()};
     if (!in.integer(h1) || !in.integer(hs) || !in.integer(h3) || !in.at_end()) {
@@ -128,6 +129,7 @@ void READ_HEADER(std::FILE* f, int& lineno)
     mkv->header1 = static_cast<short>(h1);
     mkv->header_sea = static_cast<short>(hs);
     mkv->header3 = static_cast<short>(h3);
+    return true;
 }
 
 /* Cow states up to the "99" line; false when the file ended before it. */
@@ -241,8 +243,7 @@ void READ_MKV_FILE()
     RESET_MKV_RECORD(4, MAXT);
     WRITE_MSG_FILE(50);
     int lineno = 0;
-    READ_HEADER(f.get(), lineno);
-    if (READ_COWS(f.get(), lineno))
+    if (READ_HEADER(f.get(), lineno) && READ_COWS(f.get(), lineno))
         READ_YOUNG_STOCK(f.get(), lineno);
     f.reset();
     std::printf("\n READ_MKV_FILE done ...");

@@ -241,3 +241,20 @@ TEST_F(MkvFile, RewriteReplacesTheOldFileWhole)
     CAPTURED(WRITE_MKV_FILE);
     EXPECT_EQ(READ_TEXT("herd.mkv"), "1 4 0\n6 2 3 0 0.500000000000000 0.0 0.0\n99\n");
 }
+
+TEST_F(MkvFile, EmptyFileOrUnreadableHeader)
+{
+    WRITE_TEXT("herd.mkv", "");
+    std::string log = CAPTURED(READ_MKV_FILE);
+    EXPECT_EQ(log,
+              "\n READ_MKV_FILE started ... herd.mkv\n error EOF\a@\n READ_MKV_FILE done ...");
+    EXPECT_EQ(SLOT2_MASS(), 0.0);
+
+    /* A header that is not three numbers: reported, the cows still read. */
+    WRITE_TEXT("herd.mkv", "Morvenda herd\n3 1 8 0 0.5 0.0 0.0\n99\n");
+    log = CAPTURED(READ_MKV_FILE);
+    EXPECT_NE(log.find("\n READ_MKV_FILE: herd.mkv line 1: header"), std::string::npos);
+    EXPECT_EQ(mkv->header1, 1);
+    EXPECT_EQ(mkv->header_sea, 4);
+    EXPECT_EQ(mkv->pstate[3][1][8][0][2], 0.5);
+}
