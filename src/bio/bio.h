@@ -14,6 +14,17 @@
 ** read to the end ends the run (END_RUN). */
 short READ_BIO_FILE();
 
+/* Intake helpers of the reader, in the file's units (kg when kg is true,
+** else lb): the lag of intake behind milk in month in milk mim, and the
+** monthly dry-matter intake of a lactating cow. */
+double INTAKE_LAG(int mim);
+double LACTATING_INTAKE(double monthly_milk, double weight, int mim, double fat, bool kg);
+
+/* Cuts the classes of a transition row (entries 1..15) whose probability
+** lies below 0.0001 at either end, spreads their mass over the classes
+** kept, and returns the first and last class kept. */
+void TRIM_TAILS(double* row, short& lo, short& hi);
+
 void BIO_SMY();
 void PREDICT_305M();
 void BIO_PROBABILITY();
