@@ -7,9 +7,9 @@
 **                         reset of the accumulators included
 **   BM_ResetForCollecting the mode-3 reset alone, for 36 and 300 months
 **
-** The herd is synthetic: 12 lactations, yield classes that spread to their
-** neighbours every month, a policy that inseminates in the breeding window
-** and keeps everything else, heifers free to enter.  The chain prints its
+** The herd is the example herd (examples/holstein_lb.bio) under a rule
+** policy that inseminates in the breeding window and keeps every other
+** cow, heifers free to enter.  The chain prints its
 ** progress on the console, so run with the report in a file:
 **   markov_bench --benchmark_out=markov.txt --benchmark_out_format=console >/dev/null
 */
@@ -20,63 +20,36 @@
 #include <string>
 #include <unistd.h>
 
+#include "bio/bio.h"
 #include "markov/markov.h"
+#include "run/driver.h"
 #include "run/records.h"
 
 namespace {
 
-void BUILD_HERD()
+/* The example herd under a rule policy: inseminate in the breeding
+** window, keep every other cow, heifers free to enter; started from an
+** empty herd and brought to its steady state as the run driver does. */
+unsigned short BUILD_HERD()
 {
-    bio->maxlact = 12;
-    bio->vwp[1] = bio->vwp[2] = bio->vwp[3] = 2;
-    bio->lbm = 10;
-    bio->maxmim = 20;
-    bio->start_sea = 1;
-    bio->sel_factor = 0.9;
-    bio->p_calf = 100.0;
-    for (int p = 1; p <= 8; p++)
-        bio->abort[p] = 0.01;
-    for (int m = 0; m < NMIM; m++)
-        for (int s = 0; s < NSEA; s++) {
-            bio->heatdetectionrate[m][s] = 0.5;
-            for (int l = 0; l < NLACT; l++) {
-                bio->conceptionrate[l][m][s] = 0.4;
-                bio->pind[l][m][s] = 0.01 + 0.001 * l;
-            }
-        }
-    for (int t = 0; t < NSLOT; t++) {
-        bio->p_milk[t] = 0.3;
-        bio->p_heifer[t] = 1500.0;
-    }
-    for (int c = 1; c < NCURR; c++)
-        for (int l = 0; l < NLACT; l++)
-            for (int m = 0; m < NMIM; m++) {
-                for (int p = 0; p < NMPREG; p++)
-                    for (int s = 0; s < NSEA; s++)
-                        bio->milkyield[c][l][m][p][s] = p >= 8 ? 0.0 : 700.0 - 20.0 * m;
-                for (int row = 0; row < NSEA; row++) {
-                    const int lo = c > 1 ? c - 1 : 1, hi = c < MAXCURR ? c + 1 : MAXCURR;
-                    for (int v = lo; v <= hi; v++)
-                        bio->pnext[c][l][m][row][v] = 1.0 / (hi - lo + 1);
-                    bio->lo[c][l][m][row] = static_cast<short>(lo);
-                    bio->hi[c][l][m][row] = static_cast<short>(hi);
-                }
-            }
-    for (int c = 1; c < NCURR; c++)
-        bio->pnext[0][0][0][0][c] = 1.0 / MAXCURR;
+    runname = MORVENDA_SOURCE_DIR "/examples/holstein_lb.bio";
+    if (READ_BIO_FILE() != 0)
+        std::exit(1);
+    BIO_PROBABILITY();
     for (int c = 0; c < NCURR; c++)
-        for (int l = 0; l < NLACT; l++)
+        for (int l = 0; l < NLACT; l++) {
+            const int vwp = bio->vwp[l < 3 ? l : 3];
             for (int m = 0; m < NMIM; m++)
                 for (int p = 0; p < NMPREG; p++)
                     for (int t = 0; t < NSLOT; t++)
                         pol->decision[c][l][m][p][t] =
-                            (p == 0 && m >= 2 && m <= 10) ? DEC_INSEMINATE : DEC_KEEP;
+                            (p == 0 && m >= vwp && m <= bio->lbm && m < bio->maxmim) ? DEC_INSEMINATE
+                                                                                    : DEC_KEEP;
+        }
     for (int t = 0; t < NSLOT; t++)
         pol->enter[t] = 1;
     RESET_MKV_RECORD(4, MAXT);
-    /* Start from a settled herd, as the runs after the search do. */
-    for (int i = 0; i < 30; i++)
-        MARKOV_CHAIN(1, 12, 0);
+    return STEADY_STATE_LOOP([] { MARKOV_CHAIN(1, 12, 0); });
 }
 
 void BM_SteadyStatePass(benchmark::State& state)
@@ -116,7 +89,8 @@ int main(int argc, char** argv)
     INIT_INS_RECORD();
     INIT_DEL_RECORD();
     INIT_MKV_RECORD();
-    BUILD_HERD();
+    const unsigned short passes = BUILD_HERD();
+    std::fprintf(stderr, "steady state of the example herd after %d passes\n", passes);
 
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "run/records.h"
 #include "run/runlog.h"
@@ -208,12 +209,51 @@ void COLLECT_REPLACED(const Month& mo, const Visit& s, bool calf)
     }
 }
 
+/* Pregnancy values of kept cows (rpo_vwp, rpo_vwp_n) are gathered for a
+** block of months in a dense buffer and then written to the records in
+** one go.  The records hold a whole run's months of each state in a row
+** of its own, so writing month by month would reach a different memory
+** page for every state in every month; the buffer keeps the months of a
+** state on one cache line and the record is reached once per block. */
+constexpr int PRG_BLOCK = 8;
+struct PrgBlock {
+    double sum[NCURR][NLACT][NMIM][NMPREG][PRG_BLOCK];
+    double n[NCURR][NLACT][NMIM][NMPREG][PRG_BLOCK];
+};
+PrgBlock prg_block;
+
 /* Pregnancy value of a kept cow, by the state she is in. */
 void COLLECT_PRG(const Month& mo, const Visit& s)
 {
-    mkv->rpo_vwp[s.curr][s.lact][s.mim][s.mpreg][mo.t] +=
+    const int k = (mo.t - 1) % PRG_BLOCK;
+    prg_block.sum[s.curr][s.lact][s.mim][s.mpreg][k] +=
         s.p * rpo->prg[s.curr][s.lact][s.mim][s.mpreg][mo.m];
-    mkv->rpo_vwp_n[s.curr][s.lact][s.mim][s.mpreg][mo.t] += s.p;
+    prg_block.n[s.curr][s.lact][s.mim][s.mpreg][k] += s.p;
+}
+
+/* Adds the buffered months first..last to the records and empties the
+** buffer. */
+void FLUSH_PRG(int first, int last)
+{
+    const int months = last - first + 1;
+    for (int c = 0; c < NCURR; c++)
+        for (int l = 0; l < NLACT; l++)
+            for (int m = 0; m < NMIM; m++)
+                for (int p = 0; p < NMPREG; p++) {
+                    double* sum = prg_block.sum[c][l][m][p];
+                    double* n = prg_block.n[c][l][m][p];
+                    bool any = false;
+                    for (int k = 0; k < months; k++)
+                        any = any || sum[k] != 0.0 || n[k] != 0.0;
+                    if (!any)
+                        continue;
+                    for (int k = 0; k < months; k++) {
+                        mkv->rpo_vwp[c][l][m][p][first + k] += sum[k];
+                        mkv->rpo_vwp_n[c][l][m][p][first + k] += n[k];
+                        sum[k] = 0.0;
+                        n[k] = 0.0;
+                    }
+                }
 }
 
 /* An open cow kept in the breeding window, inseminated or not. */
@@ -632,8 +672,10 @@ void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned shor
     mo.nxt = 0;
     mo.collect = collect == 1;
     COPY_SLOT(2, 1);
-    if (mo.collect)
+    if (mo.collect) {
         TIMETAKEN(3);
+        std::memset(&prg_block, 0, sizeof prg_block);
+    }
 
     const int maxlact = bio->maxlact;
     for (int t = 1; t <= count; t++) {
@@ -671,8 +713,11 @@ void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned shor
             herd_seen += mkv->keep[c][t];
         ENTERING_HEIFERS(mo, entry_mode, H, herd_seen);
 
-        if (mo.collect)
+        if (mo.collect) {
             CLOSE_MONTH(mo, count, H);
+            if (t % PRG_BLOCK == 0 || t == count)
+                FLUSH_PRG(t - (t - 1) % PRG_BLOCK, t);
+        }
 
         std::swap(mo.cur, mo.nxt);
         mo.sea = mo.sea == 12 ? 1 : mo.sea + 1;

@@ -285,3 +285,24 @@ TEST_F(MarkovChain, LastLactationCowsLeaveAtCalving)
     EXPECT_DOUBLE_EQ(mkv->pfs[7][3][1][2], 0.3 * (1.0 - q));
     EXPECT_NEAR(HERD_MASS(2), 0.3 * (1.0 - q), 1e-15);
 }
+
+TEST_F(MarkovChain, PregnancyValuesOfKeptCowsByMonth)
+{
+    /* One cow, pregnant one month, followed until she calves in month 9
+    ** of a 12-month run (the months after the eighth are a part block). */
+    for (int t = 0; t < NSLOT; t++)
+        pol->enter[t] = 0;
+    for (int p = 0; p < NMPREG; p++)
+        bio->abort[p] = 0.0;
+    mkv->pstate[8][2][5][1][2] = 0.5;
+    RUN_CHAIN(1, 12, 1);
+    for (int t = 1; t <= 9; t++) {
+        const int mim = 4 + t, mpreg = t;
+        EXPECT_DOUBLE_EQ(mkv->rpo_vwp_n[8][2][mim][mpreg][t], mkv->preg[8][t]) << "month " << t;
+        EXPECT_DOUBLE_EQ(mkv->rpo_vwp[8][2][mim][mpreg][t],
+                         mkv->preg[8][t] * rpo->prg[8][2][mim][mpreg][POLICY_MONTH(t)]);
+    }
+    EXPECT_DOUBLE_EQ(mkv->rpo_vwp_n[8][2][5][1][1], 0.5);
+    EXPECT_EQ(mkv->rpo_vwp_n[8][2][5][1][2], 0.0);
+    EXPECT_GT(mkv->calvings[2][13][9], 0.0);
+}
