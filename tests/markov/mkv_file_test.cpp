@@ -232,16 +232,6 @@ TEST_F(MkvFile, FailedWriteEndsTheRunAndLeavesNoHalfFile)
     EXPECT_EQ(READ_TEXT("msg.txt"), " STOP(): check Morvenda.EXE");
 }
 
-TEST_F(MkvFile, RewriteReplacesTheOldFileWhole)
-{
-    WRITE_TEXT("herd.mkv", "1 4 0\n5 2 3 0 0.9 0.0 0.0\n99\n");
-    mkv->header1 = 1;
-    mkv->sea_next = 4;
-    mkv->pstate[6][2][3][0][2] = 0.5;
-    CAPTURED(WRITE_MKV_FILE);
-    EXPECT_EQ(READ_TEXT("herd.mkv"), "1 4 0\n6 2 3 0 0.500000000000000 0.0 0.0\n99\n");
-}
-
 TEST_F(MkvFile, EmptyFileOrUnreadableHeader)
 {
     WRITE_TEXT("herd.mkv", "");

@@ -47,13 +47,13 @@ protected:
 
 } // namespace
 
-TEST_F(MkvReset, WorkingSlotModesClearOneSlotAndKeep)
+TEST_F(MkvReset, SlotModesClearTheirSlotsAndKeepOnly)
 {
-    for (unsigned short mode : {0, 1}) {
+    for (unsigned short mode : {0, 1, 4}) {
         MARK_CELLS();
         EXPECT_EQ(RESET(mode, 36), "");
         for (int s = 0; s < NDIST; s++) {
-            const bool cleared = s == mode;
+            const bool cleared = s == mode || mode == 4;
             EXPECT_EQ(mkv->pstate[3][2][5][1][s] == 0.0, cleared) << "slot " << s;
             EXPECT_EQ(mkv->pstate[15][12][24][9][s] == 0.0, cleared);
             EXPECT_EQ(mkv->pfs[3][2][5][s] == 0.0, cleared);
@@ -64,20 +64,9 @@ TEST_F(MkvReset, WorkingSlotModesClearOneSlotAndKeep)
         EXPECT_EQ(mkv->keep[15][36], 0.0);
         EXPECT_EQ(mkv->total_cash[10], 2.0);
         EXPECT_EQ(mkv->hz_open[2][1], 6.0);
+        EXPECT_EQ(mkv->stats.pv_t[3][2], 7.0);
         EXPECT_EQ(mkv->sea_next, 4);
     }
-}
-
-TEST_F(MkvReset, LoadModeClearsAllSlotsButNoAccumulator)
-{
-    MARK_CELLS();
-    EXPECT_EQ(RESET(4, 300), "");
-    for (int s = 0; s < NDIST; s++) {
-        EXPECT_EQ(mkv->pstate[3][2][5][1][s], 0.0);
-        EXPECT_EQ(mkv->pheifer[30][9][s], 0.0);
-    }
-    EXPECT_EQ(mkv->total_cash[10], 2.0);
-    EXPECT_EQ(mkv->stats.pv_t[3][2], 7.0);
 }
 
 TEST_F(MkvReset, CollectingModeClearsTheRunsMonthsWithProgress)
