@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "run/records.h"
 #include "run/runlog.h"
@@ -216,44 +217,49 @@ void COLLECT_REPLACED(const Month& mo, const Visit& s, bool calf)
 ** page for every state in every month; the buffer keeps the months of a
 ** state on one cache line and the record is reached once per block. */
 constexpr int PRG_BLOCK = 8;
+constexpr int NSTATES = NCURR * NLACT * NMIM * NMPREG;
 struct PrgBlock {
-    double sum[NCURR][NLACT][NMIM][NMPREG][PRG_BLOCK];
-    double n[NCURR][NLACT][NMIM][NMPREG][PRG_BLOCK];
+    double sum[NSTATES][PRG_BLOCK]; /* by state, in the order of the records */
+    double n[NSTATES][PRG_BLOCK];
+    std::vector<int> touched;       /* states with a value in this block */
 };
 PrgBlock prg_block;
+
+int STATE_INDEX(int curr, int lact, int mim, int mpreg)
+{
+    return ((curr * NLACT + lact) * NMIM + mim) * NMPREG + mpreg;
+}
 
 /* Pregnancy value of a kept cow, by the state she is in. */
 void COLLECT_PRG(const Month& mo, const Visit& s)
 {
     const int k = (mo.t - 1) % PRG_BLOCK;
-    prg_block.sum[s.curr][s.lact][s.mim][s.mpreg][k] +=
-        s.p * rpo->prg[s.curr][s.lact][s.mim][s.mpreg][mo.m];
-    prg_block.n[s.curr][s.lact][s.mim][s.mpreg][k] += s.p;
+    const int state = STATE_INDEX(s.curr, s.lact, s.mim, s.mpreg);
+    double* n = prg_block.n[state];
+    bool first = true; /* a kept cow always has mass: n > 0 once visited */
+    for (int j = 0; j <= k; j++)
+        first = first && n[j] == 0.0;
+    if (first)
+        prg_block.touched.push_back(state);
+    prg_block.sum[state][k] += s.p * rpo->prg[s.curr][s.lact][s.mim][s.mpreg][mo.m];
+    n[k] += s.p;
 }
 
 /* Adds the buffered months first..last to the records and empties the
 ** buffer. */
 void FLUSH_PRG(int first, int last)
 {
-    const int months = last - first + 1;
-    for (int c = 0; c < NCURR; c++)
-        for (int l = 0; l < NLACT; l++)
-            for (int m = 0; m < NMIM; m++)
-                for (int p = 0; p < NMPREG; p++) {
-                    double* sum = prg_block.sum[c][l][m][p];
-                    double* n = prg_block.n[c][l][m][p];
-                    bool any = false;
-                    for (int k = 0; k < months; k++)
-                        any = any || sum[k] != 0.0 || n[k] != 0.0;
-                    if (!any)
-                        continue;
-                    for (int k = 0; k < months; k++) {
-                        mkv->rpo_vwp[c][l][m][p][first + k] += sum[k];
-                        mkv->rpo_vwp_n[c][l][m][p][first + k] += n[k];
-                        sum[k] = 0.0;
-                        n[k] = 0.0;
-                    }
-                }
+    static_assert(sizeof MkvRecord::rpo_vwp == sizeof(double) * NSTATES * NT);
+    double (*rpo_vwp)[NT] = reinterpret_cast<double (*)[NT]>(&mkv->rpo_vwp[0][0][0][0][0]);
+    double (*rpo_vwp_n)[NT] = reinterpret_cast<double (*)[NT]>(&mkv->rpo_vwp_n[0][0][0][0][0]);
+    for (int state : prg_block.touched)
+        for (int k = 0; k <= last - first; k++) {
+            rpo_vwp[state][first + k] += prg_block.sum[state][k];
+            rpo_vwp_n[state][first + k] += prg_block.n[state][k];
+            prg_block.sum[state][k] = 0.0;
+            prg_block.n[state][k] = 0.0;
+        }
+    prg_block.touched.clear();
 }
 
 /* An open cow kept in the breeding window, inseminated or not. */
@@ -674,7 +680,9 @@ void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned shor
     COPY_SLOT(2, 1);
     if (mo.collect) {
         TIMETAKEN(3);
-        std::memset(&prg_block, 0, sizeof prg_block);
+        std::memset(prg_block.sum, 0, sizeof prg_block.sum);
+        std::memset(prg_block.n, 0, sizeof prg_block.n);
+        prg_block.touched.clear();
     }
 
     const int maxlact = bio->maxlact;
