@@ -440,12 +440,10 @@ void OPEN_COW(Month& mo, int c, int l, int mim)
     }
 }
 
-/* A pregnant cow: curr, lact, mim, mpreg 1..9. */
+/* A pregnant cow: curr, lact, mim, mpreg 1..9, conceived in the breeding
+** window (the caller visits only those). */
 void PREGNANT_COW(Month& mo, int c, int l, int mim, int mpreg)
 {
-    const int conceived = mim - mpreg;
-    if (conceived < VWP(l) || conceived > bio->lbm)
-        return;
     const double p = mkv->pstate[c][l][mim][mpreg][mo.cur];
     if (p <= NEGLIGIBLE)
         return;
@@ -706,7 +704,10 @@ void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned shor
             for (int c = 1; c <= MAXCURR; c++)
                 for (int mim = 1; mim <= MAXMIM; mim++) {
                     OPEN_COW(mo, c, l, mim);
-                    for (int mp = 1; mp <= MAXMPREG; mp++)
+                    /* pregnant cows that conceived in the breeding window */
+                    const int first = std::max(1, mim - bio->lbm);
+                    const int last = std::min(MAXMPREG, mim - VWP(l));
+                    for (int mp = first; mp <= last; mp++)
                         PREGNANT_COW(mo, c, l, mim, mp);
                 }
         }
