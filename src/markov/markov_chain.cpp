@@ -218,10 +218,13 @@ void COLLECT_REPLACED(const Month& mo, const Visit& s, bool calf)
 ** state on one cache line and the record is reached once per block. */
 constexpr int PRG_BLOCK = 8;
 constexpr int NSTATES = NCURR * NLACT * NMIM * NMPREG;
+struct PrgCell {
+    double sum; /* mass x pregnancy value */
+    double n;   /* mass */
+};
 struct PrgBlock {
-    double sum[NSTATES][PRG_BLOCK]; /* by state, in the order of the records */
-    double n[NSTATES][PRG_BLOCK];
-    std::vector<int> touched;       /* states with a value in this block */
+    PrgCell cell[NSTATES][PRG_BLOCK]; /* by state, in the order of the records */
+    std::vector<int> touched;         /* states with a value in this block */
 };
 PrgBlock prg_block;
 
@@ -235,14 +238,14 @@ void COLLECT_PRG(const Month& mo, const Visit& s)
 {
     const int k = (mo.t - 1) % PRG_BLOCK;
     const int state = STATE_INDEX(s.curr, s.lact, s.mim, s.mpreg);
-    double* n = prg_block.n[state];
+    PrgCell* cell = prg_block.cell[state];
     bool first = true; /* a kept cow always has mass: n > 0 once visited */
     for (int j = 0; j <= k; j++)
-        first = first && n[j] == 0.0;
+        first = first && cell[j].n == 0.0;
     if (first)
         prg_block.touched.push_back(state);
-    prg_block.sum[state][k] += s.p * rpo->prg[s.curr][s.lact][s.mim][s.mpreg][mo.m];
-    n[k] += s.p;
+    cell[k].sum += s.p * rpo->prg[s.curr][s.lact][s.mim][s.mpreg][mo.m];
+    cell[k].n += s.p;
 }
 
 /* Adds the buffered months first..last to the records and empties the
@@ -254,10 +257,10 @@ void FLUSH_PRG(int first, int last)
     double (*rpo_vwp_n)[NT] = reinterpret_cast<double (*)[NT]>(&mkv->rpo_vwp_n[0][0][0][0][0]);
     for (int state : prg_block.touched)
         for (int k = 0; k <= last - first; k++) {
-            rpo_vwp[state][first + k] += prg_block.sum[state][k];
-            rpo_vwp_n[state][first + k] += prg_block.n[state][k];
-            prg_block.sum[state][k] = 0.0;
-            prg_block.n[state][k] = 0.0;
+            PrgCell& cell = prg_block.cell[state][k];
+            rpo_vwp[state][first + k] += cell.sum;
+            rpo_vwp_n[state][first + k] += cell.n;
+            cell = PrgCell{};
         }
     prg_block.touched.clear();
 }
@@ -678,8 +681,7 @@ void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned shor
     COPY_SLOT(2, 1);
     if (mo.collect) {
         TIMETAKEN(3);
-        std::memset(prg_block.sum, 0, sizeof prg_block.sum);
-        std::memset(prg_block.n, 0, sizeof prg_block.n);
+        std::memset(prg_block.cell, 0, sizeof prg_block.cell);
         prg_block.touched.clear();
     }
 
