@@ -1,0 +1,112 @@
+/*
+** markov_bench.cpp -- cost of the herd projection.
+**
+**   BM_SteadyStatePass    one 12-month pass without collecting, as the
+**                         steady-state search runs it up to 500 times
+**   BM_CollectingRun300   a 300-month run with collecting, the mode-3
+**                         reset of the accumulators included
+**   BM_ResetForCollecting the mode-3 reset alone, for 36 and 300 months
+**
+** The herd is the example herd (examples/holstein_lb.bio) under the policy
+** of the solver, or under a rule policy (inseminate in the breeding window,
+** keep every other cow) in a build without one.  The chain prints its
+** progress on the console, so run with the report in a file:
+**   markov_bench --benchmark_out=markov.txt --benchmark_out_format=console >/dev/null
+*/
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+#include "bio/bio.h"
+#include "dp/dp.h"
+#include "markov/markov.h"
+#include "run/driver.h"
+#include "run/records.h"
+
+namespace {
+
+/* Inseminate in the breeding window, keep every other cow, heifers free
+** to enter. */
+void RULE_POLICY()
+{
+    for (int c = 0; c < NCURR; c++)
+        for (int l = 0; l < NLACT; l++) {
+            const int vwp = bio->vwp[l < 3 ? l : 3];
+            for (int m = 0; m < NMIM; m++)
+                for (int p = 0; p < NMPREG; p++)
+                    for (int t = 0; t < NSLOT; t++)
+                        pol->decision[c][l][m][p][t] =
+                            (p == 0 && m >= vwp && m <= bio->lbm && m < bio->maxmim) ? DEC_INSEMINATE
+                                                                                    : DEC_KEEP;
+        }
+    for (int t = 0; t < NSLOT; t++)
+        pol->enter[t] = 1;
+}
+
+/* The example herd under the policy solver's policy (the rule policy where
+** the build has no solver yet), started from an empty herd and brought to
+** its steady state as the run driver does. */
+unsigned short BUILD_HERD()
+{
+    runname = MORVENDA_SOURCE_DIR "/examples/holstein_lb.bio";
+    if (READ_BIO_FILE() != 0)
+        std::exit(1);
+    BIO_PROBABILITY();
+    if (DP_POLICY(bio->policy) == 0 || pol->enter[1] == DEC_NONE) {
+        std::fprintf(stderr, "no policy from the solver: rule policy\n");
+        RULE_POLICY();
+    }
+    RESET_MKV_RECORD(4, MAXT);
+    return STEADY_STATE_LOOP([] { MARKOV_CHAIN(1, 12, 0); });
+}
+
+void BM_SteadyStatePass(benchmark::State& state)
+{
+    for (auto _ : state)
+        MARKOV_CHAIN(1, 12, 0);
+}
+BENCHMARK(BM_SteadyStatePass)->Unit(benchmark::kMillisecond);
+
+void BM_CollectingRun300(benchmark::State& state)
+{
+    for (auto _ : state)
+        MARKOV_CHAIN(1, 300, 1);
+}
+BENCHMARK(BM_CollectingRun300)->Unit(benchmark::kMillisecond);
+
+void BM_ResetForCollecting(benchmark::State& state)
+{
+    const auto count = static_cast<unsigned short>(state.range(0));
+    for (auto _ : state)
+        RESET_MKV_RECORD(3, count);
+}
+BENCHMARK(BM_ResetForCollecting)->Arg(36)->Arg(300)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    /* msg.txt is written by the chain: keep it out of the source tree. */
+    char dir[] = "/tmp/markov_bench_XXXXXX";
+    if (mkdtemp(dir) == nullptr || chdir(dir) != 0)
+        return 1;
+    INIT_BIO_RECORD();
+    INIT_FUT_RECORD();
+    INIT_POL_RECORD();
+    INIT_RPO_RECORD();
+    INIT_INS_RECORD();
+    INIT_DEL_RECORD();
+    INIT_MKV_RECORD();
+    const unsigned short passes = BUILD_HERD();
+    std::fprintf(stderr, "steady state of the example herd after %d passes\n", passes);
+
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::remove("msg.txt");
+    rmdir(dir);
+    return 0;
+}

@@ -1,0 +1,741 @@
+/*
+** markov_chain.cpp -- the monthly herd projection and its data collection.
+**
+** One herd place is followed as a probability distribution over cow states
+** (yield class, lactation, month in milk, month of pregnancy).  Each month
+** every state's mass moves to the states it can reach under the decision
+** the policy holds for it: kept cows move on (minus involuntary disposal),
+** replaced cows leave at the start of the month, inseminated cows split
+** into open and pregnant, pregnant cows abort or calve into the next
+** lactation.  Heifers then refill the places not kept, and the young-stock
+** pool ages by one month.
+**
+** Slots 0 and 1 of the distribution arrays take turns as this month (cur)
+** and next month (nxt); slot 2 is the herd before and after a call, the one
+** the MKV state file holds.  After each month only the consumed slot is
+** cleared, so nothing is copied month to month.
+**
+** With collect = 1 every visited state also adds its cash flows and counts
+** to the monthly accumulators of the mkv record, which the herd statistics
+** turn into the report.  Without collecting only the moves are made, which
+** is what the steady-state search of the run driver needs.
+*/
+#include "markov.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "run/records.h"
+#include "run/runlog.h"
+
+namespace {
+
+/* Mass at or below this is treated as no cow at all. */
+constexpr double NEGLIGIBLE = 1e-14;
+
+/* A second heat within the 30.4-day month comes after 21 days. */
+constexpr double SECOND_HEAT = 9.4 / 21.0;
+
+/* What one month of the projection works with. */
+struct Month {
+    int t;        /* month of the run, 1..count */
+    int sea;      /* calendar month */
+    int sea_next; /* the calendar month after it */
+    int m;        /* policy month: sea, or sea + 12 from month 13 on */
+    int mn;       /* the policy month after m */
+    int cur, nxt; /* distribution slots read and written */
+    bool collect;
+    double replaced; /* mass replaced by decision this month */
+};
+
+/* The visited state as the accumulators see it. */
+struct Visit {
+    int curr, lact, mim, mpreg;
+    double p;      /* mass */
+    double q;      /* involuntary disposal */
+    double R;      /* net revenue */
+    double Y;      /* milk yield */
+    double S;      /* sale value now */
+    double Sn;     /* sale value next month */
+    double Sprime; /* next month's sale value of an involuntary disposal */
+    bool dry;
+};
+
+int VWP(int lact)
+{
+    return bio->vwp[lact < 3 ? lact : 3];
+}
+
+/* Calls add(v, T(v)) for every class v reachable from the transition row
+** (curr, lact, mim, row); row 0 within the lactation, 1..12 at calving. */
+template <typename F>
+inline void NEXT_CLASSES(int curr, int lact, int mim, int row, F add)
+{
+    const int lo = std::max<int>(bio->lo[curr][lact][mim][row], 1);
+    const int hi = std::min<int>(bio->hi[curr][lact][mim][row], MAXCURR);
+    const double* T = bio->pnext[curr][lact][mim][row];
+    for (int v = lo; v <= hi; v++)
+        add(v, T[v]);
+}
+
+Visit MAKE_VISIT(const Month& mo, int curr, int lact, int mim, int mpreg, double p)
+{
+    Visit s;
+    s.curr = curr;
+    s.lact = lact;
+    s.mim = mim;
+    s.mpreg = mpreg;
+    s.p = p;
+    s.q = bio->pind[lact][mim][mo.sea];
+    s.R = bio->rev[curr][lact][mim][mpreg][mo.m];
+    s.Y = bio->milkyield[curr][lact][mim][mpreg][mo.sea];
+    s.S = bio->sel[lact][mim][mo.m];
+    s.Sn = bio->sel[lact][mim][mo.mn];
+    s.Sprime = s.Sn * bio->sel_factor;
+    s.dry = mpreg == 0 ? s.Y < 0.01 : s.Y <= 0.01;
+    return s;
+}
+
+/* ---- data collection -------------------------------------------------- */
+
+/* Retention pay-off and cow value of every visited state. */
+void COLLECT_VISIT(const Month& mo, const Visit& s)
+{
+    const int t = mo.t;
+    const double r = rpo->rpo[s.curr][s.lact][s.mim][s.mpreg][mo.m];
+    if (r != NOT_APPLICABLE) {
+        mkv->rpo_sum[t] += s.p * r;
+        mkv->rpo_n[t] += s.p;
+    }
+    mkv->cowvalue_sum[t] += r > 0.0 ? s.p * (r + s.S) : s.p * s.S;
+    mkv->cowvalue_n[t] += s.p;
+}
+
+/* A cow that stays this month.  `calf`: she calved at the start of it
+** (open, month in milk 1, outside the breeding window); `heifer`: an
+** entering heifer, lactating, whose calf and lactation count are added
+** by the heifer entry itself. */
+void COLLECT_KEPT(const Month& mo, const Visit& s, bool calf, bool heifer)
+{
+    MkvRecord* k = mkv;
+    const int t = mo.t;
+    const double p = s.p, q = s.q;
+    const bool dry = heifer ? false : s.dry;
+
+    if (s.mpreg == 0)
+        k->open[s.curr][t] += p;
+    else
+        k->preg[s.curr][t] += p;
+    k->pind[s.curr][t] += q * p;
+    k->pind_mim[s.mim][t] += q * p;
+    k->total_cash[t] += p * (s.R + q * (s.Sprime - bio->cullcost));
+    if (calf)
+        k->total_cash[t] += p * bio->p_calf;
+    k->operating_cash[t] += p * s.R;
+    k->milkyield[s.mim][t] += p * s.Y;
+    k->cows_mim[s.mim][t] += p;
+    if (!heifer)
+        k->cows_lact[s.lact][t] += p;
+
+    const double dmi = bio->dmi[s.curr][s.lact][s.mim][s.mpreg][mo.sea];
+    if (dry) {
+        k->feedcostdry[t] += p * dmi * bio->p_dryfeed;
+    } else {
+        k->feedcostlac[t] += p * dmi * bio->p_lactfeed;
+        k->dmi_mim[s.mim][t] += p * dmi;
+        k->milkingcows_mim[s.mim][t] += p;
+        k->milking[t] += p;
+    }
+    k->cowsales[t] += q * p * s.Sprime;
+    k->loss[t] += q * p * bio->cullcost;
+    k->dim_sum[t] += p * (s.mim * 30.4 - 15.2);
+
+    const double minutes = bio->labortime[s.curr][s.lact][s.mim][s.mpreg][mo.sea];
+    k->laborcost[t] += p * minutes / 60.0 * bio->wage;
+    k->labortime[t] += p * minutes;
+    k->vetcost[t] += p * bio->vetcost[s.mim];
+    k->othercost[t] += p * (dry && s.mpreg > 0 ? bio->drycost : bio->lactcost) * 30.4;
+    if (calf) {
+        k->calves_born[t] += p;
+        k->calved[t] += p;
+    }
+    if (heifer)
+        k->calved[t] += p;
+
+    if (s.mpreg == 0) {
+        k->open_dim[s.mim] += p;
+        k->openmim_sum[t] += p * s.mim;
+        k->hz_open[s.mim][0] += p;
+        k->hz_open[s.mim][2] += q * p;
+    } else {
+        k->preg_dim[s.mim] += p;
+        k->hz_preg[s.mim][0] += p;
+        k->hz_preg[s.mim][2] += q * p;
+    }
+    const double r = rpo->rpo[s.curr][s.lact][s.mim][s.mpreg][mo.m];
+    if (r != NOT_APPLICABLE) {
+        k->pind_rpo[s.curr][s.lact][s.mim][s.mpreg] += q * p * r;
+        k->pind_rpo_n[s.curr][s.lact][s.mim][s.mpreg] += q * p;
+    }
+}
+
+/* A cow replaced by decision: she leaves at the start of the month for her
+** sale value and earns nothing more. */
+void COLLECT_REPLACED(const Month& mo, const Visit& s, bool calf)
+{
+    MkvRecord* k = mkv;
+    const int t = mo.t;
+    const double p = s.p;
+
+    k->repl[s.curr][t] += p;
+    k->repl_mim[s.mim][t] += p;
+    double (*hz)[4] = s.mpreg == 0 ? k->hz_open : k->hz_preg;
+    hz[s.mim][0] += p;
+    hz[s.mim][1] += p;
+    k->total_cash[t] += p * s.S;
+    k->cowsales[t] += p * s.S;
+    if (calf) {
+        k->calves_born[t] += p;
+        k->calved[t] += p;
+        k->total_cash[t] += p * bio->p_calf;
+    }
+    if (s.mpreg == 0) {
+        k->replopen_n[s.curr][s.mim][t] += p;
+        k->replopen_rev[s.curr][s.mim][t] += p * s.R;
+        k->replopen_mlk[s.curr][s.mim][t] += p * s.Y;
+        k->replopen_rpo[s.curr][s.mim][t] += p * rpo->rpo[s.curr][s.lact][s.mim][0][mo.m];
+        k->replopen_iof[s.curr][s.mim][t] += p * bio->iofc[s.curr][s.lact][s.mim][0][mo.m];
+    }
+}
+
+/* Pregnancy values of kept cows (rpo_vwp, rpo_vwp_n) are gathered for a
+** block of months in a dense buffer and then written to the records in
+** one go.  The records hold a whole run's months of each state in a row
+** of its own, so writing month by month would reach a different memory
+** page for every state in every month; the buffer keeps the months of a
+** state on one cache line and the record is reached once per block. */
+constexpr int PRG_BLOCK = 8;
+constexpr int NSTATES = NCURR * NLACT * NMIM * NMPREG;
+struct PrgCell {
+    double sum; /* mass x pregnancy value */
+    double n;   /* mass */
+};
+struct PrgBlock {
+    PrgCell cell[NSTATES][PRG_BLOCK]; /* by state, in the order of the records */
+    std::vector<int> touched;         /* states with a value in this block */
+};
+PrgBlock prg_block;
+
+int STATE_INDEX(int curr, int lact, int mim, int mpreg)
+{
+    return ((curr * NLACT + lact) * NMIM + mim) * NMPREG + mpreg;
+}
+
+/* Pregnancy value of a kept cow, by the state she is in. */
+void COLLECT_PRG(const Month& mo, const Visit& s)
+{
+    const int k = (mo.t - 1) % PRG_BLOCK;
+    const int state = STATE_INDEX(s.curr, s.lact, s.mim, s.mpreg);
+    PrgCell* cell = prg_block.cell[state];
+    bool first = true; /* a kept cow always has mass: n > 0 once visited */
+    for (int j = 0; j <= k; j++)
+        first = first && cell[j].n == 0.0;
+    if (first)
+        prg_block.touched.push_back(state);
+    cell[k].sum += s.p * rpo->prg[s.curr][s.lact][s.mim][s.mpreg][mo.m];
+    cell[k].n += s.p;
+}
+
+/* Adds the buffered months first..last to the records and empties the
+** buffer. */
+void FLUSH_PRG(int first, int last)
+{
+    static_assert(sizeof MkvRecord::rpo_vwp == sizeof(double) * NSTATES * NT);
+    double (*rpo_vwp)[NT] = reinterpret_cast<double (*)[NT]>(&mkv->rpo_vwp[0][0][0][0][0]);
+    double (*rpo_vwp_n)[NT] = reinterpret_cast<double (*)[NT]>(&mkv->rpo_vwp_n[0][0][0][0][0]);
+    for (int state : prg_block.touched)
+        for (int k = 0; k <= last - first; k++) {
+            PrgCell& cell = prg_block.cell[state][k];
+            rpo_vwp[state][first + k] += cell.sum;
+            rpo_vwp_n[state][first + k] += cell.n;
+            cell = PrgCell{};
+        }
+    prg_block.touched.clear();
+}
+
+/* An open cow kept in the breeding window, inseminated or not. */
+void COLLECT_BREEDABLE(const Month& mo, const Visit& s, int vwp)
+{
+    MkvRecord* k = mkv;
+    const int t = mo.t, c = s.curr, mim = s.mim;
+    k->breedable_mim[mim][t] += s.p;
+    k->insval[mim][t] += s.p * ins->ins[c][s.lact][mim][mo.m];
+    k->delval[c][mim][t] += s.p * del->open[c][s.lact][mim][mim + 1][mo.sea] / 30.4;
+    k->delval_n[c][mim][t] += s.p;
+    if (mim > vwp) {
+        k->delval2[c][mim - 1][t] += s.p * del->preg[c][s.lact][mim][mim + 1][mo.sea] / 30.4;
+        k->delval2_n[c][mim - 1][t] += s.p;
+    }
+}
+
+/* The services of an inseminated open cow. */
+void COLLECT_SERVICES(const Month& mo, const Visit& s, double f, double d, int vwp,
+                      double Ps, double Pc, double E)
+{
+    MkvRecord* k = mkv;
+    const int t = mo.t, c = s.curr, l = s.lact, mim = s.mim;
+    const double p = s.p, q = s.q;
+    const double service_labor = bio->instime / 60.0 * bio->wage;
+    const double repro = bio->reprocost[mim][mo.sea];
+
+    k->total_cash[t] -= p * (repro + (1.0 - q) * Ps * (service_labor + bio->inscost));
+    k->labortime[t] += (1.0 - q) * p * Ps * bio->instime;
+    k->laborcost[t] += (1.0 - q) * p * Ps * service_labor;
+    k->breedinglaborcost[t] += (1.0 - q) * p * Ps * service_labor;
+    k->breedingsupplycost[t] += p * ((1.0 - q) * Ps * bio->inscost + repro);
+    k->serv_n[t] += (1.0 - q) * p * E;
+    k->serv_preg[t] += (1.0 - q) * p * Pc;
+    k->newpreg[c][l][t] += (1.0 - q) * p * Pc;
+    k->conceptions[c][l][mim][t] += (1.0 - q) * p * Pc;
+    k->firstserv[c][l][mim][t] += (1.0 - q) * f * Ps;
+    k->bred[c][l][mim][t] += (1.0 - q) * p;
+    k->delayserv[c][l][mim][t] += d;
+    if (mim == vwp)
+        k->at_vwp[t] += p;
+    if (mim > vwp)
+        COLLECT_PRG(mo, s);
+}
+
+/* ---- moving the cows -------------------------------------------------- */
+
+void INVALID_DECISION()
+{
+    STOP(1);
+}
+
+/* An open cow: curr, lact, mim with mpreg 0. */
+void OPEN_COW(Month& mo, int c, int l, int mim)
+{
+    const int cur = mo.cur, nxt = mo.nxt;
+    const double p = mkv->pstate[c][l][mim][0][cur];
+    const int vwp = VWP(l);
+    double f = p, d = p;
+    if (mim > vwp) {
+        f = mkv->pfs[c][l][mim][cur];
+        d = mkv->pdelay[c][l][mim][cur];
+    }
+    if (p < f) {
+        std::printf("\nMARKOV_CHAIN error t:%d curr:%d lact:%d mim:%d pstate:%.15f < pfs:%.15f",
+                    mo.t, c, l, mim, p, f);
+        STOP(1);
+    }
+    if (p <= NEGLIGIBLE)
+        return;
+
+    const bool last_month = mim >= bio->maxmim;
+    const bool window = !last_month && vwp <= mim && mim <= bio->lbm;
+    /* Lactation 1, month 1 is reached only by entering heifers, who move
+    ** straight on to month 2. */
+    if (!last_month && !window && l == 1 && mim == 1)
+        return;
+
+    const short decision = pol->decision[c][l][mim][0][mo.m];
+    if (decision == DEC_NONE) {
+        std::printf("\n decision error open t=%d", mo.t);
+        STOP(1);
+        return;
+    }
+    const double q = bio->pind[l][mim][mo.sea];
+    const bool calf = mim == 1 && !(vwp <= mim && mim <= bio->lbm);
+    Visit s{};
+    if (mo.collect) {
+        s = MAKE_VISIT(mo, c, l, mim, 0, p);
+        COLLECT_VISIT(mo, s);
+    }
+
+    if (decision == DEC_REPLACE) {
+        mo.replaced += p;
+        if (mo.collect)
+            COLLECT_REPLACED(mo, s, calf);
+        return;
+    }
+
+    if (last_month) {
+        /* Kept for this last month only, then sold at its end. */
+        if (decision != DEC_KEEP) {
+            INVALID_DECISION();
+            return;
+        }
+        mkv->keep[c][mo.t] += p;
+        if (mo.collect) {
+            COLLECT_KEPT(mo, s, calf, false);
+            if (mim == bio->lbm + 1)
+                COLLECT_PRG(mo, s);
+            mkv->repl[c][mo.t] += (1.0 - q) * p;
+            mkv->repl_mim[mim][mo.t] += (1.0 - q) * p;
+            mkv->total_cash[mo.t] += (1.0 - q) * p * s.Sn;
+            mkv->cowsales[mo.t] += (1.0 - q) * p * s.Sn;
+        }
+        return;
+    }
+
+    if (window) {
+        const double hd = bio->heatdetectionrate[mim][mo.sea];
+        const double pr = hd * bio->conceptionrate[l][mim][mo.sea];
+        const double Ps = std::min(1.0, hd + (1.0 - pr) * hd * SECOND_HEAT);
+        const double Pc = pr + (1.0 - pr) * pr * SECOND_HEAT;
+        const double E = 1.0 + (1.0 - pr) * SECOND_HEAT;
+
+        if (decision == DEC_INSEMINATE) {
+            mkv->keep[c][mo.t] += p;
+            const double stay_open = (1.0 - Pc) * (1.0 - q) * p;
+            const double conceive = Pc * (1.0 - q) * p;
+            const double unserved = (1.0 - Ps) * (1.0 - q) * f;
+            NEXT_CLASSES(c, l, mim, 0, [&](int v, double T) {
+                mkv->pstate[v][l][mim + 1][0][nxt] += stay_open * T;
+                mkv->pstate[v][l][mim + 1][1][nxt] += conceive * T;
+                mkv->pfs[v][l][mim + 1][nxt] += unserved * T;
+            });
+            if (mo.collect) {
+                COLLECT_KEPT(mo, s, calf, false);
+                COLLECT_BREEDABLE(mo, s, vwp);
+                COLLECT_SERVICES(mo, s, f, d, vwp, Ps, Pc, E);
+            }
+        } else if (decision == DEC_KEEP) {
+            mkv->keep[c][mo.t] += p;
+            const double stay = (1.0 - q) * p;
+            const double unserved = (1.0 - q) * f;
+            const double delayed = (1.0 - q) * d;
+            NEXT_CLASSES(c, l, mim, 0, [&](int v, double T) {
+                mkv->pstate[v][l][mim + 1][0][nxt] += stay * T;
+                mkv->pfs[v][l][mim + 1][nxt] += unserved * T;
+                mkv->pdelay[v][l][mim + 1][nxt] += delayed * T;
+            });
+            if (mo.collect) {
+                COLLECT_KEPT(mo, s, calf, false);
+                COLLECT_BREEDABLE(mo, s, vwp);
+                mkv->delayed_n[mo.t] += (1.0 - q) * p * E;
+            }
+        } else {
+            INVALID_DECISION();
+        }
+        return;
+    }
+
+    /* Before the waiting period ends or after the last breeding month. */
+    if (decision != DEC_KEEP) {
+        INVALID_DECISION();
+        return;
+    }
+    mkv->keep[c][mo.t] += p;
+    const double stay = (1.0 - q) * p;
+    const double unserved = (1.0 - q) * f;
+    NEXT_CLASSES(c, l, mim, 0, [&](int v, double T) {
+        mkv->pstate[v][l][mim + 1][0][nxt] += stay * T;
+        mkv->pfs[v][l][mim + 1][nxt] += unserved * T;
+    });
+    if (mo.collect) {
+        COLLECT_KEPT(mo, s, calf, false);
+        if (mim == bio->lbm + 1)
+            COLLECT_PRG(mo, s);
+    }
+}
+
+/* A pregnant cow: curr, lact, mim, mpreg 1..9, conceived in the breeding
+** window (the caller visits only those). */
+void PREGNANT_COW(Month& mo, int c, int l, int mim, int mpreg)
+{
+    const double p = mkv->pstate[c][l][mim][mpreg][mo.cur];
+    if (p <= NEGLIGIBLE)
+        return;
+
+    const short decision = pol->decision[c][l][mim][mpreg][mo.m];
+    if (decision == DEC_NONE) {
+        std::printf("\n decision error preg: %d %d %d %d %d : %d", c, l, mim, mpreg, mo.m, decision);
+        STOP(1);
+        return;
+    }
+    const double q = bio->pind[l][mim][mo.sea];
+    const int nxt = mo.nxt;
+    Visit s{};
+    if (mo.collect) {
+        s = MAKE_VISIT(mo, c, l, mim, mpreg, p);
+        COLLECT_VISIT(mo, s);
+    }
+
+    /* A cow due to calve in the last lactation leaves the herd. */
+    const bool calves_out = mpreg == MAXMPREG && l >= bio->maxlact;
+    if (decision == DEC_REPLACE || calves_out) {
+        mo.replaced += p;
+        if (mo.collect)
+            COLLECT_REPLACED(mo, s, false);
+        return;
+    }
+    if (decision != DEC_KEEP) {
+        INVALID_DECISION();
+        return;
+    }
+
+    mkv->keep[c][mo.t] += p;
+    const double ab = bio->abort[mpreg];
+    if (mpreg < MAXMPREG) {
+        const double stay = (1.0 - ab) * (1.0 - q) * p;
+        const double aborted = ab * (1.0 - q) * p;
+        NEXT_CLASSES(c, l, mim, 0, [&](int v, double T) {
+            mkv->pstate[v][l][mim + 1][mpreg + 1][nxt] += stay * T;
+            mkv->pstate[v][l][mim + 1][0][nxt] += aborted * T;
+        });
+    } else {
+        /* Calving: the class of the next lactation depends on the
+        ** calendar month of calving. */
+        const double calving = (1.0 - q) * p;
+        NEXT_CLASSES(c, l, mim, mo.sea, [&](int v, double T) {
+            mkv->pstate[v][l + 1][1][0][nxt] += calving * T;
+            mkv->pfs[v][l + 1][1][nxt] += calving * T;
+        });
+    }
+
+    if (!mo.collect)
+        return;
+    COLLECT_KEPT(mo, s, false, false);
+    COLLECT_PRG(mo, s);
+    mkv->abortions[mo.t] += ab * p;
+    mkv->abortrisk_n[mo.t] += p;
+    if (mpreg == MAXMPREG) {
+        mkv->calvings[l][mim][mo.t] += (1.0 - q) * p;
+    } else if (!s.dry && bio->milkyield[c][l][mim + 1][mpreg + 1][mo.sea_next] <= 0.01) {
+        mkv->dryoffyield[mo.t] += p * s.Y / 30.4;
+        mkv->dryoff_n[mo.t] += p;
+    }
+}
+
+/* ---- the month around the cows ---------------------------------------- */
+
+/* Young stock ages one month; open heifers from 15 months on are pregnant
+** the month after.  Heifers due to calve and heifers of 30 months leave
+** the pool. */
+void YOUNG_STOCK(const Month& mo, double H)
+{
+    for (int age = 0; age < NAGE - 1; age++)
+        for (int mp = 0; mp < NMPREG; mp++) {
+            const double w = mkv->pheifer[age][mp][mo.cur];
+            if (mo.collect)
+                mkv->heiferraisecost[mo.t] += w * H / 23.0;
+            if (mp >= 1 && mp <= 8)
+                mkv->pheifer[age + 1][mp + 1][mo.nxt] += w;
+            else if (mp == 0 && age >= 15)
+                mkv->pheifer[age + 1][1][mo.nxt] += w;
+            else if (mp == 0)
+                mkv->pheifer[age + 1][0][mo.nxt] += w;
+        }
+}
+
+/* Heifers enter the places the cows left. */
+void ENTERING_HEIFERS(Month& mo, unsigned short entry_mode, double H, double herd_seen)
+{
+    MkvRecord* k = mkv;
+    const int t = mo.t;
+    const short e = pol->enter[mo.m];
+
+    double pool = 0.0;
+    if (entry_mode == 0) {
+        /* A whole herd of heifers, only into an empty herd in month 1. */
+        pool = (t == 1 && herd_seen == 0.0) ? 1.0 : 0.0;
+    } else if (entry_mode == 1) {
+        if (mo.collect)
+            k->heifers_raised[t] = 0.0;
+        if (e == 1) {
+            double kept = 0.0;
+            for (int c = 1; c <= MAXCURR; c++)
+                kept += k->keep[c][t];
+            pool = std::max(0.0, 1.0 - kept);
+        } else if (e != 0) {
+            std::printf("\n MARKOV_CHAIN: pol->enter[%d] error in ENTERING HEIFERS", e);
+            STOP(1);
+        }
+    }
+    k->heiferpool[t] = pool;
+    k->mkv_enter[t] = e;
+
+    if (mo.collect) {
+        k->heifers_purchased[t] = std::max(0.0, pool - k->heifers_raised[t]);
+        k->heifers_sold[t] = std::max(0.0, k->heifers_raised[t] - pool);
+        k->calves_born[t] += pool;
+        /* Female calves that survive join the young stock at two months;
+        ** added to what the pool already carries at that age. */
+        k->pheifer[2][0][mo.nxt] += k->calves_born[t] * 0.5 * 0.85;
+        k->heiferraisecost[t] += k->calves_born[t] * 0.5 * H / 24.0;
+        k->total_cash[t] -= H * pool;
+        k->total_cash[t] += pool * bio->p_calf;
+    }
+    if (pool <= 0.0)
+        return;
+
+    const double q1 = bio->pind[1][1][mo.sea];
+    for (int c = 1; c <= MAXCURR; c++) {
+        const double h = pool * bio->pnext[0][0][0][0][c];
+        if (h <= 0.0)
+            continue;
+        k->keep[c][t] += h;
+        const double stay = (1.0 - q1) * h;
+        NEXT_CLASSES(c, 1, 1, 0, [&](int v, double T) {
+            k->pstate[v][1][2][0][mo.nxt] += stay * T;
+        });
+        if (mo.collect) {
+            COLLECT_KEPT(mo, MAKE_VISIT(mo, c, 1, 1, 0, h), false, true);
+            k->lactation1[t] += h;
+        }
+    }
+}
+
+/* Derived totals of a collected month and its progress mark. */
+void CLOSE_MONTH(const Month& mo, int count, double H)
+{
+    MkvRecord* k = mkv;
+    const int t = mo.t;
+    for (int mim = 1; mim <= MAXMIM; mim++) {
+        k->cwt[t] += k->milkyield[mim][t] / 100.0;
+        k->milksales[t] += k->milkyield[mim][t] * bio->p_milk[mo.m];
+    }
+    k->heiferpurchasecost[t] = H * k->heifers_purchased[t];
+    k->calfsales[t] = k->calves_born[t] * bio->p_calf;
+    for (int c = 1; c <= MAXCURR; c++)
+        k->present[c][t] = k->open[c][t] + k->preg[c][t];
+    k->fixedcost_labor[t] = bio->fixedcost1 * 30.4;
+    k->fixedcost_other[t] = bio->fixedcost2 * 30.4;
+    k->total_cash[t] -= k->fixedcost_labor[t] + k->fixedcost_other[t];
+    k->totrevenue[t] = k->milksales[t] + k->cowsales[t] + k->calfsales[t];
+    k->totcost[t] = k->feedcostdry[t] + k->feedcostlac[t] + k->breedingsupplycost[t] +
+                    k->heiferpurchasecost[t] + k->laborcost[t] + k->vetcost[t] + k->loss[t] +
+                    k->othercost[t] + k->fixedcost_labor[t] + k->fixedcost_other[t];
+
+    const int step = count / 5;
+    if ((step > 0 && t % step == 0) || t == 2 || t == count) {
+        const double percent = static_cast<double>(t) / count * 50.0 + 50.0;
+        std::printf(" %.0f%%", percent);
+        WRITE_MSG_FILE(15, percent);
+    }
+}
+
+/* Slot `from` of the distribution into slot `to`. */
+void COPY_SLOT(int from, int to)
+{
+    for (int c = 0; c < NCURR; c++)
+        for (int l = 0; l < NLACT; l++)
+            for (int m = 0; m < NMIM; m++) {
+                for (int p = 0; p < NMPREG; p++)
+                    mkv->pstate[c][l][m][p][to] = mkv->pstate[c][l][m][p][from];
+                mkv->pfs[c][l][m][to] = mkv->pfs[c][l][m][from];
+                mkv->pdelay[c][l][m][to] = mkv->pdelay[c][l][m][from];
+            }
+    for (int a = 0; a < NAGE; a++)
+        for (int p = 0; p < NMPREG; p++)
+            mkv->pheifer[a][p][to] = mkv->pheifer[a][p][from];
+}
+
+/* The limits the moves rely on to stay inside the records. */
+bool LIMITS_OK(unsigned short count)
+{
+    bool ok = true;
+    if (count > MAXT) {
+        std::printf("\n MARKOV_CHAIN: count:%d error", count);
+        ok = false;
+    }
+    if (bio->maxlact < 1 || bio->maxlact > MAXLACT || bio->maxmim > MAXMIM ||
+        bio->lbm > MAXMIM - MAXMPREG || bio->start_sea < 1 || bio->start_sea > 12) {
+        std::printf("\n MARKOV_CHAIN: bio->maxlact:%d bio->maxmim:%d bio->lbm:%d bio->start_sea:%d error",
+                    bio->maxlact, bio->maxmim, bio->lbm, bio->start_sea);
+        ok = false;
+    }
+    return ok;
+}
+
+} // namespace
+
+void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned short collect)
+{
+    std::printf("\n MARKOV_CHAIN ...");
+    if (!LIMITS_OK(count)) {
+        STOP(1);
+        END_RUN(1);
+    }
+    if (entry_mode > 1) {
+        std::printf("\n MARKOV_CHAIN: entry_mode:%d error", entry_mode);
+        STOP(1);
+    }
+
+    if (collect == 0) {
+        RESET_MKV_RECORD(0, count);
+        RESET_MKV_RECORD(1, count);
+    } else {
+        RESET_MKV_RECORD(3, count);
+    }
+
+    Month mo{};
+    mo.sea = bio->start_sea;
+    mo.cur = 1;
+    mo.nxt = 0;
+    mo.collect = collect == 1;
+    COPY_SLOT(2, 1);
+    if (mo.collect) {
+        TIMETAKEN(3);
+        std::memset(prg_block.cell, 0, sizeof prg_block.cell);
+        prg_block.touched.clear();
+    }
+
+    const int maxlact = bio->maxlact;
+    for (int t = 1; t <= count; t++) {
+        mo.t = t;
+        mo.m = mo.sea + (t < 13 ? 0 : 12);
+        mo.mn = mo.sea == 12 ? mo.m - 11 : mo.m + 1;
+        mo.sea_next = mo.sea == 12 ? 1 : mo.sea + 1;
+        mo.replaced = 0.0;
+        const double H = bio->p_heifer[mo.m];
+
+        YOUNG_STOCK(mo, H);
+
+        for (int l = 1; l <= maxlact; l++) {
+            if (t == 1 && mo.collect &&
+                (l == 1 || l == 3 || l == 5 || l == 7 || l == 9 || l == maxlact)) {
+                const double percent = static_cast<double>(l) / maxlact * 50.0;
+                std::printf(" %.0f%%", percent);
+                WRITE_MSG_FILE(15, percent);
+            }
+            for (int c = 1; c <= MAXCURR; c++)
+                for (int mim = 1; mim <= MAXMIM; mim++) {
+                    OPEN_COW(mo, c, l, mim);
+                    /* pregnant cows that conceived in the breeding window */
+                    const int first = std::max(1, mim - bio->lbm);
+                    const int last = std::min(MAXMPREG, mim - VWP(l));
+                    for (int mp = first; mp <= last; mp++)
+                        PREGNANT_COW(mo, c, l, mim, mp);
+                }
+        }
+
+        if (mo.collect)
+            for (int age = 9; age <= 30; age++)
+                mkv->heifers_raised[t] += mkv->pheifer[age][9][mo.cur];
+
+        /* The herd seen this month: cows kept plus cows replaced. */
+        double herd_seen = mo.replaced;
+        for (int c = 1; c <= MAXCURR; c++)
+            herd_seen += mkv->keep[c][t];
+        ENTERING_HEIFERS(mo, entry_mode, H, herd_seen);
+
+        if (mo.collect) {
+            CLOSE_MONTH(mo, count, H);
+            if (t % PRG_BLOCK == 0 || t == count)
+                FLUSH_PRG(t - (t - 1) % PRG_BLOCK, t);
+        }
+
+        std::swap(mo.cur, mo.nxt);
+        mo.sea = mo.sea == 12 ? 1 : mo.sea + 1;
+        if (t == count) {
+            mkv->sea_next = static_cast<short>(mo.sea);
+            COPY_SLOT(mo.cur, 2);
+        }
+        RESET_MKV_RECORD(static_cast<unsigned short>(mo.nxt), count);
+    }
+}

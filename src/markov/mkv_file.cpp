@@ -1,0 +1,299 @@
+/*
+** mkv_file.cpp -- the MKV state file: the stored herd between runs.
+**
+** The file holds slot 2 of the mkv record in three sections:
+**
+**   "%d %d %d"                       header: header1, next calendar month, header3
+**   "curr lact mim mpreg p pfs pdelay"  one line per cow state with mass
+**   "99"                             end of the cow states
+**   "age mpreg p"                    one line per young-stock class with mass
+**
+** The reader takes the file line by line and checks every field: a line
+** with an index outside the records or a mass that is not a number of at
+** least 0 is reported and left out, and an early end of the file ends the
+** cow section.  A missing file is not an error: the herd starts empty and
+** the file is created.  The writer writes a new file beside the old one
+** and renames it over it, so the stored herd, which is the next run's
+** input, is never left half written.
+*/
+#include "markov.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "run/records.h"
+#include "run/runlog.h"
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const
+    {
+        if (f)
+            std::fclose(f);
+    }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+/* Next line of the file without its line end; false at the end of the file. */
+bool READ_LINE(std::FILE* f, std::string& line)
+{
+    line.clear();
+    int ch;
+    bool any = false;
+    while ((ch = std::fgetc(f)) != EOF) {
+        any = true;
+        if (ch == '\n')
+            return true;
+        line.push_back(static_cast<char>(ch));
+    }
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return any;
+}
+
+bool BLANK(const std::string& line)
+{
+    for (char ch : line)
+        if (ch != ' ' && ch != '\t' && ch != '\r')
+            return false;
+    return true;
+}
+
+/* Reads whitespace-separated fields from one line. */
+struct Fields {
+    const char* pos;
+
+    bool integer(long& value)
+    {
+        char* end;
+        errno = 0;
+        value = std::strtol(pos, &end, 10);
+        if (end == pos || errno == ERANGE)
+            return false;
+        pos = end;
+        return true;
+    }
+    bool number(double& value)
+    {
+        char* end;
+        value = std::strtod(pos, &end);
+        if (end == pos)
+            return false;
+        pos = end;
+        return true;
+    }
+    bool at_end() const
+    {
+        for (const char* s = pos; *s; s++)
+            if (*s != ' ' && *s != '\t' && *s != '\r')
+                return false;
+        return true;
+    }
+};
+
+bool PROBABILITY(double value)
+{
+    return std::isfinite(value) && value >= 0.0;
+}
+
+void BAD_LINE(int lineno, const char* what)
+{
+    std::printf("\n READ_MKV_FILE: %s line %d: %s", mkvfile.c_str(), lineno, what);
+    STOP(1);
+}
+
+/* The header line; unreadable, it gives the values of a new file.  False
+** when the file is empty. */
+bool READ_HEADER(std::FILE* f, int& lineno)
+{
+    std::string line;
+    long h1 = 0, hs = 0, h3 = 0;
+    lineno++;
+    if (!READ_LINE(f, line)) {
+        std::printf("\n error EOF");
+        STOP(1);
+        return false;
+    }
+    Fields in{line.c_str()};
+    if (!in.integer(h1) || !in.integer(hs) || !in.integer(h3) || !in.at_end()) {
+        BAD_LINE(lineno, "header is not three whole numbers");
+        h1 = 1;
+        hs = bio->start_sea;
+        h3 = 0;
+    }
+    mkv->header1 = static_cast<short>(h1);
+    mkv->header_sea = static_cast<short>(hs);
+    mkv->header3 = static_cast<short>(h3);
+    return true;
+}
+
+/* Cow states up to the "99" line; false when the file ended before it. */
+bool READ_COWS(std::FILE* f, int& lineno)
+{
+    std::string line;
+    for (;;) {
+        lineno++;
+        if (!READ_LINE(f, line)) {
+            std::printf("\n error EOF");
+            STOP(1);
+            return false;
+        }
+        if (BLANK(line))
+            continue;
+        Fields in{line.c_str()};
+        long curr, lact, mim, mpreg;
+        double p, pfs, pdelay;
+        if (!in.integer(curr)) {
+            BAD_LINE(lineno, "not a cow state");
+            continue;
+        }
+        if (curr == 99)
+            return true;
+        if (!in.integer(lact) || !in.integer(mim) || !in.integer(mpreg) || !in.number(p) ||
+            !in.number(pfs) || !in.number(pdelay) || !in.at_end()) {
+            BAD_LINE(lineno, "not a cow state");
+            continue;
+        }
+        if (curr < 0 || curr > MAXCURR || lact < 0 || lact > MAXLACT || mim < 0 || mim > MAXMIM ||
+            mpreg < 0 || mpreg > MAXMPREG) {
+            std::printf("\n curr:%d lact:%d mim:%d mpreg:%d", static_cast<unsigned short>(curr),
+                        static_cast<unsigned short>(lact), static_cast<unsigned short>(mim),
+                        static_cast<unsigned short>(mpreg));
+            STOP(1);
+            continue;
+        }
+        if (!PROBABILITY(p) || (mpreg == 0 && (!PROBABILITY(pfs) || !PROBABILITY(pdelay)))) {
+            BAD_LINE(lineno, "probability is not a number of at least 0");
+            continue;
+        }
+        mkv->pstate[curr][lact][mim][mpreg][2] = p;
+        if (mpreg == 0) {
+            mkv->pfs[curr][lact][mim][2] = pfs;
+            mkv->pdelay[curr][lact][mim][2] = pdelay;
+        }
+    }
+}
+
+/* Young-stock lines to the end of the file. */
+void READ_YOUNG_STOCK(std::FILE* f, int& lineno)
+{
+    std::string line;
+    for (;;) {
+        lineno++;
+        if (!READ_LINE(f, line))
+            return;
+        if (BLANK(line))
+            continue;
+        Fields in{line.c_str()};
+        long age, mpreg;
+        double p;
+        if (!in.integer(age) || !in.integer(mpreg) || !in.number(p) || !in.at_end()) {
+            BAD_LINE(lineno, "not a young-stock class");
+            continue;
+        }
+        if (age < 0 || age > NAGE - 1 || mpreg < 0 || mpreg > MAXMPREG) {
+            std::printf("\n age:%d mpreg:%d", static_cast<unsigned short>(age),
+                        static_cast<unsigned short>(mpreg));
+            STOP(1);
+            continue;
+        }
+        if (!PROBABILITY(p)) {
+            BAD_LINE(lineno, "probability is not a number of at least 0");
+            continue;
+        }
+        mkv->pheifer[age][mpreg][2] = p;
+    }
+}
+
+/* The write of the new file failed: the old one stays as it was. */
+[[noreturn]] void WRITE_FAILED(const std::string& temp)
+{
+    std::remove(temp.c_str());
+    std::printf("\n WRITE_MKV_FILE: %s write error", mkvfile.c_str());
+    STOP(1);
+    END_RUN(1);
+}
+
+} // namespace
+
+void READ_MKV_FILE()
+{
+    std::printf("\n READ_MKV_FILE started ... %s", mkvfile.c_str());
+    File f(std::fopen(mkvfile.c_str(), "r"));
+    if (!f) {
+        std::printf("\n READ_MKV_FILE: %s open failure: start with empty file", mkvfile.c_str());
+        std::printf("\a\a");
+        WRITE_MSG_FILE(14);
+        RESET_MKV_RECORD(4, MAXT);
+        mkv->header1 = 1;
+        mkv->header_sea = bio->start_sea;
+        mkv->header3 = 0;
+        /* No run has ended yet: the stored herd is for the starting month. */
+        mkv->sea_next = bio->start_sea;
+        WRITE_MKV_FILE();
+        std::printf("\n READ_MKV_FILE done ...");
+        return;
+    }
+
+    RESET_MKV_RECORD(4, MAXT);
+    WRITE_MSG_FILE(50);
+    int lineno = 0;
+    if (READ_HEADER(f.get(), lineno) && READ_COWS(f.get(), lineno))
+        READ_YOUNG_STOCK(f.get(), lineno);
+    f.reset();
+    std::printf("\n READ_MKV_FILE done ...");
+}
+
+void WRITE_MKV_FILE()
+{
+    std::printf("\n WRITE_MKV_FILE started ... %s", mkvfile.c_str());
+    const std::string temp = mkvfile + ".tmp";
+    File f(std::fopen(temp.c_str(), "w"));
+    if (!f) {
+        std::printf("\n WRITE_MKV_FILE: %s open failure", mkvfile.c_str());
+        STOP(1);
+        return;
+    }
+
+    bool ok = std::fprintf(f.get(), "%d %d %d\n", mkv->header1, mkv->sea_next, mkv->header3) > 0;
+    double cows = 0.0;
+    for (int c = 1; c <= MAXCURR && ok; c++)
+        for (int l = 1; l <= MAXLACT && ok; l++)
+            for (int m = 1; m <= MAXMIM && ok; m++)
+                for (int p = 0; p <= MAXMPREG && ok; p++) {
+                    const double mass = mkv->pstate[c][l][m][p][2];
+                    if (!(mass > 0.0))
+                        continue;
+                    const double pfs = p == 0 ? mkv->pfs[c][l][m][2] : 0.0;
+                    const double pdelay = p == 0 ? mkv->pdelay[c][l][m][2] : 0.0;
+                    ok = std::fprintf(f.get(), "%d %d %d %d %.15f ", c, l, m, p, mass) > 0;
+                    if (ok)
+                        ok = (pfs > 0.0 ? std::fprintf(f.get(), "%.15f ", pfs)
+                                        : std::fprintf(f.get(), "0.0 ")) > 0;
+                    if (ok)
+                        ok = (pdelay > 0.0 ? std::fprintf(f.get(), "%.15f\n", pdelay)
+                                           : std::fprintf(f.get(), "0.0\n")) > 0;
+                    cows += mass;
+                }
+    if (ok)
+        ok = std::fprintf(f.get(), "99\n") > 0;
+    for (int a = 0; a < NAGE && ok; a++)
+        for (int p = 0; p <= MAXMPREG && ok; p++)
+            if (mkv->pheifer[a][p][2] > 0.0)
+                ok = std::fprintf(f.get(), "%d %d %.15f\n", a, p, mkv->pheifer[a][p][2]) > 0;
+
+    if (ok)
+        ok = std::fflush(f.get()) == 0 && !std::ferror(f.get());
+    std::FILE* raw = f.release();
+    if (std::fclose(raw) != 0)
+        ok = false;
+    if (!ok || std::rename(temp.c_str(), mkvfile.c_str()) != 0)
+        WRITE_FAILED(temp);
+
+    std::printf("\n WRITE_MKV_FILE done ... cows:%.5f ", cows);
+}

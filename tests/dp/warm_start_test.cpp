@@ -1,0 +1,130 @@
+// warm.txt: what is written relative to what, what is read back, failed
+// writes, and that a warm start pays.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <sstream>
+#include <string>
+
+#include "dp/dp.h"
+#include "dp/dp_internal.h"
+#include "dp_herd.h"
+#include "run/records.h"
+#include "run/runlog.h"
+#include "support/support.h"
+
+namespace {
+
+/* Lines 1, 2, 3, 27, 28 and the last of warm.txt, joined by '|'. */
+std::string warm_lines()
+{
+    std::istringstream in(READ_TEXT("warm.txt"));
+    std::string line, out;
+    int n = 0;
+    while (std::getline(in, line))
+        if (++n <= 3 || n == 27 || n == 28 || n == 2 + 25 + 15 * 12 * (24 + 126))
+            out += line + "|";
+    return out + std::to_string(n);
+}
+
+std::string write_warm(double heifer_now)
+{
+    fut->heifer[1] = heifer_now + 20.0;
+    fut->heifer_now = heifer_now;
+    for (int i = 0; i < NSLOT; i++)
+        fut->cash[i] = 10.0 * i - 3.25;
+    fut->value[1][1][1][0][1] = 777.25;
+    fut->value[15][12][24][9][1] = 12.5; /* conceived in month 15: carried */
+    fut->value[15][12][24][8][1] = 99.0; /* conceived in month 16: not carried */
+    testing::internal::CaptureStdout();
+    WRITE_WARM_FILE(1);
+    return testing::internal::GetCapturedStdout();
+}
+
+} // namespace
+
+TEST(WarmStart, WrittenRelativeToThePlaceOnlyWithoutInterest)
+{
+    ScratchDir dir;
+    CLEAR_DP_RECORDS();
+    EXPECT_EQ(write_warm(500.0), "\n WRITE_WARM_FILE started ... warm.txt\n WRITE_WARM_FILE done ...");
+    EXPECT_EQ(warm_lines(), "20.000000|0.000000|-3.250000|236.750000|277.250000|-487.500000|27027");
+    EXPECT_FALSE(FILE_EXISTS("warm.txt.tmp"));
+    bio->interest = 0.08;
+    write_warm(100000.0); /* a place worth 100000 is still the base */
+    EXPECT_EQ(warm_lines(), "20.000000|0.000000|-3.250000|236.750000|-99222.750000|-99987.500000|27027");
+    write_warm(500.0);
+    EXPECT_EQ(warm_lines(), "520.000000|500.000000|-3.250000|236.750000|777.250000|12.500000|27027");
+
+    CLEAR_DP_RECORDS(); /* read back through the fut reset */
+    warmstart = 1;
+    testing::internal::CaptureStdout();
+    RESET_FUT_RECORD();
+    EXPECT_NE(testing::internal::GetCapturedStdout().find(
+                  "\n READ_WARM_FILE started ...\n READ_WARM_FILE done ... warm.txt read"),
+              std::string::npos);
+    EXPECT_EQ(fut->heifer[0], 520.0);
+    EXPECT_EQ(fut->heifer_now, 500.0);
+    EXPECT_EQ(fut->cash[24], 236.75);
+    EXPECT_EQ(fut->value[1][1][1][0][0], 777.25);
+    EXPECT_EQ(fut->value[15][12][24][9][0], 12.5);
+    EXPECT_EQ(fut->value[15][12][24][8][0], 0.0); /* not in the file */
+
+    std::remove("warm.txt");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(READ_WARM_FILE(), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "\n READ_WARM_FILE started ...\n\a READ_WARM_FILE done ... warm.txt not read");
+}
+
+TEST(WarmStart, FailedWritesKeepTheOldFile)
+{
+    ScratchDir dir;
+    CLEAR_DP_RECORDS();
+    ASSERT_EQ(mkdir("warm.txt.tmp", 0700), 0); /* no temporary file: pause, go on */
+    WRITE_TEXT("warm.txt", "old\n");
+    EXPECT_EQ(write_warm(500.0), "\n WRITE_WARM_FILE started ... warm.txt\n WRITE_WARM_FILE: warm.txt open failure\a@");
+    EXPECT_EQ(READ_TEXT("warm.txt"), "old\n");
+    rmdir("warm.txt.tmp");
+
+    std::remove("warm.txt"); /* warm.txt cannot be replaced: the run ends */
+    ASSERT_EQ(mkdir("warm.txt", 0700), 0);
+    WRITE_TEXT("warm.txt/keep", "x");
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(WRITE_WARM_FILE(1), RunEnded);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("\n WRITE_WARM_FILE: warm.txt write failure\a@"),
+              std::string::npos);
+    EXPECT_FALSE(FILE_EXISTS("warm.txt.tmp"));
+    std::remove("warm.txt/keep");
+    rmdir("warm.txt");
+}
+
+TEST(WarmStart, ConvergedValuesNeedNoMoreStages)
+{
+    ScratchDir dir;
+    CLEAR_DP_RECORDS();
+    SET_SMALL_HERD(3, 0.0);
+    warmstart = 1;
+    short status = 0;
+    const std::string log = RUN_DP(POLICY_OPTIMAL, status);
+    ASSERT_EQ(status, 1);
+    const int cold = DP_STAGES();
+    EXPECT_NE(log.find(" calc:12 w:12 sea:10 fut:"), std::string::npos); /* written after the 12th stored stage */
+    EXPECT_NE(log.find("\n WRITE_WARM_FILE started ... warm.txt\n WRITE_WARM_FILE done ...\n " +
+                       std::to_string(cold - 11) + " calc:13"),
+              std::string::npos);
+    EXPECT_EQ(warm_lines().substr(0, 18), "0.000000|0.000000|");
+
+    CLEAR_DP_RECORDS();
+    SET_SMALL_HERD(3, 0.0);
+    warmstart = 1;
+    testing::internal::CaptureStdout();
+    RESET_FUT_RECORD();
+    testing::internal::GetCapturedStdout();
+    RUN_DP(POLICY_OPTIMAL, status);
+    ASSERT_EQ(status, 1);
+    EXPECT_LT(DP_STAGES(), cold);
+}

@@ -1,0 +1,107 @@
+// The projection on the example herd: steady state, then 36 collected months.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "bio/bio.h"
+#include "dp/dp.h"
+#include "markov/markov.h"
+#include "run/driver.h"
+#include "run/records.h"
+#include "support/support.h"
+
+namespace {
+
+/* A rule policy: inseminate in the breeding window, keep every other cow
+** (she is sold at the last month in milk), heifers enter every month. */
+void RULE_POLICY()
+{
+    for (int c = 0; c < NCURR; c++)
+        for (int l = 0; l < NLACT; l++) {
+            const int vwp = bio->vwp[std::min(l, 3)];
+            for (int m = 0; m < NMIM; m++)
+                for (int p = 0; p < NMPREG; p++)
+                    for (int t = 0; t < NSLOT; t++)
+                        pol->decision[c][l][m][p][t] =
+                            (p == 0 && m >= vwp && m <= bio->lbm && m < bio->maxmim) ? DEC_INSEMINATE
+                                                                                    : DEC_KEEP;
+        }
+    for (int t = 0; t < NSLOT; t++)
+        pol->enter[t] = 1;
+}
+
+/* Steady state from an empty herd, then 36 collected months; checks that
+** every collected month has its places filled and that the stored herd is
+** the next month's before its heifers.  Returns the passes made. */
+unsigned short PROJECT_AND_CHECK()
+{
+    mkvfile = "herd.mkv";
+    testing::internal::CaptureStdout();
+    READ_MKV_FILE(); /* none yet: an empty herd */
+    const unsigned short passes = STEADY_STATE_LOOP([] { MARKOV_CHAIN(1, 12, 0); });
+    WRITE_MKV_FILE();
+    MARKOV_CHAIN(1, 36, 1);
+    testing::internal::GetCapturedStdout();
+    EXPECT_LT(passes, 500);
+
+    for (int t = 1; t <= 36; t++) {
+        double present = 0.0;
+        for (int c = 1; c <= MAXCURR; c++)
+            present += mkv->present[c][t];
+        EXPECT_NEAR(present, 1.0, 1e-9) << "month " << t;
+    }
+    double stored = 0.0;
+    for (int c = 0; c < NCURR; c++)
+        for (int l = 0; l < NLACT; l++)
+            for (int m = 0; m < NMIM; m++) {
+                for (int p = 0; p < NMPREG; p++)
+                    stored += mkv->pstate[c][l][m][p][2];
+                EXPECT_LE(mkv->pfs[c][l][m][2], mkv->pstate[c][l][m][0][2]);
+            }
+    EXPECT_GT(stored, 0.97);
+    EXPECT_LT(stored, 0.995);
+    for (int c = 0; c < NCURR; c++)
+        for (int t = 0; t < NT; t++)
+            EXPECT_EQ(mkv->keep[c][t], 0.0);
+    EXPECT_TRUE(FILE_EXISTS("herd.mkv"));
+    return passes;
+}
+
+void READ_EXAMPLE()
+{
+    runname = SOURCE_PATH("examples/holstein_lb.bio");
+    testing::internal::CaptureStdout();
+    const short status = READ_BIO_FILE();
+    BIO_PROBABILITY();
+    RESET_POL_RECORD();
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(status, 0);
+}
+
+} // namespace
+
+TEST(ExampleHerd, RulePolicyFillsEveryPlace)
+{
+    ALLOCATE_RECORDS();
+    ScratchDir dir;
+    READ_EXAMPLE();
+    RULE_POLICY();
+    const unsigned short passes = PROJECT_AND_CHECK();
+    std::printf("[          ] steady state after %d passes\n", passes);
+}
+
+TEST(ExampleHerd, SolversPolicyFillsEveryPlace)
+{
+    ALLOCATE_RECORDS();
+    ScratchDir dir;
+    READ_EXAMPLE();
+    testing::internal::CaptureStdout();
+    RESET_FUT_RECORD();
+    const short solved = DP_POLICY(bio->policy);
+    testing::internal::GetCapturedStdout();
+    if (solved == 0 || pol->enter[1] == DEC_NONE)
+        GTEST_SKIP() << "no policy solver in this build";
+    const unsigned short passes = PROJECT_AND_CHECK();
+    std::printf("[          ] steady state after %d passes\n", passes);
+}

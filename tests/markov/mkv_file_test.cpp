@@ -1,0 +1,250 @@
+// The MKV state file: format, round trip and bad input.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+
+#include "markov/markov.h"
+#include "run/records.h"
+#include "run/runlog.h"
+#include "support/support.h"
+
+namespace {
+
+std::string CAPTURED(void (*routine)())
+{
+    testing::internal::CaptureStdout();
+    routine();
+    return testing::internal::GetCapturedStdout();
+}
+
+double SLOT2_MASS()
+{
+    double sum = 0.0;
+    for (int c = 0; c < NCURR; c++)
+        for (int l = 0; l < NLACT; l++)
+            for (int m = 0; m < NMIM; m++)
+                for (int p = 0; p < NMPREG; p++)
+                    sum += mkv->pstate[c][l][m][p][2];
+    for (int a = 0; a < NAGE; a++)
+        for (int p = 0; p < NMPREG; p++)
+            sum += mkv->pheifer[a][p][2];
+    return sum;
+}
+
+class MkvFile : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ALLOCATE_RECORDS();
+        testing::internal::CaptureStdout();
+        RESET_MKV_RECORD(4, MAXT);
+        testing::internal::GetCapturedStdout();
+        bio->start_sea = 4;
+        mkvfile = "herd.mkv";
+    }
+    ScratchDir dir;
+};
+
+} // namespace
+
+TEST_F(MkvFile, WritesTheStoredHerdInItsFormat)
+{
+    mkv->header1 = 1;
+    mkv->sea_next = 7;
+    mkv->header3 = 0;
+    mkv->pstate[2][1][3][0][2] = 0.25;
+    mkv->pfs[2][1][3][2] = 0.125;
+    mkv->pstate[2][1][5][0][2] = 0.5; /* no unserved part: 0.0 stands there */
+    mkv->pdelay[2][1][5][2] = 0.0625;
+    mkv->pstate[2][1][9][4][2] = 0.2;
+    mkv->pfs[2][1][9][2] = 0.7; /* only open states carry these */
+    mkv->pstate[1][1][1][0][2] = -0.1; /* neither zero nor negative is written */
+    mkv->pheifer[17][2][2] = 0.03125;
+    const std::string log = CAPTURED(WRITE_MKV_FILE);
+    EXPECT_EQ(READ_TEXT("herd.mkv"),
+              "1 7 0\n"
+              "2 1 3 0 0.250000000000000 0.125000000000000 0.0\n"
+              "2 1 5 0 0.500000000000000 0.0 0.062500000000000\n"
+              "2 1 9 4 0.200000000000000 0.0 0.0\n"
+              "99\n"
+              "17 2 0.031250000000000\n");
+    EXPECT_EQ(log, "\n WRITE_MKV_FILE started ... herd.mkv\n WRITE_MKV_FILE done ... cows:0.95000 ");
+    EXPECT_FALSE(FILE_EXISTS("herd.mkv.tmp"));
+}
+
+TEST_F(MkvFile, RoundTripKeepsEveryValueToFifteenDecimals)
+{
+    double v = 0.0;
+    for (int c = 1; c <= MAXCURR; c += 2)
+        for (int l = 1; l <= MAXLACT; l += 3)
+            for (int m = 1; m <= MAXMIM; m += 5)
+                for (int p = 0; p <= MAXMPREG; p += 3) {
+                    v += 0.0012345678901234567;
+                    mkv->pstate[c][l][m][p][2] = v / 7.0;
+                    if (p == 0) {
+                        mkv->pfs[c][l][m][2] = v / 11.0;
+                        mkv->pdelay[c][l][m][2] = v / 13.0;
+                    }
+                }
+    for (int a = 0; a < NAGE; a += 4)
+        for (int p = 0; p <= MAXMPREG; p += 4)
+            mkv->pheifer[a][p][2] = (a + 1) * 0.001234567890123 + p * 1e-6;
+    mkv->header1 = 3;
+    mkv->sea_next = 11;
+    mkv->header3 = 5;
+
+    static struct {
+        decltype(MkvRecord::pstate) pstate;
+        decltype(MkvRecord::pfs) pfs;
+        decltype(MkvRecord::pdelay) pdelay;
+        decltype(MkvRecord::pheifer) pheifer;
+    } saved;
+    std::memcpy(saved.pstate, mkv->pstate, sizeof saved.pstate);
+    std::memcpy(saved.pfs, mkv->pfs, sizeof saved.pfs);
+    std::memcpy(saved.pdelay, mkv->pdelay, sizeof saved.pdelay);
+    std::memcpy(saved.pheifer, mkv->pheifer, sizeof saved.pheifer);
+
+    CAPTURED(WRITE_MKV_FILE);
+    testing::internal::CaptureStdout();
+    RESET_MKV_RECORD(4, MAXT);
+    testing::internal::GetCapturedStdout();
+    const std::string log = CAPTURED(READ_MKV_FILE);
+    EXPECT_EQ(log, "\n READ_MKV_FILE started ... herd.mkv\n READ_MKV_FILE done ...");
+    EXPECT_EQ(READ_TEXT("msg.txt"), "25 - Reading MKV file");
+    EXPECT_EQ(mkv->header1, 3);
+    EXPECT_EQ(mkv->header_sea, 11);
+    EXPECT_EQ(mkv->header3, 5);
+
+    for (int c = 0; c < NCURR; c++)
+        for (int l = 0; l < NLACT; l++)
+            for (int m = 0; m < NMIM; m++) {
+                for (int p = 0; p < NMPREG; p++)
+                    ASSERT_NEAR(mkv->pstate[c][l][m][p][2], saved.pstate[c][l][m][p][2], 5e-16);
+                ASSERT_NEAR(mkv->pfs[c][l][m][2], saved.pfs[c][l][m][2], 5e-16);
+                ASSERT_NEAR(mkv->pdelay[c][l][m][2], saved.pdelay[c][l][m][2], 5e-16);
+            }
+    for (int a = 0; a < NAGE; a++)
+        for (int p = 0; p < NMPREG; p++)
+            ASSERT_NEAR(mkv->pheifer[a][p][2], saved.pheifer[a][p][2], 5e-16);
+}
+
+TEST_F(MkvFile, MissingFileStartsAnEmptyHerdAndCreatesTheFile)
+{
+    mkv->pstate[4][1][2][0][2] = 0.5; /* a herd left from before */
+    const std::string log = CAPTURED(READ_MKV_FILE);
+    EXPECT_EQ(log,
+              "\n READ_MKV_FILE started ... herd.mkv"
+              "\n READ_MKV_FILE: herd.mkv open failure: start with empty file\a\a"
+              "\n WRITE_MKV_FILE started ... herd.mkv\n WRITE_MKV_FILE done ... cows:0.00000 "
+              "\n READ_MKV_FILE done ...");
+    EXPECT_EQ(READ_TEXT("msg.txt"), "25 - MKV file not found, creating new file");
+    EXPECT_EQ(READ_TEXT("herd.mkv"), "1 4 0\n99\n");
+    EXPECT_EQ(SLOT2_MASS(), 0.0);
+    EXPECT_EQ(mkv->header1, 1);
+    EXPECT_EQ(mkv->header_sea, 4);
+    EXPECT_EQ(mkv->header3, 0);
+}
+
+TEST_F(MkvFile, HeaderAndTerminatorOnlyIsAnEmptyHerd)
+{
+    mkv->pstate[4][1][2][0][2] = 0.5;
+    WRITE_TEXT("herd.mkv", "2 9 1\n99\n");
+    const std::string log = CAPTURED(READ_MKV_FILE);
+    EXPECT_EQ(log.find("@"), std::string::npos);
+    EXPECT_EQ(SLOT2_MASS(), 0.0);
+    EXPECT_EQ(mkv->header_sea, 9);
+}
+
+TEST_F(MkvFile, BadLinesAreReportedAndLeftOut)
+{
+    WRITE_TEXT("herd.mkv",
+               "1 4 0\n"
+               "16 1 1 0 0.5 0.0 0.0\n"  /* class out of range */
+               "3 -1 2 0 0.5 0.0 0.0\n"  /* negative lactation */
+               "3 12 2 0 0.125 0.0 0.0\n" /* above maxlact but accepted */
+               "3 1 4 0 nan 0.0 0.0\n"
+               "3 1 5 0 -0.25 0.0 0.0\n"
+               "3 1 6 0 0.25 inf 0.0\n"
+               "3 1 7 0 0.25 0.125\n"    /* a field short */
+               "3 1 8 2 0.0625 0.0 0.0\n"
+               "\n"
+               "99\n"
+               "31 0 0.5\n"
+               "12 10 0.5\n"
+               "12 0 x\n"
+               "12 0 0.25\n");
+    const std::string log = CAPTURED(READ_MKV_FILE);
+    EXPECT_NE(log.find("\n curr:16 lact:1 mim:1 mpreg:0"), std::string::npos);
+    EXPECT_NE(log.find("\n curr:3 lact:65535 mim:2 mpreg:0"), std::string::npos);
+    EXPECT_NE(log.find("herd.mkv line 5: probability"), std::string::npos);
+    EXPECT_NE(log.find("herd.mkv line 6: probability"), std::string::npos);
+    EXPECT_NE(log.find("herd.mkv line 7: probability"), std::string::npos);
+    EXPECT_NE(log.find("herd.mkv line 8:"), std::string::npos);
+    EXPECT_NE(log.find("\n age:31 mpreg:0"), std::string::npos);
+    EXPECT_NE(log.find("\n age:12 mpreg:10"), std::string::npos);
+    EXPECT_NE(log.find("herd.mkv line 14:"), std::string::npos);
+    EXPECT_EQ(READ_TEXT("msg.txt"), " STOP(): check Morvenda.EXE");
+
+    EXPECT_EQ(mkv->pstate[3][12][2][0][2], 0.125);
+    EXPECT_EQ(mkv->pstate[3][1][8][2][2], 0.0625);
+    EXPECT_EQ(mkv->pheifer[12][0][2], 0.25);
+    EXPECT_NEAR(SLOT2_MASS(), 0.125 + 0.0625 + 0.25, 1e-15);
+}
+
+TEST_F(MkvFile, EarlyEndOfFileLeavesTheCowSection)
+{
+    WRITE_TEXT("herd.mkv", "1 4 0\n3 1 8 0 0.5 0.25 0.125\n3 1 9 0 0.25 0.0 0.0");
+    const std::string log = CAPTURED(READ_MKV_FILE);
+    EXPECT_NE(log.find("\n error EOF"), std::string::npos);
+    EXPECT_NE(log.find("\n READ_MKV_FILE done ..."), std::string::npos);
+    EXPECT_EQ(mkv->pstate[3][1][8][0][2], 0.5);
+    EXPECT_EQ(mkv->pfs[3][1][8][2], 0.25);
+    EXPECT_EQ(mkv->pdelay[3][1][8][2], 0.125);
+    EXPECT_EQ(mkv->pstate[3][1][9][0][2], 0.25); /* last line without its line end */
+}
+
+TEST_F(MkvFile, FailedWriteEndsTheRunAndLeavesNoHalfFile)
+{
+    /* The file name is a directory: the new file cannot take its place. */
+    ASSERT_EQ(mkdir("herd.mkv", 0755), 0);
+    mkv->pstate[2][1][3][0][2] = 0.25;
+    testing::internal::CaptureStdout();
+    int status = 0;
+    try {
+        WRITE_MKV_FILE();
+    } catch (const RunEnded& e) {
+        status = e.status;
+    }
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(log.find("\n WRITE_MKV_FILE: herd.mkv write error"), std::string::npos);
+    EXPECT_EQ(log.find("WRITE_MKV_FILE done"), std::string::npos);
+    EXPECT_FALSE(FILE_EXISTS("herd.mkv.tmp"));
+    rmdir("herd.mkv");
+
+    /* A directory that does not exist: the open failure and the pause. */
+    mkvfile = "no_such_dir/herd.mkv";
+    const std::string log2 = CAPTURED(WRITE_MKV_FILE);
+    EXPECT_NE(log2.find("\n WRITE_MKV_FILE: no_such_dir/herd.mkv open failure"), std::string::npos);
+    EXPECT_EQ(READ_TEXT("msg.txt"), " STOP(): check Morvenda.EXE");
+}
+
+TEST_F(MkvFile, EmptyFileOrUnreadableHeader)
+{
+    WRITE_TEXT("herd.mkv", "");
+    std::string log = CAPTURED(READ_MKV_FILE);
+    EXPECT_EQ(log,
+              "\n READ_MKV_FILE started ... herd.mkv\n error EOF\a@\n READ_MKV_FILE done ...");
+    EXPECT_EQ(SLOT2_MASS(), 0.0);
+
+    /* A header that is not three numbers: reported, the cows still read. */
+    WRITE_TEXT("herd.mkv", "Morvenda herd\n3 1 8 0 0.5 0.0 0.0\n99\n");
+    log = CAPTURED(READ_MKV_FILE);
+    EXPECT_NE(log.find("\n READ_MKV_FILE: herd.mkv line 1: header"), std::string::npos);
+    EXPECT_EQ(mkv->header1, 1);
+    EXPECT_EQ(mkv->header_sea, 4);
+    EXPECT_EQ(mkv->pstate[3][1][8][0][2], 0.5);
+}
