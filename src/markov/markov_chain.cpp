@@ -465,9 +465,7 @@ void PREGNANT_COW(Month& mo, int c, int l, int mim, int mpreg)
         COLLECT_VISIT(mo, s);
     }
 
-    /* A cow due to calve in the last lactation leaves the herd. */
-    const bool calves_out = mpreg == MAXMPREG && l >= bio->maxlact;
-    if (decision == DEC_REPLACE || calves_out) {
+    if (decision == DEC_REPLACE) {
         mo.replaced += p;
         if (mo.collect)
             COLLECT_REPLACED(mo, s, false);
@@ -489,11 +487,14 @@ void PREGNANT_COW(Month& mo, int c, int l, int mim, int mpreg)
         });
     } else {
         /* Calving: the class of the next lactation depends on the
-        ** calendar month of calving. */
+        ** calendar month of calving.  A cow that calves in the last
+        ** lactation of the model starts that lactation again, as the
+        ** dynamic program values her when it keeps her. */
+        const int nl = l < bio->maxlact ? l + 1 : bio->maxlact;
         const double calving = (1.0 - q) * p;
         NEXT_CLASSES(c, l, mim, mo.sea, [&](int v, double T) {
-            mkv->pstate[v][l + 1][1][0][nxt] += calving * T;
-            mkv->pfs[v][l + 1][1][nxt] += calving * T;
+            mkv->pstate[v][nl][1][0][nxt] += calving * T;
+            mkv->pfs[v][nl][1][nxt] += calving * T;
         });
     }
 

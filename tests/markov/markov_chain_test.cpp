@@ -267,19 +267,32 @@ TEST_F(MarkovChain, LimitsOutsideTheRecordsEndTheRun)
     EXPECT_EQ(ends_run(12), 0);
 }
 
-TEST_F(MarkovChain, LastLactationCowsLeaveAtCalving)
+TEST_F(MarkovChain, LastLactationCowsCalveIntoTheSameLactation)
 {
+    /* The policy keeps a cow due to calve in the last lactation: she calves
+    ** into that lactation again, as the dynamic program values her, and is
+    ** not replaced behind the policy's back. */
     for (int t = 0; t < NSLOT; t++)
         pol->enter[t] = 0;
     mkv->pstate[7][3][14][9][2] = 0.4; /* due to calve in the last lactation */
     mkv->pstate[7][2][14][9][2] = 0.3; /* due to calve into lactation 3 */
     RUN_CHAIN(1, 1, 1);
+    EXPECT_EQ(mkv->repl[7][1], 0.0);
+    const double q2 = bio->pind[2][14][1];
+    const double q3 = bio->pind[3][14][1];
+    EXPECT_DOUBLE_EQ(mkv->calvings[2][14][1], 0.3 * (1.0 - q2));
+    EXPECT_DOUBLE_EQ(mkv->calvings[3][14][1], 0.4 * (1.0 - q3));
+    EXPECT_DOUBLE_EQ(mkv->pstate[7][3][1][0][2], 0.3 * (1.0 - q2) + 0.4 * (1.0 - q3));
+    EXPECT_DOUBLE_EQ(mkv->pfs[7][3][1][2], 0.3 * (1.0 - q2) + 0.4 * (1.0 - q3));
+    EXPECT_NEAR(HERD_MASS(2), 0.3 * (1.0 - q2) + 0.4 * (1.0 - q3), 1e-15);
+
+    /* replaced when the policy says so */
+    RESET_MKV_RECORD(4, 300);
+    for (int m = 0; m < NSLOT; m++)
+        pol->decision[7][3][14][9][m] = DEC_REPLACE;
+    mkv->pstate[7][3][14][9][2] = 0.4;
+    RUN_CHAIN(1, 1, 1);
     EXPECT_DOUBLE_EQ(mkv->repl[7][1], 0.4);
-    const double q = bio->pind[2][14][1];
-    EXPECT_DOUBLE_EQ(mkv->calvings[2][14][1], 0.3 * (1.0 - q));
-    EXPECT_DOUBLE_EQ(mkv->pstate[7][3][1][0][2], 0.3 * (1.0 - q));
-    EXPECT_DOUBLE_EQ(mkv->pfs[7][3][1][2], 0.3 * (1.0 - q));
-    EXPECT_NEAR(HERD_MASS(2), 0.3 * (1.0 - q), 1e-15);
 }
 
 TEST_F(MarkovChain, PregnancyValuesOfKeptCowsByMonth)

@@ -1,0 +1,268 @@
+// Whole runs of the program on the example herd: every analysis and policy,
+// both units, seasonal switches, fewer lactations, no yield variation and the
+// warm start, each checked for the invariants that hold for it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/support.h"
+
+namespace {
+
+/* Writes herd.bio: the example herd with the given items replaced. */
+void make_herd(const std::string& assignments, const std::string& example = "examples/holstein_lb.bio")
+{
+    std::string cmd = SOURCE_PATH("tools/bio-set") + " " + SOURCE_PATH(example) + " " + assignments + " > herd.bio";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+}
+
+std::vector<std::string> split_lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::stringstream in(text);
+    std::string line;
+    while (std::getline(in, line))
+        lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> split_words(const std::string& line)
+{
+    std::vector<std::string> words;
+    std::stringstream in(line);
+    std::string w;
+    while (in >> w)
+        words.push_back(w);
+    return words;
+}
+
+/* The statistics report: column labels, 300 rows, 65 yearly lines. */
+struct Report {
+    std::vector<std::string> labels;
+    std::vector<std::vector<std::string>> rows;
+    std::vector<std::string> yearly;
+
+    int column(const std::string& label) const
+    {
+        for (size_t i = 0; i < labels.size(); i++)
+            if (labels[i] == label)
+                return static_cast<int>(i);
+        ADD_FAILURE() << "no column " << label;
+        return 0;
+    }
+    double value(int row, const std::string& label) const
+    {
+        return std::atof(rows.at(row - 1).at(column(label)).c_str());
+    }
+};
+
+Report read_report(const std::string& name)
+{
+    Report r;
+    std::vector<std::string> lines = split_lines(READ_TEXT(name));
+    size_t i = 0;
+    while (i < lines.size() && lines[i].rfind("t sea ", 0) != 0)
+        i++;
+    if (i == lines.size())
+        return r;
+    r.labels = split_words(lines[i]);
+    for (i++; i < lines.size() && r.rows.size() < 300; i++)
+        r.rows.push_back(split_words(lines[i]));
+    for (; i < lines.size(); i++)
+        r.yearly.push_back(lines[i]);
+    return r;
+}
+
+void expect_completed(int status)
+{
+    EXPECT_EQ(status, 0) << READ_TEXT("console.txt").substr(0, 4000);
+    EXPECT_EQ(READ_TEXT("msg.txt"), "32 - EXE completed");
+}
+
+void expect_report_shape(const Report& r)
+{
+    EXPECT_EQ(r.labels.size(), 118u);
+    ASSERT_EQ(r.rows.size(), 300u);
+    for (size_t i = 0; i < r.rows.size(); i++) {
+        ASSERT_EQ(r.rows[i].size(), 118u) << "row " << i + 1;
+        EXPECT_EQ(r.rows[i][0], std::to_string(i + 1));
+    }
+    EXPECT_EQ(r.yearly.size(), 65u);
+    for (const auto& row : r.rows)
+        for (const auto& v : row)
+            ASSERT_TRUE(v.find("nan") == std::string::npos && v.find("inf") == std::string::npos) << v;
+}
+
+/* Herd present (open + pregnant) in the collected months. */
+void expect_full_herd(const Report& r, int months)
+{
+    for (int t = 1; t <= months; t++)
+        EXPECT_NEAR(r.value(t, "present"), 1.0, 2e-6) << "month " << t;
+}
+
+bool console_has(const std::string& text)
+{
+    return READ_TEXT("console.txt").find(text) != std::string::npos;
+}
+
+} // namespace
+
+TEST(WholeRun, SteadyStateInPoundsAndKilograms)
+{
+    for (const char* example : {"examples/holstein_lb.bio", "examples/holstein_kg.bio"}) {
+        SCOPED_TRACE(example);
+        ScratchDir dir;
+        make_herd("interest=0", example);
+        expect_completed(RUN_PROGRAM("herd.bio"));
+        EXPECT_FALSE(console_has("MARKOV_CHAIN_STATS: difference")) << "first year must earn the solver's value";
+        Report r = read_report("holstein.res");
+        expect_report_shape(r);
+        expect_full_herd(r, 36);
+        EXPECT_EQ(r.value(37, "total_cash"), 0.0);
+        EXPECT_TRUE(FILE_EXISTS("holstein.pol"));
+        EXPECT_TRUE(FILE_EXISTS("holstein.rpo"));
+        EXPECT_TRUE(FILE_EXISTS("holstein.del"));
+        EXPECT_TRUE(FILE_EXISTS("holstein.mkv"));
+    }
+}
+
+TEST(WholeRun, ProjectionsFromTheStoredHerd)
+{
+    ScratchDir dir;
+    make_herd("analysis=1");
+    expect_completed(RUN_PROGRAM("herd.bio"));
+
+    make_herd("analysis=2");
+    expect_completed(RUN_PROGRAM("herd.bio"));
+    Report r2 = read_report("holstein.res");
+    expect_report_shape(r2);
+    expect_full_herd(r2, 300);
+
+    make_herd("analysis=3");
+    expect_completed(RUN_PROGRAM("herd.bio"));
+    Report r3 = read_report("holstein.res");
+    expect_report_shape(r3);
+    /* no heifer enters a herd that is not empty */
+    for (int t = 1; t <= 300; t++)
+        EXPECT_EQ(r3.value(t, "heiferpool"), 0.0) << "month " << t;
+}
+
+TEST(WholeRun, PolicyOnlyAnalysis)
+{
+    ScratchDir dir;
+    make_herd("analysis=71");
+    expect_completed(RUN_PROGRAM("herd.bio"));
+    EXPECT_TRUE(FILE_EXISTS("holstein.pol"));
+    EXPECT_FALSE(FILE_EXISTS("holstein.res"));
+}
+
+TEST(WholeRun, ConstrainedPolicies)
+{
+    for (const char* policy : {"KEEPPREG", "KEEPALL"}) {
+        SCOPED_TRACE(policy);
+        ScratchDir dir;
+        make_herd(std::string("interest=0 policy=") + policy);
+        expect_completed(RUN_PROGRAM("herd.bio"));
+        EXPECT_FALSE(console_has("MARKOV_CHAIN_STATS: difference"));
+        Report r = read_report("holstein.res");
+        expect_report_shape(r);
+        expect_full_herd(r, 36);
+        /* no pregnant cow is ever given the decision to replace */
+        std::vector<std::string> lines = split_lines(READ_TEXT("holstein.pol"));
+        ASSERT_EQ(lines.size(), 43201u);
+        for (size_t i = 1; i < lines.size(); i++) {
+            std::vector<std::string> w = split_words(lines[i]);
+            ASSERT_EQ(w.size(), 28u);
+            if (w[3] == "0")
+                continue;
+            for (size_t k = 4; k < w.size(); k++)
+                ASSERT_NE(w[k], "0") << lines[i];
+        }
+    }
+}
+
+TEST(WholeRun, StoredPolicyReadsBackToTheSameDecisions)
+{
+    ScratchDir dir;
+    make_herd("analysis=71");
+    expect_completed(RUN_PROGRAM("herd.bio"));
+    std::string solved = READ_TEXT("holstein.pol");
+    ASSERT_FALSE(solved.empty());
+    std::rename("holstein.pol", "solved.pol");
+
+    make_herd("analysis=1 policy=USE_POL polfile=solved.pol writerpo=NO");
+    expect_completed(RUN_PROGRAM("herd.bio"));
+    EXPECT_EQ(READ_TEXT("solved.pol"), solved) << "the pol file is rewritten unchanged";
+    Report r = read_report("holstein.res");
+    expect_report_shape(r);
+    expect_full_herd(r, 36);
+}
+
+TEST(WholeRun, SeasonalSwitches)
+{
+    ScratchDir dir;
+    /* no insemination in the summer months, no heifer entry in June-August */
+    make_herd("interest=0 serve[6]=NO serve[7]=NO serve[8]=NO serve[18]=NO serve[19]=NO serve[20]=NO "
+              "enter[6]=NO enter[7]=NO enter[8]=NO enter[18]=NO enter[19]=NO enter[20]=NO");
+    expect_completed(RUN_PROGRAM("herd.bio"));
+    EXPECT_FALSE(console_has("MARKOV_CHAIN_STATS: difference"));
+    Report r = read_report("holstein.res");
+    expect_report_shape(r);
+    for (int t = 1; t <= 36; t++) {
+        int sea = std::atoi(r.rows[t - 1][1].c_str());
+        bool closed = sea >= 6 && sea <= 8;
+        if (closed) {
+            EXPECT_EQ(r.value(t, "heiferpool"), 0.0) << "month " << t;
+            EXPECT_EQ(r.value(t, "mkv_enter"), 0.0) << "month " << t;
+        } else {
+            EXPECT_NEAR(r.value(t, "present"), 1.0, 2e-6) << "month " << t;
+        }
+    }
+}
+
+TEST(WholeRun, FewerLactationsAndNoYieldVariation)
+{
+    {
+        ScratchDir dir;
+        make_herd("interest=0 maxlact=4");
+        expect_completed(RUN_PROGRAM("herd.bio"));
+        /* cows kept in the last lactation calve into it again, in the
+        ** projection as in the solver */
+        EXPECT_FALSE(console_has("MARKOV_CHAIN_STATS: difference"));
+        Report r = read_report("holstein.res");
+        expect_report_shape(r);
+        expect_full_herd(r, 36);
+        for (int l = 5; l <= 12; l++)
+            EXPECT_EQ(r.value(l, "cows_lact"), 0.0) << "lactation " << l;
+    }
+    {
+        ScratchDir dir;
+        make_herd("interest=0 yield_sd=0");
+        expect_completed(RUN_PROGRAM("herd.bio"));
+        EXPECT_FALSE(console_has("MARKOV_CHAIN_STATS: difference"));
+        Report r = read_report("holstein.res");
+        expect_report_shape(r);
+        expect_full_herd(r, 36);
+        EXPECT_EQ(r.value(8, "smy_curr"), 100.0);
+    }
+}
+
+TEST(WholeRun, WarmStartNeedsNoMoreStagesThanAColdStart)
+{
+    ScratchDir dir;
+    make_herd("analysis=71 warmstart=1 interest=0.05");
+    expect_completed(RUN_PROGRAM("herd.bio", "cold.txt"));
+    ASSERT_TRUE(FILE_EXISTS("warm.txt"));
+    expect_completed(RUN_PROGRAM("herd.bio", "warm_console.txt"));
+    auto stages = [](const std::string& console) {
+        size_t at = console.find("DP_POLICY done ... ");
+        EXPECT_NE(at, std::string::npos);
+        return std::atof(console.c_str() + at + std::string("DP_POLICY done ... ").size());
+    };
+    EXPECT_LE(stages(READ_TEXT("warm_console.txt")), stages(READ_TEXT("cold.txt")));
+    EXPECT_NE(READ_TEXT("warm_console.txt").find("READ_WARM_FILE done ... warm.txt read"), std::string::npos);
+}
