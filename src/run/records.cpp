@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <sys/mman.h>
 #include <type_traits>
 
 #include "../dp/dp.h"
@@ -35,13 +36,43 @@ double DPcash12 = 0.0;
 
 namespace {
 
+/* Records are laid on 2 MiB boundaries and the kernel is asked to back them
+** with huge pages: the stage loop and the herd projection walk them in
+** scattered rows, and fewer page-table misses make those walks faster. */
+constexpr std::size_t RECORD_ALIGNMENT = 2u << 20;
+
 /* Allocates a record block once per process; nullptr when memory is short. */
 template <typename Record>
 Record* allocate_once(Record* existing)
 {
     if (existing != nullptr)
         return existing;
-    return new (std::nothrow) Record;
+    Record* record = new (std::align_val_t(RECORD_ALIGNMENT), std::nothrow) Record;
+    if (record != nullptr)
+        madvise(static_cast<void*>(record), sizeof(Record), MADV_HUGEPAGE);
+    return record;
+}
+
+/* The common steps of an INIT routine: allocate the record once, bring it
+** to its start values and report.  `failure` is the routine's own
+** insufficient-memory line; some routines still print their done line
+** after it.  No run goes on without its record. */
+template <typename Record>
+void init_record(Record*& record, const char* name, const char* failure, bool done_after_failure,
+                 void (*reset)())
+{
+    std::printf("\n %s started ...", name);
+    record = allocate_once(record);
+    if (record == nullptr) {
+        std::printf("%s", failure);
+        STOP(1);
+        if (done_after_failure)
+            std::printf("\n %s done ...", name);
+        END_RUN(1);
+    }
+    if (reset != nullptr)
+        reset();
+    std::printf("\n %s done ...", name);
 }
 
 /* Fills every element of a fixed-size array, whatever its rank. */
@@ -85,15 +116,7 @@ void RESET_BIO_RECORD()
 
 void INIT_BIO_RECORD()
 {
-    std::printf("\n INIT_BIO_RECORD started ...");
-    bio = allocate_once(bio);
-    if (bio == nullptr) {
-        std::printf("\n INIT_BIO_RECORD: Insufficient memory available. ");
-        STOP(1);
-        END_RUN(1); /* no run without the record */
-    }
-    RESET_BIO_RECORD();
-    std::printf("\n INIT_BIO_RECORD done ...");
+    init_record(bio, "INIT_BIO_RECORD", "\n INIT_BIO_RECORD: Insufficient memory available. ", false, RESET_BIO_RECORD);
 }
 
 /* ---- fut ---------------------------------------------------------------- */
@@ -117,17 +140,7 @@ void RESET_FUT_RECORD()
 
 void INIT_FUT_RECORD()
 {
-    std::printf("\n INIT_FUT_RECORD started ...");
-    fut = allocate_once(fut);
-    if (fut == nullptr) {
-        std::printf("\n INIT_FUT_RECORD: Insufficient memory available.");
-        STOP(1);
-    } else {
-        RESET_FUT_RECORD();
-    }
-    std::printf("\n INIT_FUT_RECORD done ...");
-    if (fut == nullptr)
-        END_RUN(1); /* no run without the record */
+    init_record(fut, "INIT_FUT_RECORD", "\n INIT_FUT_RECORD: Insufficient memory available.", true, RESET_FUT_RECORD);
 }
 
 /* ---- pol ---------------------------------------------------------------- */
@@ -140,17 +153,7 @@ void RESET_POL_RECORD()
 
 void INIT_POL_RECORD()
 {
-    std::printf("\n INIT_POL_RECORD started ...");
-    pol = allocate_once(pol);
-    if (pol == nullptr) {
-        std::printf("\n INIT_POL_RECORD: Insufficient memory available. ");
-        STOP(1);
-    } else {
-        RESET_POL_RECORD();
-    }
-    std::printf("\n INIT_POL_RECORD done ...");
-    if (pol == nullptr)
-        END_RUN(1); /* no run without the record */
+    init_record(pol, "INIT_POL_RECORD", "\n INIT_POL_RECORD: Insufficient memory available. ", true, RESET_POL_RECORD);
 }
 
 /* ---- rpo ---------------------------------------------------------------- */
@@ -166,15 +169,7 @@ void RESET_RPO_RECORD()
 
 void INIT_RPO_RECORD()
 {
-    std::printf("\n INIT_RPO_RECORD started ...");
-    rpo = allocate_once(rpo);
-    if (rpo == nullptr) {
-        std::printf("\n INIT_RPO_RECORD: Insufficient memory available. ");
-        STOP(1);
-        END_RUN(1); /* no run without the record */
-    }
-    RESET_RPO_RECORD();
-    std::printf("\n INIT_RPO_RECORD done ...");
+    init_record(rpo, "INIT_RPO_RECORD", "\n INIT_RPO_RECORD: Insufficient memory available. ", false, RESET_RPO_RECORD);
 }
 
 /* ---- ins ---------------------------------------------------------------- */
@@ -188,17 +183,7 @@ void RESET_INS_RECORD()
 
 void INIT_INS_RECORD()
 {
-    std::printf("\n INIT_INS_RECORD started ...");
-    ins = allocate_once(ins);
-    if (ins == nullptr) {
-        std::printf("\n INIT_INS_RECORD: Insufficient memory available.");
-        STOP(1);
-    } else {
-        RESET_INS_RECORD();
-    }
-    std::printf("\n INIT_INS_RECORD done ...");
-    if (ins == nullptr)
-        END_RUN(1); /* no run without the record */
+    init_record(ins, "INIT_INS_RECORD", "\n INIT_INS_RECORD: Insufficient memory available.", true, RESET_INS_RECORD);
 }
 
 /* ---- del ---------------------------------------------------------------- */
@@ -212,31 +197,13 @@ void RESET_DEL_RECORD()
 
 void INIT_DEL_RECORD()
 {
-    std::printf("\n INIT_DEL_RECORD started ...");
-    del = allocate_once(del);
-    if (del == nullptr) {
-        std::printf("\n INIT_DEL_RECORD: Insufficient memory available.");
-        STOP(1);
-    } else {
-        RESET_DEL_RECORD();
-    }
-    std::printf("\n INIT_DEL_RECORD done ...");
-    if (del == nullptr)
-        END_RUN(1); /* no run without the record */
+    init_record(del, "INIT_DEL_RECORD", "\n INIT_DEL_RECORD: Insufficient memory available.", true, RESET_DEL_RECORD);
 }
 
 /* ---- mkv ---------------------------------------------------------------- */
 
+/* Not reset here: the herd projection clears what it uses. */
 void INIT_MKV_RECORD()
 {
-    std::printf("\n INIT_MKV_RECORD started ...");
-    mkv = allocate_once(mkv);
-    if (mkv == nullptr) {
-        std::printf("\n INIT_MKV_RECORD: Insufficient memory available. ");
-        STOP(1);
-    }
-    /* Not reset here: the Markov chain clears what it uses. */
-    std::printf("\n INIT_MKV_RECORD done ...");
-    if (mkv == nullptr)
-        END_RUN(1); /* no run without the record */
+    init_record(mkv, "INIT_MKV_RECORD", "\n INIT_MKV_RECORD: Insufficient memory available. ", true, nullptr);
 }
