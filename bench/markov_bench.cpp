@@ -77,6 +77,14 @@ void BM_CollectingRun300(benchmark::State& state)
 }
 BENCHMARK(BM_CollectingRun300)->Unit(benchmark::kMillisecond);
 
+/* One collecting month, the reset of its accumulators included. */
+void BM_CollectingMonth(benchmark::State& state)
+{
+    for (auto _ : state)
+        MARKOV_CHAIN(1, 1, 1);
+}
+BENCHMARK(BM_CollectingMonth)->Unit(benchmark::kMillisecond);
+
 void BM_ResetForCollecting(benchmark::State& state)
 {
     const auto count = static_cast<unsigned short>(state.range(0));
