@@ -29,7 +29,7 @@ for a in 1 2 71; do
   grep 'Maximum resident' "$out/time_a$a.txt" | sed "s/^/analysis $a: /"
 done
 
-for b in build-bench/*_bench; do
+for b in build-bench/bench/*_bench; do
   [ -x "$b" ] || continue
   (cd "$out" && "$root/$b" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
      --benchmark_out="$out/$(basename "$b").json" --benchmark_out_format=json)

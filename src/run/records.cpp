@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <sys/mman.h>
 #include <type_traits>
 
 #include "../dp/dp.h"
@@ -36,21 +35,13 @@ double DPcash12 = 0.0;
 
 namespace {
 
-/* Records are laid on 2 MiB boundaries and the kernel is asked to back them
-** with huge pages: the stage loop and the herd projection walk them in
-** scattered rows, and fewer page-table misses make those walks faster. */
-constexpr std::size_t RECORD_ALIGNMENT = 2u << 20;
-
 /* Allocates a record block once per process; nullptr when memory is short. */
 template <typename Record>
 Record* allocate_once(Record* existing)
 {
     if (existing != nullptr)
         return existing;
-    Record* record = new (std::align_val_t(RECORD_ALIGNMENT), std::nothrow) Record;
-    if (record != nullptr)
-        madvise(static_cast<void*>(record), sizeof(Record), MADV_HUGEPAGE);
-    return record;
+    return new (std::nothrow) Record;
 }
 
 /* The common steps of an INIT routine: allocate the record once, bring it
