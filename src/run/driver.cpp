@@ -69,6 +69,9 @@ int run_phases(int argc, char** argv)
         WRITE_MSG_FILE(0);
         std::printf(" no biofile found!");
         STOP(1);
+        /* The run ends here: leave the reason, not the pause, as the last
+        ** word for a program that polls msg.txt. */
+        WRITE_MSG_FILE(0);
         return 1;
     }
     runname = argv[1];

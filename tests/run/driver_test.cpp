@@ -11,13 +11,13 @@ TEST(RunDriver, NoArgumentReportsAndExitsOne)
 {
     ScratchDir dir;
     EXPECT_EQ(RUN_PROGRAM(""), 1);
-    EXPECT_EQ(READ_TEXT("msg.txt"), " STOP(): check Morvenda.EXE");
+    EXPECT_EQ(READ_TEXT("msg.txt"), "2 - No BIO file found");
     std::string console = READ_TEXT("console.txt");
     EXPECT_NE(console.find(" no biofile found!\a@"), std::string::npos);
     EXPECT_NE(console.find("\n Morvenda1.1 started: "), std::string::npos);
 }
 
-TEST(RunDriver, NoArgumentLeavesNoBioFileMessageBeforeThePause)
+TEST(RunDriver, NoArgumentPausesAfterTheMessage)
 {
     ScratchDir dir;
     testing::internal::CaptureStdout();
