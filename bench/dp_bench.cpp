@@ -1,10 +1,8 @@
 /*
 ** dp_bench.cpp -- speed of the value iteration and of the rpo / del files.
 **
-** The herd is examples/holstein_lb.bio when the bio reader can read it;
-** otherwise a hand-set herd of twelve lactations with yield classes that
-** spread over up to seven classes at calving.  The console goes to
-** /dev/null; files are written in a temporary directory.
+** The herd is examples/holstein_lb.bio.  Files are written in a temporary
+** directory.
 **
 **   BM_DpPolicy/i/w      the whole DP_POLICY, OPTIMAL, interest i/100 (0 and
 **                        0.08), on w threads (2 as in a run, 1 for comparison);
@@ -15,7 +13,6 @@
 
 #include <unistd.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,81 +28,7 @@
 
 namespace {
 
-void spread_row(int s, int lact, int mim, int k, int width)
-{
-    double* row = bio->pnext[s][lact][mim][k];
-    for (int c = 0; c < NCURR; c++)
-        row[c] = 0.0;
-    int lo = s - width < 1 ? 1 : s - width;
-    int hi = s + width > 15 ? 15 : s + width;
-    double sum = 0.0;
-    for (int c = lo; c <= hi; c++) {
-        row[c] = 1.0 / (1.0 + std::abs(c - s));
-        sum += row[c];
-    }
-    for (int c = lo; c <= hi; c++)
-        row[c] /= sum;
-    bio->lo[s][lact][mim][k] = static_cast<short>(lo);
-    bio->hi[s][lact][mim][k] = static_cast<short>(hi);
-}
-
-void hand_set_herd()
-{
-    std::memset(static_cast<void*>(bio), 0, sizeof(BioRecord));
-    bio->kg = 1;
-    bio->maxlact = 12;
-    bio->vwp[1] = bio->vwp[2] = bio->vwp[3] = 2;
-    bio->lbm = 10;
-    bio->maxmim = 20;
-    bio->start_sea = 1;
-    bio->fixedcost1 = bio->fixedcost2 = 0.5;
-    bio->p_calf = 100.0;
-    bio->sel_factor = 1.0;
-    bio->cullcost = 50.0;
-    bio->wage = 15.0;
-    bio->instime = 20.0;
-    bio->inscost = 15.0;
-    bio->minrev = -1e9;
-    for (int t = 0; t < NSLOT; t++) {
-        bio->p_heifer[t] = 1400.0 + 20.0 * (t % 12);
-        bio->serve[t] = bio->enter[t] = 8;
-    }
-    for (int p = 1; p < NMPREG; p++)
-        bio->abort[p] = 0.01;
-    for (int l = 1; l <= 12; l++)
-        for (int m = 1; m <= 24; m++) {
-            for (int sea = 1; sea <= 12; sea++) {
-                bio->pind[l][m][sea] = 0.01 + 0.004 * l;
-                bio->conceptionrate[l][m][sea] = 0.45 - 0.02 * l;
-                bio->heatdetectionrate[m][sea] = 0.5;
-                bio->reprocost[m][sea] = 4.0;
-            }
-            for (int t = 1; t < NSLOT; t++)
-                bio->sel[l][m][t] = 800.0 - 6.0 * m - 20.0 * l;
-        }
-    for (int c = 1; c <= 15; c++)
-        for (int l = 1; l <= 12; l++)
-            for (int m = 1; m <= 24; m++)
-                for (int p = 0; p <= 9; p++) {
-                    double daily = (l == 1 ? 27.0 : 34.0) * (100.0 + 4.0 * (c - 8)) / 100.0 *
-                                   std::exp(-0.06 * (m - 2)) * (p >= 8 ? 0.0 : 1.0);
-                    for (int sea = 1; sea <= 12; sea++)
-                        bio->milkyield[c][l][m][p][sea] = daily * 30.4;
-                    for (int t = 1; t < NSLOT; t++)
-                        bio->rev[c][l][m][p][t] = daily * 30.4 * (0.33 + (t % 12 < 4 ? 0.02 : 0.0)) - 136.8;
-                }
-    for (int s = 1; s <= 15; s++)
-        for (int l = 0; l <= 12; l++)
-            for (int m = 0; m <= 24; m++) {
-                spread_row(s, l, m, 0, m < 10 ? 2 : 0);
-                for (int k = 1; k <= 12; k++)
-                    spread_row(s, l, m, k, 3);
-            }
-    for (int c = 0; c < NCURR; c++)
-        bio->pnext[0][0][0][0][c] = bio->pnext[8][1][1][1][c];
-}
-
-/* Reads the example herd, or sets the stand-in; once per process. */
+/* Reads the example herd and derives its transitions, once per process. */
 void load_herd()
 {
     static bool loaded = false;
@@ -117,17 +40,11 @@ void load_herd()
         std::abort();
     INIT_BIO_RECORD();
     runname = std::string(MORVENDA_SOURCE_DIR) + "/examples/holstein_lb.bio";
-    bool example = false;
-    if (std::FILE* f = std::fopen(runname.c_str(), "r")) {
-        std::fclose(f);
-        if (READ_BIO_FILE() == 0 && bio->maxlact > 0) {
-            BIO_PROBABILITY();
-            example = true;
-        }
+    if (READ_BIO_FILE() != 0) {
+        std::fprintf(stderr, "dp_bench: cannot read %s\n", runname.c_str());
+        std::exit(1);
     }
-    if (!example)
-        hand_set_herd();
-    std::fprintf(stderr, "dp_bench herd: %s\n", example ? "examples/holstein_lb.bio" : "hand-set stand-in");
+    BIO_PROBABILITY();
     warmstart = 0;
     INIT_FUT_RECORD();
     INIT_POL_RECORD();
