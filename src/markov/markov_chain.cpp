@@ -265,6 +265,16 @@ void COLLECT_PRG(const Month& mo, const Visit& s)
     cell.n += s.p;
 }
 
+/* Asks the cache for the n doubles from row on, for writing. */
+void PREFETCH_ROW(const double* row, int n)
+{
+    const char* from = reinterpret_cast<const char*>(row);
+    const char* to = reinterpret_cast<const char*>(row + n);
+    for (const char* line = from; line < to; line += 64)
+        __builtin_prefetch(line, 1);
+    __builtin_prefetch(to - 1, 1);
+}
+
 /* Adds the buffered months first..last to the records and empties the
 ** buffer. */
 void FLUSH_PRG(int first, int last)
@@ -272,7 +282,13 @@ void FLUSH_PRG(int first, int last)
     static_assert(sizeof MkvRecord::rpo_vwp == sizeof(double) * NSTATES * NT);
     double (*rpo_vwp)[NT] = reinterpret_cast<double (*)[NT]>(&mkv->rpo_vwp[0][0][0][0][0]);
     double (*rpo_vwp_n)[NT] = reinterpret_cast<double (*)[NT]>(&mkv->rpo_vwp_n[0][0][0][0][0]);
+    const int ahead = 8; /* rows asked for ahead of their turn */
     for (int slot = 0; slot < prg_block.slots; slot++) {
+        if (slot + ahead < prg_block.slots) {
+            const int later = prg_block.state_of[slot + ahead];
+            PREFETCH_ROW(rpo_vwp[later] + first, last - first + 1);
+            PREFETCH_ROW(rpo_vwp_n[later] + first, last - first + 1);
+        }
         double* sum = rpo_vwp[prg_block.state_of[slot]] + first;
         double* n = rpo_vwp_n[prg_block.state_of[slot]] + first;
         for (int k = 0; k <= last - first; k++) {
@@ -639,6 +655,32 @@ void CLOSE_MONTH(const Month& mo, int count, double H)
     }
 }
 
+/* Asks the cache for what a collecting month reads of a state with mass:
+** the tables hold a row per state, so each state reads lines of its own. */
+void PREFETCH_STATE(const Month& mo, int c, int l, int mim, int mp)
+{
+    if (mkv->pstate[c][l][mim][mp][mo.cur] <= NEGLIGIBLE)
+        return;
+    __builtin_prefetch(&pol->decision[c][l][mim][mp][mo.m]);
+    __builtin_prefetch(&rpo->rpo[c][l][mim][mp][mo.m]);
+    __builtin_prefetch(&rpo->prg[c][l][mim][mp][mo.m]);
+    __builtin_prefetch(&bio->rev[c][l][mim][mp][mo.m]);
+    __builtin_prefetch(&bio->milkyield[c][l][mim][mp][mo.sea]);
+    __builtin_prefetch(&bio->dmi[c][l][mim][mp][mo.sea]);
+    __builtin_prefetch(&bio->labortime[c][l][mim][mp][mo.sea]);
+}
+
+/* The states the walk visits at month in milk mim, asked for one month in
+** milk ahead of it. */
+void PREFETCH_STATES(const Month& mo, int c, int l, int mim)
+{
+    PREFETCH_STATE(mo, c, l, mim, 0);
+    const int first = std::max(1, mim - bio->lbm);
+    const int last = std::min(MAXMPREG, mim - VWP(l));
+    for (int mp = first; mp <= last; mp++)
+        PREFETCH_STATE(mo, c, l, mim, mp);
+}
+
 /* Slot `from` of the distribution into slot `to`. */
 void COPY_SLOT(int from, int to)
 {
@@ -724,6 +766,8 @@ void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned shor
             }
             for (int c = 1; c <= MAXCURR; c++)
                 for (int mim = 1; mim <= MAXMIM; mim++) {
+                    if (mo.collect && mim < MAXMIM)
+                        PREFETCH_STATES(mo, c, l, mim + 1);
                     OPEN_COW(mo, c, l, mim);
                     /* pregnant cows that conceived in the breeding window */
                     const int first = std::max(1, mim - bio->lbm);
