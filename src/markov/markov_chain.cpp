@@ -675,6 +675,12 @@ void PREFETCH_STATE(const Month& mo, int c, int l, int mim, int mp)
 void PREFETCH_STATES(const Month& mo, int c, int l, int mim)
 {
     PREFETCH_STATE(mo, c, l, mim, 0);
+    if (VWP(l) <= mim && mim <= bio->lbm && mim < MAXMIM &&
+        mkv->pstate[c][l][mim][0][mo.cur] > NEGLIGIBLE) {
+        __builtin_prefetch(&ins->ins[c][l][mim][mo.m]);
+        __builtin_prefetch(&del->open[c][l][mim][mim + 1][mo.sea]);
+        __builtin_prefetch(&del->preg[c][l][mim][mim + 1][mo.sea]);
+    }
     const int first = std::max(1, mim - bio->lbm);
     const int last = std::min(MAXMPREG, mim - VWP(l));
     for (int mp = first; mp <= last; mp++)
