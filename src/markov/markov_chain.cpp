@@ -25,7 +25,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 #include "run/records.h"
 #include "run/runlog.h"
@@ -214,17 +213,26 @@ void COLLECT_REPLACED(const Month& mo, const Visit& s, bool calf)
 ** block of months in a dense buffer and then written to the records in
 ** one go.  The records hold a whole run's months of each state in a row
 ** of its own, so writing month by month would reach a different memory
-** page for every state in every month; the buffer keeps the months of a
-** state on one cache line and the record is reached once per block. */
-constexpr int PRG_BLOCK = 8;
+** page for every state in every month; the buffer is reached once per
+** block for each state.
+**
+** A state gets a slot in the buffer the first time it is visited in a
+** run, so the slots follow the order of the walk and a month writes its
+** cells one after the other.  Each state is visited at most once a month,
+** so every cell receives a single value and adding it to the record (or
+** adding a zero for a month the state was not visited) gives the record
+** exactly that value. */
+constexpr int PRG_BLOCK = 16;
 constexpr int NSTATES = NCURR * NLACT * NMIM * NMPREG;
 struct PrgCell {
     double sum; /* mass x pregnancy value */
     double n;   /* mass */
 };
 struct PrgBlock {
-    PrgCell cell[NSTATES][PRG_BLOCK]; /* by state, in the order of the records */
-    std::vector<int> touched;         /* states with a value in this block */
+    int slot_of[NSTATES];             /* slot + 1 of a state, 0 for none yet */
+    int state_of[NSTATES];            /* the state of each slot */
+    int slots;                        /* slots given out in this run */
+    PrgCell cell[PRG_BLOCK][NSTATES]; /* by month of the block, then slot */
 };
 PrgBlock prg_block;
 
@@ -233,19 +241,38 @@ int STATE_INDEX(int curr, int lact, int mim, int mpreg)
     return ((curr * NLACT + lact) * NMIM + mim) * NMPREG + mpreg;
 }
 
+/* Empties the buffer and its slots before a collecting run. */
+void CLEAR_PRG()
+{
+    for (int k = 0; k < PRG_BLOCK; k++)
+        std::memset(prg_block.cell[k], 0, sizeof(PrgCell) * prg_block.slots);
+    std::memset(prg_block.slot_of, 0, sizeof prg_block.slot_of);
+    prg_block.slots = 0;
+}
+
 /* Pregnancy value of a kept cow, by the state she is in. */
 void COLLECT_PRG(const Month& mo, const Visit& s)
 {
-    const int k = (mo.t - 1) % PRG_BLOCK;
     const int state = STATE_INDEX(s.curr, s.lact, s.mim, s.mpreg);
-    PrgCell* cell = prg_block.cell[state];
-    bool first = true; /* a kept cow always has mass: n > 0 once visited */
-    for (int j = 0; j <= k; j++)
-        first = first && cell[j].n == 0.0;
-    if (first)
-        prg_block.touched.push_back(state);
-    cell[k].sum += s.p * rpo->prg[s.curr][s.lact][s.mim][s.mpreg][mo.m];
-    cell[k].n += s.p;
+    int slot = prg_block.slot_of[state] - 1;
+    if (slot < 0) {
+        slot = prg_block.slots++;
+        prg_block.slot_of[state] = slot + 1;
+        prg_block.state_of[slot] = state;
+    }
+    PrgCell& cell = prg_block.cell[(mo.t - 1) % PRG_BLOCK][slot];
+    cell.sum += s.p * rpo->prg[s.curr][s.lact][s.mim][s.mpreg][mo.m];
+    cell.n += s.p;
+}
+
+/* Asks the cache for the n doubles from row on, for writing. */
+void PREFETCH_ROW(const double* row, int n)
+{
+    const char* from = reinterpret_cast<const char*>(row);
+    const char* to = reinterpret_cast<const char*>(row + n);
+    for (const char* line = from; line < to; line += 64)
+        __builtin_prefetch(line, 1);
+    __builtin_prefetch(to - 1, 1);
 }
 
 /* Adds the buffered months first..last to the records and empties the
@@ -255,14 +282,22 @@ void FLUSH_PRG(int first, int last)
     static_assert(sizeof MkvRecord::rpo_vwp == sizeof(double) * NSTATES * NT);
     double (*rpo_vwp)[NT] = reinterpret_cast<double (*)[NT]>(&mkv->rpo_vwp[0][0][0][0][0]);
     double (*rpo_vwp_n)[NT] = reinterpret_cast<double (*)[NT]>(&mkv->rpo_vwp_n[0][0][0][0][0]);
-    for (int state : prg_block.touched)
+    const int ahead = 8; /* rows asked for ahead of their turn */
+    for (int slot = 0; slot < prg_block.slots; slot++) {
+        if (slot + ahead < prg_block.slots) {
+            const int later = prg_block.state_of[slot + ahead];
+            PREFETCH_ROW(rpo_vwp[later] + first, last - first + 1);
+            PREFETCH_ROW(rpo_vwp_n[later] + first, last - first + 1);
+        }
+        double* sum = rpo_vwp[prg_block.state_of[slot]] + first;
+        double* n = rpo_vwp_n[prg_block.state_of[slot]] + first;
         for (int k = 0; k <= last - first; k++) {
-            PrgCell& cell = prg_block.cell[state][k];
-            rpo_vwp[state][first + k] += cell.sum;
-            rpo_vwp_n[state][first + k] += cell.n;
+            PrgCell& cell = prg_block.cell[k][slot];
+            sum[k] += cell.sum;
+            n[k] += cell.n;
             cell = PrgCell{};
         }
-    prg_block.touched.clear();
+    }
 }
 
 /* An open cow kept in the breeding window, inseminated or not. */
@@ -620,6 +655,38 @@ void CLOSE_MONTH(const Month& mo, int count, double H)
     }
 }
 
+/* Asks the cache for what a collecting month reads of a state with mass:
+** the tables hold a row per state, so each state reads lines of its own. */
+void PREFETCH_STATE(const Month& mo, int c, int l, int mim, int mp)
+{
+    if (mkv->pstate[c][l][mim][mp][mo.cur] <= NEGLIGIBLE)
+        return;
+    __builtin_prefetch(&pol->decision[c][l][mim][mp][mo.m]);
+    __builtin_prefetch(&rpo->rpo[c][l][mim][mp][mo.m]);
+    __builtin_prefetch(&rpo->prg[c][l][mim][mp][mo.m]);
+    __builtin_prefetch(&bio->rev[c][l][mim][mp][mo.m]);
+    __builtin_prefetch(&bio->milkyield[c][l][mim][mp][mo.sea]);
+    __builtin_prefetch(&bio->dmi[c][l][mim][mp][mo.sea]);
+    __builtin_prefetch(&bio->labortime[c][l][mim][mp][mo.sea]);
+}
+
+/* The states the walk visits at month in milk mim, asked for one month in
+** milk ahead of it. */
+void PREFETCH_STATES(const Month& mo, int c, int l, int mim)
+{
+    PREFETCH_STATE(mo, c, l, mim, 0);
+    if (VWP(l) <= mim && mim <= bio->lbm && mim < MAXMIM &&
+        mkv->pstate[c][l][mim][0][mo.cur] > NEGLIGIBLE) {
+        __builtin_prefetch(&ins->ins[c][l][mim][mo.m]);
+        __builtin_prefetch(&del->open[c][l][mim][mim + 1][mo.sea]);
+        __builtin_prefetch(&del->preg[c][l][mim][mim + 1][mo.sea]);
+    }
+    const int first = std::max(1, mim - bio->lbm);
+    const int last = std::min(MAXMPREG, mim - VWP(l));
+    for (int mp = first; mp <= last; mp++)
+        PREFETCH_STATE(mo, c, l, mim, mp);
+}
+
 /* Slot `from` of the distribution into slot `to`. */
 void COPY_SLOT(int from, int to)
 {
@@ -682,8 +749,7 @@ void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned shor
     COPY_SLOT(2, 1);
     if (mo.collect) {
         TIMETAKEN(3);
-        std::memset(prg_block.cell, 0, sizeof prg_block.cell);
-        prg_block.touched.clear();
+        CLEAR_PRG();
     }
 
     const int maxlact = bio->maxlact;
@@ -706,6 +772,8 @@ void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned shor
             }
             for (int c = 1; c <= MAXCURR; c++)
                 for (int mim = 1; mim <= MAXMIM; mim++) {
+                    if (mo.collect && mim < MAXMIM)
+                        PREFETCH_STATES(mo, c, l, mim + 1);
                     OPEN_COW(mo, c, l, mim);
                     /* pregnant cows that conceived in the breeding window */
                     const int first = std::max(1, mim - bio->lbm);

@@ -10,10 +10,11 @@
 **   mode 4     all three slots, before the stored herd is loaded
 **
 ** The accumulators are [..][t] arrays with the month last, so the months
-** 0..count of one row are contiguous; they are cleared row by row in a few
-** blocks of months, one block per progress mark, so that a 36-month run
-** does not pay for clearing 300 months and a 300-month run still reports
-** how far it has come.
+** 0..count of one row are contiguous and a 36-month run does not pay for
+** clearing 300 months.  Each row is cleared over all its months at once
+** (a whole array in one stretch when the run covers every month), and the
+** rows are taken in a few parts, one part per progress mark, so that a
+** 300-month run still reports how far it has come.
 */
 #include "markov.h"
 
@@ -26,100 +27,111 @@
 
 namespace {
 
-/* Clears months first..last of every row of a month-last array. */
+/* Share `index` (0..parts - 1) of the rows of an array, in equal shares. */
+struct Part {
+    int index, parts;
+};
+
+/* Clears months 0..last of one part of the rows of a month-last array. */
 template <typename A>
-void CLEAR_MONTHS(A& arr, int first, int last)
+void CLEAR_MONTHS(A& arr, Part part, int last)
 {
     using Elem = std::remove_all_extents_t<A>;
     static_assert(sizeof(A) % (NT * sizeof(Elem)) == 0, "month must be the last index");
     const std::size_t rows = sizeof(A) / (NT * sizeof(Elem));
+    const std::size_t first_row = rows * part.index / part.parts;
+    const std::size_t end_row = rows * (part.index + 1) / part.parts;
     Elem* base = reinterpret_cast<Elem*>(&arr);
-    const std::size_t bytes = static_cast<std::size_t>(last - first + 1) * sizeof(Elem);
-    for (std::size_t r = 0; r < rows; r++)
-        std::memset(base + r * NT + first, 0, bytes);
+    if (last == NT - 1) {
+        std::memset(base + first_row * NT, 0, (end_row - first_row) * NT * sizeof(Elem));
+        return;
+    }
+    const std::size_t bytes = static_cast<std::size_t>(last + 1) * sizeof(Elem);
+    for (std::size_t r = first_row; r < end_row; r++)
+        std::memset(base + r * NT, 0, bytes);
 }
 
-/* Every per-month accumulator, months first..last. */
-void CLEAR_ACCUMULATORS(int first, int last)
+/* One part of the rows of every per-month accumulator, months 0..last. */
+void CLEAR_ACCUMULATORS(Part part, int last)
 {
     MkvRecord* k = mkv;
-    CLEAR_MONTHS(k->mkv_enter, first, last);
-    CLEAR_MONTHS(k->total_cash, first, last);
-    CLEAR_MONTHS(k->operating_cash, first, last);
-    CLEAR_MONTHS(k->milkyield, first, last);
-    CLEAR_MONTHS(k->cwt, first, last);
-    CLEAR_MONTHS(k->milksales, first, last);
-    CLEAR_MONTHS(k->milking, first, last);
-    CLEAR_MONTHS(k->cows_mim, first, last);
-    CLEAR_MONTHS(k->milkingcows_mim, first, last);
-    CLEAR_MONTHS(k->dmi_mim, first, last);
-    CLEAR_MONTHS(k->cows_lact, first, last);
-    CLEAR_MONTHS(k->feedcostdry, first, last);
-    CLEAR_MONTHS(k->feedcostlac, first, last);
-    CLEAR_MONTHS(k->keep, first, last);
-    CLEAR_MONTHS(k->repl, first, last);
-    CLEAR_MONTHS(k->repl_mim, first, last);
-    CLEAR_MONTHS(k->pind, first, last);
-    CLEAR_MONTHS(k->pind_mim, first, last);
-    CLEAR_MONTHS(k->open, first, last);
-    CLEAR_MONTHS(k->preg, first, last);
-    CLEAR_MONTHS(k->present, first, last);
-    CLEAR_MONTHS(k->calved, first, last);
-    CLEAR_MONTHS(k->calvings, first, last);
-    CLEAR_MONTHS(k->lactation1, first, last);
-    CLEAR_MONTHS(k->lactation2, first, last);
-    CLEAR_MONTHS(k->calves_born, first, last);
-    CLEAR_MONTHS(k->calfsales, first, last);
-    CLEAR_MONTHS(k->cowsales, first, last);
-    CLEAR_MONTHS(k->loss, first, last);
-    CLEAR_MONTHS(k->heiferpool, first, last);
-    CLEAR_MONTHS(k->heifers_raised, first, last);
-    CLEAR_MONTHS(k->heifers_purchased, first, last);
-    CLEAR_MONTHS(k->heifers_sold, first, last);
-    CLEAR_MONTHS(k->heiferpurchasecost, first, last);
-    CLEAR_MONTHS(k->heiferraisecost, first, last);
-    CLEAR_MONTHS(k->breedingsupplycost, first, last);
-    CLEAR_MONTHS(k->breedinglaborcost, first, last);
-    CLEAR_MONTHS(k->laborcost, first, last);
-    CLEAR_MONTHS(k->labortime, first, last);
-    CLEAR_MONTHS(k->vetcost, first, last);
-    CLEAR_MONTHS(k->othercost, first, last);
-    CLEAR_MONTHS(k->fixedcost_labor, first, last);
-    CLEAR_MONTHS(k->fixedcost_other, first, last);
-    CLEAR_MONTHS(k->totrevenue, first, last);
-    CLEAR_MONTHS(k->totcost, first, last);
-    CLEAR_MONTHS(k->dim_sum, first, last);
-    CLEAR_MONTHS(k->openmim_sum, first, last);
-    CLEAR_MONTHS(k->rpo_sum, first, last);
-    CLEAR_MONTHS(k->rpo_n, first, last);
-    CLEAR_MONTHS(k->cowvalue_sum, first, last);
-    CLEAR_MONTHS(k->cowvalue_n, first, last);
-    CLEAR_MONTHS(k->serv_n, first, last);
-    CLEAR_MONTHS(k->serv_preg, first, last);
-    CLEAR_MONTHS(k->delayed_n, first, last);
-    CLEAR_MONTHS(k->at_vwp, first, last);
-    CLEAR_MONTHS(k->breedable_mim, first, last);
-    CLEAR_MONTHS(k->insval, first, last);
-    CLEAR_MONTHS(k->newpreg, first, last);
-    CLEAR_MONTHS(k->conceptions, first, last);
-    CLEAR_MONTHS(k->firstserv, first, last);
-    CLEAR_MONTHS(k->bred, first, last);
-    CLEAR_MONTHS(k->delayserv, first, last);
-    CLEAR_MONTHS(k->delval, first, last);
-    CLEAR_MONTHS(k->delval_n, first, last);
-    CLEAR_MONTHS(k->delval2, first, last);
-    CLEAR_MONTHS(k->delval2_n, first, last);
-    CLEAR_MONTHS(k->abortions, first, last);
-    CLEAR_MONTHS(k->abortrisk_n, first, last);
-    CLEAR_MONTHS(k->dryoffyield, first, last);
-    CLEAR_MONTHS(k->dryoff_n, first, last);
-    CLEAR_MONTHS(k->rpo_vwp, first, last);
-    CLEAR_MONTHS(k->rpo_vwp_n, first, last);
-    CLEAR_MONTHS(k->replopen_n, first, last);
-    CLEAR_MONTHS(k->replopen_iof, first, last);
-    CLEAR_MONTHS(k->replopen_mlk, first, last);
-    CLEAR_MONTHS(k->replopen_rev, first, last);
-    CLEAR_MONTHS(k->replopen_rpo, first, last);
+    CLEAR_MONTHS(k->mkv_enter, part, last);
+    CLEAR_MONTHS(k->total_cash, part, last);
+    CLEAR_MONTHS(k->operating_cash, part, last);
+    CLEAR_MONTHS(k->milkyield, part, last);
+    CLEAR_MONTHS(k->cwt, part, last);
+    CLEAR_MONTHS(k->milksales, part, last);
+    CLEAR_MONTHS(k->milking, part, last);
+    CLEAR_MONTHS(k->cows_mim, part, last);
+    CLEAR_MONTHS(k->milkingcows_mim, part, last);
+    CLEAR_MONTHS(k->dmi_mim, part, last);
+    CLEAR_MONTHS(k->cows_lact, part, last);
+    CLEAR_MONTHS(k->feedcostdry, part, last);
+    CLEAR_MONTHS(k->feedcostlac, part, last);
+    CLEAR_MONTHS(k->keep, part, last);
+    CLEAR_MONTHS(k->repl, part, last);
+    CLEAR_MONTHS(k->repl_mim, part, last);
+    CLEAR_MONTHS(k->pind, part, last);
+    CLEAR_MONTHS(k->pind_mim, part, last);
+    CLEAR_MONTHS(k->open, part, last);
+    CLEAR_MONTHS(k->preg, part, last);
+    CLEAR_MONTHS(k->present, part, last);
+    CLEAR_MONTHS(k->calved, part, last);
+    CLEAR_MONTHS(k->calvings, part, last);
+    CLEAR_MONTHS(k->lactation1, part, last);
+    CLEAR_MONTHS(k->lactation2, part, last);
+    CLEAR_MONTHS(k->calves_born, part, last);
+    CLEAR_MONTHS(k->calfsales, part, last);
+    CLEAR_MONTHS(k->cowsales, part, last);
+    CLEAR_MONTHS(k->loss, part, last);
+    CLEAR_MONTHS(k->heiferpool, part, last);
+    CLEAR_MONTHS(k->heifers_raised, part, last);
+    CLEAR_MONTHS(k->heifers_purchased, part, last);
+    CLEAR_MONTHS(k->heifers_sold, part, last);
+    CLEAR_MONTHS(k->heiferpurchasecost, part, last);
+    CLEAR_MONTHS(k->heiferraisecost, part, last);
+    CLEAR_MONTHS(k->breedingsupplycost, part, last);
+    CLEAR_MONTHS(k->breedinglaborcost, part, last);
+    CLEAR_MONTHS(k->laborcost, part, last);
+    CLEAR_MONTHS(k->labortime, part, last);
+    CLEAR_MONTHS(k->vetcost, part, last);
+    CLEAR_MONTHS(k->othercost, part, last);
+    CLEAR_MONTHS(k->fixedcost_labor, part, last);
+    CLEAR_MONTHS(k->fixedcost_other, part, last);
+    CLEAR_MONTHS(k->totrevenue, part, last);
+    CLEAR_MONTHS(k->totcost, part, last);
+    CLEAR_MONTHS(k->dim_sum, part, last);
+    CLEAR_MONTHS(k->openmim_sum, part, last);
+    CLEAR_MONTHS(k->rpo_sum, part, last);
+    CLEAR_MONTHS(k->rpo_n, part, last);
+    CLEAR_MONTHS(k->cowvalue_sum, part, last);
+    CLEAR_MONTHS(k->cowvalue_n, part, last);
+    CLEAR_MONTHS(k->serv_n, part, last);
+    CLEAR_MONTHS(k->serv_preg, part, last);
+    CLEAR_MONTHS(k->delayed_n, part, last);
+    CLEAR_MONTHS(k->at_vwp, part, last);
+    CLEAR_MONTHS(k->breedable_mim, part, last);
+    CLEAR_MONTHS(k->insval, part, last);
+    CLEAR_MONTHS(k->newpreg, part, last);
+    CLEAR_MONTHS(k->conceptions, part, last);
+    CLEAR_MONTHS(k->firstserv, part, last);
+    CLEAR_MONTHS(k->bred, part, last);
+    CLEAR_MONTHS(k->delayserv, part, last);
+    CLEAR_MONTHS(k->delval, part, last);
+    CLEAR_MONTHS(k->delval_n, part, last);
+    CLEAR_MONTHS(k->delval2, part, last);
+    CLEAR_MONTHS(k->delval2_n, part, last);
+    CLEAR_MONTHS(k->abortions, part, last);
+    CLEAR_MONTHS(k->abortrisk_n, part, last);
+    CLEAR_MONTHS(k->dryoffyield, part, last);
+    CLEAR_MONTHS(k->dryoff_n, part, last);
+    CLEAR_MONTHS(k->rpo_vwp, part, last);
+    CLEAR_MONTHS(k->rpo_vwp_n, part, last);
+    CLEAR_MONTHS(k->replopen_n, part, last);
+    CLEAR_MONTHS(k->replopen_iof, part, last);
+    CLEAR_MONTHS(k->replopen_mlk, part, last);
+    CLEAR_MONTHS(k->replopen_rev, part, last);
+    CLEAR_MONTHS(k->replopen_rpo, part, last);
 }
 
 /* One distribution slot: cow states, unserved and delayed parts, young stock. */
@@ -175,27 +187,28 @@ void RESET_MKV_RECORD(unsigned short mode, unsigned short count)
 
     for (int s = first_slot; s <= last_slot; s++)
         CLEAR_SLOT(s);
-    CLEAR_MONTHS(mkv->keep, 0, months);
+    CLEAR_MONTHS(mkv->keep, Part{0, 1}, months);
 
     if (mode != 3)
         return;
 
     TIMETAKEN(3);
 
-    /* Month 0, with the progress of its walk over the months in milk,
-    ** then months 1..count in blocks that end at the progress marks. */
-    CLEAR_ACCUMULATORS(0, 0);
+    /* The walk over the months in milk reports the first 40%; the rows
+    ** are then cleared in one part per progress mark of the months. */
     for (int m = 0; m <= MAXMIM; m++)
         if (m % 5 == 0 || m == MAXMIM)
             RESET_PROGRESS(m / 24.0 * 40.0);
-    int done = 0;
+    int marks = 0;
+    for (int t = 0; t <= months; t++)
+        if (MONTH_MARK(t, months))
+            marks++;
+    int part = 0;
     for (int t = 0; t <= months; t++) {
         if (!MONTH_MARK(t, months))
             continue;
-        if (t > done) {
-            CLEAR_ACCUMULATORS(done + 1, t);
-            done = t;
-        }
+        CLEAR_ACCUMULATORS(Part{part, marks}, months);
+        part++;
         RESET_PROGRESS(months > 0 ? static_cast<double>(t) / months * 50.0 + 50.0 : 100.0);
     }
 
