@@ -7,9 +7,10 @@
 **                         reset of the accumulators included
 **   BM_ResetForCollecting the mode-3 reset alone, for 36 and 300 months
 **
+**   BM_CollectingMonth    one collecting month, its reset included
+**
 ** The herd is the example herd (examples/holstein_lb.bio) under the policy
-** of the solver, or under a rule policy (inseminate in the breeding window,
-** keep every other cow) in a build without one.  The chain prints its
+** of the solver.  The chain prints its
 ** progress on the console, so run with the report in a file:
 **   markov_bench --benchmark_out=markov.txt --benchmark_out_format=console >/dev/null
 */
@@ -28,36 +29,17 @@
 
 namespace {
 
-/* Inseminate in the breeding window, keep every other cow, heifers free
-** to enter. */
-void RULE_POLICY()
-{
-    for (int c = 0; c < NCURR; c++)
-        for (int l = 0; l < NLACT; l++) {
-            const int vwp = bio->vwp[l < 3 ? l : 3];
-            for (int m = 0; m < NMIM; m++)
-                for (int p = 0; p < NMPREG; p++)
-                    for (int t = 0; t < NSLOT; t++)
-                        pol->decision[c][l][m][p][t] =
-                            (p == 0 && m >= vwp && m <= bio->lbm && m < bio->maxmim) ? DEC_INSEMINATE
-                                                                                    : DEC_KEEP;
-        }
-    for (int t = 0; t < NSLOT; t++)
-        pol->enter[t] = 1;
-}
-
-/* The example herd under the policy solver's policy (the rule policy where
-** the build has no solver yet), started from an empty herd and brought to
-** its steady state as the run driver does. */
+/* The example herd under the solver's policy, started from an empty herd
+** and brought to its steady state as the run driver does. */
 unsigned short BUILD_HERD()
 {
     runname = MORVENDA_SOURCE_DIR "/examples/holstein_lb.bio";
     if (READ_BIO_FILE() != 0)
         std::exit(1);
     BIO_PROBABILITY();
-    if (DP_POLICY(bio->policy) == 0 || pol->enter[1] == DEC_NONE) {
-        std::fprintf(stderr, "no policy from the solver: rule policy\n");
-        RULE_POLICY();
+    if (DP_POLICY(bio->policy) == 0) {
+        std::fprintf(stderr, "markov_bench: the solver did not converge\n");
+        std::exit(1);
     }
     RESET_MKV_RECORD(4, MAXT);
     return STEADY_STATE_LOOP([] { MARKOV_CHAIN(1, 12, 0); });
