@@ -162,6 +162,35 @@ void READ_POL_FILE()
     std::printf("\n READ_POL_FILE done ...");
 }
 
+namespace {
+
+/* The rpo and del files list the first-year slots 1..12 in turn, while
+** the records keep the slots of a state side by side.  Each writer fills
+** the texts of the twelve slots in one pass through its record and then
+** writes them slot by slot with the progress of `code`. */
+std::vector<std::string> slot_texts()
+{
+    std::vector<std::string> texts(13);
+    for (auto& text : texts)
+        text.reserve(2u << 20);
+    return texts;
+}
+
+void write_slot_texts(OutFile& f, const std::vector<std::string>& texts, unsigned code,
+                      const char* routine, const std::string& name)
+{
+    for (int t = 1; t <= 12; t++) {
+        std::fwrite(texts[t].data(), 1, texts[t].size(), f.fp());
+        const double pct = t / 12.0 * 100.0;
+        std::printf(" %.0f%%", pct);
+        WRITE_MSG_FILE(code, pct);
+    }
+    if (!f.close())
+        write_failed(routine, name);
+}
+
+} // namespace
+
 void WRITE_RPO_FILE()
 {
     std::printf("\n WRITE_RPO_FILE started ...");
@@ -171,12 +200,7 @@ void WRITE_RPO_FILE()
         STOP(1);
         END_RUN(1);
     }
-    /* One pass through the records (the slots of a state lie side by
-    ** side), each line going to the text of its slot; the texts are then
-    ** written slot by slot. */
-    std::vector<std::string> slot_text(13);
-    for (auto& text : slot_text)
-        text.reserve(2u << 20);
+    std::vector<std::string> slot_text = slot_texts();
     char line[4096];
     for (int curr = 1; curr <= MAXCURR; curr++)
         for (int lact = 1; lact <= MAXLACT; lact++)
@@ -204,15 +228,7 @@ void WRITE_RPO_FILE()
                         slot_text[t].append(line, static_cast<std::size_t>(n));
                     }
                 }
-    std::FILE* fp = f.fp();
-    for (int t = 1; t <= 12; t++) {
-        std::fwrite(slot_text[t].data(), 1, slot_text[t].size(), fp);
-        const double pct = t / 12.0 * 100.0;
-        std::printf(" %.0f%%", pct);
-        WRITE_MSG_FILE(10, pct);
-    }
-    if (!f.close())
-        write_failed("WRITE_RPO_FILE", rpofile);
+    write_slot_texts(f, slot_text, 10, "WRITE_RPO_FILE", rpofile);
     std::printf("\n WRITE_RPO_FILE done ...");
 }
 
@@ -225,10 +241,7 @@ void WRITE_DEL_FILE()
         STOP(1);
         END_RUN(1);
     }
-    /* One pass through the record, as in WRITE_RPO_FILE. */
-    std::vector<std::string> slot_text(13);
-    for (auto& text : slot_text)
-        text.reserve(2u << 20);
+    std::vector<std::string> slot_text = slot_texts();
     char line[2048];
     for (int curr = 1; curr <= MAXCURR; curr++)
         for (int lact = 1; lact <= MAXLACT; lact++)
@@ -246,14 +259,6 @@ void WRITE_DEL_FILE()
                         slot_text[t].append(line, static_cast<std::size_t>(n));
                     }
                 }
-    std::FILE* fp = f.fp();
-    for (int t = 1; t <= 12; t++) {
-        std::fwrite(slot_text[t].data(), 1, slot_text[t].size(), fp);
-        const double pct = t / 12.0 * 100.0;
-        std::printf(" %.0f%%", pct);
-        WRITE_MSG_FILE(11, pct);
-    }
-    if (!f.close())
-        write_failed("WRITE_DEL_FILE", delfile);
+    write_slot_texts(f, slot_text, 11, "WRITE_DEL_FILE", delfile);
     std::printf("\n WRITE_DEL_FILE done ...");
 }
