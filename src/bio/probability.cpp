@@ -111,7 +111,7 @@ void progress(double value, bool print)
 {
     if (print)
         std::printf(" %.0f%%", value);
-    WRITE_MSG_FILE(22, value);
+    WRITE_MSG_FILE(MSG_BIO_PROBABILITIES_PROGRESS, value);
 }
 
 } // namespace

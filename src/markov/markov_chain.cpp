@@ -34,9 +34,6 @@ namespace {
 /* Mass at or below this is treated as no cow at all. */
 constexpr double NEGLIGIBLE = 1e-14;
 
-/* A second heat within the 30.4-day month comes after 21 days. */
-constexpr double SECOND_HEAT = 9.4 / 21.0;
-
 /* What one month of the projection works with. */
 struct Month {
     int t;        /* month of the run, 1..count */
@@ -93,7 +90,7 @@ Visit MAKE_VISIT(const Month& mo, int curr, int lact, int mim, int mpreg, double
     s.S = bio->sel[lact][mim][mo.m];
     s.Sn = bio->sel[lact][mim][mo.mn];
     s.Sprime = s.Sn * bio->sel_factor;
-    s.dry = mpreg == 0 ? s.Y < 0.01 : s.Y <= 0.01;
+    s.dry = mpreg == 0 ? s.Y < DRY_MILK : s.Y <= DRY_MILK;
     return s;
 }
 
@@ -149,13 +146,13 @@ void COLLECT_KEPT(const Month& mo, const Visit& s, bool calf, bool heifer)
     }
     k->cowsales[t] += q * p * s.Sprime;
     k->loss[t] += q * p * bio->cullcost;
-    k->dim_sum[t] += p * (s.mim * 30.4 - 15.2);
+    k->dim_sum[t] += p * (s.mim * DAYS_PER_MONTH - DAYS_PER_MONTH / 2.0);
 
     const double minutes = bio->labortime[s.curr][s.lact][s.mim][s.mpreg][mo.sea];
     k->laborcost[t] += p * minutes / 60.0 * bio->wage;
     k->labortime[t] += p * minutes;
     k->vetcost[t] += p * bio->vetcost[s.mim];
-    k->othercost[t] += p * (dry && s.mpreg > 0 ? bio->drycost : bio->lactcost) * 30.4;
+    k->othercost[t] += p * (dry && s.mpreg > 0 ? bio->drycost : bio->lactcost) * DAYS_PER_MONTH;
     if (calf) {
         k->calves_born[t] += p;
         k->calved[t] += p;
@@ -307,10 +304,10 @@ void COLLECT_BREEDABLE(const Month& mo, const Visit& s, int vwp)
     const int t = mo.t, c = s.curr, mim = s.mim;
     k->breedable_mim[mim][t] += s.p;
     k->insval[mim][t] += s.p * ins->ins[c][s.lact][mim][mo.m];
-    k->delval[c][mim][t] += s.p * del->open[c][s.lact][mim][mim + 1][mo.sea] / 30.4;
+    k->delval[c][mim][t] += s.p * del->open[c][s.lact][mim][mim + 1][mo.sea] / DAYS_PER_MONTH;
     k->delval_n[c][mim][t] += s.p;
     if (mim > vwp) {
-        k->delval2[c][mim - 1][t] += s.p * del->preg[c][s.lact][mim][mim + 1][mo.sea] / 30.4;
+        k->delval2[c][mim - 1][t] += s.p * del->preg[c][s.lact][mim][mim + 1][mo.sea] / DAYS_PER_MONTH;
         k->delval2_n[c][mim - 1][t] += s.p;
     }
 }
@@ -541,8 +538,8 @@ void PREGNANT_COW(Month& mo, int c, int l, int mim, int mpreg)
     mkv->abortrisk_n[mo.t] += p;
     if (mpreg == MAXMPREG) {
         mkv->calvings[l][mim][mo.t] += (1.0 - q) * p;
-    } else if (!s.dry && bio->milkyield[c][l][mim + 1][mpreg + 1][mo.sea_next] <= 0.01) {
-        mkv->dryoffyield[mo.t] += p * s.Y / 30.4;
+    } else if (!s.dry && bio->milkyield[c][l][mim + 1][mpreg + 1][mo.sea_next] <= DRY_MILK) {
+        mkv->dryoffyield[mo.t] += p * s.Y / DAYS_PER_MONTH;
         mkv->dryoff_n[mo.t] += p;
     }
 }
@@ -639,8 +636,8 @@ void CLOSE_MONTH(const Month& mo, int count, double H)
     k->calfsales[t] = k->calves_born[t] * bio->p_calf;
     for (int c = 1; c <= MAXCURR; c++)
         k->present[c][t] = k->open[c][t] + k->preg[c][t];
-    k->fixedcost_labor[t] = bio->fixedcost1 * 30.4;
-    k->fixedcost_other[t] = bio->fixedcost2 * 30.4;
+    k->fixedcost_labor[t] = bio->fixedcost1 * DAYS_PER_MONTH;
+    k->fixedcost_other[t] = bio->fixedcost2 * DAYS_PER_MONTH;
     k->total_cash[t] -= k->fixedcost_labor[t] + k->fixedcost_other[t];
     k->totrevenue[t] = k->milksales[t] + k->cowsales[t] + k->calfsales[t];
     k->totcost[t] = k->feedcostdry[t] + k->feedcostlac[t] + k->breedingsupplycost[t] +
@@ -651,7 +648,7 @@ void CLOSE_MONTH(const Month& mo, int count, double H)
     if ((step > 0 && t % step == 0) || t == 2 || t == count) {
         const double percent = static_cast<double>(t) / count * 50.0 + 50.0;
         std::printf(" %.0f%%", percent);
-        WRITE_MSG_FILE(15, percent);
+        WRITE_MSG_FILE(MSG_CHAIN_COLLECTING, percent);
     }
 }
 
@@ -735,10 +732,10 @@ void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned shor
     }
 
     if (collect == 0) {
-        RESET_MKV_RECORD(0, count);
-        RESET_MKV_RECORD(1, count);
+        RESET_MKV_RECORD(RESET_SLOT_0, count);
+        RESET_MKV_RECORD(RESET_SLOT_1, count);
     } else {
-        RESET_MKV_RECORD(3, count);
+        RESET_MKV_RECORD(RESET_COLLECTING, count);
     }
 
     Month mo{};
@@ -768,7 +765,7 @@ void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned shor
                 (l == 1 || l == 3 || l == 5 || l == 7 || l == 9 || l == maxlact)) {
                 const double percent = static_cast<double>(l) / maxlact * 50.0;
                 std::printf(" %.0f%%", percent);
-                WRITE_MSG_FILE(15, percent);
+                WRITE_MSG_FILE(MSG_CHAIN_COLLECTING, percent);
             }
             for (int c = 1; c <= MAXCURR; c++)
                 for (int mim = 1; mim <= MAXMIM; mim++) {

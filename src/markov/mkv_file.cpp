@@ -228,8 +228,8 @@ void READ_MKV_FILE()
     if (!f) {
         std::printf("\n READ_MKV_FILE: %s open failure: start with empty file", mkvfile.c_str());
         std::printf("\a\a");
-        WRITE_MSG_FILE(14);
-        RESET_MKV_RECORD(4, MAXT);
+        WRITE_MSG_FILE(MSG_NO_MKV_FILE);
+        RESET_MKV_RECORD(RESET_ALL_SLOTS, MAXT);
         mkv->header1 = 1;
         mkv->header_sea = bio->start_sea;
         mkv->header3 = 0;
@@ -240,8 +240,8 @@ void READ_MKV_FILE()
         return;
     }
 
-    RESET_MKV_RECORD(4, MAXT);
-    WRITE_MSG_FILE(50);
+    RESET_MKV_RECORD(RESET_ALL_SLOTS, MAXT);
+    WRITE_MSG_FILE(MSG_READING_MKV);
     int lineno = 0;
     if (READ_HEADER(f.get(), lineno) && READ_COWS(f.get(), lineno))
         READ_YOUNG_STOCK(f.get(), lineno);

@@ -3,11 +3,12 @@
 **
 ** RESET_MKV_RECORD clears chosen parts of the mkv record:
 **
-**   mode 0, 1  one working slot of the distributions (and keep); the chain
-**              calls this after every month for the slot it just consumed
-**   mode 3     both working slots and every accumulator, before a run of
-**              the chain that collects data
-**   mode 4     all three slots, before the stored herd is loaded
+**   RESET_SLOT_0, RESET_SLOT_1  one working slot of the distributions (and
+**              keep); the chain calls this after every month for the slot
+**              it just consumed
+**   RESET_COLLECTING  both working slots and every accumulator, before a
+**              run of the chain that collects data
+**   RESET_ALL_SLOTS  all three slots, before the stored herd is loaded
 **
 ** The accumulators are [..][t] arrays with the month last, so the months
 ** 0..count of one row are contiguous and a 36-month run does not pay for
@@ -154,7 +155,7 @@ void CLEAR_SLOT(int slot)
 void RESET_PROGRESS(double percent)
 {
     std::printf(" %.0f%%", percent);
-    WRITE_MSG_FILE(20, percent);
+    WRITE_MSG_FILE(MSG_RESET_MKV_PROGRESS, percent);
 }
 
 /* A progress mark after month t of the accumulator reset. */
@@ -168,15 +169,15 @@ bool MONTH_MARK(int t, int count)
 
 void RESET_MKV_RECORD(unsigned short mode, unsigned short count)
 {
-    if (mode == 3)
+    if (mode == RESET_COLLECTING)
         std::printf("\n RESET_MKV_RECORD started (%d) ...", mode);
 
     int first_slot = 0, last_slot = 0;
     switch (mode) {
-    case 0: first_slot = 0; last_slot = 0; break;
-    case 1: first_slot = 1; last_slot = 1; break;
-    case 3: first_slot = 0; last_slot = 1; break;
-    case 4: first_slot = 0; last_slot = 2; break;
+    case RESET_SLOT_0: first_slot = 0; last_slot = 0; break;
+    case RESET_SLOT_1: first_slot = 1; last_slot = 1; break;
+    case RESET_COLLECTING: first_slot = 0; last_slot = 1; break;
+    case RESET_ALL_SLOTS: first_slot = 0; last_slot = 2; break;
     default:
         std::printf("\n RESET_MKV_RECORD: mode:%d error", mode);
         STOP(1);
@@ -189,7 +190,7 @@ void RESET_MKV_RECORD(unsigned short mode, unsigned short count)
         CLEAR_SLOT(s);
     CLEAR_MONTHS(mkv->keep, Part{0, 1}, months);
 
-    if (mode != 3)
+    if (mode != RESET_COLLECTING)
         return;
 
     TIMETAKEN(3);

@@ -99,7 +99,7 @@ void RESET_BIO_RECORD()
 {
     std::printf("\n RESET_BIO_RECORD started ...");
     TIMETAKEN(3);
-    WRITE_MSG_FILE(30);
+    WRITE_MSG_FILE(MSG_RESET_BIO);
     std::memset(static_cast<void*>(bio), 0, sizeof(BioRecord));
     bio->kg = 1;
     std::printf("\n RESET_BIO_RECORD done ...");

@@ -100,7 +100,7 @@ void EVENT_SUMS(double (*e)[NLACT][NMIM][NT], double* w_t, double* w_curr, unsig
                     double x = e[c][l][m][t];
                     if (x == 0.0)
                         continue;
-                    double days = 30.4 * m * x;
+                    double days = DAYS_PER_MONTH * m * x;
                     e[c][0][0][0] += days;
                     e[0][0][0][t] += days;
                     if (w_t) {
@@ -112,7 +112,7 @@ void EVENT_SUMS(double (*e)[NLACT][NMIM][NT], double* w_t, double* w_curr, unsig
 
 /* Days to last breeding: for each class, lactation and month, the highest
 ** month in milk with bred mass of at least 1e-9 (month in milk 1 when none
-** qualifies) gives value 30.4 x mim x mass and weight mass. */
+** qualifies) gives value DAYS_PER_MONTH x mim x mass and weight mass. */
 void LAST_BREEDING_SUMS(StatsWork& w, unsigned short maxm)
 {
     for (int c = 1; c <= MAXCURR; c++)
@@ -122,7 +122,7 @@ void LAST_BREEDING_SUMS(StatsWork& w, unsigned short maxm)
                 while (m > 1 && mkv->bred[c][l][m][t] < 1e-9)
                     m--;
                 double mass = mkv->bred[c][l][m][t];
-                w.lbm_val[c][l][t] = 30.4 * m * mass;
+                w.lbm_val[c][l][t] = DAYS_PER_MONTH * m * mass;
                 w.lbm_w[c][l][t] = mass;
                 w.lbm_val_t[t] += w.lbm_val[c][l][t];
                 w.lbm_w_t[t] += mass;
@@ -263,14 +263,14 @@ void YEAR_END(StatsWork& w, unsigned short maxm, int first, int t, double& sumd0
     DIVIDE(s.cullratevol[yr], r->repl[0][0] * 12.0, present);
     DIVIDE(s.cullrateinv[yr], r->pind[0][0] * 12.0, present);
     if (s.cullrateall[yr] > 0.0)
-        s.herdlife[yr] = 1.0 / s.cullrateall[yr] * 30.4 * 12.0;
+        s.herdlife[yr] = 1.0 / s.cullrateall[yr] * DAYS_PER_MONTH * 12.0;
     DIVIDE(s.cullprice_yr[yr], r->cowsales[0], culled);
 
     /* ratios */
     double newpreg = r->newpreg[0][0][0];
     DIVIDE(s.preglaborcost[yr], r->breedinglaborcost[0], newpreg);
     DIVIDE(s.pregsupplycost[yr], r->breedingsupplycost[0], newpreg);
-    DIVIDE(s.daysopen[yr], r->openmim_sum[0] * 30.4, r->open[0][0]);
+    DIVIDE(s.daysopen[yr], r->openmim_sum[0] * DAYS_PER_MONTH, r->open[0][0]);
     DIVIDE(s.daystoconc_yr[yr], r->conceptions[0][0][0][0], newpreg);
     DIVIDE(s.clvinterval[yr], r->calvings[0][0][0], w.wc[0]);
     DIVIDE(s.dvwp_yr[yr], r->delayserv[0][0][0][0], w.wvwp_t[0]);
@@ -491,11 +491,11 @@ void MONTH_SUMS(StatsWork& w, int t, int sea, int k, double& sumd0, double& sumd
         for (int c = 1; c <= MAXCURR; c++) {
             double n = r->replopen_n[c][m][t];
             double q[7] = {n,
-                           30.4 * (m - 1) * n,
+                           DAYS_PER_MONTH * (m - 1) * n,
                            c * n,
-                           r->replopen_mlk[c][m][t] / 30.4,
-                           r->replopen_iof[c][m][t] / 30.4,
-                           r->replopen_rev[c][m][t] / 30.4,
+                           r->replopen_mlk[c][m][t] / DAYS_PER_MONTH,
+                           r->replopen_iof[c][m][t] / DAYS_PER_MONTH,
+                           r->replopen_rev[c][m][t] / DAYS_PER_MONTH,
                            r->replopen_rpo[c][m][t]};
             for (int i = 0; i < 7; i++) {
                 ReplOpenTable table = replopen_table(i);
@@ -565,8 +565,8 @@ void CALVING_SEASON_TABLES(StatsWork& w, unsigned short maxm)
                         if (e == 0.0)
                             continue;
                         int cm = MONTH_WRAP(static_cast<short>(start + t - m));
-                        d.table[l][0] += 30.4 * m * e;
-                        d.table[0][cm] += 30.4 * m * e;
+                        d.table[l][0] += DAYS_PER_MONTH * m * e;
+                        d.table[0][cm] += DAYS_PER_MONTH * m * e;
                         d.weight[l][0] += e;
                         d.weight[0][cm] += e;
                     }
@@ -724,7 +724,7 @@ void WHOLE_RUN_BREAKDOWNS(StatsWork& w, unsigned short maxm)
     }
     r->cows_mim[0][0] = all_months;
     for (int m = 1; m <= MAXMIM; m++) {
-        DIVIDE(r->milkyield[m][0], r->milkyield[m][0] / 30.4, r->cows_mim[m][0]);
+        DIVIDE(r->milkyield[m][0], r->milkyield[m][0] / DAYS_PER_MONTH, r->cows_mim[m][0]);
         DIVIDE(r->cows_mim[m][0], r->cows_mim[m][0], all_months);
     }
 

@@ -13,7 +13,7 @@ void BUILD_HAND_HERD(double pind)
     RESET_RPO_RECORD();
     RESET_INS_RECORD();
     RESET_DEL_RECORD();
-    RESET_MKV_RECORD(4, MAXT);
+    RESET_MKV_RECORD(RESET_ALL_SLOTS, MAXT);
     testing::internal::GetCapturedStdout();
 
     bio->maxlact = 3;
