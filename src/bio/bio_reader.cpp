@@ -29,9 +29,9 @@
 #include <memory>
 #include <string>
 
-#include "../run/records.h"
-#include "../run/runlog.h"
-#include "bio.h"
+#include "run/records.h"
+#include "run/runlog.h"
+#include "bio/bio.h"
 
 namespace {
 

@@ -21,10 +21,10 @@
 #include <cmath>
 #include <cstdio>
 
-#include "../run/records.h"
-#include "../run/runlog.h"
-#include "bio.h"
-#include "numeric.h"
+#include "run/records.h"
+#include "run/runlog.h"
+#include "bio/bio.h"
+#include "bio/numeric.h"
 
 namespace {
 

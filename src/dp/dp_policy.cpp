@@ -32,11 +32,11 @@
 #include <system_error>
 #include <thread>
 
-#include "../bio/numeric.h"
-#include "../run/records.h"
-#include "../run/runlog.h"
-#include "dp.h"
-#include "dp_internal.h"
+#include "bio/numeric.h"
+#include "run/records.h"
+#include "run/runlog.h"
+#include "dp/dp.h"
+#include "dp/dp_internal.h"
 
 namespace {
 

@@ -10,17 +10,17 @@
 ** A phase that cannot go on ends the run through END_RUN; the exit status
 ** is 1 for a run that did not complete and 0 for one that did.
 */
-#include "driver.h"
+#include "run/driver.h"
 
 #include <cmath>
 #include <cstdio>
 
-#include "../bio/bio.h"
-#include "../dp/dp.h"
-#include "../markov/markov.h"
-#include "../stats/stats.h"
-#include "records.h"
-#include "runlog.h"
+#include "bio/bio.h"
+#include "dp/dp.h"
+#include "markov/markov.h"
+#include "stats/stats.h"
+#include "run/records.h"
+#include "run/runlog.h"
 
 namespace {
 

@@ -7,15 +7,15 @@
 ** already exists (a test binary runs many cases in one process) INIT keeps
 ** the block and resets it, so a process never holds two copies.
 */
-#include "records.h"
+#include "run/records.h"
 
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <type_traits>
 
-#include "../dp/dp.h"
-#include "runlog.h"
+#include "dp/dp.h"
+#include "run/runlog.h"
 
 BioRecord* bio = nullptr;
 FutRecord* fut = nullptr;

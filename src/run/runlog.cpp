@@ -6,7 +6,7 @@
 ** The run clock reads the processor clock in milliseconds for elapsed
 ** times and the calendar clock for the start and end stamps.
 */
-#include "runlog.h"
+#include "run/runlog.h"
 
 #include <cstdio>
 #include <ctime>

@@ -22,10 +22,10 @@
 #include <memory>
 #include <vector>
 
-#include "../bio/numeric.h"
-#include "../run/records.h"
-#include "../run/runlog.h"
-#include "stats.h"
+#include "bio/numeric.h"
+#include "run/records.h"
+#include "run/runlog.h"
+#include "stats/stats.h"
 
 namespace {
 

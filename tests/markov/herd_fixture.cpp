@@ -1,5 +1,5 @@
 // A small hand-made herd and policy shared by the projection tests.
-#include "herd_fixture.h"
+#include "markov/herd_fixture.h"
 
 #include <gtest/gtest.h>
 
