@@ -22,10 +22,10 @@
 #include <memory>
 #include <vector>
 
-#include "../bio/numeric.h"
-#include "../run/records.h"
-#include "../run/runlog.h"
-#include "stats.h"
+#include "bio/numeric.h"
+#include "run/records.h"
+#include "run/runlog.h"
+#include "stats/stats.h"
 
 namespace {
 
@@ -107,7 +107,7 @@ void WRITE_ROW(std::FILE* f, int r, int sea, unsigned short maxm, double sumcash
     put(f, mon, k->operating_cash[t]);
     put(f, mon, k->total_cash[t]);
     put(f, mon, sumcash);
-    put(f, mon, k->milkyield[0][t] / 30.4);
+    put(f, mon, k->milkyield[0][t] / DAYS_PER_MONTH);
     put(f, mon, mon ? DISCOUNT(bio->interest / 12.0, r - 1) : 0.0);
     put(f, mon, k->calves_born[t]);
     put(f, mon, k->heifers_purchased[t]);
@@ -132,7 +132,7 @@ void WRITE_ROW(std::FILE* f, int r, int sea, unsigned short maxm, double sumcash
     put(f, in12, s.calvinginterval_clv[0][l12]);
     put(f, in12, s.daystoconception_clv[l12][0]);
     put(f, in12, s.daystoconception_clv[0][l12]);
-    put(f, in24, k->dmi_mim[m24][0] / 30.4 * pfeed);
+    put(f, in24, k->dmi_mim[m24][0] / DAYS_PER_MONTH * pfeed);
     put(f, in12, s.repl_clv[sea][1]);
     put(f, in15, bio->smy[c15]);
     put(f, mon, s.smy_ave[t]);
@@ -154,8 +154,8 @@ void WRITE_ROW(std::FILE* f, int r, int sea, unsigned short maxm, double sumcash
     put(f, mon, k->calved[t]);
     put(f, mon, k->fixedcost_labor[t] + k->fixedcost_other[t]);
     put(f, mon, k->total_cash[t] + k->fixedcost_labor[t] + k->fixedcost_other[t]);
-    put(f, mon, quotient(k->milkyield[0][t], k->milking[t]) / 30.4);
-    put(f, mon, k->feedcostlac[t] / 30.4);
+    put(f, mon, quotient(k->milkyield[0][t], k->milking[t]) / DAYS_PER_MONTH);
+    put(f, mon, k->feedcostlac[t] / DAYS_PER_MONTH);
     put(f, in24, s.inseminationvalue[m24][0][0]);
     put(f, mon, quotient(k->rpo_sum[t], k->rpo_n[t]));
     put(f, mon, k->pind[0][r == 1 ? 12 : (mon ? r - 1 : 0)]);
@@ -184,8 +184,8 @@ void WRITE_ROW(std::FILE* f, int r, int sea, unsigned short maxm, double sumcash
     put(f, in24, s.replopen_rpo_avg[m24][0][0]);
     put(f, mon, s.replopen_rpo_avg[0][t][0]);
     put(f, in24, k->delval[0][m24][0]);
-    put(f, mon, quotient(k->feedcostlac[t] / 30.4, pfeed));
-    put(f, in24, k->dmi_mim[m24][0] / 30.4);
+    put(f, mon, quotient(k->feedcostlac[t] / DAYS_PER_MONTH, pfeed));
+    put(f, in24, k->dmi_mim[m24][0] / DAYS_PER_MONTH);
     put(f, in24, k->delval2[0][m24][0]);
     put(f, in24, k->milkyield[m24][0]);
     put(f, in24, k->cows_mim[m24][0]);
@@ -332,7 +332,7 @@ void WRITE_YEARLY_BLOCK(std::FILE* f)
 void WRITE_MKV_STATS(unsigned short maxm)
 {
     std::printf("\n WRITE_MKV_STATS started ... %s", resfile.c_str());
-    WRITE_MSG_FILE(51);
+    WRITE_MSG_FILE(MSG_WRITING_RES);
     if (maxm > MAXT) {
         std::printf("\n WRITE_MKV_STATS: %d months exceed the %d of the mkv record", maxm, MAXT);
         STOP(1);
