@@ -28,6 +28,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -66,6 +67,15 @@ struct Stage {
 
 /* Second heat within the 30.4-day month, 21 days after the first. */
 constexpr double SECOND_HEAT = 9.4 / 21.0;
+
+/* An action that is not possible carries the not-applicable marker as its
+** value.  It takes no part in a choice: every possible action beats it,
+** however low its value, as it must in a herd that loses money, where the
+** value of a cow falls below the marker itself. */
+inline double choice_value(double v)
+{
+    return v == NOT_APPLICABLE ? -std::numeric_limits<double>::infinity() : v;
+}
 
 int lact_group(int lact)
 {
@@ -194,7 +204,7 @@ void STAGE_MONTH(const Stage& s, int lact, int mim)
         const double G = S + s.heifer_now + calf;
 
         /* delay values: conception put off until month h */
-        const double best = MAX2(Eimm, Dimm);
+        const double best = MAX2(choice_value(Eimm), Dimm);
         if (breeding)
             for (int h = mim + 1; h <= lbm + 1; h++)
                 fut->delay_preg[curr][lact][mim][h][nw] = best + stay * class_sum(p, pnext_[h], lo, hi);
@@ -208,16 +218,16 @@ void STAGE_MONTH(const Stage& s, int lact, int mim)
             value = G;
             decision = DEC_REPLACE;
         } else if (s.policy == POLICY_KEEPALL) {
-            value = MAX2(E, D);
-            decision = ARGMAX2(D, E);
+            value = MAX2(choice_value(E), D);
+            decision = ARGMAX2(D, choice_value(E));
         } else {
-            value = MAX3(E, D, G);
-            decision = static_cast<short>(ARGMAX3(G, D, E) - 1);
+            value = MAX3(choice_value(E), D, G);
+            decision = static_cast<short>(ARGMAX3(G, D, choice_value(E)) - 1);
         }
         fut->value[curr][lact][mim][0][nw] = value;
         fut->delay_open[curr][lact][mim][mim][nw] = value;
         pol->decision[curr][lact][mim][0][t] = decision;
-        rpo->rpo[curr][lact][mim][0][t] = MAX2(E, D) - G;
+        rpo->rpo[curr][lact][mim][0][t] = MAX2(choice_value(E), D) - G;
 
         /* -- pregnant cows that conceived inside the window -- */
         const double Gp = S + s.heifer_now;

@@ -204,7 +204,11 @@ void COLLECT_REPLACED(const Month& mo, const Visit& s, bool calf)
         k->replopen_n[s.curr][s.mim][t] += p;
         k->replopen_rev[s.curr][s.mim][t] += p * s.R;
         k->replopen_mlk[s.curr][s.mim][t] += p * s.Y;
-        k->replopen_rpo[s.curr][s.mim][t] += p * rpo->rpo[s.curr][s.lact][s.mim][0][mo.m];
+        /* A policy read back from a file has no pay-offs: the marker stays
+        ** out of the sum (then the average prints 0, not the marker). */
+        const double r = rpo->rpo[s.curr][s.lact][s.mim][0][mo.m];
+        if (r != NOT_APPLICABLE)
+            k->replopen_rpo[s.curr][s.mim][t] += p * r;
         k->replopen_iof[s.curr][s.mim][t] += p * bio->iofc[s.curr][s.lact][s.mim][0][mo.m];
     }
 }
@@ -253,6 +257,11 @@ void CLEAR_PRG()
 /* Pregnancy value of a kept cow, by the state she is in. */
 void COLLECT_PRG(const Month& mo, const Visit& s)
 {
+    /* No pregnancy value (a policy read back from a file): the state adds
+    ** neither value nor weight. */
+    const double v = rpo->prg[s.curr][s.lact][s.mim][s.mpreg][mo.m];
+    if (v == NOT_APPLICABLE)
+        return;
     const int state = STATE_INDEX(s.curr, s.lact, s.mim, s.mpreg);
     int slot = prg_block.slot_of[state] - 1;
     if (slot < 0) {
@@ -261,7 +270,7 @@ void COLLECT_PRG(const Month& mo, const Visit& s)
         prg_block.state_of[slot] = state;
     }
     PrgCell& cell = prg_block.cell[(mo.t - 1) % PRG_BLOCK][slot];
-    cell.sum += s.p * rpo->prg[s.curr][s.lact][s.mim][s.mpreg][mo.m];
+    cell.sum += s.p * v;
     cell.n += s.p;
 }
 
