@@ -287,6 +287,12 @@ struct MkvRecord {
     /* per-month accumulators */
     double total_cash[NT];
     double operating_cash[NT];
+    /* milk by month in milk and month.  After the statistics, [m][0] no
+    ** longer holds the run total of month in milk m but the average daily
+    ** milk of a cow at m (and cows_mim[m][0] her share of all cow-months):
+    ** the statistics overwrite those total cells in place.  [0][t] is the
+    ** herd's milk of month t, [0][0] the running total of the statistic
+    ** year, cleared at each year end. */
     double milkyield[NMIM][NT];
     double cwt[NT];
     double milksales[NT];
