@@ -99,8 +99,9 @@ TEST(LossMakingHerds, RunSoundly)
         expect_completed(RUN_PROGRAM("herd.bio"));
         const std::string console = READ_TEXT("console.txt");
         EXPECT_EQ(console.find("error"), std::string::npos) << "the projection met an impossible state";
-        if (v.undiscounted)
+        if (v.undiscounted) {
             EXPECT_EQ(console.find("MARKOV_CHAIN_STATS: difference"), std::string::npos);
+        }
         expect_insemination_only_in_window(READ_TEXT("holstein.pol"));
         const std::string report = READ_TEXT("holstein.res");
         ASSERT_FALSE(report.empty());
