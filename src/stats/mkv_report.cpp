@@ -23,10 +23,10 @@
 #include <memory>
 #include <vector>
 
-#include "../bio/numeric.h"
-#include "../run/records.h"
-#include "../run/runlog.h"
-#include "stats.h"
+#include "bio/numeric.h"
+#include "run/records.h"
+#include "run/runlog.h"
+#include "stats/stats.h"
 
 namespace {
 
@@ -141,7 +141,7 @@ const Column COLUMNS[] = {
     {"operating_cash ", [](const Row& w) { return number(w.mon, w.k->operating_cash[w.t]); }},
     {"total_cash ", [](const Row& w) { return number(w.mon, w.k->total_cash[w.t]); }},
     {"sumcash ", [](const Row& w) { return number(w.mon, w.sumcash); }},
-    {"milkyield ", [](const Row& w) { return number(w.mon, w.k->milkyield[0][w.t] / 30.4); }},
+    {"milkyield ", [](const Row& w) { return number(w.mon, w.k->milkyield[0][w.t] / DAYS_PER_MONTH); }},
     {"discount ", [](const Row& w) { return number(w.mon, w.mon ? DISCOUNT(bio->interest / 12.0, w.r - 1) : 0.0); }},
     {"calves_born ", [](const Row& w) { return number(w.mon, w.k->calves_born[w.t]); }},
     {"heifers_purchased ", [](const Row& w) { return number(w.mon, w.k->heifers_purchased[w.t]); }},
@@ -166,7 +166,7 @@ const Column COLUMNS[] = {
     {"calvinginterval_clvsea ", [](const Row& w) { return number(w.in12, w.s->calvinginterval_clv[0][w.l12]); }},
     {"daystoconception_clvlact ", [](const Row& w) { return number(w.in12, w.s->daystoconception_clv[w.l12][0]); }},
     {"daystoconception_clvsea ", [](const Row& w) { return number(w.in12, w.s->daystoconception_clv[0][w.l12]); }},
-    {"feedcost_wet_mim ", [](const Row& w) { return number(w.in24, w.k->dmi_mim[w.m24][0] / 30.4 * bio->p_lactfeed); }},
+    {"feedcost_wet_mim ", [](const Row& w) { return number(w.in24, w.k->dmi_mim[w.m24][0] / DAYS_PER_MONTH * bio->p_lactfeed); }},
     {"repl_clv ", [](const Row& w) { return number(w.in12, w.s->repl_clv[w.sea][1]); }},
     {"smy_curr ", [](const Row& w) { return number(w.in15, bio->smy[w.c15]); }},
     {"smy_ave ", [](const Row& w) { return number(w.mon, w.s->smy_ave[w.t]); }},
@@ -187,8 +187,8 @@ const Column COLUMNS[] = {
     {"saldo ", [](const Row& w) {
          return number(w.mon, w.k->total_cash[w.t] + w.k->fixedcost_labor[w.t] + w.k->fixedcost_other[w.t]);
      }},
-    {"milkyield_mcow_d ", [](const Row& w) { return number(w.mon, quotient(w.k->milkyield[0][w.t], w.k->milking[w.t]) / 30.4); }},
-    {"feedcost_lact ", [](const Row& w) { return number(w.mon, w.k->feedcostlac[w.t] / 30.4); }},
+    {"milkyield_mcow_d ", [](const Row& w) { return number(w.mon, quotient(w.k->milkyield[0][w.t], w.k->milking[w.t]) / DAYS_PER_MONTH); }},
+    {"feedcost_lact ", [](const Row& w) { return number(w.mon, w.k->feedcostlac[w.t] / DAYS_PER_MONTH); }},
     {"insval_mim ", [](const Row& w) { return number(w.in24, w.s->inseminationvalue[w.m24][0][0]); }},
     {"rpo ", [](const Row& w) { return number(w.mon, quotient(w.k->rpo_sum[w.t], w.k->rpo_n[w.t])); }},
     /* involuntary disposals of the month before; row 1 shows month 12 */
@@ -219,8 +219,8 @@ const Column COLUMNS[] = {
     {"replopen_rpo[mim] ", [](const Row& w) { return number(w.in24, w.s->replopen_rpo_avg[w.m24][0][0]); }},
     {"replopen_rpo[t] ", [](const Row& w) { return number(w.mon, w.s->replopen_rpo_avg[0][w.t][0]); }},
     {"daysopencost_dim ", [](const Row& w) { return number(w.in24, w.k->delval[0][w.m24][0]); }},
-    {"dmi_mcow_d ", [](const Row& w) { return number(w.mon, quotient(w.k->feedcostlac[w.t] / 30.4, bio->p_lactfeed)); }},
-    {"dmi_mim ", [](const Row& w) { return number(w.in24, w.k->dmi_mim[w.m24][0] / 30.4); }},
+    {"dmi_mcow_d ", [](const Row& w) { return number(w.mon, quotient(w.k->feedcostlac[w.t] / DAYS_PER_MONTH, bio->p_lactfeed)); }},
+    {"dmi_mim ", [](const Row& w) { return number(w.in24, w.k->dmi_mim[w.m24][0] / DAYS_PER_MONTH); }},
     {"dayspregcost_mim ", [](const Row& w) { return number(w.in24, w.k->delval2[0][w.m24][0]); }},
     {"lactationcurve ", [](const Row& w) { return number(w.in24, w.k->milkyield[w.m24][0]); }},
     {"milkingcows_mim ", [](const Row& w) { return number(w.in24, w.k->cows_mim[w.m24][0]); }},
@@ -367,7 +367,7 @@ void WRITE_YEARLY_BLOCK(std::FILE* f)
 void WRITE_MKV_STATS(unsigned short maxm)
 {
     std::printf("\n WRITE_MKV_STATS started ... %s", resfile.c_str());
-    WRITE_MSG_FILE(51);
+    WRITE_MSG_FILE(MSG_WRITING_RES);
     if (maxm > MAXT) {
         std::printf("\n WRITE_MKV_STATS: %d months exceed the %d of the mkv record", maxm, MAXT);
         STOP(1);

@@ -10,7 +10,7 @@
 #include "run/driver.h"
 #include "run/runlog.h"
 #include "stats/stats.h"
-#include "stats_test_util.h"
+#include "stats/stats_test_util.h"
 
 namespace {
 
