@@ -14,6 +14,10 @@
 **     "null " for the few columns that say so);
 **   - 65 lines of yearly figures, statistic years 1, 2 and 3.
 **
+** Each column is one entry of a table, its label beside the cell it
+** prints, and the label line and every row are written from that table, so
+** a label cannot drift away from its figures.
+**
 ** Every number is "%f ", so columns are separated by one blank.  Quotients
 ** formed here print 0 where their divisor is not positive.  The report is
 ** formatted through a large stdio buffer: it is some 35,000 numbers.
