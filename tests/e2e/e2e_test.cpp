@@ -258,16 +258,16 @@ TEST(WholeRun, WarmStartNeedsNoMoreStagesThanAColdStart)
 {
     ScratchDir dir;
     make_herd({{ITEM_ANALYSIS, "71"}, {ITEM_WARMSTART, "1"}, {ITEM_INTEREST, "0.05"}});
-    expect_completed(RUN_PROGRAM("herd.bio", "cold.txt"));
+    expect_completed(RUN_PROGRAM("herd.bio", "console_cold.txt"));
     ASSERT_TRUE(FILE_EXISTS("warm.txt"));
     EXPECT_GOLDEN("warm_cold");
-    expect_completed(RUN_PROGRAM("herd.bio", "warm_console.txt"));
+    expect_completed(RUN_PROGRAM("herd.bio", "console_warm.txt"));
     EXPECT_GOLDEN("warm_warm");
     auto stages = [](const std::string& console) {
         size_t at = console.find("DP_POLICY done ... ");
         EXPECT_NE(at, std::string::npos);
         return std::atof(console.c_str() + at + std::string("DP_POLICY done ... ").size());
     };
-    EXPECT_LE(stages(READ_TEXT("warm_console.txt")), stages(READ_TEXT("cold.txt")));
-    EXPECT_NE(READ_TEXT("warm_console.txt").find("READ_WARM_FILE done ... warm.txt read"), std::string::npos);
+    EXPECT_LE(stages(READ_TEXT("console_warm.txt")), stages(READ_TEXT("console_cold.txt")));
+    EXPECT_NE(READ_TEXT("console_warm.txt").find("READ_WARM_FILE done ... warm.txt read"), std::string::npos);
 }
