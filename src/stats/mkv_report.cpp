@@ -279,7 +279,7 @@ void write_cell(std::FILE* f, Cell c)
 }
 
 /* One row of the table: projection month r, calendar month sea. */
-void WRITE_ROW(std::FILE* f, int r, int sea, unsigned short maxm, double sumcash)
+void write_row(std::FILE* f, int r, int sea, unsigned short maxm, double sumcash)
 {
     const Row row(r, sea, maxm, sumcash);
     std::fprintf(f, "\n%d %d ", r, sea);
@@ -288,7 +288,7 @@ void WRITE_ROW(std::FILE* f, int r, int sea, unsigned short maxm, double sumcash
 }
 
 /* The yearly figures: slots 1, 2 and 3 of each, with its label. */
-void WRITE_YEARLY_BLOCK(std::FILE* f)
+void write_yearly_block(std::FILE* f)
 {
     const MkvStats& s = mkv->stats;
     struct Line {
@@ -397,10 +397,10 @@ void WRITE_MKV_STATS(unsigned short maxm)
     for (int r = 1; r <= MAXT; r++) {
         if (r <= maxm)
             sumcash += mkv->total_cash[r];
-        WRITE_ROW(f.get(), r, sea, maxm, sumcash);
+        write_row(f.get(), r, sea, maxm, sumcash);
         sea = sea == 12 ? 1 : sea + 1;
     }
-    WRITE_YEARLY_BLOCK(f.get());
+    write_yearly_block(f.get());
 
     bool failed = std::ferror(f.get()) != 0;
     failed = std::fclose(f.release()) != 0 || failed;
