@@ -80,7 +80,7 @@ void append_row(std::string& out, const RankedCow& c)
         out += ',';
         append_fixed(out, v.milk, 2);
     } else {
-        out += ",,,,,,,,,";
+        out += ",,,,,,,,"; /* class .. milk */
     }
     out += ',';
     if (c.rank > 0)
