@@ -302,6 +302,27 @@ TEST_F(WholeHerd, EdgesOfTheMappingAsTheRpoAndPolFiles)
     }
 }
 
+TEST_F(WholeHerd, TheExampleCowListIsValuedWhole)
+{
+    const std::string args = "cows herd.bio " + SOURCE_PATH("examples/holstein_kg_cows.csv") +
+                             " --month APR -o example_ranked.csv";
+    ASSERT_EQ(RUN_PROGRAM(args, "example_console.txt"), 0) << READ_TEXT("example_console.txt").substr(0, 2000);
+    const Ranked ranked = read_ranked("example_ranked.csv");
+    ASSERT_EQ(ranked.rows.size(), 200u);
+    std::set<std::string> decisions_seen;
+    for (std::size_t i = 0; i < ranked.rows.size(); i++) {
+        EXPECT_EQ(ranked.rows[i].at("rank"), std::to_string(i + 1));
+        decisions_seen.insert(ranked.rows[i].at("decision"));
+    }
+    EXPECT_EQ(decisions_seen, (std::set<std::string>{"keep", "breed", "replace"}));
+    int dry = 0;
+    for (const auto& row : ranked.rows)
+        dry += row.at("note").find("dry: valued as an average cow") != std::string::npos ? 1 : 0;
+    EXPECT_GT(dry, 5); // dry cows have no test-day milk in the list
+    const std::string console = READ_TEXT("example_console.txt");
+    EXPECT_NE(console.find("cows valued        : 200 of 200"), std::string::npos);
+}
+
 TEST_F(WholeHerd, BadRowsAreReportedKeptAndTheOthersValued)
 {
     // The pol file of the run: decisions only, the pay-offs not known.
