@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -106,6 +107,12 @@ std::size_t shown_width(const std::string& s)
         if ((ch & 0xC0) != 0x80)
             n++;
     return n;
+}
+
+/* Whole money for the table; a value that rounds to 0 shows no sign. */
+double shown_money(double x)
+{
+    return std::fabs(x) < 0.5 ? 0.0 : x;
 }
 
 std::string padded(const std::string& s, std::size_t width)
@@ -234,12 +241,12 @@ void PRINT_RANKED_TABLE(const std::vector<RankedCow>& cows, bool payoffs_known)
                     DECISION_NAME(v.decision));
         if (v.payoff_known) {
             total += v.rpo;
-            std::printf(" %9.0f %10.0f", v.rpo, v.cow_value);
+            std::printf(" %9.0f %10.0f", shown_money(v.rpo), shown_money(v.cow_value));
         } else {
             std::printf(" %9s %10s", "-", "-");
         }
         if (v.has_pregnancy_value)
-            std::printf(" %11.0f", v.pregnancy_value);
+            std::printf(" %11.0f", shown_money(v.pregnancy_value));
         else
             std::printf(" %11s", "");
         std::printf(" %6.1f  %s", v.milk, c.note.c_str());
