@@ -11,6 +11,7 @@
 
 #include <csv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -91,6 +92,7 @@ public:
         if (text.compare(0, 3, BYTE_ORDER_MARK) == 0)
             pos = 3;
         line_ = 0;
+        list_.rows.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')));
         bool ok = true;
         bool row_open = false;
         while (pos < text.size() && ok) {

@@ -192,15 +192,15 @@ int run_cows(const Options& o)
 
     const bool payoffs_known = obtain_policy(o.bio_file);
 
-    std::vector<RankedCow> cows = VALUE_COWS(list, payoffs_known);
-    if (!WRITE_RANKED_FILE(o.ranked_file, cows, error)) {
+    const RankedHerd herd = VALUE_COWS(list, payoffs_known);
+    if (!WRITE_RANKED_FILE(o.ranked_file, herd, error)) {
         std::printf("\n MORVENDA_COWS: %s", error.c_str());
         return EXIT_FAILED;
     }
-    PRINT_RANKED_TABLE(cows, payoffs_known);
+    PRINT_RANKED_TABLE(herd, payoffs_known);
     std::printf("\n\n MORVENDA_COWS done ... %s", o.ranked_file.c_str());
     WRITE_MSG_FILE(12);
-    return REJECTED_COUNT(cows) > 0 ? EXIT_FAILED : EXIT_DONE;
+    return REJECTED_COUNT(herd) > 0 ? EXIT_FAILED : EXIT_DONE;
 }
 
 } // namespace

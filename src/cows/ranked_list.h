@@ -27,20 +27,27 @@ struct RankedCow {
     std::string error_column;
 };
 
-/* Maps and values every row of the list and orders them best to worst. */
-std::vector<RankedCow> VALUE_COWS(const CowList& list, bool payoffs_known);
+/* The valued list: the cows in input order, and the order to show them in
+** (best to worst, then the rejected rows). */
+struct RankedHerd {
+    std::vector<RankedCow> cows;
+    std::vector<std::size_t> order;
+};
+
+/* Maps and values every row of the list and ranks them. */
+RankedHerd VALUE_COWS(const CowList& list, bool payoffs_known);
 
 /* Header line of the ranked file (no line end). */
 const char* RANKED_HEADER();
 
 /* Writes the ranked file whole or not at all (through a temporary file
 ** beside it); false with `error` set when it cannot. */
-bool WRITE_RANKED_FILE(const std::string& name, const std::vector<RankedCow>& cows, std::string& error);
+bool WRITE_RANKED_FILE(const std::string& name, const RankedHerd& herd, std::string& error);
 
 /* The table, the rejected rows by line and column, and the summary. */
-void PRINT_RANKED_TABLE(const std::vector<RankedCow>& cows, bool payoffs_known);
+void PRINT_RANKED_TABLE(const RankedHerd& herd, bool payoffs_known);
 
 /* Rows rejected. */
-int REJECTED_COUNT(const std::vector<RankedCow>& cows);
+int REJECTED_COUNT(const RankedHerd& herd);
 
 #endif
