@@ -240,7 +240,7 @@ private:
     bool fail(CowRow& row, int c, const std::string& reason)
     {
         row.error = reason;
-        row.error_column = column_names[c];
+        row.error_column = column_names[c].c_str();
         return false;
     }
 

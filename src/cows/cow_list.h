@@ -26,7 +26,7 @@ struct CowRow {
     std::string dim_text;     /* days in milk as written, for the ranked list */
     CowFacts facts;
     std::string error;        /* why the row cannot be valued; empty when it can */
-    std::string error_column; /* the column that holds the fault */
+    const char* error_column = ""; /* the column that holds the fault */
 };
 
 struct CowList {

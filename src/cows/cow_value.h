@@ -49,8 +49,8 @@ struct CowState {
     int t = 0;                /* slot: the calendar month in the first year */
     double rel_yield = 0.0;   /* the relative yield her class comes from */
     std::string note;         /* how the state differs from her own, if it does */
-    std::string error;        /* why she cannot be valued; empty when she can */
-    std::string error_column; /* the column the error is about */
+    const char* error = "";        /* why she cannot be valued; "" when she can */
+    const char* error_column = ""; /* the column the error is about */
 };
 
 /* Her value in that state.  The pay-offs are known only when the policy was

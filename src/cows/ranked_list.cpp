@@ -212,16 +212,16 @@ RankedHerd VALUE_COWS(const CowList& list, bool payoffs_known)
         RankedCow& c = cows[i];
         c.row = &row;
         if (!row.error.empty()) {
-            c.error = row.error;
+            c.error = row.error.c_str();
             c.error_column = row.error_column;
         } else {
             c.state = MAP_COW(row.facts);
             c.error = c.state.error;
             c.error_column = c.state.error_column;
         }
-        if (c.error.empty()) {
+        if (*c.error == '\0') {
             c.value = VALUE_COW(c.state, payoffs_known);
-            c.note = c.state.note;
+            c.note = std::move(c.state.note);
             if (c.value.decision != DEC_REPLACE && c.value.decision != DEC_KEEP &&
                 c.value.decision != DEC_INSEMINATE) {
                 c.error = "the policy has no decision for this state";
@@ -231,9 +231,9 @@ RankedHerd VALUE_COWS(const CowList& list, bool payoffs_known)
                 c.error_column = "id";
             }
         }
-        c.valued = c.error.empty();
+        c.valued = *c.error == '\0';
         if (!c.valued) {
-            c.note = "rejected: column " + c.error_column + ": " + c.error;
+            c.note = std::string("rejected: column ") + c.error_column + ": " + c.error;
         } else if (!payoffs_known) {
             c.note = c.note.empty() ? PAYOFF_UNKNOWN : c.note + "; " + PAYOFF_UNKNOWN;
         }
@@ -348,8 +348,8 @@ void PRINT_RANKED_TABLE(const RankedHerd& herd, bool payoffs_known)
         std::printf("\n\n Rows not valued:");
         for (const RankedCow& c : cows)
             if (!c.valued)
-                std::printf("\n COWS: line %d, column %s: %s (id '%s')", c.row->line, c.error_column.c_str(),
-                            c.error.c_str(), c.row->id.c_str());
+                std::printf("\n COWS: line %d, column %s: %s (id '%s')", c.row->line, c.error_column, c.error,
+                            c.row->id.c_str());
     }
 
     std::printf("\n\n cows valued        : %d of %zu", valued, cows.size());

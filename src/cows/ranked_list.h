@@ -23,8 +23,8 @@ struct RankedCow {
     bool valued = false;      /* false: rejected, see error */
     int rank = 0;             /* 0 = none */
     std::string note;
-    std::string error;        /* reason the row has no value */
-    std::string error_column;
+    const char* error = "";   /* reason the row has no value ("" when valued) */
+    const char* error_column = "";
 };
 
 /* The valued list: the cows in input order, and the order to show them in

@@ -97,7 +97,7 @@ TEST(CowList, DateColumnSetsTheMonthOfItsRow)
     EXPECT_TRUE(list.has_date);
     EXPECT_EQ(list.rows[0].facts.sea, 7);
     EXPECT_EQ(list.rows[1].facts.sea, MARCH);
-    EXPECT_EQ(list.rows[2].error_column, "date");
+    EXPECT_STREQ(list.rows[2].error_column, "date");
     EXPECT_EQ(DATE_MONTH("2024-02-29"), 2);
     EXPECT_EQ(DATE_MONTH("2025-02-29"), 0);
     EXPECT_EQ(DATE_MONTH("2025-13-01"), 0);
@@ -138,7 +138,7 @@ TEST(CowList, EveryKindOfBadCellIsKeptWithItsColumn)
     for (std::size_t i = 0; i < std::size(cases); i++) {
         const CowRow& row = list.rows[i];
         EXPECT_EQ(row.line, static_cast<int>(i) + 2);
-        EXPECT_EQ(row.error_column, cases[i].column) << cases[i].row;
+        EXPECT_STREQ(row.error_column, cases[i].column) << cases[i].row;
         EXPECT_NE(row.error.find(cases[i].reason), std::string::npos) << cases[i].row << ": " << row.error;
     }
     EXPECT_EQ(list.rows.back().error, "");

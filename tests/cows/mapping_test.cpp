@@ -159,7 +159,7 @@ TEST_F(Mapping, TestDayMilkAgainstTheAverageCowOfHerState)
     s = MAP_COW(f);
     EXPECT_EQ(s.mpreg, 8);
     EXPECT_EQ(s.curr, 8);
-    EXPECT_EQ(s.error, "");
+    EXPECT_STREQ(s.error, "");
     EXPECT_NE(s.note.find("dry: valued as an average cow"), std::string::npos) << s.note;
     f.has_milk = false;
     EXPECT_EQ(MAP_COW(f).curr, 8);
@@ -167,8 +167,8 @@ TEST_F(Mapping, TestDayMilkAgainstTheAverageCowOfHerState)
     // Milking, with no figure: her row cannot be valued.
     f.dcc = 0;
     s = MAP_COW(f);
-    EXPECT_EQ(s.error, "missing value");
-    EXPECT_EQ(s.error_column, "milk");
+    EXPECT_STREQ(s.error, "missing value");
+    EXPECT_STREQ(s.error_column, "milk");
 }
 
 } // namespace
