@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "cows/cows_command.h"
-#include "driver.h"
+#include "run/driver.h"
 
 int main(int argc, char** argv)
 {
