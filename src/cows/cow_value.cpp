@@ -71,9 +71,9 @@ int YIELD_CLASS(double rel_yield)
 {
     if (rel_yield <= CLASS1_TOP)
         return 1;
-    const int above = static_cast<int>(std::ceil((rel_yield - CLASS1_TOP) / CLASS_WIDTH));
-    const int curr = 1 + above;
-    return curr > MAXCURR ? MAXCURR : curr;
+    if (rel_yield > CLASS1_TOP + CLASS_WIDTH * (MAXCURR - 2))
+        return MAXCURR;
+    return 1 + static_cast<int>(std::ceil((rel_yield - CLASS1_TOP) / CLASS_WIDTH));
 }
 
 int MODEL_MONTH(double days)

@@ -64,6 +64,7 @@ TEST_F(Mapping, ClassBoundsBelongToTheLowerClass)
     }
     EXPECT_EQ(YIELD_CLASS(0.0), 1);
     EXPECT_EQ(YIELD_CLASS(400.0), 15);
+    EXPECT_EQ(YIELD_CLASS(1e300), 15);
 }
 
 TEST_F(Mapping, MonthBoundsAtEvery30Point4Days)
