@@ -13,22 +13,49 @@
 */
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "../run/records.h"
-#include "../run/runlog.h"
-#include "dp.h"
-#include "dp_internal.h"
+#include "dp/dp.h"
+#include "run/input_file.h"
+#include "run/output_file.h"
+#include "run/records.h"
+#include "run/runlog.h"
 
 namespace {
 
+/* A pol file as written is under 3 MB; nothing larger is one. */
+constexpr std::size_t LARGEST_POL_FILE = 16u << 20;
+
 /* Ends the run after a failed write of `file`. */
-void write_failed(const char* routine, const std::string& file)
+[[noreturn]] void write_failed(const char* routine, const OutputFile& f, const std::string& file)
 {
-    std::printf("\n %s: %s write failure", routine, file.c_str());
+    std::printf("\n %s: %s write failure (%s)", routine, file.c_str(), f.error().c_str());
     STOP(1);
     END_RUN(1);
+}
+
+/* Ends the run when `file` cannot be started; `line` is the routine's
+** open-failure line. */
+void open_or_end(OutputFile& f, const std::string& file, const std::string& line)
+{
+    if (f.open(file))
+        return;
+    std::printf("%s\n %s: %s", line.c_str(), file.c_str(), f.error().c_str());
+    STOP(1);
+    END_RUN(1);
+}
+
+/* " %d" of a decision. */
+inline int put_decision(char* out, int v)
+{
+    out[0] = ' ';
+    if (v >= 0 && v <= 9) {
+        out[1] = static_cast<char>('0' + v);
+        return 2;
+    }
+    return 1 + std::sprintf(out + 1, "%d", v);
 }
 
 /* "%2d" of a small index. */
@@ -49,8 +76,8 @@ inline int put_value(char* out, double x)
     return 1 + FORMAT_FIXED(out + 1, x, 4, 0);
 }
 
-/* The five index columns "%2d %2d %2d %2d %2d". */
-int put_position(char* out, int a, int b, int c, int d, int e)
+/* The four index columns "%2d %2d %2d %2d". */
+int put_position(char* out, int a, int b, int c, int d)
 {
     int n = put2(out, a);
     out[n++] = ' ';
@@ -59,6 +86,13 @@ int put_position(char* out, int a, int b, int c, int d, int e)
     n += put2(out + n, c);
     out[n++] = ' ';
     n += put2(out + n, d);
+    return n;
+}
+
+/* The five index columns "%2d %2d %2d %2d %2d". */
+int put_position(char* out, int a, int b, int c, int d, int e)
+{
+    int n = put_position(out, a, b, c, d);
     out[n++] = ' ';
     n += put2(out + n, e);
     return n;
@@ -84,8 +118,8 @@ short read_decision(std::FILE* fp, int line)
     const int got = std::fscanf(fp, " %d", &v);
     if (got != 1)
         pol_line_error(line, got == EOF || std::feof(fp) ? "file ends early" : "not a number");
-    if (v < -32768 || v > 32767)
-        pol_line_error(line, "decision out of range");
+    if (v != DEC_REPLACE && v != DEC_KEEP && v != DEC_INSEMINATE && v != DEC_NONE)
+        pol_line_error(line, "decision is not 0, 1, 2 or 8");
     return static_cast<short>(v);
 }
 
@@ -94,41 +128,52 @@ short read_decision(std::FILE* fp, int line)
 void WRITE_POL_FILE()
 {
     std::printf("\n WRITE_POL_FILE started ...");
-    OutFile f(polfile);
-    if (!f.ok()) {
-        std::printf("\n WRITE_POL_FILE: %s open failure", polfile.c_str());
-        STOP(1);
-        END_RUN(1);
-    }
+    OutputFile f;
+    open_or_end(f, polfile, "\n WRITE_POL_FILE: " + polfile + " open failure");
     std::FILE* fp = f.fp();
+    char line[1024];
+    int n = 0;
     for (int t = 1; t <= 24; t++)
-        std::fprintf(fp, " %d", pol->enter[t]);
+        n += put_decision(line + n, pol->enter[t]);
+    std::fwrite(line, 1, static_cast<std::size_t>(n), fp);
     for (int t = 1; t <= 24; t++) {
         for (int curr = 1; curr <= MAXCURR; curr++)
             for (int lact = 1; lact <= MAXLACT; lact++)
                 for (int mpreg = 0; mpreg <= MAXMPREG; mpreg++) {
-                    std::fprintf(fp, "\n%2d %2d %2d %2d", t, curr, lact, mpreg);
+                    line[0] = '\n';
+                    n = 1 + put_position(line + 1, t, curr, lact, mpreg);
                     for (int mim = 1; mim <= MAXMIM; mim++)
-                        std::fprintf(fp, " %d", pol->decision[curr][lact][mim][mpreg][t]);
+                        n += put_decision(line + n, pol->decision[curr][lact][mim][mpreg][t]);
+                    std::fwrite(line, 1, static_cast<std::size_t>(n), fp);
                 }
         if (t == 1 || t % 2 == 0)
             std::printf(" %.0f%%", t / 24.0 * 100.0);
     }
-    if (!f.close())
-        write_failed("WRITE_POL_FILE", polfile);
+    if (!f.commit())
+        write_failed("WRITE_POL_FILE", f, polfile);
     std::printf("\n WRITE_POL_FILE done ...");
 }
 
 void READ_POL_FILE()
 {
     std::printf("\n READ_POL_FILE started ... %s", polfile.c_str());
-    std::FILE* raw = std::fopen(polfile.c_str(), "r");
-    if (raw == nullptr) {
+    std::string text, why;
+    const InputRead got = READ_INPUT_FILE(polfile, LARGEST_POL_FILE, text, why);
+    if (got != InputRead::read) {
+        std::printf("\n READ_POL_FILE: %s open failure", polfile.c_str());
+        if (got == InputRead::refused)
+            std::printf(": %s", why.c_str());
+        STOP(1);
+        END_RUN(1);
+    }
+    if (text.empty())
+        pol_line_error(1, "file ends early");
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> holder(fmemopen(text.data(), text.size(), "r"), std::fclose);
+    if (!holder) {
         std::printf("\n READ_POL_FILE: %s open failure", polfile.c_str());
         STOP(1);
         END_RUN(1);
     }
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> holder(raw, std::fclose);
     std::FILE* fp = holder.get();
 
     int line = 1;
@@ -176,7 +221,7 @@ std::vector<std::string> slot_texts()
     return texts;
 }
 
-void write_slot_texts(OutFile& f, const std::vector<std::string>& texts, unsigned code,
+void write_slot_texts(OutputFile& f, const std::vector<std::string>& texts, unsigned code,
                       const char* routine, const std::string& name)
 {
     for (int t = 1; t <= 12; t++) {
@@ -185,8 +230,8 @@ void write_slot_texts(OutFile& f, const std::vector<std::string>& texts, unsigne
         std::printf(" %.0f%%", pct);
         WRITE_MSG_FILE(code, pct);
     }
-    if (!f.close())
-        write_failed(routine, name);
+    if (!f.commit())
+        write_failed(routine, f, name);
 }
 
 } // namespace
@@ -194,12 +239,8 @@ void write_slot_texts(OutFile& f, const std::vector<std::string>& texts, unsigne
 void WRITE_RPO_FILE()
 {
     std::printf("\n WRITE_RPO_FILE started ...");
-    OutFile f(rpofile);
-    if (!f.ok()) {
-        std::printf("\n WRITE_RPO_FILE: %s open failure", rpofile.c_str());
-        STOP(1);
-        END_RUN(1);
-    }
+    OutputFile f;
+    open_or_end(f, rpofile, "\n WRITE_RPO_FILE: " + rpofile + " open failure");
     std::vector<std::string> slot_text = slot_texts();
     char line[4096];
     for (int curr = 1; curr <= MAXCURR; curr++)
@@ -235,12 +276,8 @@ void WRITE_RPO_FILE()
 void WRITE_DEL_FILE()
 {
     std::printf("\n WRITE_DEL_FILE started ...");
-    OutFile f(delfile);
-    if (!f.ok()) {
-        std::printf("\n WRITE_DEL_FILE: open failure");
-        STOP(1);
-        END_RUN(1);
-    }
+    OutputFile f;
+    open_or_end(f, delfile, "\n WRITE_DEL_FILE: open failure");
     std::vector<std::string> slot_text = slot_texts();
     char line[2048];
     for (int curr = 1; curr <= MAXCURR; curr++)

@@ -13,8 +13,9 @@
 ** least 0 is reported and left out, and an early end of the file ends the
 ** cow section.  A missing file is not an error: the herd starts empty and
 ** the file is created.  The writer writes a new file beside the old one
-** and renames it over it, so the stored herd, which is the next run's
-** input, is never left half written.
+** and renames it over it (run/output_file.h), so the stored herd, which is
+** the next run's input, is never left half written; a herd that could not
+** be stored ends the run.
 */
 #include "markov.h"
 
@@ -25,6 +26,7 @@
 #include <memory>
 #include <string>
 
+#include "run/output_file.h"
 #include "run/records.h"
 #include "run/runlog.h"
 
@@ -210,11 +212,31 @@ void READ_YOUNG_STOCK(std::FILE* f, int& lineno)
     }
 }
 
-/* The write of the new file failed: the old one stays as it was. */
-[[noreturn]] void WRITE_FAILED(const std::string& temp)
+/* False when a mass of the stored slot is infinite or not a number: such a
+** herd is no input for the next run. */
+bool herd_is_finite()
 {
-    std::remove(temp.c_str());
-    std::printf("\n WRITE_MKV_FILE: %s write error", mkvfile.c_str());
+    for (int c = 0; c < NCURR; c++)
+        for (int l = 0; l < NLACT; l++)
+            for (int m = 0; m < NMIM; m++) {
+                if (!std::isfinite(mkv->pfs[c][l][m][2]) || !std::isfinite(mkv->pdelay[c][l][m][2]))
+                    return false;
+                for (int p = 0; p < NMPREG; p++)
+                    if (!std::isfinite(mkv->pstate[c][l][m][p][2]))
+                        return false;
+            }
+    for (int a = 0; a < NAGE; a++)
+        for (int p = 0; p < NMPREG; p++)
+            if (!std::isfinite(mkv->pheifer[a][p][2]))
+                return false;
+    return true;
+}
+
+/* The herd could not be stored: the old file stays as it was, and a run
+** whose herd was not saved has not completed. */
+[[noreturn]] void write_failed(const char* what, const OutputFile& f)
+{
+    std::printf("\n WRITE_MKV_FILE: %s %s (%s)", mkvfile.c_str(), what, f.error().c_str());
     STOP(1);
     END_RUN(1);
 }
@@ -252,15 +274,18 @@ void READ_MKV_FILE()
 void WRITE_MKV_FILE()
 {
     std::printf("\n WRITE_MKV_FILE started ... %s", mkvfile.c_str());
-    const std::string temp = mkvfile + ".tmp";
-    File f(std::fopen(temp.c_str(), "w"));
-    if (!f) {
-        std::printf("\n WRITE_MKV_FILE: %s open failure", mkvfile.c_str());
+    if (!herd_is_finite()) {
+        std::printf("\n WRITE_MKV_FILE: %s not written: the herd holds values that are not numbers",
+                    mkvfile.c_str());
         STOP(1);
-        return;
+        END_RUN(1);
     }
+    OutputFile f;
+    if (!f.open(mkvfile))
+        write_failed("open failure", f);
+    std::FILE* out = f.fp();
 
-    bool ok = std::fprintf(f.get(), "%d %d %d\n", mkv->header1, mkv->sea_next, mkv->header3) > 0;
+    bool ok = std::fprintf(out, "%d %d %d\n", mkv->header1, mkv->sea_next, mkv->header3) > 0;
     double cows = 0.0;
     for (int c = 1; c <= MAXCURR && ok; c++)
         for (int l = 1; l <= MAXLACT && ok; l++)
@@ -271,29 +296,24 @@ void WRITE_MKV_FILE()
                         continue;
                     const double pfs = p == 0 ? mkv->pfs[c][l][m][2] : 0.0;
                     const double pdelay = p == 0 ? mkv->pdelay[c][l][m][2] : 0.0;
-                    ok = std::fprintf(f.get(), "%d %d %d %d %.15f ", c, l, m, p, mass) > 0;
+                    ok = std::fprintf(out, "%d %d %d %d %.15f ", c, l, m, p, mass) > 0;
                     if (ok)
-                        ok = (pfs > 0.0 ? std::fprintf(f.get(), "%.15f ", pfs)
-                                        : std::fprintf(f.get(), "0.0 ")) > 0;
+                        ok = (pfs > 0.0 ? std::fprintf(out, "%.15f ", pfs)
+                                        : std::fprintf(out, "0.0 ")) > 0;
                     if (ok)
-                        ok = (pdelay > 0.0 ? std::fprintf(f.get(), "%.15f\n", pdelay)
-                                           : std::fprintf(f.get(), "0.0\n")) > 0;
+                        ok = (pdelay > 0.0 ? std::fprintf(out, "%.15f\n", pdelay)
+                                           : std::fprintf(out, "0.0\n")) > 0;
                     cows += mass;
                 }
     if (ok)
-        ok = std::fprintf(f.get(), "99\n") > 0;
+        ok = std::fprintf(out, "99\n") > 0;
     for (int a = 0; a < NAGE && ok; a++)
         for (int p = 0; p <= MAXMPREG && ok; p++)
             if (mkv->pheifer[a][p][2] > 0.0)
-                ok = std::fprintf(f.get(), "%d %d %.15f\n", a, p, mkv->pheifer[a][p][2]) > 0;
+                ok = std::fprintf(out, "%d %d %.15f\n", a, p, mkv->pheifer[a][p][2]) > 0;
 
-    if (ok)
-        ok = std::fflush(f.get()) == 0 && !std::ferror(f.get());
-    std::FILE* raw = f.release();
-    if (std::fclose(raw) != 0)
-        ok = false;
-    if (!ok || std::rename(temp.c_str(), mkvfile.c_str()) != 0)
-        WRITE_FAILED(temp);
+    if (!ok || !f.commit())
+        write_failed("write error", f);
 
     std::printf("\n WRITE_MKV_FILE done ... cows:%.5f ", cows);
 }
