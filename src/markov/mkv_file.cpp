@@ -9,8 +9,8 @@
 **   "age mpreg p"                    one line per young-stock class with mass
 **
 ** The reader takes the file line by line and checks every field: a line
-** with an index outside the records or a mass that is not a number of at
-** least 0 is reported and left out, and an early end of the file ends the
+** with an index outside the records or a mass that is not a number in 0..1
+** is reported and left out (one pause for all of them), and an early end of the file ends the
 ** cow section.  A missing file is not an error: the herd starts empty and
 ** the file is created.  The writer writes a new file beside the old one
 ** and renames it over it (run/output_file.h), so the stored herd, which is
@@ -26,6 +26,7 @@
 #include <memory>
 #include <string>
 
+#include "run/input_file.h"
 #include "run/output_file.h"
 #include "run/records.h"
 #include "run/runlog.h"
@@ -98,15 +99,31 @@ struct Fields {
     }
 };
 
-bool PROBABILITY(double value)
+/* A stored herd is at most some 3 MB; nothing larger is one. */
+constexpr std::size_t LARGEST_MKV_FILE = 16u << 20;
+/* Lines left out that are reported one by one; the rest are counted. */
+constexpr int REPORTED_LINES = 10;
+
+/* Lines of the current read left out. */
+int bad_lines = 0;
+
+/* A share of a herd place: a number in 0..1. */
+bool probability(double value)
 {
-    return std::isfinite(value) && value >= 0.0;
+    return std::isfinite(value) && value >= 0.0 && value <= 1.0;
+}
+
+/* A line that is left out: reported while few, counted always; the reader
+** pauses once for all of them. */
+bool report_bad_line()
+{
+    return ++bad_lines <= REPORTED_LINES;
 }
 
 void BAD_LINE(int lineno, const char* what)
 {
-    std::printf("\n READ_MKV_FILE: %s line %d: %s", mkvfile.c_str(), lineno, what);
-    STOP(1);
+    if (report_bad_line())
+        std::printf("\n READ_MKV_FILE: %s line %d: %s", mkvfile.c_str(), lineno, what);
 }
 
 /* The header line; unreadable, it gives the values of a new file.  False
@@ -163,14 +180,14 @@ bool READ_COWS(std::FILE* f, int& lineno)
         }
         if (curr < 0 || curr > MAXCURR || lact < 0 || lact > MAXLACT || mim < 0 || mim > MAXMIM ||
             mpreg < 0 || mpreg > MAXMPREG) {
-            std::printf("\n curr:%d lact:%d mim:%d mpreg:%d", static_cast<unsigned short>(curr),
-                        static_cast<unsigned short>(lact), static_cast<unsigned short>(mim),
-                        static_cast<unsigned short>(mpreg));
-            STOP(1);
+            if (report_bad_line())
+                std::printf("\n curr:%d lact:%d mim:%d mpreg:%d", static_cast<unsigned short>(curr),
+                            static_cast<unsigned short>(lact), static_cast<unsigned short>(mim),
+                            static_cast<unsigned short>(mpreg));
             continue;
         }
-        if (!PROBABILITY(p) || (mpreg == 0 && (!PROBABILITY(pfs) || !PROBABILITY(pdelay)))) {
-            BAD_LINE(lineno, "probability is not a number of at least 0");
+        if (!probability(p) || (mpreg == 0 && (!probability(pfs) || !probability(pdelay)))) {
+            BAD_LINE(lineno, "probability is not a number in 0..1");
             continue;
         }
         mkv->pstate[curr][lact][mim][mpreg][2] = p;
@@ -199,13 +216,13 @@ void READ_YOUNG_STOCK(std::FILE* f, int& lineno)
             continue;
         }
         if (age < 0 || age > NAGE - 1 || mpreg < 0 || mpreg > MAXMPREG) {
-            std::printf("\n age:%d mpreg:%d", static_cast<unsigned short>(age),
-                        static_cast<unsigned short>(mpreg));
-            STOP(1);
+            if (report_bad_line())
+                std::printf("\n age:%d mpreg:%d", static_cast<unsigned short>(age),
+                            static_cast<unsigned short>(mpreg));
             continue;
         }
-        if (!PROBABILITY(p)) {
-            BAD_LINE(lineno, "probability is not a number of at least 0");
+        if (!probability(p)) {
+            BAD_LINE(lineno, "probability is not a number in 0..1");
             continue;
         }
         mkv->pheifer[age][mpreg][2] = p;
@@ -246,7 +263,15 @@ bool herd_is_finite()
 void READ_MKV_FILE()
 {
     std::printf("\n READ_MKV_FILE started ... %s", mkvfile.c_str());
-    File f(std::fopen(mkvfile.c_str(), "r"));
+    std::string text, why;
+    const InputRead got = READ_INPUT_FILE(mkvfile, LARGEST_MKV_FILE, text, why);
+    if (got == InputRead::refused) {
+        std::printf("\n READ_MKV_FILE: %s: %s", mkvfile.c_str(), why.c_str());
+        STOP(1);
+        END_RUN(1);
+    }
+    File f(got == InputRead::read && !text.empty() ? fmemopen(text.data(), text.size(), "r")
+                                                   : got == InputRead::read ? std::tmpfile() : nullptr);
     if (!f) {
         std::printf("\n READ_MKV_FILE: %s open failure: start with empty file", mkvfile.c_str());
         std::printf("\a\a");
@@ -265,9 +290,16 @@ void READ_MKV_FILE()
     RESET_MKV_RECORD(4, MAXT);
     WRITE_MSG_FILE(50);
     int lineno = 0;
+    bad_lines = 0;
     if (READ_HEADER(f.get(), lineno) && READ_COWS(f.get(), lineno))
         READ_YOUNG_STOCK(f.get(), lineno);
     f.reset();
+    if (bad_lines > 0) {
+        if (bad_lines > REPORTED_LINES)
+            std::printf("\n READ_MKV_FILE: %s: %d more lines left out", mkvfile.c_str(),
+                        bad_lines - REPORTED_LINES);
+        STOP(1);
+    }
     std::printf("\n READ_MKV_FILE done ...");
 }
 
