@@ -11,6 +11,7 @@
 ** policy must never pass for a whole one.  The pol reader stores only
 ** inside the pol record and ends the run on a line it cannot take.
 */
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -69,11 +70,22 @@ inline int put2(char* out, int v)
     return std::sprintf(out, "%2d", v);
 }
 
+/* Set when a value that is not a number was formatted: such a file is not
+** kept. */
+bool not_a_number_seen = false;
+
+/* "%w.pf" of a value. */
+inline int put_fixed(char* out, double x, int width, int precision)
+{
+    not_a_number_seen |= !std::isfinite(x);
+    return FORMAT_FIXED(out, x, width, precision);
+}
+
 /* " %4.0f" of a value. */
 inline int put_value(char* out, double x)
 {
     out[0] = ' ';
-    return 1 + FORMAT_FIXED(out + 1, x, 4, 0);
+    return 1 + put_fixed(out + 1, x, 4, 0);
 }
 
 /* The four index columns "%2d %2d %2d %2d". */
@@ -213,17 +225,27 @@ namespace {
 ** the records keep the slots of a state side by side.  Each writer fills
 ** the texts of the twelve slots in one pass through its record and then
 ** writes them slot by slot with the progress of `code`. */
-std::vector<std::string> slot_texts()
+std::vector<std::string>& slot_texts()
 {
-    std::vector<std::string> texts(13);
-    for (auto& text : texts)
+    /* Kept from call to call: their pages are touched once per process. */
+    static std::vector<std::string> texts(13);
+    not_a_number_seen = false;
+    for (auto& text : texts) {
+        text.clear();
         text.reserve(2u << 20);
+    }
     return texts;
 }
 
 void write_slot_texts(OutputFile& f, const std::vector<std::string>& texts, unsigned code,
                       const char* routine, const std::string& name)
 {
+    if (not_a_number_seen) {
+        f.discard();
+        std::printf("\n %s: %s not written: values that are not numbers", routine, name.c_str());
+        STOP(1);
+        END_RUN(1);
+    }
     for (int t = 1; t <= 12; t++) {
         std::fwrite(texts[t].data(), 1, texts[t].size(), f.fp());
         const double pct = t / 12.0 * 100.0;
@@ -241,7 +263,7 @@ void WRITE_RPO_FILE()
     std::printf("\n WRITE_RPO_FILE started ...");
     OutputFile f;
     open_or_end(f, rpofile, "\n WRITE_RPO_FILE: " + rpofile + " open failure");
-    std::vector<std::string> slot_text = slot_texts();
+    std::vector<std::string>& slot_text = slot_texts();
     char line[4096];
     for (int curr = 1; curr <= MAXCURR; curr++)
         for (int lact = 1; lact <= MAXLACT; lact++)
@@ -261,9 +283,9 @@ void WRITE_RPO_FILE()
                         n += put_value(line + n, preg[t + 12]);
                         n += put_value(line + n, bio->sel[lact][mim][t]);
                         line[n++] = ' ';
-                        n += FORMAT_FIXED(line + n, bio->milkyield[curr][lact][mim][mpreg][t] / 30.4, 5, 2);
+                        n += put_fixed(line + n, bio->milkyield[curr][lact][mim][mpreg][t] / 30.4, 5, 2);
                         line[n++] = ' ';
-                        n += FORMAT_FIXED(line + n, bio->milkyield[8][lact][mim][mpreg][t] / 30.4, 5, 2);
+                        n += put_fixed(line + n, bio->milkyield[8][lact][mim][mpreg][t] / 30.4, 5, 2);
                         std::memcpy(line + n, " 0 0\n", 5);
                         n += 5;
                         slot_text[t].append(line, static_cast<std::size_t>(n));
@@ -278,7 +300,7 @@ void WRITE_DEL_FILE()
     std::printf("\n WRITE_DEL_FILE started ...");
     OutputFile f;
     open_or_end(f, delfile, "\n WRITE_DEL_FILE: open failure");
-    std::vector<std::string> slot_text = slot_texts();
+    std::vector<std::string>& slot_text = slot_texts();
     char line[2048];
     for (int curr = 1; curr <= MAXCURR; curr++)
         for (int lact = 1; lact <= MAXLACT; lact++)

@@ -187,12 +187,15 @@ constexpr double FAST_LIMIT = 1e9;
 constexpr double TIE_MARGIN = 1e-6;
 constexpr double POWERS_OF_TEN[] = {1.0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
 
-/* Right-aligns the `n` characters of `text` in `width`. */
+/* Right-aligns the `n` characters of `text` in `width` (a few characters:
+** plain loops beat the library calls). */
 int place(char* out, const char* text, int n, int width)
 {
     const int pad = width > n ? width - n : 0;
-    std::memset(out, ' ', static_cast<std::size_t>(pad));
-    std::memcpy(out + pad, text, static_cast<std::size_t>(n));
+    for (int i = 0; i < pad; i++)
+        out[i] = ' ';
+    for (int i = 0; i < n; i++)
+        out[pad + i] = text[i];
     return pad + n;
 }
 
