@@ -638,6 +638,31 @@ void derive_intake_and_costs()
                     }
 }
 
+/* True when every element of a table is a finite number. */
+template <typename T>
+bool all_finite(const T& table)
+{
+    const double* first = reinterpret_cast<const double*>(&table);
+    const std::size_t n = sizeof(T) / sizeof(double);
+    for (std::size_t i = 0; i < n; i++)
+        if (!std::isfinite(first[i]))
+            return false;
+    return true;
+}
+
+/* The derived tables are the inputs of every later phase: a value that is
+** not a number there would reach the files. */
+void check_derived_tables(const BioText& in)
+{
+    if (all_finite(bio->milkyield) && all_finite(bio->dmi) && all_finite(bio->labortime) &&
+        all_finite(bio->rev) && all_finite(bio->iofc) && all_finite(bio->sel) &&
+        all_finite(bio->pind) && all_finite(bio->conceptionrate))
+        return;
+    std::printf("\n READ_BIO_FILE: %s: the items give figures that are not numbers", in.name.c_str());
+    STOP(1);
+    END_RUN(1);
+}
+
 } // namespace
 
 short READ_BIO_FILE()
@@ -676,6 +701,7 @@ short READ_BIO_FILE()
     derive_disposal_and_conception(*tmp);
     derive_weight_and_sale_value();
     derive_intake_and_costs();
+    check_derived_tables(in);
 
     std::printf("\n READ_BIO_FILE done ...");
     return 0;

@@ -347,7 +347,8 @@ void COLLECT_SERVICES(const Month& mo, const Visit& s, double f, double d, int v
 
 void INVALID_DECISION()
 {
-    STOP(1);
+    std::printf("\n MARKOV_CHAIN: a decision the state does not allow");
+    REPEATED_STOP("MARKOV_CHAIN decision error");
 }
 
 /* An open cow: curr, lact, mim with mpreg 0. */
@@ -364,7 +365,7 @@ void OPEN_COW(Month& mo, int c, int l, int mim)
     if (p < f) {
         std::printf("\nMARKOV_CHAIN error t:%d curr:%d lact:%d mim:%d pstate:%.15f < pfs:%.15f",
                     mo.t, c, l, mim, p, f);
-        STOP(1);
+        REPEATED_STOP("MARKOV_CHAIN pstate error");
     }
     if (p <= NEGLIGIBLE)
         return;
@@ -379,7 +380,7 @@ void OPEN_COW(Month& mo, int c, int l, int mim)
     const short decision = pol->decision[c][l][mim][0][mo.m];
     if (decision == DEC_NONE) {
         std::printf("\n decision error open t=%d", mo.t);
-        STOP(1);
+        REPEATED_STOP("MARKOV_CHAIN decision error");
         return;
     }
     const double q = bio->pind[l][mim][mo.sea];
@@ -489,7 +490,7 @@ void PREGNANT_COW(Month& mo, int c, int l, int mim, int mpreg)
     const short decision = pol->decision[c][l][mim][mpreg][mo.m];
     if (decision == DEC_NONE) {
         std::printf("\n decision error preg: %d %d %d %d %d : %d", c, l, mim, mpreg, mo.m, decision);
-        STOP(1);
+        REPEATED_STOP("MARKOV_CHAIN decision error");
         return;
     }
     const double q = bio->pind[l][mim][mo.sea];
@@ -589,7 +590,7 @@ void ENTERING_HEIFERS(Month& mo, unsigned short entry_mode, double H, double her
             pool = std::max(0.0, 1.0 - kept);
         } else if (e != 0) {
             std::printf("\n MARKOV_CHAIN: pol->enter[%d] error in ENTERING HEIFERS", e);
-            STOP(1);
+            REPEATED_STOP("MARKOV_CHAIN heifer entry error");
         }
     }
     k->heiferpool[t] = pool;

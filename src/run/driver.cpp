@@ -257,6 +257,7 @@ unsigned short STEADY_STATE_LOOP(const std::function<void()>& pass)
 int MORVENDA_RUN(int argc, char** argv)
 {
     TIMETAKEN(1);
+    RESET_REPEATED_STOPS();
     int status;
     try {
         status = run_phases(argc, argv);

@@ -102,6 +102,7 @@ void RESET_RUN_VALUES()
     warmstart = 0;
     fill_all(heifer_rpo, 0.0);
     DPcash12 = 0.0;
+    RESET_REPEATED_STOPS();
 }
 
 /* ---- bio ---------------------------------------------------------------- */
