@@ -14,21 +14,21 @@
 ** needs: no output file may be the bio file or another output file, and no
 ** other run may be writing in the same folders (run/run_lock.h).
 */
-#include "driver.h"
+#include "run/driver.h"
 
 #include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "../bio/bio.h"
-#include "../dp/dp.h"
-#include "../markov/markov.h"
-#include "../stats/stats.h"
-#include "records.h"
+#include "bio/bio.h"
+#include "dp/dp.h"
+#include "markov/markov.h"
 #include "run/output_file.h"
+#include "run/records.h"
 #include "run/run_lock.h"
-#include "runlog.h"
+#include "run/runlog.h"
+#include "stats/stats.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ void keep_previous_distribution()
 void project_and_report(unsigned short entry_mode, unsigned short months)
 {
     MARKOV_CHAIN(entry_mode, months, 1);
-    WRITE_MSG_FILE(9);
+    WRITE_MSG_FILE(MSG_CHAIN_STATISTICS);
     MARKOV_CHAIN_STATS(months);
     WRITE_MKV_STATS(months);
 }
@@ -135,12 +135,12 @@ int run_phases(int argc, char** argv)
         return 1;
     }
     if (argc < 2 || argv[1] == nullptr) {
-        WRITE_MSG_FILE(0);
+        WRITE_MSG_FILE(MSG_NO_BIO_FILE);
         std::printf(" no biofile found!");
         STOP(1);
         /* The run ends here: leave the reason, not the pause, as the last
         ** word for a program that polls msg.txt. */
-        WRITE_MSG_FILE(0);
+        WRITE_MSG_FILE(MSG_NO_BIO_FILE);
         return 1;
     }
     runname = argv[1];
@@ -149,7 +149,7 @@ int run_phases(int argc, char** argv)
         STOP(1);
         return 1;
     }
-    WRITE_MSG_FILE(1);
+    WRITE_MSG_FILE(MSG_INIT_STARTED);
 
     INIT_BIO_RECORD();
     const std::string biofile = runname; /* the reader replaces it with the run name */
@@ -161,18 +161,18 @@ int run_phases(int argc, char** argv)
     }
     BIO_PROBABILITY();
 
-    WRITE_MSG_FILE(40);
+    WRITE_MSG_FILE(MSG_RESET_FUT);
     SET_WARM_START_READER(READ_WARM_FILE);
     INIT_FUT_RECORD();
-    WRITE_MSG_FILE(41);
+    WRITE_MSG_FILE(MSG_RESET_POL);
     INIT_POL_RECORD();
-    WRITE_MSG_FILE(42);
+    WRITE_MSG_FILE(MSG_RESET_RPO);
     INIT_RPO_RECORD();
-    WRITE_MSG_FILE(43);
+    WRITE_MSG_FILE(MSG_RESET_INS);
     INIT_INS_RECORD();
-    WRITE_MSG_FILE(44);
+    WRITE_MSG_FILE(MSG_RESET_DEL);
     INIT_DEL_RECORD();
-    WRITE_MSG_FILE(45);
+    WRITE_MSG_FILE(MSG_RESET_MKV);
     INIT_MKV_RECORD();
 
     if (bio->policy >= 1) {
@@ -193,18 +193,18 @@ int run_phases(int argc, char** argv)
     switch (bio->analysis) {
     case 1:
         READ_MKV_FILE();
-        WRITE_MSG_FILE(7);
+        WRITE_MSG_FILE(MSG_CHAIN_STARTED);
         STEADY_STATE_LOOP([] { MARKOV_CHAIN(1, 12, 0); });
         WRITE_MKV_FILE();
         project_and_report(1, 36);
         break;
     case 2:
-        WRITE_MSG_FILE(7);
+        WRITE_MSG_FILE(MSG_CHAIN_STARTED);
         READ_MKV_FILE();
         project_and_report(1, 300);
         break;
     case 3:
-        WRITE_MSG_FILE(7);
+        WRITE_MSG_FILE(MSG_CHAIN_STARTED);
         READ_MKV_FILE();
         project_and_report(0, 300);
         break;
@@ -220,7 +220,7 @@ int run_phases(int argc, char** argv)
     TIMETAKEN(2);
     std::printf("\n Morvenda done ...");
     if (status == 0) /* the last word agrees with the exit status */
-        WRITE_MSG_FILE(12);
+        WRITE_MSG_FILE(MSG_COMPLETED);
     return status;
 }
 
@@ -239,15 +239,15 @@ unsigned short STEADY_STATE_LOOP(const std::function<void()>& pass)
         conv = steady_state_change();
         iter++;
         std::printf("   steady-state conv:%.7f (%d)", conv, iter);
-        WRITE_MSG_FILE(8, conv);
+        WRITE_MSG_FILE(MSG_CHAIN_CONVERGENCE, conv);
         if (conv > prevconv && iter > 100) {
             std::printf("\n\a convergence decreases, continue with current solution");
-            WRITE_MSG_FILE(13, conv);
+            WRITE_MSG_FILE(MSG_CHAIN_FAILED, conv);
             conv = 0.0;
         }
         if (iter == 500) {
             std::printf("\n\a steady state not found in 500 iterations, continue with current solution");
-            WRITE_MSG_FILE(13, conv);
+            WRITE_MSG_FILE(MSG_CHAIN_FAILED, conv);
             conv = 0.0;
         }
     } while (conv > 0.0000001);
