@@ -28,16 +28,12 @@
 #include <vector>
 
 #include "bio/numeric.h"
+#include "run/output_file.h"
 #include "run/records.h"
 #include "run/runlog.h"
 #include "stats/stats.h"
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 /* What one cell of the table prints: "%f ", "%d ", the filler "0 " or
 ** "null ". */
@@ -378,34 +374,30 @@ void WRITE_MKV_STATS(unsigned short maxm)
         END_RUN(1);
     }
 
-    std::vector<char> buffer(1 << 20); /* outlives the file */
-    FilePtr f(std::fopen(resfile.c_str(), "w"));
-    if (!f) {
-        std::printf("\n WRITE_MKV_STATS: %s open failure", resfile.c_str());
+    OutputFile f;
+    if (!f.open(resfile)) {
+        std::printf("\n WRITE_MKV_STATS: %s open failure (%s)", resfile.c_str(), f.error().c_str());
         STOP(1);
         END_RUN(1);
     }
-    std::setvbuf(f.get(), buffer.data(), _IOFBF, buffer.size());
 
-    std::fprintf(f.get(), "%s %d\n%s\n", runname.c_str(), bio->analysis, biofiletime.c_str());
-    std::fputs("t sea ", f.get());
+    std::fprintf(f.fp(), "%s %d\n%s\n", runname.c_str(), bio->analysis, biofiletime.c_str());
+    std::fputs("t sea ", f.fp());
     for (const Column& column : COLUMNS)
-        std::fputs(column.label, f.get());
+        std::fputs(column.label, f.fp());
 
     int sea = MONTH_WRAP(bio->start_sea);
     double sumcash = 0.0;
     for (int r = 1; r <= MAXT; r++) {
         if (r <= maxm)
             sumcash += mkv->total_cash[r];
-        write_row(f.get(), r, sea, maxm, sumcash);
+        write_row(f.fp(), r, sea, maxm, sumcash);
         sea = sea == 12 ? 1 : sea + 1;
     }
-    write_yearly_block(f.get());
+    write_yearly_block(f.fp());
 
-    bool failed = std::ferror(f.get()) != 0;
-    failed = std::fclose(f.release()) != 0 || failed;
-    if (failed) {
-        std::printf("\n WRITE_MKV_STATS: %s write failure", resfile.c_str());
+    if (!f.commit()) {
+        std::printf("\n WRITE_MKV_STATS: %s write failure (%s)", resfile.c_str(), f.error().c_str());
         STOP(1);
         END_RUN(1);
     }

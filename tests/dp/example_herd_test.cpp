@@ -122,13 +122,10 @@ TEST(ExampleHerd, NotConvergedRunsNothingFromTheBioFile)
     const std::string log = RUN_DP(POLICY_OPTIMAL, status);
     EXPECT_EQ(status, 0);
     EXPECT_NE(log.find("\n 5 calc:-1 w:12 sea: 8 fut:"), std::string::npos);
-    EXPECT_NE(log.find("\n DP_POLICY not converged, biofiletime = " + biofiletime +
-                       "\a\n WRITE_WARM_FILE started ... warm.txt\n WRITE_WARM_FILE done ..."),
-              std::string::npos);
+    EXPECT_NE(log.find("\n DP_POLICY not converged, biofiletime = " + biofiletime + "\a"), std::string::npos);
     EXPECT_FALSE(FILE_EXISTS("pwned"));
     EXPECT_EQ(READ_TEXT("msg.txt"), "19 - DP convergence failed");
-    /* the warm file holds the buffer the last stage read (stage 4's) */
-    char first[64];
-    std::snprintf(first, sizeof first, "%f\n0.000000\n", fut->heifer[0] - fut->heifer_now);
-    EXPECT_EQ(READ_TEXT("warm.txt").rfind(first, 0), 0u);
+    /* values that did not settle are no start for a later run */
+    EXPECT_EQ(log.find("WRITE_WARM_FILE"), std::string::npos);
+    EXPECT_FALSE(FILE_EXISTS("warm.txt"));
 }
