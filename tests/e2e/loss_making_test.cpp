@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 
+#include "support/bio_text.h"
+#include "support/report.h"
 #include "support/support.h"
 
 namespace {
@@ -23,32 +25,10 @@ constexpr int LAST_BREEDING_MIM = 12;
 ** starts from a herd that is steady only to the chain's own tolerance. */
 constexpr double CASH_TOLERANCE = 0.5; /* $/cow/year */
 
-void make_herd(const std::string& assignments)
-{
-    std::string cmd = SOURCE_PATH("tools/bio-set") + " " + SOURCE_PATH("examples/holstein_lb.bio") + " " +
-                      assignments + " > herd.bio";
-    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-}
-
 void expect_completed(int status)
 {
     EXPECT_EQ(status, 0) << READ_TEXT("console.txt").substr(0, 4000);
     EXPECT_EQ(READ_TEXT("msg.txt"), "32 - EXE completed");
-}
-
-/* The first statistic year's value of a yearly line of the report. */
-double first_year(const std::string& report, const std::string& label)
-{
-    std::stringstream in(report);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::stringstream words(line);
-        std::string y1, y2, y3, name;
-        if (words >> y1 >> y2 >> y3 >> name && name == label)
-            return std::atof(y1.c_str());
-    }
-    ADD_FAILURE() << "no yearly line " << label;
-    return 0.0;
 }
 
 /* Decision 2 (inseminate) only for open cows inside the breeding window. */
@@ -106,7 +86,7 @@ TEST(LossMakingHerds, RunSoundly)
         const std::string report = READ_TEXT("holstein.res");
         ASSERT_FALSE(report.empty());
         EXPECT_EQ(report.find("-9999"), std::string::npos) << "the marker was averaged as a value";
-        EXPECT_LT(first_year(report, "cash_cyr"), 0.0) << "the variant is meant to lose money";
+        EXPECT_LT(read_report("holstein.res").year_value("cash_cyr", 1), 0.0) << "the variant is meant to lose money";
         EXPECT_GOLDEN(v.golden);
     }
 }
@@ -137,7 +117,7 @@ TEST(LossMakingHerds, NoPolicyBeatsTheOptimum)
             expect_completed(RUN_PROGRAM("herd.bio"));
             const std::string report = READ_TEXT("holstein.res");
             EXPECT_EQ(report.find("-9999"), std::string::npos) << policy;
-            return first_year(report, "cash_cyr");
+            return read_report("holstein.res").year_value("cash_cyr", 1);
         };
         const double optimal = cash_under("policy=OPTIMAL");
         EXPECT_GE(optimal + CASH_TOLERANCE, cash_under("policy=KEEPPREG"));
