@@ -7,7 +7,7 @@
 ** name it.  A UTF-8 byte-order mark before the header is dropped; other
 ** bytes, non-ASCII ids included, pass through unchanged.
 */
-#include "cow_list.h"
+#include "cows/cow_list.h"
 
 #include <csv.h>
 

@@ -19,7 +19,7 @@
 ** whose average counterpart gives no milk (dry) has no such figure and is
 ** valued as an average cow.
 */
-#include "cow_value.h"
+#include "cows/cow_value.h"
 
 #include <cmath>
 #include <cstdio>

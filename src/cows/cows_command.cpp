@@ -10,7 +10,7 @@
 **
 ** A fatal error of a routine unwinds here through END_RUN.
 */
-#include "cows_command.h"
+#include "cows/cows_command.h"
 
 #include <cctype>
 #include <cstdio>

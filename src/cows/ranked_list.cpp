@@ -7,7 +7,7 @@
 ** model's values, not the rounded ones of the rpo file.  Text fields are
 ** quoted by libcsv when they hold a comma, a quote or a line end.
 */
-#include "ranked_list.h"
+#include "cows/ranked_list.h"
 
 #include <csv.h>
 

@@ -309,7 +309,7 @@ TEST_F(MarkovChain, LastLactationCowsCalveIntoTheSameLactation)
     EXPECT_NEAR(HERD_MASS(2), 0.3 * (1.0 - q2) + 0.4 * (1.0 - q3), 1e-15);
 
     /* replaced when the policy says so */
-    RESET_MKV_RECORD(4, 300);
+    RESET_MKV_RECORD(RESET_ALL_SLOTS, 300);
     for (int m = 0; m < NSLOT; m++)
         pol->decision[7][3][14][9][m] = DEC_REPLACE;
     mkv->pstate[7][3][14][9][2] = 0.4;
