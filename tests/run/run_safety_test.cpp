@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -66,6 +67,17 @@ TEST(RunSafety, OutputsNeverOverwriteTheBioFileOrEachOther)
             std::system(("rm -rf " + here + "/../d").c_str());
         }
     }
+}
+
+TEST(RunSafety, TheProgressFileIsNoBioFile)
+{
+    ScratchDir dir;
+    make_herd("analysis=71");
+    ASSERT_EQ(std::rename("herd.bio", "msg.txt"), 0);
+    const std::string bio = READ_TEXT("msg.txt");
+    EXPECT_EQ(RUN_PROGRAM("./msg.txt"), 1);
+    EXPECT_TRUE(console_has("\n MAIN: the bio file \"./msg.txt\" is the progress file msg.txt"));
+    EXPECT_EQ(READ_TEXT("msg.txt"), bio);
 }
 
 TEST(RunSafety, ASecondRunInTheFolderStopsAtOnce)
