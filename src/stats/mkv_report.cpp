@@ -14,6 +14,10 @@
 **     "null " for the few columns that say so);
 **   - 65 lines of yearly figures, statistic years 1, 2 and 3.
 **
+** Each column is one entry of a table, its label beside the cell it
+** prints, and the label line and every row are written from that table, so
+** a label cannot drift away from its figures.
+**
 ** Every number is "%f ", so columns are separated by one blank.  Quotients
 ** formed here print 0 where their divisor is not positive.  The report is
 ** formatted through a large stdio buffer: it is some 35,000 numbers.
@@ -271,7 +275,7 @@ void write_cell(std::FILE* f, Cell c)
 }
 
 /* One row of the table: projection month r, calendar month sea. */
-void WRITE_ROW(std::FILE* f, int r, int sea, unsigned short maxm, double sumcash)
+void write_row(std::FILE* f, int r, int sea, unsigned short maxm, double sumcash)
 {
     const Row row(r, sea, maxm, sumcash);
     std::fprintf(f, "\n%d %d ", r, sea);
@@ -280,7 +284,7 @@ void WRITE_ROW(std::FILE* f, int r, int sea, unsigned short maxm, double sumcash
 }
 
 /* The yearly figures: slots 1, 2 and 3 of each, with its label. */
-void WRITE_YEARLY_BLOCK(std::FILE* f)
+void write_yearly_block(std::FILE* f)
 {
     const MkvStats& s = mkv->stats;
     struct Line {
@@ -387,10 +391,10 @@ void WRITE_MKV_STATS(unsigned short maxm)
     for (int r = 1; r <= MAXT; r++) {
         if (r <= maxm)
             sumcash += mkv->total_cash[r];
-        WRITE_ROW(f.fp(), r, sea, maxm, sumcash);
+        write_row(f.fp(), r, sea, maxm, sumcash);
         sea = sea == 12 ? 1 : sea + 1;
     }
-    WRITE_YEARLY_BLOCK(f.fp());
+    write_yearly_block(f.fp());
 
     if (!f.commit()) {
         std::printf("\n WRITE_MKV_STATS: %s write failure (%s)", resfile.c_str(), f.error().c_str());

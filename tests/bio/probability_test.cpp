@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "bio/numeric.h"
-#include "bio/bio_text.h"
+#include "support/bio_text.h"
 
 namespace {
 

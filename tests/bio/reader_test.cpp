@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "bio/bio_text.h"
+#include "support/bio_text.h"
 
 namespace {
 
