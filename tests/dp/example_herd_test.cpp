@@ -47,7 +47,7 @@ void WRITE_EXAMPLE(const std::string& name, const std::string& analysis, const s
     replace_once(text, "Holstein lb 2026-12-08\n", stamp + "\n");
     replace_once(text, "\n1\nMilk factor", "\n" + analysis + "\nMilk factor");
     replace_once(text, "\nOPTIMAL\n", "\n" + policy + "\n");
-    replace_once(text, "\n15 -2 0.05 50 1\n", "\n15 -2 0 50 1\n");
+    replace_once(text, "\n15 -2 0.05 50 0.6\n", "\n15 -2 0 50 0.6\n");
     WRITE_TEXT(name, text);
 }
 
