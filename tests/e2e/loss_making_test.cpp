@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "support/report.h"
 #include "support/support.h"
 
 namespace {
@@ -34,21 +35,6 @@ void expect_completed(int status)
 {
     EXPECT_EQ(status, 0) << READ_TEXT("console.txt").substr(0, 4000);
     EXPECT_EQ(READ_TEXT("msg.txt"), "32 - EXE completed");
-}
-
-/* The first statistic year's value of a yearly line of the report. */
-double first_year(const std::string& report, const std::string& label)
-{
-    std::stringstream in(report);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::stringstream words(line);
-        std::string y1, y2, y3, name;
-        if (words >> y1 >> y2 >> y3 >> name && name == label)
-            return std::atof(y1.c_str());
-    }
-    ADD_FAILURE() << "no yearly line " << label;
-    return 0.0;
 }
 
 /* Decision 2 (inseminate) only for open cows inside the breeding window. */
@@ -103,10 +89,10 @@ TEST(LossMakingHerds, RunSoundly)
             EXPECT_EQ(console.find("MARKOV_CHAIN_STATS: difference"), std::string::npos);
         }
         expect_insemination_only_in_window(READ_TEXT("holstein.pol"));
-        const std::string report = READ_TEXT("holstein.res");
-        ASSERT_FALSE(report.empty());
-        EXPECT_EQ(report.find("-9999"), std::string::npos) << "the marker was averaged as a value";
-        EXPECT_LT(first_year(report, "cash_cyr"), 0.0) << "the variant is meant to lose money";
+        const Report report = read_report("holstein.res");
+        ASSERT_FALSE(report.text.empty());
+        EXPECT_EQ(report.text.find("-9999"), std::string::npos) << "the marker was averaged as a value";
+        EXPECT_LT(report.year_value("cash_cyr", 1), 0.0) << "the variant is meant to lose money";
         EXPECT_GOLDEN(v.golden);
     }
 }
@@ -135,9 +121,9 @@ TEST(LossMakingHerds, NoPolicyBeatsTheOptimum)
         auto cash_under = [&](const std::string& policy) {
             make_herd(std::string(level.assignments) + " writerpo=NO " + policy);
             expect_completed(RUN_PROGRAM("herd.bio"));
-            const std::string report = READ_TEXT("holstein.res");
-            EXPECT_EQ(report.find("-9999"), std::string::npos) << policy;
-            return first_year(report, "cash_cyr");
+            const Report report = read_report("holstein.res");
+            EXPECT_EQ(report.text.find("-9999"), std::string::npos) << policy;
+            return report.year_value("cash_cyr", 1);
         };
         const double optimal = cash_under("policy=OPTIMAL");
         EXPECT_GE(optimal + CASH_TOLERANCE, cash_under("policy=KEEPPREG"));
