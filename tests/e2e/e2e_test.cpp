@@ -16,13 +16,6 @@
 
 namespace {
 
-/* Writes herd.bio: the example herd with the given items replaced. */
-void make_herd(std::initializer_list<std::pair<BioItem, std::string>> items,
-               const char* example = "examples/holstein_lb.bio")
-{
-    WRITE_TEXT("herd.bio", set_items(example_text(example), items));
-}
-
 void expect_completed(int status)
 {
     EXPECT_EQ(status, 0) << READ_TEXT("console.txt").substr(0, 4000);
@@ -96,7 +89,7 @@ TEST(WholeRun, SteadyStateInPoundsAndKilograms)
     for (const char* example : {"examples/holstein_lb.bio", "examples/holstein_kg.bio"}) {
         SCOPED_TRACE(example);
         ScratchDir dir;
-        make_herd({{ITEM_INTEREST, "0"}}, example);
+        make_herd("interest=0", example);
         expect_completed(RUN_PROGRAM("herd.bio"));
         expect_cash_matches_solver();
         EXPECT_TRUE(console_has("\n MARKOV_CHAIN_STATS done ..."));
@@ -117,18 +110,18 @@ TEST(WholeRun, SteadyStateInPoundsAndKilograms)
 TEST(WholeRun, ProjectionsFromTheStoredHerd)
 {
     ScratchDir dir;
-    make_herd({{ITEM_ANALYSIS, "1"}});
+    make_herd("analysis=1");
     expect_completed(RUN_PROGRAM("herd.bio"));
     EXPECT_GOLDEN("stored_analysis1");
 
-    make_herd({{ITEM_ANALYSIS, "2"}});
+    make_herd("analysis=2");
     expect_completed(RUN_PROGRAM("herd.bio"));
     EXPECT_GOLDEN("stored_analysis2");
     Report r2 = read_report("holstein.res");
     expect_report_shape(r2);
     expect_full_herd(r2, 300);
 
-    make_herd({{ITEM_ANALYSIS, "3"}});
+    make_herd("analysis=3");
     expect_completed(RUN_PROGRAM("herd.bio"));
     EXPECT_GOLDEN("stored_analysis3");
     Report r3 = read_report("holstein.res");
@@ -141,7 +134,7 @@ TEST(WholeRun, ProjectionsFromTheStoredHerd)
 TEST(WholeRun, PolicyOnlyAnalysis)
 {
     ScratchDir dir;
-    make_herd({{ITEM_ANALYSIS, "71"}});
+    make_herd("analysis=71");
     expect_completed(RUN_PROGRAM("herd.bio"));
     EXPECT_TRUE(FILE_EXISTS("holstein.pol"));
     EXPECT_FALSE(FILE_EXISTS("holstein.res"));
@@ -153,7 +146,7 @@ TEST(WholeRun, ConstrainedPolicies)
     for (const char* policy : {"KEEPPREG", "KEEPALL"}) {
         SCOPED_TRACE(policy);
         ScratchDir dir;
-        make_herd({{ITEM_INTEREST, "0"}, {ITEM_POLICY, policy}});
+        make_herd(std::string("interest=0 policy=") + policy);
         expect_completed(RUN_PROGRAM("herd.bio"));
         expect_cash_matches_solver();
         Report r = read_report("holstein.res");
@@ -177,7 +170,7 @@ TEST(WholeRun, ConstrainedPolicies)
 TEST(WholeRun, StoredPolicyReadsBackToTheSameDecisions)
 {
     ScratchDir dir;
-    make_herd({{ITEM_ANALYSIS, "71"}});
+    make_herd("analysis=71");
     expect_completed(RUN_PROGRAM("herd.bio"));
     EXPECT_TRUE(console_has("\n DP_POLICY done ... "));
     std::string solved = READ_TEXT("holstein.pol");
@@ -188,7 +181,7 @@ TEST(WholeRun, StoredPolicyReadsBackToTheSameDecisions)
     std::rename("holstein.pol", "solved.pol");
 
     /* the stored policy, read instead of solved, is written back unchanged */
-    make_herd({{ITEM_ANALYSIS, "1"}, {ITEM_POLICY, "USE_POL"}, {ITEM_POLFILE, "solved.pol"}, {ITEM_WRITERPO, "NO"}});
+    make_herd("analysis=1 policy=USE_POL polfile=solved.pol writerpo=NO");
     expect_completed(RUN_PROGRAM("herd.bio"));
     EXPECT_FALSE(console_has("DP_POLICY"));
     EXPECT_TRUE(console_has("\n READ_POL_FILE done ..."));
@@ -203,11 +196,8 @@ TEST(WholeRun, SeasonalSwitches)
 {
     ScratchDir dir;
     /* no insemination in the summer months, no heifer entry in June-August */
-    make_herd({{ITEM_INTEREST, "0"}});
-    std::string text = READ_TEXT("herd.bio");
-    for (int month : {6, 7, 8, 18, 19, 20})
-        text = set_items(text, {{serve_item(month), "NO"}, {enter_item(month), "NO"}});
-    WRITE_TEXT("herd.bio", text);
+    make_herd("interest=0 serve[6]=NO serve[7]=NO serve[8]=NO serve[18]=NO serve[19]=NO serve[20]=NO "
+              "enter[6]=NO enter[7]=NO enter[8]=NO enter[18]=NO enter[19]=NO enter[20]=NO");
     expect_completed(RUN_PROGRAM("herd.bio"));
     expect_cash_matches_solver();
     EXPECT_GOLDEN("seasonal");
@@ -229,7 +219,7 @@ TEST(WholeRun, FewerLactationsAndNoYieldVariation)
 {
     {
         ScratchDir dir;
-        make_herd({{ITEM_INTEREST, "0"}, {ITEM_MAXLACT, "4"}});
+        make_herd("interest=0 maxlact=4");
         expect_completed(RUN_PROGRAM("herd.bio"));
         EXPECT_GOLDEN("maxlact4");
         /* cows kept in the last lactation calve into it again, in the
@@ -243,7 +233,7 @@ TEST(WholeRun, FewerLactationsAndNoYieldVariation)
     }
     {
         ScratchDir dir;
-        make_herd({{ITEM_INTEREST, "0"}, {ITEM_YIELD_SD, "0"}});
+        make_herd("interest=0 yield_sd=0");
         expect_completed(RUN_PROGRAM("herd.bio"));
         EXPECT_GOLDEN("yield_sd0");
         expect_cash_matches_solver();
@@ -257,7 +247,7 @@ TEST(WholeRun, FewerLactationsAndNoYieldVariation)
 TEST(WholeRun, WarmStartNeedsNoMoreStagesThanAColdStart)
 {
     ScratchDir dir;
-    make_herd({{ITEM_ANALYSIS, "71"}, {ITEM_WARMSTART, "1"}, {ITEM_INTEREST, "0.05"}});
+    make_herd("analysis=71 warmstart=1 interest=0.05");
     expect_completed(RUN_PROGRAM("herd.bio", "console_cold.txt"));
     ASSERT_TRUE(FILE_EXISTS("warm.txt"));
     EXPECT_GOLDEN("warm_cold");

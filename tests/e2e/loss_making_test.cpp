@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "support/bio_text.h"
 #include "support/report.h"
 #include "support/support.h"
 
@@ -23,13 +24,6 @@ constexpr int LAST_BREEDING_MIM = 12;
 ** when the yearly cash value repeats within 0.0005, and the projection
 ** starts from a herd that is steady only to the chain's own tolerance. */
 constexpr double CASH_TOLERANCE = 0.5; /* $/cow/year */
-
-void make_herd(const std::string& assignments)
-{
-    std::string cmd = SOURCE_PATH("tools/bio-set") + " " + SOURCE_PATH("examples/holstein_lb.bio") + " " +
-                      assignments + " > herd.bio";
-    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-}
 
 void expect_completed(int status)
 {

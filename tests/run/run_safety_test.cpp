@@ -14,17 +14,10 @@
 #include <string>
 
 #include "support/file_faults.h"
+#include "support/bio_text.h"
 #include "support/support.h"
 
 namespace {
-
-/* Writes herd.bio: the example herd with the given items replaced. */
-void make_herd(const std::string& assignments)
-{
-    const std::string cmd = SOURCE_PATH("tools/bio-set") + " " + SOURCE_PATH("examples/holstein_lb.bio") +
-                            " " + assignments + " > herd.bio";
-    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-}
 
 bool console_has(const std::string& text)
 {

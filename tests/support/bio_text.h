@@ -14,7 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <initializer_list>
+#include <sstream>
 #include <string>
 #include <utility>
 
@@ -120,17 +122,6 @@ constexpr BioItem ITEM_POLICY{H_WRITE, AT_POLICY, 0};
 constexpr BioItem ITEM_INTEREST{H_WRITE, AT_LIMITS, 2};
 constexpr BioItem ITEM_YIELD_SD{H_WRITE, AT_FEED, 4};
 
-/* The insemination and heifer-entry switches of model month 1..24. */
-inline BioItem serve_item(int month)
-{
-    return {H_SERVE, 1 + static_cast<std::size_t>(month - 1) / 12, static_cast<std::size_t>(month - 1) % 12};
-}
-inline BioItem enter_item(int month)
-{
-    return {"Heifer entry switches", 1 + static_cast<std::size_t>(month - 1) / 12,
-            static_cast<std::size_t>(month - 1) % 12};
-}
-
 /* Replaces one value, keeping the spacing of its line. */
 inline std::string set_item(const std::string& text, const BioItem& item, const std::string& value)
 {
@@ -155,6 +146,74 @@ inline std::string set_items(std::string text, std::initializer_list<std::pair<B
     for (const auto& [item, value] : items)
         text = set_item(text, item, value);
     return text;
+}
+
+/* The same by name, as a case lists them: "analysis=71 interest=0", with
+** NAME[k]=VALUE for model month k of a monthly series and NAME=VALUE for
+** all 24 months.  An unknown name fails the test. */
+inline std::string set_items(std::string text, const std::string& assignments)
+{
+    struct Named {
+        const char* name;
+        BioItem item;
+    };
+    static const Named scalars[] = {
+        {"runname", {"", 1, 0}},      {"rpofile", {"", 1, 1}},       {"delfile", {"", 1, 2}},
+        {"mkvfile", {"", 1, 3}},      {"resfile", ITEM_RESFILE},     {"polfile", ITEM_POLFILE},
+        {"warmstart", ITEM_WARMSTART}, {"analysis", ITEM_ANALYSIS},  {"maxlact", ITEM_MAXLACT},
+        {"writepol", {H_WRITE, 1, 0}}, {"writerpo", ITEM_WRITERPO},  {"policy", ITEM_POLICY},
+        {"interest", ITEM_INTEREST},  {"yield_sd", ITEM_YIELD_SD},
+    };
+    /* monthly series: heading and the line of months 1-12 below it */
+    struct Series {
+        const char* name;
+        const char* heading;
+        std::size_t offset;
+    };
+    static const Series series[] = {
+        {"serve", H_SERVE, 1},       {"enter", "Heifer entry switches", 1},
+        {"heifer_price", H_PRICES, 1}, {"milk_price", H_PRICES, 3}, {"bodyweight_price", H_PRICES, 5},
+    };
+    std::istringstream in(assignments);
+    std::string assignment;
+    while (in >> assignment) {
+        const std::size_t eq = assignment.find('=');
+        if (eq == std::string::npos || eq == 0) {
+            ADD_FAILURE() << "expected NAME=VALUE, got " << assignment;
+            continue;
+        }
+        std::string name = assignment.substr(0, eq);
+        const std::string value = assignment.substr(eq + 1);
+        int month = 0;
+        if (const std::size_t open = name.find('['); open != std::string::npos) {
+            month = std::atoi(name.c_str() + open + 1);
+            name.resize(open);
+        }
+        bool known = false;
+        for (const Named& n : scalars)
+            if (month == 0 && name == n.name) {
+                text = set_item(text, n.item, value);
+                known = true;
+            }
+        for (const Series& sr : series)
+            if (name == sr.name) {
+                for (int m = 1; m <= 24; m++)
+                    if (month == 0 || month == m)
+                        text = set_item(text, {sr.heading, sr.offset + static_cast<std::size_t>(m - 1) / 12,
+                                               static_cast<std::size_t>(m - 1) % 12},
+                                        value);
+                known = month >= 0 && month <= 24;
+            }
+        if (!known)
+            ADD_FAILURE() << "no bio item " << assignment;
+    }
+    return text;
+}
+
+/* Writes herd.bio: an example herd with the named items replaced. */
+inline void make_herd(const std::string& assignments, const char* example = "examples/holstein_lb.bio")
+{
+    WRITE_TEXT("herd.bio", set_items(example_text(example), assignments));
 }
 
 #endif
