@@ -412,4 +412,10 @@ void RESET_DEL_RECORD();
 /* Sets the run-wide values to what they hold before any bio file is read. */
 void RESET_RUN_VALUES();
 
+/* The warm start of RESET_FUT_RECORD: when warmstart is 1 the reset calls
+** `reader`, which loads buffer 2 of fut and returns 1, or returns 0 when it
+** loaded nothing.  The dynamic program owns the file; the run driver
+** connects the two. */
+void SET_WARM_START_READER(short (*reader)());
+
 #endif
