@@ -87,9 +87,6 @@ struct Stage {
     bool results;       /* decisions and pay-offs go to the records */
 };
 
-/* Second heat within the 30.4-day month, 21 days after the first. */
-constexpr double SECOND_HEAT = 9.4 / 21.0;
-
 /* An action that is not possible carries the not-applicable marker as its
 ** value.  It takes no part in a choice: every possible action beats it,
 ** however low its value, as it must in a herd that loses money, where the
@@ -462,8 +459,8 @@ void FIND_LOW_PRODUCERS()
         for (int lact = 0; lact < NLACT; lact++)
             for (int mim = 0; mim < NMIM; mim++)
                 low_producer[lact][mim][curr] =
-                    mim >= 4 && (bio->milkyield[curr][lact][mim][0][12] / 30.4 < bio->minmilk ||
-                                 bio->rev[curr][lact][mim][0][12] / 30.4 < bio->minrev);
+                    mim >= 4 && (bio->milkyield[curr][lact][mim][0][12] / DAYS_PER_MONTH < bio->minmilk ||
+                                 bio->rev[curr][lact][mim][0][12] / DAYS_PER_MONTH < bio->minrev);
 }
 
 /* Adds diff to every value the warm-start file carries, in buffer buf. */
@@ -515,7 +512,7 @@ void NOT_CONVERGED(int read_buffer)
     std::printf("\n %s\a", text.c_str());
     std::fflush(stdout);
     WRITE_WARM_FILE(static_cast<unsigned short>(read_buffer));
-    WRITE_MSG_FILE(5, 0.0);
+    WRITE_MSG_FILE(MSG_DP_FAILED, 0.0);
 }
 
 } // namespace
@@ -556,7 +553,7 @@ short DP_POLICY(short policy)
     Stage s;
     s.policy = policy;
     s.disc = DISCOUNT(bio->interest / 12.0, 1.0);
-    s.cost = (bio->fixedcost1 + bio->fixedcost2) * 30.4;
+    s.cost = (bio->fixedcost1 + bio->fixedcost2) * DAYS_PER_MONTH;
     s.count = 0;
     s.calc = -1;
     int w = 12;
@@ -603,7 +600,7 @@ short DP_POLICY(short policy)
             for (int curr : {1, 4, 7, 10, 15}) {
                 const double pct = curr / 15.0 * 100.0;
                 std::printf(" %.0f%%", pct);
-                WRITE_MSG_FILE(4, pct);
+                WRITE_MSG_FILE(MSG_DP_CONVERGENCE, pct);
             }
         }
 
@@ -646,7 +643,7 @@ short DP_POLICY(short policy)
         std::printf("\n %d calc:%2d w:%2d sea:%2d fut:%.2f cash:%6.2f yr:%.2f conv:%f", s.count,
                     s.calc, w, s.sea, K, fut->cash[1], yr, conv);
         if (s.sea == bio->start_sea && s.count > 1)
-            WRITE_MSG_FILE(4, conv);
+            WRITE_MSG_FILE(MSG_DP_CONVERGENCE, conv);
 
         if (s.calc >= 1)
             heifer_rpo[s.t] = pl.H - pl.I;
@@ -676,7 +673,7 @@ short DP_POLICY(short policy)
             std::printf("\n DP_POLICY done ... %.1f years  calc:%d ", (s.count - 36) / 12.0, s.calc);
             for (int u = 1; u <= 24; u++)
                 std::printf("%d", pol->enter[u]);
-            WRITE_MSG_FILE(6, yr);
+            WRITE_MSG_FILE(MSG_DP_CONVERGED, yr);
             return 1;
         }
     }

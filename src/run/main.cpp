@@ -3,7 +3,7 @@
 **
 **   morvenda herd.bio
 */
-#include "driver.h"
+#include "run/driver.h"
 
 int main(int argc, char** argv)
 {

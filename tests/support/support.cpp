@@ -2,7 +2,7 @@
 ** support.cpp -- temporary directories, file helpers and the program
 ** runner for the tests.
 */
-#include "support.h"
+#include "support/support.h"
 
 #include <gtest/gtest.h>
 
