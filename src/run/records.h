@@ -412,4 +412,8 @@ void RESET_DEL_RECORD();
 /* Sets the run-wide values to what they hold before any bio file is read. */
 void RESET_RUN_VALUES();
 
+/* Sets `bytes` bytes of a record to zero; the whole pages among them go
+** back to the kernel rather than being written. */
+void CLEAR_BLOCK(void* block, std::size_t bytes);
+
 #endif
