@@ -188,6 +188,13 @@ void STORE_LANES()
                 }
 }
 
+void RELEASE_LANES()
+{
+    std::vector<double>().swap(band_pool);
+    std::vector<double>().swap(revenue_pool);
+    CLEAR_BLOCK(buffers, sizeof buffers);
+}
+
 void BUILD_LANE_TABLES()
 {
     BUILD_BANDS();

@@ -128,6 +128,9 @@ void LOAD_LANES();
 ** only the values of one for the warm-start file). */
 void STORE_LANES();
 void STORE_LANE_VALUES(int buf);
+/* Gives the lane buffers' and the tables' memory back once a solve has
+** ended: the herd projection after it needs the room. */
+void RELEASE_LANES();
 
 /* Transition bands and revenue rows of the herd in the bio record, built
 ** at the start of every solve (lactations 1..bio->maxlact). */

@@ -665,11 +665,13 @@ short DP_POLICY(short policy)
 
         if (s.count >= stage_limit || (s.count == NOTHING_EARNED_STAGE && K == floor)) {
             STORE_LANES();
+            RELEASE_LANES();
             NOT_CONVERGED(read_buffer);
             return 0;
         }
         if (s.calc == STORED_STAGES) {
             STORE_LANES();
+            RELEASE_LANES();
             std::printf("\n DP_POLICY done ... %.1f years  calc:%d ", (s.count - 36) / 12.0, s.calc);
             for (int u = 1; u <= 24; u++)
                 std::printf("%d", pol->enter[u]);

@@ -59,8 +59,10 @@ Record* allocate_once(Record* existing)
     void* block = mmap(nullptr, sizeof(Record), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (block == MAP_FAILED)
         return nullptr;
-    /* 2 MB pages where the kernel has them: one fault instead of 512 */
-    madvise(block, sizeof(Record), MADV_HUGEPAGE);
+    /* 2 MB pages where the kernel has them: one fault instead of 512; not
+    ** for the delay losses, whose pages the solver mostly never writes */
+    if (!std::is_same_v<Record, DelRecord>)
+        madvise(block, sizeof(Record), MADV_HUGEPAGE);
     return new (block) Record;
 }
 
