@@ -505,13 +505,13 @@ void CHECK_START()
     }
 }
 
-void NOT_CONVERGED(int read_buffer)
+void NOT_CONVERGED()
 {
     /* The operator sees the text; nothing of the bio file is ever run. */
     const std::string text = "DP_POLICY not converged, biofiletime = " + biofiletime;
     std::printf("\n %s\a", text.c_str());
     std::fflush(stdout);
-    WRITE_WARM_FILE(static_cast<unsigned short>(read_buffer));
+    /* The values of a solve that did not settle are no start for another. */
     WRITE_MSG_FILE(MSG_DP_FAILED, 0.0);
 }
 
@@ -666,7 +666,7 @@ short DP_POLICY(short policy)
         if (s.count >= stage_limit || (s.count == NOTHING_EARNED_STAGE && K == floor)) {
             STORE_LANES();
             RELEASE_LANES();
-            NOT_CONVERGED(read_buffer);
+            NOT_CONVERGED();
             return 0;
         }
         if (s.calc == STORED_STAGES) {

@@ -27,7 +27,6 @@
 #include <new>
 #include <type_traits>
 
-#include "dp/dp.h"
 #include "run/runlog.h"
 
 BioRecord* bio = nullptr;
@@ -45,6 +44,18 @@ short warmstart = 0;
 
 double heifer_rpo[NSLOT];
 double DPcash12 = 0.0;
+
+namespace {
+
+/* Loads a warm start into buffer 2 of fut; set by whoever owns the file. */
+short (*warm_start_reader)() = nullptr;
+
+} // namespace
+
+void SET_WARM_START_READER(short (*reader)())
+{
+    warm_start_reader = reader;
+}
 
 namespace {
 
@@ -131,6 +142,7 @@ void RESET_RUN_VALUES()
     warmstart = 0;
     fill_all(heifer_rpo, 0.0);
     DPcash12 = 0.0;
+    RESET_REPEATED_STOPS();
 }
 
 /* ---- bio ---------------------------------------------------------------- */
@@ -156,7 +168,7 @@ void RESET_FUT_RECORD()
 {
     std::printf("\n RESET_FUT_RECORD started ... ");
     CLEAR_BLOCK(fut, sizeof(FutRecord));
-    if (warmstart == 1 && READ_WARM_FILE() == 1) {
+    if (warmstart == 1 && warm_start_reader != nullptr && warm_start_reader() == 1) {
         /* The warm-start values arrive in buffer 2; the value iteration
         ** starts from buffer 0. */
         for (int c = 0; c < NCURR; c++)

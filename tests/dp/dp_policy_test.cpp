@@ -20,9 +20,12 @@ bool conceived_in_window(int mim, int mpreg)
     return mim - mpreg >= bio->vwp[1] && mim - mpreg <= bio->lbm; /* same vwp in every group */
 }
 
+/* An open cow milking less than the herd's minimum a day; she is only
+** taken for one from her fourth month in milk on. */
 bool low_producer(int curr, int lact, int mim)
 {
-    return mim >= 4 && bio->milkyield[curr][lact][mim][0][12] / 30.4 < bio->minmilk;
+    constexpr int FIRST_JUDGED_MONTH = 4;
+    return mim >= FIRST_JUDGED_MONTH && SMALL_HERD_DAILY_MILK(curr, lact, mim, 0) < bio->minmilk;
 }
 
 struct RestoreSettings {

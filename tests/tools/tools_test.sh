@@ -22,6 +22,19 @@ png_ok() { # a PNG signature and a sensible size (at least 10 kB, width 800+)
   [ "$w" -ge 800 ]
 }
 
+# --- usage on request: on standard output, exit status 0, nothing on standard error
+for tool in morvenda-plot morvenda-sweep bio-set; do
+  for flag in --help -h; do
+    "$src/tools/$tool" $flag >"$work/help.out" 2>"$work/help.err"
+    check "$tool $flag exits 0" test $? -eq 0
+    check "$tool $flag prints its usage" grep -q "^  tools/$tool " "$work/help.out"
+    check "$tool $flag writes nothing to standard error" test ! -s "$work/help.err"
+  done
+  "$src/tools/$tool" >/dev/null 2>"$work/help.err"
+  check "$tool without arguments is a usage error" test $? -eq 2
+  check "$tool without arguments shows its usage on standard error" grep -q "^  tools/$tool " "$work/help.err"
+done
+
 # --- the plot tool on the example herd's report and pay-off file
 mkdir -p "$work/run" && cd "$work/run"
 "$program" "$src/examples/holstein_lb.bio" </dev/null >console.txt 2>&1
@@ -39,6 +52,17 @@ check "a missing report is named" grep -q "missing.res: no such file" err.txt
 "$src/tools/morvenda-plot" -o charts "$src/examples/holstein_lb.bio" >/dev/null 2>err.txt
 check "a file that is not a report exits 1" test $? -eq 1
 check "a file that is not a report is said so" grep -q "not a Morvenda statistics report" err.txt
+
+# --- the ranked-herd chart from morvenda cows on the example cow list
+cd "$work/run"
+"$program" cows "$src/examples/holstein_kg.bio" "$src/examples/holstein_kg_cows.csv" --month APR -o ranked.csv \
+  </dev/null >cows_console.txt 2>&1
+check "morvenda cows on the example list exits 0" test $? -eq 0
+"$src/tools/morvenda-plot" -o ranked_charts -c EUR -r ranked.csv >/dev/null 2>ranked.err
+check "ranked chart alone exits 0" test $? -eq 0
+check "ranked_herd.png is a valid PNG of sensible size" png_ok ranked_charts/ranked_herd.png
+"$src/tools/morvenda-plot" -o ranked_charts -r "$report" >/dev/null 2>err.txt
+check "a file that is not a ranked list is said so" grep -q "not a ranked list of morvenda cows" err.txt
 
 # --- the sweep tool: three variants of the example herd
 cd "$work"
