@@ -149,6 +149,13 @@ int run_phases(int argc, char** argv)
         STOP(1);
         return 1;
     }
+    if (SAME_FILE(runname, "msg.txt")) {
+        /* The first progress message would overwrite it; no pause, which
+        ** writes msg.txt too. */
+        std::printf("\n MAIN: the bio file \"%s\" is the progress file msg.txt: nothing written",
+                    runname.c_str());
+        return 1;
+    }
     WRITE_MSG_FILE(MSG_INIT_STARTED);
 
     INIT_BIO_RECORD();

@@ -83,10 +83,10 @@ TEST(LossMakingHerds, RunSoundly)
             EXPECT_EQ(console.find("MARKOV_CHAIN_STATS: difference"), std::string::npos);
         }
         expect_insemination_only_in_window(READ_TEXT("holstein.pol"));
-        const std::string report = READ_TEXT("holstein.res");
-        ASSERT_FALSE(report.empty());
-        EXPECT_EQ(report.find("-9999"), std::string::npos) << "the marker was averaged as a value";
-        EXPECT_LT(read_report("holstein.res").year_value("cash_cyr", 1), 0.0) << "the variant is meant to lose money";
+        const Report report = read_report("holstein.res");
+        ASSERT_FALSE(report.text.empty());
+        EXPECT_EQ(report.text.find("-9999"), std::string::npos) << "the marker was averaged as a value";
+        EXPECT_LT(report.year_value("cash_cyr", 1), 0.0) << "the variant is meant to lose money";
         EXPECT_GOLDEN(v.golden);
     }
 }
@@ -115,9 +115,9 @@ TEST(LossMakingHerds, NoPolicyBeatsTheOptimum)
         auto cash_under = [&](const std::string& policy) {
             make_herd(std::string(level.assignments) + " writerpo=NO " + policy);
             expect_completed(RUN_PROGRAM("herd.bio"));
-            const std::string report = READ_TEXT("holstein.res");
-            EXPECT_EQ(report.find("-9999"), std::string::npos) << policy;
-            return read_report("holstein.res").year_value("cash_cyr", 1);
+            const Report report = read_report("holstein.res");
+            EXPECT_EQ(report.text.find("-9999"), std::string::npos) << policy;
+            return report.year_value("cash_cyr", 1);
         };
         const double optimal = cash_under("policy=OPTIMAL");
         EXPECT_GE(optimal + CASH_TOLERANCE, cash_under("policy=KEEPPREG"));

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -35,17 +36,17 @@ TEST(RunSafety, OutputsNeverOverwriteTheBioFileOrEachOther)
     } cases[] = {
         {"polfile=herd.bio analysis=71", "herd.bio", "the pol file name (item 2) \"herd.bio\" is the bio file \"herd.bio\""},
         {"rpofile=./herd.bio analysis=71", "herd.bio", "the rpo file name (item 2) \"./herd.bio\" is the bio file"},
-        {"mkvfile=../d/herd.bio", "./herd.bio", "the mkv file name (item 2) \"../d/herd.bio\" is the bio file \"./herd.bio\""},
+        {"mkvfile=../d/herd.bio", "./herd.bio", "the mkv file name (item 2) \"../d/herd.bio\" is the bio file \"./herd.bio\""}, /* run in d */
         {"rpofile=x.out delfile=./x.out analysis=71", "herd.bio", "the rpo file name (item 2) \"x.out\" and the del file name (item 2) \"./x.out\" are one file"},
         {"mkvfile=h.res resfile=h.res", "herd.bio", "the mkv file name (item 2) \"h.res\" and the res file name (item 2) \"h.res\" are one file"},
         {"resfile=msg.txt", "herd.bio", "the progress file msg.txt \"msg.txt\" and the res file name"},
     };
     const std::string here = dir.path();
-    ASSERT_EQ(std::system(("mkdir -p " + here + "/../d").c_str()), 0);
+    ASSERT_EQ(mkdir("d", 0700), 0);
     for (const auto& c : cases) {
         const bool elsewhere = std::string(c.assignments).find("../d/") != std::string::npos;
         if (elsewhere) {
-            ASSERT_EQ(chdir((here + "/../d").c_str()), 0);
+            ASSERT_EQ(chdir((here + "/d").c_str()), 0);
         }
         make_herd(c.assignments);
         const std::string bio = READ_TEXT("herd.bio");
@@ -56,9 +57,19 @@ TEST(RunSafety, OutputsNeverOverwriteTheBioFileOrEachOther)
         EXPECT_EQ(READ_TEXT("msg.txt"), " STOP(): check Morvenda.EXE");
         if (elsewhere) {
             ASSERT_EQ(chdir(here.c_str()), 0);
-            std::system(("rm -rf " + here + "/../d").c_str());
         }
     }
+}
+
+TEST(RunSafety, TheProgressFileIsNoBioFile)
+{
+    ScratchDir dir;
+    make_herd("analysis=71");
+    ASSERT_EQ(std::rename("herd.bio", "msg.txt"), 0);
+    const std::string bio = READ_TEXT("msg.txt");
+    EXPECT_EQ(RUN_PROGRAM("./msg.txt"), 1);
+    EXPECT_TRUE(console_has("\n MAIN: the bio file \"./msg.txt\" is the progress file msg.txt"));
+    EXPECT_EQ(READ_TEXT("msg.txt"), bio);
 }
 
 TEST(RunSafety, ASecondRunInTheFolderStopsAtOnce)
