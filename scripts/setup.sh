@@ -5,7 +5,8 @@
 set -euo pipefail
 
 need=()
-for pkg in g++ cmake make libgtest-dev gnuplot-nox parallel "$@"; do
+for pkg in g++ cmake make libgtest-dev gnuplot-nox parallel pkg-config \
+           libcpp-httplib-dev nlohmann-json3-dev "$@"; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then

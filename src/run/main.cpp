@@ -2,10 +2,19 @@
 ** main.cpp -- morvenda: run the herd model on one bio file.
 **
 **   morvenda herd.bio
+**   morvenda serve [--dir DIR] [--port 8080] [--host 127.0.0.1]
+**   morvenda check herd.bio
 */
+#include <cstring>
+
 #include "driver.h"
+#include "serve/serve.h"
 
 int main(int argc, char** argv)
 {
+    if (argc >= 2 && std::strcmp(argv[1], "serve") == 0)
+        return serve_command(argc - 1, argv + 1);
+    if (argc >= 2 && std::strcmp(argv[1], "check") == 0)
+        return check_command(argc - 1, argv + 1);
     return MORVENDA_RUN(argc, argv);
 }
