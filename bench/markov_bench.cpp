@@ -41,7 +41,7 @@ unsigned short BUILD_HERD()
         std::fprintf(stderr, "markov_bench: the solver did not converge\n");
         std::exit(1);
     }
-    RESET_MKV_RECORD(4, MAXT);
+    RESET_MKV_RECORD(RESET_ALL_SLOTS, MAXT);
     return STEADY_STATE_LOOP([] { MARKOV_CHAIN(1, 12, 0); });
 }
 
@@ -71,7 +71,7 @@ void BM_ResetForCollecting(benchmark::State& state)
 {
     const auto count = static_cast<unsigned short>(state.range(0));
     for (auto _ : state)
-        RESET_MKV_RECORD(3, count);
+        RESET_MKV_RECORD(RESET_COLLECTING, count);
 }
 BENCHMARK(BM_ResetForCollecting)->Arg(36)->Arg(300)->Unit(benchmark::kMillisecond);
 

@@ -29,13 +29,12 @@
 #include <memory>
 #include <string>
 
-#include "../run/records.h"
-#include "../run/runlog.h"
-#include "bio.h"
+#include "run/records.h"
+#include "run/runlog.h"
+#include "bio/bio.h"
 
 namespace {
 
-constexpr double DAYS_PER_MONTH = 30.4;
 constexpr double LB_PER_KG = 2.204624;
 constexpr std::size_t STAMP_LENGTH = 24;    /* longest time stamp line */
 constexpr std::size_t HEADING_LENGTH = 49;  /* longest heading line */
@@ -528,7 +527,7 @@ void derive_intake_and_costs()
                         double* rev = bio->rev[c][l][m][p];
                         double* iofc = bio->iofc[c][l][m][p];
                         double intake;
-                        if (milk >= 0.01) {
+                        if (milk >= DRY_MILK) {
                             intake = LACTATING_INTAKE(milk, weight, m, bio->fat, kg);
                             double cost = intake * bio->p_lactfeed + lactdaily;
                             rev[s] -= cost;
@@ -557,7 +556,7 @@ void derive_intake_and_costs()
             for (int m = 1; m <= 24; m++)
                 for (int s = 1; s <= 12; s++)
                     for (int p = 0; p <= 9; p++) {
-                        double time = bio->milkyield[c][l][m][p][s] >= 0.01 ? bio->lacttime
+                        double time = bio->milkyield[c][l][m][p][s] >= DRY_MILK ? bio->lacttime
                                                                            : bio->drytime;
                         if (m == 1)
                             time += bio->freshtime;
@@ -575,7 +574,7 @@ short READ_BIO_FILE()
     const std::string biofile = runname;
     std::printf("\n READ_BIO_FILE started ... %s", biofile.c_str());
     RESET_BIO_RECORD();
-    WRITE_MSG_FILE(31);
+    WRITE_MSG_FILE(MSG_READ_BIO);
     auto tmp = std::make_unique<ReaderTables>(); /* value-initialised: all 0 */
 
     BioText in;
@@ -583,7 +582,7 @@ short READ_BIO_FILE()
     {
         FileHandle f(std::fopen(biofile.c_str(), "r"));
         if (!f) {
-            WRITE_MSG_FILE(2);
+            WRITE_MSG_FILE(MSG_BIO_OPEN_FAILURE);
             std::printf("\n READ_BIO_FILE: file open failure:%s", biofile.c_str());
             STOP(1);
             return 1;

@@ -2,12 +2,12 @@
 ** numeric.cpp -- the normal distribution function, the guarded power and
 ** the month fold.
 */
-#include "numeric.h"
+#include "bio/numeric.h"
 
 #include <cmath>
 #include <cstdio>
 
-#include "../run/runlog.h"
+#include "run/runlog.h"
 
 double NORMAL_CDF(double x)
 {

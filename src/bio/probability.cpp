@@ -21,10 +21,10 @@
 #include <cmath>
 #include <cstdio>
 
-#include "../run/records.h"
-#include "../run/runlog.h"
-#include "bio.h"
-#include "numeric.h"
+#include "run/records.h"
+#include "run/runlog.h"
+#include "bio/bio.h"
+#include "bio/numeric.h"
 
 namespace {
 
@@ -111,7 +111,7 @@ void progress(double value, bool print)
 {
     if (print)
         std::printf(" %.0f%%", value);
-    WRITE_MSG_FILE(22, value);
+    WRITE_MSG_FILE(MSG_BIO_PROBABILITIES_PROGRESS, value);
 }
 
 } // namespace

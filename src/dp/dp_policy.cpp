@@ -28,15 +28,16 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <system_error>
 #include <thread>
 
-#include "../bio/numeric.h"
-#include "../run/records.h"
-#include "../run/runlog.h"
-#include "dp.h"
-#include "dp_internal.h"
+#include "bio/numeric.h"
+#include "run/records.h"
+#include "run/runlog.h"
+#include "dp/dp.h"
+#include "dp/dp_internal.h"
 
 namespace {
 
@@ -64,8 +65,14 @@ struct Stage {
     double heifer_now;  /* value of an empty place this month */
 };
 
-/* Second heat within the 30.4-day month, 21 days after the first. */
-constexpr double SECOND_HEAT = 9.4 / 21.0;
+/* An action that is not possible carries the not-applicable marker as its
+** value.  It takes no part in a choice: every possible action beats it,
+** however low its value, as it must in a herd that loses money, where the
+** value of a cow falls below the marker itself. */
+inline double choice_value(double v)
+{
+    return v == NOT_APPLICABLE ? -std::numeric_limits<double>::infinity() : v;
+}
 
 int lact_group(int lact)
 {
@@ -194,7 +201,7 @@ void STAGE_MONTH(const Stage& s, int lact, int mim)
         const double G = S + s.heifer_now + calf;
 
         /* delay values: conception put off until month h */
-        const double best = MAX2(Eimm, Dimm);
+        const double best = MAX2(choice_value(Eimm), Dimm);
         if (breeding)
             for (int h = mim + 1; h <= lbm + 1; h++)
                 fut->delay_preg[curr][lact][mim][h][nw] = best + stay * class_sum(p, pnext_[h], lo, hi);
@@ -208,16 +215,16 @@ void STAGE_MONTH(const Stage& s, int lact, int mim)
             value = G;
             decision = DEC_REPLACE;
         } else if (s.policy == POLICY_KEEPALL) {
-            value = MAX2(E, D);
-            decision = ARGMAX2(D, E);
+            value = MAX2(choice_value(E), D);
+            decision = ARGMAX2(D, choice_value(E));
         } else {
-            value = MAX3(E, D, G);
-            decision = static_cast<short>(ARGMAX3(G, D, E) - 1);
+            value = MAX3(choice_value(E), D, G);
+            decision = static_cast<short>(ARGMAX3(G, D, choice_value(E)) - 1);
         }
         fut->value[curr][lact][mim][0][nw] = value;
         fut->delay_open[curr][lact][mim][mim][nw] = value;
         pol->decision[curr][lact][mim][0][t] = decision;
-        rpo->rpo[curr][lact][mim][0][t] = MAX2(E, D) - G;
+        rpo->rpo[curr][lact][mim][0][t] = MAX2(choice_value(E), D) - G;
 
         /* -- pregnant cows that conceived inside the window -- */
         const double Gp = S + s.heifer_now;
@@ -495,8 +502,8 @@ void FIND_LOW_PRODUCERS()
         for (int lact = 0; lact < NLACT; lact++)
             for (int mim = 0; mim < NMIM; mim++)
                 low_producer[curr][lact][mim] =
-                    mim >= 4 && (bio->milkyield[curr][lact][mim][0][12] / 30.4 < bio->minmilk ||
-                                 bio->rev[curr][lact][mim][0][12] / 30.4 < bio->minrev);
+                    mim >= 4 && (bio->milkyield[curr][lact][mim][0][12] / DAYS_PER_MONTH < bio->minmilk ||
+                                 bio->rev[curr][lact][mim][0][12] / DAYS_PER_MONTH < bio->minrev);
 }
 
 /* Adds diff to every value the warm-start file carries, in buffer buf. */
@@ -545,7 +552,7 @@ void NOT_CONVERGED(int read_buffer)
     std::printf("\n %s\a", text.c_str());
     std::fflush(stdout);
     WRITE_WARM_FILE(static_cast<unsigned short>(read_buffer));
-    WRITE_MSG_FILE(5, 0.0);
+    WRITE_MSG_FILE(MSG_DP_FAILED, 0.0);
 }
 
 } // namespace
@@ -586,7 +593,7 @@ short DP_POLICY(short policy)
     Stage s;
     s.policy = policy;
     s.disc = DISCOUNT(bio->interest / 12.0, 1.0);
-    s.cost = (bio->fixedcost1 + bio->fixedcost2) * 30.4;
+    s.cost = (bio->fixedcost1 + bio->fixedcost2) * DAYS_PER_MONTH;
     s.count = 0;
     s.calc = -1;
     int w = 12;
@@ -628,7 +635,7 @@ short DP_POLICY(short policy)
             for (int curr : {1, 4, 7, 10, 15}) {
                 const double pct = curr / 15.0 * 100.0;
                 std::printf(" %.0f%%", pct);
-                WRITE_MSG_FILE(4, pct);
+                WRITE_MSG_FILE(MSG_DP_CONVERGENCE, pct);
             }
         }
 
@@ -670,7 +677,7 @@ short DP_POLICY(short policy)
         std::printf("\n %d calc:%2d w:%2d sea:%2d fut:%.2f cash:%6.2f yr:%.2f conv:%f", s.count,
                     s.calc, w, s.sea, K, fut->cash[1], yr, conv);
         if (s.sea == bio->start_sea && s.count > 1)
-            WRITE_MSG_FILE(4, conv);
+            WRITE_MSG_FILE(MSG_DP_CONVERGENCE, conv);
 
         if (s.calc >= 1)
             heifer_rpo[s.t] = pl.H - pl.I;
@@ -696,7 +703,7 @@ short DP_POLICY(short policy)
             std::printf("\n DP_POLICY done ... %.1f years  calc:%d ", (s.count - 36) / 12.0, s.calc);
             for (int u = 1; u <= 24; u++)
                 std::printf("%d", pol->enter[u]);
-            WRITE_MSG_FILE(6, yr);
+            WRITE_MSG_FILE(MSG_DP_CONVERGED, yr);
             return 1;
         }
     }

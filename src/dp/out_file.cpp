@@ -12,7 +12,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "dp_internal.h"
+#include "dp/dp_internal.h"
 
 namespace {
 

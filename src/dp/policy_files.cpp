@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "../run/records.h"
-#include "../run/runlog.h"
-#include "dp.h"
-#include "dp_internal.h"
+#include "run/records.h"
+#include "run/runlog.h"
+#include "dp/dp.h"
+#include "dp/dp_internal.h"
 
 namespace {
 
@@ -157,7 +157,7 @@ void READ_POL_FILE()
                 }
         const double pct = t / 24.0 * 100.0;
         std::printf(" %.0f%%", pct);
-        WRITE_MSG_FILE(17, pct);
+        WRITE_MSG_FILE(MSG_READING_POL, pct);
     }
     std::printf("\n READ_POL_FILE done ...");
 }
@@ -220,15 +220,15 @@ void WRITE_RPO_FILE()
                         n += put_value(line + n, preg[t + 12]);
                         n += put_value(line + n, bio->sel[lact][mim][t]);
                         line[n++] = ' ';
-                        n += FORMAT_FIXED(line + n, bio->milkyield[curr][lact][mim][mpreg][t] / 30.4, 5, 2);
+                        n += FORMAT_FIXED(line + n, bio->milkyield[curr][lact][mim][mpreg][t] / DAYS_PER_MONTH, 5, 2);
                         line[n++] = ' ';
-                        n += FORMAT_FIXED(line + n, bio->milkyield[8][lact][mim][mpreg][t] / 30.4, 5, 2);
+                        n += FORMAT_FIXED(line + n, bio->milkyield[8][lact][mim][mpreg][t] / DAYS_PER_MONTH, 5, 2);
                         std::memcpy(line + n, " 0 0\n", 5);
                         n += 5;
                         slot_text[t].append(line, static_cast<std::size_t>(n));
                     }
                 }
-    write_slot_texts(f, slot_text, 10, "WRITE_RPO_FILE", rpofile);
+    write_slot_texts(f, slot_text, MSG_WRITING_RPO, "WRITE_RPO_FILE", rpofile);
     std::printf("\n WRITE_RPO_FILE done ...");
 }
 
@@ -259,6 +259,6 @@ void WRITE_DEL_FILE()
                         slot_text[t].append(line, static_cast<std::size_t>(n));
                     }
                 }
-    write_slot_texts(f, slot_text, 11, "WRITE_DEL_FILE", delfile);
+    write_slot_texts(f, slot_text, MSG_WRITING_DEL, "WRITE_DEL_FILE", delfile);
     std::printf("\n WRITE_DEL_FILE done ...");
 }

@@ -16,10 +16,10 @@
 #include <cstdio>
 #include <memory>
 
-#include "../run/records.h"
-#include "../run/runlog.h"
-#include "dp.h"
-#include "dp_internal.h"
+#include "run/records.h"
+#include "run/runlog.h"
+#include "dp/dp.h"
+#include "dp/dp_internal.h"
 
 namespace {
 

@@ -6,6 +6,14 @@
 #define MORVENDA_MARKOV_H
 
 void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned short collect);
+/* Modes of RESET_MKV_RECORD (there is no mode 2).  The two single-slot
+** modes equal the number of the working slot they clear, so the chain can
+** pass the slot it has just consumed. */
+constexpr unsigned short RESET_SLOT_0 = 0;     /* working slot 0 and keep */
+constexpr unsigned short RESET_SLOT_1 = 1;     /* working slot 1 and keep */
+constexpr unsigned short RESET_COLLECTING = 3; /* both working slots and every accumulator */
+constexpr unsigned short RESET_ALL_SLOTS = 4;  /* all three slots, before the stored herd is loaded */
+
 void RESET_MKV_RECORD(unsigned short mode, unsigned short count);
 void READ_MKV_FILE();
 void WRITE_MKV_FILE();

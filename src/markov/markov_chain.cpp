@@ -20,7 +20,7 @@
 ** turn into the report.  Without collecting only the moves are made, which
 ** is what the steady-state search of the run driver needs.
 */
-#include "markov.h"
+#include "markov/markov.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -33,9 +33,6 @@ namespace {
 
 /* Mass at or below this is treated as no cow at all. */
 constexpr double NEGLIGIBLE = 1e-14;
-
-/* A second heat within the 30.4-day month comes after 21 days. */
-constexpr double SECOND_HEAT = 9.4 / 21.0;
 
 /* What one month of the projection works with. */
 struct Month {
@@ -62,7 +59,7 @@ struct Visit {
     bool dry;
 };
 
-int VWP(int lact)
+int vwp_for(int lact)
 {
     return bio->vwp[lact < 3 ? lact : 3];
 }
@@ -70,7 +67,7 @@ int VWP(int lact)
 /* Calls add(v, T(v)) for every class v reachable from the transition row
 ** (curr, lact, mim, row); row 0 within the lactation, 1..12 at calving. */
 template <typename F>
-inline void NEXT_CLASSES(int curr, int lact, int mim, int row, F add)
+inline void next_classes(int curr, int lact, int mim, int row, F add)
 {
     const int lo = std::max<int>(bio->lo[curr][lact][mim][row], 1);
     const int hi = std::min<int>(bio->hi[curr][lact][mim][row], MAXCURR);
@@ -79,7 +76,7 @@ inline void NEXT_CLASSES(int curr, int lact, int mim, int row, F add)
         add(v, T[v]);
 }
 
-Visit MAKE_VISIT(const Month& mo, int curr, int lact, int mim, int mpreg, double p)
+Visit make_visit(const Month& mo, int curr, int lact, int mim, int mpreg, double p)
 {
     Visit s;
     s.curr = curr;
@@ -93,14 +90,14 @@ Visit MAKE_VISIT(const Month& mo, int curr, int lact, int mim, int mpreg, double
     s.S = bio->sel[lact][mim][mo.m];
     s.Sn = bio->sel[lact][mim][mo.mn];
     s.Sprime = s.Sn * bio->sel_factor;
-    s.dry = mpreg == 0 ? s.Y < 0.01 : s.Y <= 0.01;
+    s.dry = mpreg == 0 ? s.Y < DRY_MILK : s.Y <= DRY_MILK;
     return s;
 }
 
 /* ---- data collection -------------------------------------------------- */
 
 /* Retention pay-off and cow value of every visited state. */
-void COLLECT_VISIT(const Month& mo, const Visit& s)
+void collect_visit(const Month& mo, const Visit& s)
 {
     const int t = mo.t;
     const double r = rpo->rpo[s.curr][s.lact][s.mim][s.mpreg][mo.m];
@@ -116,7 +113,7 @@ void COLLECT_VISIT(const Month& mo, const Visit& s)
 ** (open, month in milk 1, outside the breeding window); `heifer`: an
 ** entering heifer, lactating, whose calf and lactation count are added
 ** by the heifer entry itself. */
-void COLLECT_KEPT(const Month& mo, const Visit& s, bool calf, bool heifer)
+void collect_kept(const Month& mo, const Visit& s, bool calf, bool heifer)
 {
     MkvRecord* k = mkv;
     const int t = mo.t;
@@ -149,13 +146,13 @@ void COLLECT_KEPT(const Month& mo, const Visit& s, bool calf, bool heifer)
     }
     k->cowsales[t] += q * p * s.Sprime;
     k->loss[t] += q * p * bio->cullcost;
-    k->dim_sum[t] += p * (s.mim * 30.4 - 15.2);
+    k->dim_sum[t] += p * (s.mim * DAYS_PER_MONTH - DAYS_PER_MONTH / 2.0);
 
     const double minutes = bio->labortime[s.curr][s.lact][s.mim][s.mpreg][mo.sea];
     k->laborcost[t] += p * minutes / 60.0 * bio->wage;
     k->labortime[t] += p * minutes;
     k->vetcost[t] += p * bio->vetcost[s.mim];
-    k->othercost[t] += p * (dry && s.mpreg > 0 ? bio->drycost : bio->lactcost) * 30.4;
+    k->othercost[t] += p * (dry && s.mpreg > 0 ? bio->drycost : bio->lactcost) * DAYS_PER_MONTH;
     if (calf) {
         k->calves_born[t] += p;
         k->calved[t] += p;
@@ -182,7 +179,7 @@ void COLLECT_KEPT(const Month& mo, const Visit& s, bool calf, bool heifer)
 
 /* A cow replaced by decision: she leaves at the start of the month for her
 ** sale value and earns nothing more. */
-void COLLECT_REPLACED(const Month& mo, const Visit& s, bool calf)
+void collect_replaced(const Month& mo, const Visit& s, bool calf)
 {
     MkvRecord* k = mkv;
     const int t = mo.t;
@@ -204,7 +201,11 @@ void COLLECT_REPLACED(const Month& mo, const Visit& s, bool calf)
         k->replopen_n[s.curr][s.mim][t] += p;
         k->replopen_rev[s.curr][s.mim][t] += p * s.R;
         k->replopen_mlk[s.curr][s.mim][t] += p * s.Y;
-        k->replopen_rpo[s.curr][s.mim][t] += p * rpo->rpo[s.curr][s.lact][s.mim][0][mo.m];
+        /* A policy read back from a file has no pay-offs: the marker stays
+        ** out of the sum (then the average prints 0, not the marker). */
+        const double r = rpo->rpo[s.curr][s.lact][s.mim][0][mo.m];
+        if (r != NOT_APPLICABLE)
+            k->replopen_rpo[s.curr][s.mim][t] += p * r;
         k->replopen_iof[s.curr][s.mim][t] += p * bio->iofc[s.curr][s.lact][s.mim][0][mo.m];
     }
 }
@@ -236,13 +237,13 @@ struct PrgBlock {
 };
 PrgBlock prg_block;
 
-int STATE_INDEX(int curr, int lact, int mim, int mpreg)
+int state_index(int curr, int lact, int mim, int mpreg)
 {
     return ((curr * NLACT + lact) * NMIM + mim) * NMPREG + mpreg;
 }
 
 /* Empties the buffer and its slots before a collecting run. */
-void CLEAR_PRG()
+void clear_prg()
 {
     for (int k = 0; k < PRG_BLOCK; k++)
         std::memset(prg_block.cell[k], 0, sizeof(PrgCell) * prg_block.slots);
@@ -251,9 +252,14 @@ void CLEAR_PRG()
 }
 
 /* Pregnancy value of a kept cow, by the state she is in. */
-void COLLECT_PRG(const Month& mo, const Visit& s)
+void collect_prg(const Month& mo, const Visit& s)
 {
-    const int state = STATE_INDEX(s.curr, s.lact, s.mim, s.mpreg);
+    /* No pregnancy value (a policy read back from a file): the state adds
+    ** neither value nor weight. */
+    const double v = rpo->prg[s.curr][s.lact][s.mim][s.mpreg][mo.m];
+    if (v == NOT_APPLICABLE)
+        return;
+    const int state = state_index(s.curr, s.lact, s.mim, s.mpreg);
     int slot = prg_block.slot_of[state] - 1;
     if (slot < 0) {
         slot = prg_block.slots++;
@@ -261,12 +267,12 @@ void COLLECT_PRG(const Month& mo, const Visit& s)
         prg_block.state_of[slot] = state;
     }
     PrgCell& cell = prg_block.cell[(mo.t - 1) % PRG_BLOCK][slot];
-    cell.sum += s.p * rpo->prg[s.curr][s.lact][s.mim][s.mpreg][mo.m];
+    cell.sum += s.p * v;
     cell.n += s.p;
 }
 
 /* Asks the cache for the n doubles from row on, for writing. */
-void PREFETCH_ROW(const double* row, int n)
+void prefetch_row(const double* row, int n)
 {
     const char* from = reinterpret_cast<const char*>(row);
     const char* to = reinterpret_cast<const char*>(row + n);
@@ -277,7 +283,7 @@ void PREFETCH_ROW(const double* row, int n)
 
 /* Adds the buffered months first..last to the records and empties the
 ** buffer. */
-void FLUSH_PRG(int first, int last)
+void flush_prg(int first, int last)
 {
     static_assert(sizeof MkvRecord::rpo_vwp == sizeof(double) * NSTATES * NT);
     double (*rpo_vwp)[NT] = reinterpret_cast<double (*)[NT]>(&mkv->rpo_vwp[0][0][0][0][0]);
@@ -286,8 +292,8 @@ void FLUSH_PRG(int first, int last)
     for (int slot = 0; slot < prg_block.slots; slot++) {
         if (slot + ahead < prg_block.slots) {
             const int later = prg_block.state_of[slot + ahead];
-            PREFETCH_ROW(rpo_vwp[later] + first, last - first + 1);
-            PREFETCH_ROW(rpo_vwp_n[later] + first, last - first + 1);
+            prefetch_row(rpo_vwp[later] + first, last - first + 1);
+            prefetch_row(rpo_vwp_n[later] + first, last - first + 1);
         }
         double* sum = rpo_vwp[prg_block.state_of[slot]] + first;
         double* n = rpo_vwp_n[prg_block.state_of[slot]] + first;
@@ -301,22 +307,22 @@ void FLUSH_PRG(int first, int last)
 }
 
 /* An open cow kept in the breeding window, inseminated or not. */
-void COLLECT_BREEDABLE(const Month& mo, const Visit& s, int vwp)
+void collect_breedable(const Month& mo, const Visit& s, int vwp)
 {
     MkvRecord* k = mkv;
     const int t = mo.t, c = s.curr, mim = s.mim;
     k->breedable_mim[mim][t] += s.p;
     k->insval[mim][t] += s.p * ins->ins[c][s.lact][mim][mo.m];
-    k->delval[c][mim][t] += s.p * del->open[c][s.lact][mim][mim + 1][mo.sea] / 30.4;
+    k->delval[c][mim][t] += s.p * del->open[c][s.lact][mim][mim + 1][mo.sea] / DAYS_PER_MONTH;
     k->delval_n[c][mim][t] += s.p;
     if (mim > vwp) {
-        k->delval2[c][mim - 1][t] += s.p * del->preg[c][s.lact][mim][mim + 1][mo.sea] / 30.4;
+        k->delval2[c][mim - 1][t] += s.p * del->preg[c][s.lact][mim][mim + 1][mo.sea] / DAYS_PER_MONTH;
         k->delval2_n[c][mim - 1][t] += s.p;
     }
 }
 
 /* The services of an inseminated open cow. */
-void COLLECT_SERVICES(const Month& mo, const Visit& s, double f, double d, int vwp,
+void collect_services(const Month& mo, const Visit& s, double f, double d, int vwp,
                       double Ps, double Pc, double E)
 {
     MkvRecord* k = mkv;
@@ -340,22 +346,22 @@ void COLLECT_SERVICES(const Month& mo, const Visit& s, double f, double d, int v
     if (mim == vwp)
         k->at_vwp[t] += p;
     if (mim > vwp)
-        COLLECT_PRG(mo, s);
+        collect_prg(mo, s);
 }
 
 /* ---- moving the cows -------------------------------------------------- */
 
-void INVALID_DECISION()
+void invalid_decision()
 {
     STOP(1);
 }
 
 /* An open cow: curr, lact, mim with mpreg 0. */
-void OPEN_COW(Month& mo, int c, int l, int mim)
+void open_cow(Month& mo, int c, int l, int mim)
 {
     const int cur = mo.cur, nxt = mo.nxt;
     const double p = mkv->pstate[c][l][mim][0][cur];
-    const int vwp = VWP(l);
+    const int vwp = vwp_for(l);
     double f = p, d = p;
     if (mim > vwp) {
         f = mkv->pfs[c][l][mim][cur];
@@ -386,28 +392,28 @@ void OPEN_COW(Month& mo, int c, int l, int mim)
     const bool calf = mim == 1 && !(vwp <= mim && mim <= bio->lbm);
     Visit s{};
     if (mo.collect) {
-        s = MAKE_VISIT(mo, c, l, mim, 0, p);
-        COLLECT_VISIT(mo, s);
+        s = make_visit(mo, c, l, mim, 0, p);
+        collect_visit(mo, s);
     }
 
     if (decision == DEC_REPLACE) {
         mo.replaced += p;
         if (mo.collect)
-            COLLECT_REPLACED(mo, s, calf);
+            collect_replaced(mo, s, calf);
         return;
     }
 
     if (last_month) {
         /* Kept for this last month only, then sold at its end. */
         if (decision != DEC_KEEP) {
-            INVALID_DECISION();
+            invalid_decision();
             return;
         }
         mkv->keep[c][mo.t] += p;
         if (mo.collect) {
-            COLLECT_KEPT(mo, s, calf, false);
+            collect_kept(mo, s, calf, false);
             if (mim == bio->lbm + 1)
-                COLLECT_PRG(mo, s);
+                collect_prg(mo, s);
             mkv->repl[c][mo.t] += (1.0 - q) * p;
             mkv->repl_mim[mim][mo.t] += (1.0 - q) * p;
             mkv->total_cash[mo.t] += (1.0 - q) * p * s.Sn;
@@ -428,59 +434,59 @@ void OPEN_COW(Month& mo, int c, int l, int mim)
             const double stay_open = (1.0 - Pc) * (1.0 - q) * p;
             const double conceive = Pc * (1.0 - q) * p;
             const double unserved = (1.0 - Ps) * (1.0 - q) * f;
-            NEXT_CLASSES(c, l, mim, 0, [&](int v, double T) {
+            next_classes(c, l, mim, 0, [&](int v, double T) {
                 mkv->pstate[v][l][mim + 1][0][nxt] += stay_open * T;
                 mkv->pstate[v][l][mim + 1][1][nxt] += conceive * T;
                 mkv->pfs[v][l][mim + 1][nxt] += unserved * T;
             });
             if (mo.collect) {
-                COLLECT_KEPT(mo, s, calf, false);
-                COLLECT_BREEDABLE(mo, s, vwp);
-                COLLECT_SERVICES(mo, s, f, d, vwp, Ps, Pc, E);
+                collect_kept(mo, s, calf, false);
+                collect_breedable(mo, s, vwp);
+                collect_services(mo, s, f, d, vwp, Ps, Pc, E);
             }
         } else if (decision == DEC_KEEP) {
             mkv->keep[c][mo.t] += p;
             const double stay = (1.0 - q) * p;
             const double unserved = (1.0 - q) * f;
             const double delayed = (1.0 - q) * d;
-            NEXT_CLASSES(c, l, mim, 0, [&](int v, double T) {
+            next_classes(c, l, mim, 0, [&](int v, double T) {
                 mkv->pstate[v][l][mim + 1][0][nxt] += stay * T;
                 mkv->pfs[v][l][mim + 1][nxt] += unserved * T;
                 mkv->pdelay[v][l][mim + 1][nxt] += delayed * T;
             });
             if (mo.collect) {
-                COLLECT_KEPT(mo, s, calf, false);
-                COLLECT_BREEDABLE(mo, s, vwp);
+                collect_kept(mo, s, calf, false);
+                collect_breedable(mo, s, vwp);
                 mkv->delayed_n[mo.t] += (1.0 - q) * p * E;
             }
         } else {
-            INVALID_DECISION();
+            invalid_decision();
         }
         return;
     }
 
     /* Before the waiting period ends or after the last breeding month. */
     if (decision != DEC_KEEP) {
-        INVALID_DECISION();
+        invalid_decision();
         return;
     }
     mkv->keep[c][mo.t] += p;
     const double stay = (1.0 - q) * p;
     const double unserved = (1.0 - q) * f;
-    NEXT_CLASSES(c, l, mim, 0, [&](int v, double T) {
+    next_classes(c, l, mim, 0, [&](int v, double T) {
         mkv->pstate[v][l][mim + 1][0][nxt] += stay * T;
         mkv->pfs[v][l][mim + 1][nxt] += unserved * T;
     });
     if (mo.collect) {
-        COLLECT_KEPT(mo, s, calf, false);
+        collect_kept(mo, s, calf, false);
         if (mim == bio->lbm + 1)
-            COLLECT_PRG(mo, s);
+            collect_prg(mo, s);
     }
 }
 
 /* A pregnant cow: curr, lact, mim, mpreg 1..9, conceived in the breeding
 ** window (the caller visits only those). */
-void PREGNANT_COW(Month& mo, int c, int l, int mim, int mpreg)
+void pregnant_cow(Month& mo, int c, int l, int mim, int mpreg)
 {
     const double p = mkv->pstate[c][l][mim][mpreg][mo.cur];
     if (p <= NEGLIGIBLE)
@@ -496,18 +502,18 @@ void PREGNANT_COW(Month& mo, int c, int l, int mim, int mpreg)
     const int nxt = mo.nxt;
     Visit s{};
     if (mo.collect) {
-        s = MAKE_VISIT(mo, c, l, mim, mpreg, p);
-        COLLECT_VISIT(mo, s);
+        s = make_visit(mo, c, l, mim, mpreg, p);
+        collect_visit(mo, s);
     }
 
     if (decision == DEC_REPLACE) {
         mo.replaced += p;
         if (mo.collect)
-            COLLECT_REPLACED(mo, s, false);
+            collect_replaced(mo, s, false);
         return;
     }
     if (decision != DEC_KEEP) {
-        INVALID_DECISION();
+        invalid_decision();
         return;
     }
 
@@ -516,7 +522,7 @@ void PREGNANT_COW(Month& mo, int c, int l, int mim, int mpreg)
     if (mpreg < MAXMPREG) {
         const double stay = (1.0 - ab) * (1.0 - q) * p;
         const double aborted = ab * (1.0 - q) * p;
-        NEXT_CLASSES(c, l, mim, 0, [&](int v, double T) {
+        next_classes(c, l, mim, 0, [&](int v, double T) {
             mkv->pstate[v][l][mim + 1][mpreg + 1][nxt] += stay * T;
             mkv->pstate[v][l][mim + 1][0][nxt] += aborted * T;
         });
@@ -527,7 +533,7 @@ void PREGNANT_COW(Month& mo, int c, int l, int mim, int mpreg)
         ** dynamic program values her when it keeps her. */
         const int nl = l < bio->maxlact ? l + 1 : bio->maxlact;
         const double calving = (1.0 - q) * p;
-        NEXT_CLASSES(c, l, mim, mo.sea, [&](int v, double T) {
+        next_classes(c, l, mim, mo.sea, [&](int v, double T) {
             mkv->pstate[v][nl][1][0][nxt] += calving * T;
             mkv->pfs[v][nl][1][nxt] += calving * T;
         });
@@ -535,14 +541,14 @@ void PREGNANT_COW(Month& mo, int c, int l, int mim, int mpreg)
 
     if (!mo.collect)
         return;
-    COLLECT_KEPT(mo, s, false, false);
-    COLLECT_PRG(mo, s);
+    collect_kept(mo, s, false, false);
+    collect_prg(mo, s);
     mkv->abortions[mo.t] += ab * p;
     mkv->abortrisk_n[mo.t] += p;
     if (mpreg == MAXMPREG) {
         mkv->calvings[l][mim][mo.t] += (1.0 - q) * p;
-    } else if (!s.dry && bio->milkyield[c][l][mim + 1][mpreg + 1][mo.sea_next] <= 0.01) {
-        mkv->dryoffyield[mo.t] += p * s.Y / 30.4;
+    } else if (!s.dry && bio->milkyield[c][l][mim + 1][mpreg + 1][mo.sea_next] <= DRY_MILK) {
+        mkv->dryoffyield[mo.t] += p * s.Y / DAYS_PER_MONTH;
         mkv->dryoff_n[mo.t] += p;
     }
 }
@@ -552,7 +558,7 @@ void PREGNANT_COW(Month& mo, int c, int l, int mim, int mpreg)
 /* Young stock ages one month; open heifers from 15 months on are pregnant
 ** the month after.  Heifers due to calve and heifers of 30 months leave
 ** the pool. */
-void YOUNG_STOCK(const Month& mo, double H)
+void young_stock(const Month& mo, double H)
 {
     for (int age = 0; age < NAGE - 1; age++)
         for (int mp = 0; mp < NMPREG; mp++) {
@@ -569,7 +575,7 @@ void YOUNG_STOCK(const Month& mo, double H)
 }
 
 /* Heifers enter the places the cows left. */
-void ENTERING_HEIFERS(Month& mo, unsigned short entry_mode, double H, double herd_seen)
+void entering_heifers(Month& mo, unsigned short entry_mode, double H, double herd_seen)
 {
     MkvRecord* k = mkv;
     const int t = mo.t;
@@ -616,18 +622,18 @@ void ENTERING_HEIFERS(Month& mo, unsigned short entry_mode, double H, double her
             continue;
         k->keep[c][t] += h;
         const double stay = (1.0 - q1) * h;
-        NEXT_CLASSES(c, 1, 1, 0, [&](int v, double T) {
+        next_classes(c, 1, 1, 0, [&](int v, double T) {
             k->pstate[v][1][2][0][mo.nxt] += stay * T;
         });
         if (mo.collect) {
-            COLLECT_KEPT(mo, MAKE_VISIT(mo, c, 1, 1, 0, h), false, true);
+            collect_kept(mo, make_visit(mo, c, 1, 1, 0, h), false, true);
             k->lactation1[t] += h;
         }
     }
 }
 
 /* Derived totals of a collected month and its progress mark. */
-void CLOSE_MONTH(const Month& mo, int count, double H)
+void close_month(const Month& mo, int count, double H)
 {
     MkvRecord* k = mkv;
     const int t = mo.t;
@@ -639,8 +645,8 @@ void CLOSE_MONTH(const Month& mo, int count, double H)
     k->calfsales[t] = k->calves_born[t] * bio->p_calf;
     for (int c = 1; c <= MAXCURR; c++)
         k->present[c][t] = k->open[c][t] + k->preg[c][t];
-    k->fixedcost_labor[t] = bio->fixedcost1 * 30.4;
-    k->fixedcost_other[t] = bio->fixedcost2 * 30.4;
+    k->fixedcost_labor[t] = bio->fixedcost1 * DAYS_PER_MONTH;
+    k->fixedcost_other[t] = bio->fixedcost2 * DAYS_PER_MONTH;
     k->total_cash[t] -= k->fixedcost_labor[t] + k->fixedcost_other[t];
     k->totrevenue[t] = k->milksales[t] + k->cowsales[t] + k->calfsales[t];
     k->totcost[t] = k->feedcostdry[t] + k->feedcostlac[t] + k->breedingsupplycost[t] +
@@ -651,13 +657,13 @@ void CLOSE_MONTH(const Month& mo, int count, double H)
     if ((step > 0 && t % step == 0) || t == 2 || t == count) {
         const double percent = static_cast<double>(t) / count * 50.0 + 50.0;
         std::printf(" %.0f%%", percent);
-        WRITE_MSG_FILE(15, percent);
+        WRITE_MSG_FILE(MSG_CHAIN_COLLECTING, percent);
     }
 }
 
 /* Asks the cache for what a collecting month reads of a state with mass:
 ** the tables hold a row per state, so each state reads lines of its own. */
-void PREFETCH_STATE(const Month& mo, int c, int l, int mim, int mp)
+void prefetch_state(const Month& mo, int c, int l, int mim, int mp)
 {
     if (mkv->pstate[c][l][mim][mp][mo.cur] <= NEGLIGIBLE)
         return;
@@ -672,23 +678,23 @@ void PREFETCH_STATE(const Month& mo, int c, int l, int mim, int mp)
 
 /* The states the walk visits at month in milk mim, asked for one month in
 ** milk ahead of it. */
-void PREFETCH_STATES(const Month& mo, int c, int l, int mim)
+void prefetch_states(const Month& mo, int c, int l, int mim)
 {
-    PREFETCH_STATE(mo, c, l, mim, 0);
-    if (VWP(l) <= mim && mim <= bio->lbm && mim < MAXMIM &&
+    prefetch_state(mo, c, l, mim, 0);
+    if (vwp_for(l) <= mim && mim <= bio->lbm && mim < MAXMIM &&
         mkv->pstate[c][l][mim][0][mo.cur] > NEGLIGIBLE) {
         __builtin_prefetch(&ins->ins[c][l][mim][mo.m]);
         __builtin_prefetch(&del->open[c][l][mim][mim + 1][mo.sea]);
         __builtin_prefetch(&del->preg[c][l][mim][mim + 1][mo.sea]);
     }
     const int first = std::max(1, mim - bio->lbm);
-    const int last = std::min(MAXMPREG, mim - VWP(l));
+    const int last = std::min(MAXMPREG, mim - vwp_for(l));
     for (int mp = first; mp <= last; mp++)
-        PREFETCH_STATE(mo, c, l, mim, mp);
+        prefetch_state(mo, c, l, mim, mp);
 }
 
 /* Slot `from` of the distribution into slot `to`. */
-void COPY_SLOT(int from, int to)
+void copy_slot(int from, int to)
 {
     for (int c = 0; c < NCURR; c++)
         for (int l = 0; l < NLACT; l++)
@@ -704,7 +710,7 @@ void COPY_SLOT(int from, int to)
 }
 
 /* The limits the moves rely on to stay inside the records. */
-bool LIMITS_OK(unsigned short count)
+bool limits_ok(unsigned short count)
 {
     bool ok = true;
     if (count > MAXT) {
@@ -725,7 +731,7 @@ bool LIMITS_OK(unsigned short count)
 void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned short collect)
 {
     std::printf("\n MARKOV_CHAIN ...");
-    if (!LIMITS_OK(count)) {
+    if (!limits_ok(count)) {
         STOP(1);
         END_RUN(1);
     }
@@ -735,10 +741,10 @@ void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned shor
     }
 
     if (collect == 0) {
-        RESET_MKV_RECORD(0, count);
-        RESET_MKV_RECORD(1, count);
+        RESET_MKV_RECORD(RESET_SLOT_0, count);
+        RESET_MKV_RECORD(RESET_SLOT_1, count);
     } else {
-        RESET_MKV_RECORD(3, count);
+        RESET_MKV_RECORD(RESET_COLLECTING, count);
     }
 
     Month mo{};
@@ -746,10 +752,10 @@ void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned shor
     mo.cur = 1;
     mo.nxt = 0;
     mo.collect = collect == 1;
-    COPY_SLOT(2, 1);
+    copy_slot(2, 1);
     if (mo.collect) {
         TIMETAKEN(3);
-        CLEAR_PRG();
+        clear_prg();
     }
 
     const int maxlact = bio->maxlact;
@@ -761,25 +767,25 @@ void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned shor
         mo.replaced = 0.0;
         const double H = bio->p_heifer[mo.m];
 
-        YOUNG_STOCK(mo, H);
+        young_stock(mo, H);
 
         for (int l = 1; l <= maxlact; l++) {
             if (t == 1 && mo.collect &&
                 (l == 1 || l == 3 || l == 5 || l == 7 || l == 9 || l == maxlact)) {
                 const double percent = static_cast<double>(l) / maxlact * 50.0;
                 std::printf(" %.0f%%", percent);
-                WRITE_MSG_FILE(15, percent);
+                WRITE_MSG_FILE(MSG_CHAIN_COLLECTING, percent);
             }
             for (int c = 1; c <= MAXCURR; c++)
                 for (int mim = 1; mim <= MAXMIM; mim++) {
                     if (mo.collect && mim < MAXMIM)
-                        PREFETCH_STATES(mo, c, l, mim + 1);
-                    OPEN_COW(mo, c, l, mim);
+                        prefetch_states(mo, c, l, mim + 1);
+                    open_cow(mo, c, l, mim);
                     /* pregnant cows that conceived in the breeding window */
                     const int first = std::max(1, mim - bio->lbm);
-                    const int last = std::min(MAXMPREG, mim - VWP(l));
+                    const int last = std::min(MAXMPREG, mim - vwp_for(l));
                     for (int mp = first; mp <= last; mp++)
-                        PREGNANT_COW(mo, c, l, mim, mp);
+                        pregnant_cow(mo, c, l, mim, mp);
                 }
         }
 
@@ -791,19 +797,19 @@ void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned shor
         double herd_seen = mo.replaced;
         for (int c = 1; c <= MAXCURR; c++)
             herd_seen += mkv->keep[c][t];
-        ENTERING_HEIFERS(mo, entry_mode, H, herd_seen);
+        entering_heifers(mo, entry_mode, H, herd_seen);
 
         if (mo.collect) {
-            CLOSE_MONTH(mo, count, H);
+            close_month(mo, count, H);
             if (t % PRG_BLOCK == 0 || t == count)
-                FLUSH_PRG(t - (t - 1) % PRG_BLOCK, t);
+                flush_prg(t - (t - 1) % PRG_BLOCK, t);
         }
 
         std::swap(mo.cur, mo.nxt);
         mo.sea = mo.sea == 12 ? 1 : mo.sea + 1;
         if (t == count) {
             mkv->sea_next = static_cast<short>(mo.sea);
-            COPY_SLOT(mo.cur, 2);
+            copy_slot(mo.cur, 2);
         }
         RESET_MKV_RECORD(static_cast<unsigned short>(mo.nxt), count);
     }

@@ -16,7 +16,7 @@
 ** and renames it over it, so the stored herd, which is the next run's
 ** input, is never left half written.
 */
-#include "markov.h"
+#include "markov/markov.h"
 
 #include <cerrno>
 #include <cmath>
@@ -40,7 +40,7 @@ struct FileCloser {
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
 /* Next line of the file without its line end; false at the end of the file. */
-bool READ_LINE(std::FILE* f, std::string& line)
+bool read_line(std::FILE* f, std::string& line)
 {
     line.clear();
     int ch;
@@ -56,7 +56,7 @@ bool READ_LINE(std::FILE* f, std::string& line)
     return any;
 }
 
-bool BLANK(const std::string& line)
+bool blank(const std::string& line)
 {
     for (char ch : line)
         if (ch != ' ' && ch != '\t' && ch != '\r')
@@ -96,12 +96,12 @@ struct Fields {
     }
 };
 
-bool PROBABILITY(double value)
+bool is_probability(double value)
 {
     return std::isfinite(value) && value >= 0.0;
 }
 
-void BAD_LINE(int lineno, const char* what)
+void bad_line(int lineno, const char* what)
 {
     std::printf("\n READ_MKV_FILE: %s line %d: %s", mkvfile.c_str(), lineno, what);
     STOP(1);
@@ -109,19 +109,19 @@ void BAD_LINE(int lineno, const char* what)
 
 /* The header line; unreadable, it gives the values of a new file.  False
 ** when the file is empty. */
-bool READ_HEADER(std::FILE* f, int& lineno)
+bool read_header(std::FILE* f, int& lineno)
 {
     std::string line;
     long h1 = 0, hs = 0, h3 = 0;
     lineno++;
-    if (!READ_LINE(f, line)) {
+    if (!read_line(f, line)) {
         std::printf("\n error EOF");
         STOP(1);
         return false;
     }
     Fields in{line.c_str()};
     if (!in.integer(h1) || !in.integer(hs) || !in.integer(h3) || !in.at_end()) {
-        BAD_LINE(lineno, "header is not three whole numbers");
+        bad_line(lineno, "header is not three whole numbers");
         h1 = 1;
         hs = bio->start_sea;
         h3 = 0;
@@ -133,30 +133,30 @@ bool READ_HEADER(std::FILE* f, int& lineno)
 }
 
 /* Cow states up to the "99" line; false when the file ended before it. */
-bool READ_COWS(std::FILE* f, int& lineno)
+bool read_cows(std::FILE* f, int& lineno)
 {
     std::string line;
     for (;;) {
         lineno++;
-        if (!READ_LINE(f, line)) {
+        if (!read_line(f, line)) {
             std::printf("\n error EOF");
             STOP(1);
             return false;
         }
-        if (BLANK(line))
+        if (blank(line))
             continue;
         Fields in{line.c_str()};
         long curr, lact, mim, mpreg;
         double p, pfs, pdelay;
         if (!in.integer(curr)) {
-            BAD_LINE(lineno, "not a cow state");
+            bad_line(lineno, "not a cow state");
             continue;
         }
         if (curr == 99)
             return true;
         if (!in.integer(lact) || !in.integer(mim) || !in.integer(mpreg) || !in.number(p) ||
             !in.number(pfs) || !in.number(pdelay) || !in.at_end()) {
-            BAD_LINE(lineno, "not a cow state");
+            bad_line(lineno, "not a cow state");
             continue;
         }
         if (curr < 0 || curr > MAXCURR || lact < 0 || lact > MAXLACT || mim < 0 || mim > MAXMIM ||
@@ -167,8 +167,8 @@ bool READ_COWS(std::FILE* f, int& lineno)
             STOP(1);
             continue;
         }
-        if (!PROBABILITY(p) || (mpreg == 0 && (!PROBABILITY(pfs) || !PROBABILITY(pdelay)))) {
-            BAD_LINE(lineno, "probability is not a number of at least 0");
+        if (!is_probability(p) || (mpreg == 0 && (!is_probability(pfs) || !is_probability(pdelay)))) {
+            bad_line(lineno, "probability is not a number of at least 0");
             continue;
         }
         mkv->pstate[curr][lact][mim][mpreg][2] = p;
@@ -180,20 +180,20 @@ bool READ_COWS(std::FILE* f, int& lineno)
 }
 
 /* Young-stock lines to the end of the file. */
-void READ_YOUNG_STOCK(std::FILE* f, int& lineno)
+void read_young_stock(std::FILE* f, int& lineno)
 {
     std::string line;
     for (;;) {
         lineno++;
-        if (!READ_LINE(f, line))
+        if (!read_line(f, line))
             return;
-        if (BLANK(line))
+        if (blank(line))
             continue;
         Fields in{line.c_str()};
         long age, mpreg;
         double p;
         if (!in.integer(age) || !in.integer(mpreg) || !in.number(p) || !in.at_end()) {
-            BAD_LINE(lineno, "not a young-stock class");
+            bad_line(lineno, "not a young-stock class");
             continue;
         }
         if (age < 0 || age > NAGE - 1 || mpreg < 0 || mpreg > MAXMPREG) {
@@ -202,8 +202,8 @@ void READ_YOUNG_STOCK(std::FILE* f, int& lineno)
             STOP(1);
             continue;
         }
-        if (!PROBABILITY(p)) {
-            BAD_LINE(lineno, "probability is not a number of at least 0");
+        if (!is_probability(p)) {
+            bad_line(lineno, "probability is not a number of at least 0");
             continue;
         }
         mkv->pheifer[age][mpreg][2] = p;
@@ -228,8 +228,8 @@ void READ_MKV_FILE()
     if (!f) {
         std::printf("\n READ_MKV_FILE: %s open failure: start with empty file", mkvfile.c_str());
         std::printf("\a\a");
-        WRITE_MSG_FILE(14);
-        RESET_MKV_RECORD(4, MAXT);
+        WRITE_MSG_FILE(MSG_NO_MKV_FILE);
+        RESET_MKV_RECORD(RESET_ALL_SLOTS, MAXT);
         mkv->header1 = 1;
         mkv->header_sea = bio->start_sea;
         mkv->header3 = 0;
@@ -240,11 +240,11 @@ void READ_MKV_FILE()
         return;
     }
 
-    RESET_MKV_RECORD(4, MAXT);
-    WRITE_MSG_FILE(50);
+    RESET_MKV_RECORD(RESET_ALL_SLOTS, MAXT);
+    WRITE_MSG_FILE(MSG_READING_MKV);
     int lineno = 0;
-    if (READ_HEADER(f.get(), lineno) && READ_COWS(f.get(), lineno))
-        READ_YOUNG_STOCK(f.get(), lineno);
+    if (read_header(f.get(), lineno) && read_cows(f.get(), lineno))
+        read_young_stock(f.get(), lineno);
     f.reset();
     std::printf("\n READ_MKV_FILE done ...");
 }

@@ -3,11 +3,12 @@
 **
 ** RESET_MKV_RECORD clears chosen parts of the mkv record:
 **
-**   mode 0, 1  one working slot of the distributions (and keep); the chain
-**              calls this after every month for the slot it just consumed
-**   mode 3     both working slots and every accumulator, before a run of
-**              the chain that collects data
-**   mode 4     all three slots, before the stored herd is loaded
+**   RESET_SLOT_0, RESET_SLOT_1  one working slot of the distributions (and
+**              keep); the chain calls this after every month for the slot
+**              it just consumed
+**   RESET_COLLECTING  both working slots and every accumulator, before a
+**              run of the chain that collects data
+**   RESET_ALL_SLOTS  all three slots, before the stored herd is loaded
 **
 ** The accumulators are [..][t] arrays with the month last, so the months
 ** 0..count of one row are contiguous and a 36-month run does not pay for
@@ -16,7 +17,7 @@
 ** rows are taken in a few parts, one part per progress mark, so that a
 ** 300-month run still reports how far it has come.
 */
-#include "markov.h"
+#include "markov/markov.h"
 
 #include <cstdio>
 #include <cstring>
@@ -34,7 +35,7 @@ struct Part {
 
 /* Clears months 0..last of one part of the rows of a month-last array. */
 template <typename A>
-void CLEAR_MONTHS(A& arr, Part part, int last)
+void clear_months(A& arr, Part part, int last)
 {
     using Elem = std::remove_all_extents_t<A>;
     static_assert(sizeof(A) % (NT * sizeof(Elem)) == 0, "month must be the last index");
@@ -52,90 +53,90 @@ void CLEAR_MONTHS(A& arr, Part part, int last)
 }
 
 /* One part of the rows of every per-month accumulator, months 0..last. */
-void CLEAR_ACCUMULATORS(Part part, int last)
+void clear_accumulators(Part part, int last)
 {
     MkvRecord* k = mkv;
-    CLEAR_MONTHS(k->mkv_enter, part, last);
-    CLEAR_MONTHS(k->total_cash, part, last);
-    CLEAR_MONTHS(k->operating_cash, part, last);
-    CLEAR_MONTHS(k->milkyield, part, last);
-    CLEAR_MONTHS(k->cwt, part, last);
-    CLEAR_MONTHS(k->milksales, part, last);
-    CLEAR_MONTHS(k->milking, part, last);
-    CLEAR_MONTHS(k->cows_mim, part, last);
-    CLEAR_MONTHS(k->milkingcows_mim, part, last);
-    CLEAR_MONTHS(k->dmi_mim, part, last);
-    CLEAR_MONTHS(k->cows_lact, part, last);
-    CLEAR_MONTHS(k->feedcostdry, part, last);
-    CLEAR_MONTHS(k->feedcostlac, part, last);
-    CLEAR_MONTHS(k->keep, part, last);
-    CLEAR_MONTHS(k->repl, part, last);
-    CLEAR_MONTHS(k->repl_mim, part, last);
-    CLEAR_MONTHS(k->pind, part, last);
-    CLEAR_MONTHS(k->pind_mim, part, last);
-    CLEAR_MONTHS(k->open, part, last);
-    CLEAR_MONTHS(k->preg, part, last);
-    CLEAR_MONTHS(k->present, part, last);
-    CLEAR_MONTHS(k->calved, part, last);
-    CLEAR_MONTHS(k->calvings, part, last);
-    CLEAR_MONTHS(k->lactation1, part, last);
-    CLEAR_MONTHS(k->lactation2, part, last);
-    CLEAR_MONTHS(k->calves_born, part, last);
-    CLEAR_MONTHS(k->calfsales, part, last);
-    CLEAR_MONTHS(k->cowsales, part, last);
-    CLEAR_MONTHS(k->loss, part, last);
-    CLEAR_MONTHS(k->heiferpool, part, last);
-    CLEAR_MONTHS(k->heifers_raised, part, last);
-    CLEAR_MONTHS(k->heifers_purchased, part, last);
-    CLEAR_MONTHS(k->heifers_sold, part, last);
-    CLEAR_MONTHS(k->heiferpurchasecost, part, last);
-    CLEAR_MONTHS(k->heiferraisecost, part, last);
-    CLEAR_MONTHS(k->breedingsupplycost, part, last);
-    CLEAR_MONTHS(k->breedinglaborcost, part, last);
-    CLEAR_MONTHS(k->laborcost, part, last);
-    CLEAR_MONTHS(k->labortime, part, last);
-    CLEAR_MONTHS(k->vetcost, part, last);
-    CLEAR_MONTHS(k->othercost, part, last);
-    CLEAR_MONTHS(k->fixedcost_labor, part, last);
-    CLEAR_MONTHS(k->fixedcost_other, part, last);
-    CLEAR_MONTHS(k->totrevenue, part, last);
-    CLEAR_MONTHS(k->totcost, part, last);
-    CLEAR_MONTHS(k->dim_sum, part, last);
-    CLEAR_MONTHS(k->openmim_sum, part, last);
-    CLEAR_MONTHS(k->rpo_sum, part, last);
-    CLEAR_MONTHS(k->rpo_n, part, last);
-    CLEAR_MONTHS(k->cowvalue_sum, part, last);
-    CLEAR_MONTHS(k->cowvalue_n, part, last);
-    CLEAR_MONTHS(k->serv_n, part, last);
-    CLEAR_MONTHS(k->serv_preg, part, last);
-    CLEAR_MONTHS(k->delayed_n, part, last);
-    CLEAR_MONTHS(k->at_vwp, part, last);
-    CLEAR_MONTHS(k->breedable_mim, part, last);
-    CLEAR_MONTHS(k->insval, part, last);
-    CLEAR_MONTHS(k->newpreg, part, last);
-    CLEAR_MONTHS(k->conceptions, part, last);
-    CLEAR_MONTHS(k->firstserv, part, last);
-    CLEAR_MONTHS(k->bred, part, last);
-    CLEAR_MONTHS(k->delayserv, part, last);
-    CLEAR_MONTHS(k->delval, part, last);
-    CLEAR_MONTHS(k->delval_n, part, last);
-    CLEAR_MONTHS(k->delval2, part, last);
-    CLEAR_MONTHS(k->delval2_n, part, last);
-    CLEAR_MONTHS(k->abortions, part, last);
-    CLEAR_MONTHS(k->abortrisk_n, part, last);
-    CLEAR_MONTHS(k->dryoffyield, part, last);
-    CLEAR_MONTHS(k->dryoff_n, part, last);
-    CLEAR_MONTHS(k->rpo_vwp, part, last);
-    CLEAR_MONTHS(k->rpo_vwp_n, part, last);
-    CLEAR_MONTHS(k->replopen_n, part, last);
-    CLEAR_MONTHS(k->replopen_iof, part, last);
-    CLEAR_MONTHS(k->replopen_mlk, part, last);
-    CLEAR_MONTHS(k->replopen_rev, part, last);
-    CLEAR_MONTHS(k->replopen_rpo, part, last);
+    clear_months(k->mkv_enter, part, last);
+    clear_months(k->total_cash, part, last);
+    clear_months(k->operating_cash, part, last);
+    clear_months(k->milkyield, part, last);
+    clear_months(k->cwt, part, last);
+    clear_months(k->milksales, part, last);
+    clear_months(k->milking, part, last);
+    clear_months(k->cows_mim, part, last);
+    clear_months(k->milkingcows_mim, part, last);
+    clear_months(k->dmi_mim, part, last);
+    clear_months(k->cows_lact, part, last);
+    clear_months(k->feedcostdry, part, last);
+    clear_months(k->feedcostlac, part, last);
+    clear_months(k->keep, part, last);
+    clear_months(k->repl, part, last);
+    clear_months(k->repl_mim, part, last);
+    clear_months(k->pind, part, last);
+    clear_months(k->pind_mim, part, last);
+    clear_months(k->open, part, last);
+    clear_months(k->preg, part, last);
+    clear_months(k->present, part, last);
+    clear_months(k->calved, part, last);
+    clear_months(k->calvings, part, last);
+    clear_months(k->lactation1, part, last);
+    clear_months(k->lactation2, part, last);
+    clear_months(k->calves_born, part, last);
+    clear_months(k->calfsales, part, last);
+    clear_months(k->cowsales, part, last);
+    clear_months(k->loss, part, last);
+    clear_months(k->heiferpool, part, last);
+    clear_months(k->heifers_raised, part, last);
+    clear_months(k->heifers_purchased, part, last);
+    clear_months(k->heifers_sold, part, last);
+    clear_months(k->heiferpurchasecost, part, last);
+    clear_months(k->heiferraisecost, part, last);
+    clear_months(k->breedingsupplycost, part, last);
+    clear_months(k->breedinglaborcost, part, last);
+    clear_months(k->laborcost, part, last);
+    clear_months(k->labortime, part, last);
+    clear_months(k->vetcost, part, last);
+    clear_months(k->othercost, part, last);
+    clear_months(k->fixedcost_labor, part, last);
+    clear_months(k->fixedcost_other, part, last);
+    clear_months(k->totrevenue, part, last);
+    clear_months(k->totcost, part, last);
+    clear_months(k->dim_sum, part, last);
+    clear_months(k->openmim_sum, part, last);
+    clear_months(k->rpo_sum, part, last);
+    clear_months(k->rpo_n, part, last);
+    clear_months(k->cowvalue_sum, part, last);
+    clear_months(k->cowvalue_n, part, last);
+    clear_months(k->serv_n, part, last);
+    clear_months(k->serv_preg, part, last);
+    clear_months(k->delayed_n, part, last);
+    clear_months(k->at_vwp, part, last);
+    clear_months(k->breedable_mim, part, last);
+    clear_months(k->insval, part, last);
+    clear_months(k->newpreg, part, last);
+    clear_months(k->conceptions, part, last);
+    clear_months(k->firstserv, part, last);
+    clear_months(k->bred, part, last);
+    clear_months(k->delayserv, part, last);
+    clear_months(k->delval, part, last);
+    clear_months(k->delval_n, part, last);
+    clear_months(k->delval2, part, last);
+    clear_months(k->delval2_n, part, last);
+    clear_months(k->abortions, part, last);
+    clear_months(k->abortrisk_n, part, last);
+    clear_months(k->dryoffyield, part, last);
+    clear_months(k->dryoff_n, part, last);
+    clear_months(k->rpo_vwp, part, last);
+    clear_months(k->rpo_vwp_n, part, last);
+    clear_months(k->replopen_n, part, last);
+    clear_months(k->replopen_iof, part, last);
+    clear_months(k->replopen_mlk, part, last);
+    clear_months(k->replopen_rev, part, last);
+    clear_months(k->replopen_rpo, part, last);
 }
 
 /* One distribution slot: cow states, unserved and delayed parts, young stock. */
-void CLEAR_SLOT(int slot)
+void clear_slot(int slot)
 {
     for (int c = 0; c < NCURR; c++)
         for (int l = 0; l < NLACT; l++)
@@ -151,14 +152,14 @@ void CLEAR_SLOT(int slot)
 }
 
 /* Progress of the mode-3 reset on the console and in msg.txt. */
-void RESET_PROGRESS(double percent)
+void reset_progress(double percent)
 {
     std::printf(" %.0f%%", percent);
-    WRITE_MSG_FILE(20, percent);
+    WRITE_MSG_FILE(MSG_RESET_MKV_PROGRESS, percent);
 }
 
 /* A progress mark after month t of the accumulator reset. */
-bool MONTH_MARK(int t, int count)
+bool month_mark(int t, int count)
 {
     const int step = count / 5;
     return (step > 0 && t % step == 0) || t == 1 || t == count;
@@ -168,15 +169,15 @@ bool MONTH_MARK(int t, int count)
 
 void RESET_MKV_RECORD(unsigned short mode, unsigned short count)
 {
-    if (mode == 3)
+    if (mode == RESET_COLLECTING)
         std::printf("\n RESET_MKV_RECORD started (%d) ...", mode);
 
     int first_slot = 0, last_slot = 0;
     switch (mode) {
-    case 0: first_slot = 0; last_slot = 0; break;
-    case 1: first_slot = 1; last_slot = 1; break;
-    case 3: first_slot = 0; last_slot = 1; break;
-    case 4: first_slot = 0; last_slot = 2; break;
+    case RESET_SLOT_0: first_slot = 0; last_slot = 0; break;
+    case RESET_SLOT_1: first_slot = 1; last_slot = 1; break;
+    case RESET_COLLECTING: first_slot = 0; last_slot = 1; break;
+    case RESET_ALL_SLOTS: first_slot = 0; last_slot = 2; break;
     default:
         std::printf("\n RESET_MKV_RECORD: mode:%d error", mode);
         STOP(1);
@@ -186,10 +187,10 @@ void RESET_MKV_RECORD(unsigned short mode, unsigned short count)
     const int months = count > MAXT ? MAXT : count;
 
     for (int s = first_slot; s <= last_slot; s++)
-        CLEAR_SLOT(s);
-    CLEAR_MONTHS(mkv->keep, Part{0, 1}, months);
+        clear_slot(s);
+    clear_months(mkv->keep, Part{0, 1}, months);
 
-    if (mode != 3)
+    if (mode != RESET_COLLECTING)
         return;
 
     TIMETAKEN(3);
@@ -198,18 +199,18 @@ void RESET_MKV_RECORD(unsigned short mode, unsigned short count)
     ** are then cleared in one part per progress mark of the months. */
     for (int m = 0; m <= MAXMIM; m++)
         if (m % 5 == 0 || m == MAXMIM)
-            RESET_PROGRESS(m / 24.0 * 40.0);
+            reset_progress(m / 24.0 * 40.0);
     int marks = 0;
     for (int t = 0; t <= months; t++)
-        if (MONTH_MARK(t, months))
+        if (month_mark(t, months))
             marks++;
     int part = 0;
     for (int t = 0; t <= months; t++) {
-        if (!MONTH_MARK(t, months))
+        if (!month_mark(t, months))
             continue;
-        CLEAR_ACCUMULATORS(Part{part, marks}, months);
+        clear_accumulators(Part{part, marks}, months);
         part++;
-        RESET_PROGRESS(months > 0 ? static_cast<double>(t) / months * 50.0 + 50.0 : 100.0);
+        reset_progress(months > 0 ? static_cast<double>(t) / months * 50.0 + 50.0 : 100.0);
     }
 
     MkvRecord* k = mkv;

@@ -10,17 +10,17 @@
 ** A phase that cannot go on ends the run through END_RUN; the exit status
 ** is 1 for a run that did not complete and 0 for one that did.
 */
-#include "driver.h"
+#include "run/driver.h"
 
 #include <cmath>
 #include <cstdio>
 
-#include "../bio/bio.h"
-#include "../dp/dp.h"
-#include "../markov/markov.h"
-#include "../stats/stats.h"
-#include "records.h"
-#include "runlog.h"
+#include "bio/bio.h"
+#include "dp/dp.h"
+#include "markov/markov.h"
+#include "stats/stats.h"
+#include "run/records.h"
+#include "run/runlog.h"
 
 namespace {
 
@@ -56,7 +56,7 @@ void keep_previous_distribution()
 void project_and_report(unsigned short entry_mode, unsigned short months)
 {
     MARKOV_CHAIN(entry_mode, months, 1);
-    WRITE_MSG_FILE(9);
+    WRITE_MSG_FILE(MSG_CHAIN_STATISTICS);
     MARKOV_CHAIN_STATS(months);
     WRITE_MKV_STATS(months);
 }
@@ -66,12 +66,12 @@ int run_phases(int argc, char** argv)
 {
     print_banner();
     if (argc < 2 || argv[1] == nullptr) {
-        WRITE_MSG_FILE(0);
+        WRITE_MSG_FILE(MSG_NO_BIO_FILE);
         std::printf(" no biofile found!");
         STOP(1);
         /* The run ends here: leave the reason, not the pause, as the last
         ** word for a program that polls msg.txt. */
-        WRITE_MSG_FILE(0);
+        WRITE_MSG_FILE(MSG_NO_BIO_FILE);
         return 1;
     }
     runname = argv[1];
@@ -80,24 +80,24 @@ int run_phases(int argc, char** argv)
         STOP(1);
         return 1;
     }
-    WRITE_MSG_FILE(1);
+    WRITE_MSG_FILE(MSG_INIT_STARTED);
 
     INIT_BIO_RECORD();
     if (READ_BIO_FILE() == 1)
         return 1;
     BIO_PROBABILITY();
 
-    WRITE_MSG_FILE(40);
+    WRITE_MSG_FILE(MSG_RESET_FUT);
     INIT_FUT_RECORD();
-    WRITE_MSG_FILE(41);
+    WRITE_MSG_FILE(MSG_RESET_POL);
     INIT_POL_RECORD();
-    WRITE_MSG_FILE(42);
+    WRITE_MSG_FILE(MSG_RESET_RPO);
     INIT_RPO_RECORD();
-    WRITE_MSG_FILE(43);
+    WRITE_MSG_FILE(MSG_RESET_INS);
     INIT_INS_RECORD();
-    WRITE_MSG_FILE(44);
+    WRITE_MSG_FILE(MSG_RESET_DEL);
     INIT_DEL_RECORD();
-    WRITE_MSG_FILE(45);
+    WRITE_MSG_FILE(MSG_RESET_MKV);
     INIT_MKV_RECORD();
 
     if (bio->policy >= 1) {
@@ -118,18 +118,18 @@ int run_phases(int argc, char** argv)
     switch (bio->analysis) {
     case 1:
         READ_MKV_FILE();
-        WRITE_MSG_FILE(7);
+        WRITE_MSG_FILE(MSG_CHAIN_STARTED);
         STEADY_STATE_LOOP([] { MARKOV_CHAIN(1, 12, 0); });
         WRITE_MKV_FILE();
         project_and_report(1, 36);
         break;
     case 2:
-        WRITE_MSG_FILE(7);
+        WRITE_MSG_FILE(MSG_CHAIN_STARTED);
         READ_MKV_FILE();
         project_and_report(1, 300);
         break;
     case 3:
-        WRITE_MSG_FILE(7);
+        WRITE_MSG_FILE(MSG_CHAIN_STARTED);
         READ_MKV_FILE();
         project_and_report(0, 300);
         break;
@@ -144,7 +144,7 @@ int run_phases(int argc, char** argv)
 
     TIMETAKEN(2);
     std::printf("\n Morvenda done ...");
-    WRITE_MSG_FILE(12);
+    WRITE_MSG_FILE(MSG_COMPLETED);
     return status;
 }
 
@@ -163,15 +163,15 @@ unsigned short STEADY_STATE_LOOP(const std::function<void()>& pass)
         conv = steady_state_change();
         iter++;
         std::printf("   steady-state conv:%.7f (%d)", conv, iter);
-        WRITE_MSG_FILE(8, conv);
+        WRITE_MSG_FILE(MSG_CHAIN_CONVERGENCE, conv);
         if (conv > prevconv && iter > 100) {
             std::printf("\n\a convergence decreases, continue with current solution");
-            WRITE_MSG_FILE(13, conv);
+            WRITE_MSG_FILE(MSG_CHAIN_FAILED, conv);
             conv = 0.0;
         }
         if (iter == 500) {
             std::printf("\n\a steady state not found in 500 iterations, continue with current solution");
-            WRITE_MSG_FILE(13, conv);
+            WRITE_MSG_FILE(MSG_CHAIN_FAILED, conv);
             conv = 0.0;
         }
     } while (conv > 0.0000001);

@@ -7,7 +7,7 @@
 */
 #include <cstring>
 
-#include "driver.h"
+#include "run/driver.h"
 #include "serve/serve.h"
 
 int main(int argc, char** argv)

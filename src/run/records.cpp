@@ -7,15 +7,15 @@
 ** already exists (a test binary runs many cases in one process) INIT keeps
 ** the block and resets it, so a process never holds two copies.
 */
-#include "records.h"
+#include "run/records.h"
 
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <type_traits>
 
-#include "../dp/dp.h"
-#include "runlog.h"
+#include "dp/dp.h"
+#include "run/runlog.h"
 
 BioRecord* bio = nullptr;
 FutRecord* fut = nullptr;
@@ -99,7 +99,7 @@ void RESET_BIO_RECORD()
 {
     std::printf("\n RESET_BIO_RECORD started ...");
     TIMETAKEN(3);
-    WRITE_MSG_FILE(30);
+    WRITE_MSG_FILE(MSG_RESET_BIO);
     std::memset(static_cast<void*>(bio), 0, sizeof(BioRecord));
     bio->kg = 1;
     std::printf("\n RESET_BIO_RECORD done ...");

@@ -60,6 +60,19 @@ constexpr int MAXT = 300;
 
 constexpr double NOT_APPLICABLE = -9999.0;
 
+/* ---- the model month ---------------------------------------------------- */
+
+/* Days in a model month: monthly quantities are daily ones times this. */
+constexpr double DAYS_PER_MONTH = 30.4;
+
+/* Heats come every 21 days.  A cow whose heat falls in the first 9.4 days
+** of a month has a second heat before the month ends, so a 9.4/21 share of
+** the cows that stay open after a first heat get a second one that month. */
+constexpr double SECOND_HEAT = 9.4 / 21.0;
+
+/* Monthly milk at or below which a cow counts as dry. */
+constexpr double DRY_MILK = 0.01;
+
 /* Decision codes of pol->decision and pol->enter. */
 constexpr short DEC_REPLACE = 0;
 constexpr short DEC_KEEP = 1;
@@ -274,6 +287,12 @@ struct MkvRecord {
     /* per-month accumulators */
     double total_cash[NT];
     double operating_cash[NT];
+    /* milk by month in milk and month.  After the statistics, [m][0] no
+    ** longer holds the run total of month in milk m but the average daily
+    ** milk of a cow at m (and cows_mim[m][0] her share of all cow-months):
+    ** the statistics overwrite those total cells in place.  [0][t] is the
+    ** herd's milk of month t, [0][0] the running total of the statistic
+    ** year, cleared at each year end. */
     double milkyield[NMIM][NT];
     double cwt[NT];
     double milksales[NT];

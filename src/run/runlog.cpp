@@ -6,7 +6,7 @@
 ** The run clock reads the processor clock in milliseconds for elapsed
 ** times and the calendar clock for the start and end stamps.
 */
-#include "runlog.h"
+#include "run/runlog.h"
 
 #include <cstdio>
 #include <ctime>
@@ -49,39 +49,39 @@ std::string local_asctime()
 std::string MSG_TEXT(unsigned code, double value)
 {
     switch (code) {
-    case 0: return "2 - No BIO file found";
-    case 1: return "3 - Initialization started";
-    case 2: return "6 - BIO file open failure";
-    case 3: return "17 - Dynamic programming (DP) started";
-    case 4: return format_value("18 - DP convergence: %.7f", value);
-    case 5: return "19 - DP convergence failed";
-    case 6: return format_value("20 - DP converged, profit:%.2f", value);
-    case 7: return "24 - Markov chain started";
-    case 8: return format_value("28 - Markov chain convergence: %.7f", value);
-    case 9: return "30 - Markov chain statistics";
-    case 10: return format_value("22 - Writing RPO file: %.0f%% completed", value);
-    case 11: return format_value("23 - Writing DEL file: %.0f%% completed", value);
-    case 12: return "32 - EXE completed";
-    case 13: return format_value("29 - Markov chain convergence failed: %f", value);
-    case 14: return "25 - MKV file not found, creating new file";
-    case 15: return format_value("27 - Markov chain collecting data: %.0f%% completed", value);
-    case 16: return format_value("21 - Writing POL file: %.0f%% completed", value);
-    case 17: return format_value("16 - Read POL file: %.0f%% completed", value);
-    case 20: return format_value("26 - Reset mkv-record: %.0f%% completed", value);
-    case 21: return "7 - Calculate bio probabilities";
-    case 22: return format_value("8 - Calculate bio probabilities: %.0f%% completed", value);
-    case 30: return "4 - Reset bio-record";
-    case 31: return "5 - Read BIO file";
-    case 40: return "9 - Reset fut-record";
-    case 41: return "10 - Reset pol-record";
-    case 42: return "11 - Reset rpo-record";
-    case 43: return "12 - Reset ins-record";
-    case 44: return "13 - Reset del-record";
-    case 45: return "14 - Reset mkv-record";
-    case 46: return "15 - Reset cow-record";
-    case 50: return "25 - Reading MKV file";
-    case 51: return "31 - Writing RES file";
-    case 99: return " STOP(): check Morvenda.EXE";
+    case MSG_NO_BIO_FILE: return "2 - No BIO file found";
+    case MSG_INIT_STARTED: return "3 - Initialization started";
+    case MSG_BIO_OPEN_FAILURE: return "6 - BIO file open failure";
+    case MSG_DP_STARTED: return "17 - Dynamic programming (DP) started";
+    case MSG_DP_CONVERGENCE: return format_value("18 - DP convergence: %.7f", value);
+    case MSG_DP_FAILED: return "19 - DP convergence failed";
+    case MSG_DP_CONVERGED: return format_value("20 - DP converged, profit:%.2f", value);
+    case MSG_CHAIN_STARTED: return "24 - Markov chain started";
+    case MSG_CHAIN_CONVERGENCE: return format_value("28 - Markov chain convergence: %.7f", value);
+    case MSG_CHAIN_STATISTICS: return "30 - Markov chain statistics";
+    case MSG_WRITING_RPO: return format_value("22 - Writing RPO file: %.0f%% completed", value);
+    case MSG_WRITING_DEL: return format_value("23 - Writing DEL file: %.0f%% completed", value);
+    case MSG_COMPLETED: return "32 - EXE completed";
+    case MSG_CHAIN_FAILED: return format_value("29 - Markov chain convergence failed: %f", value);
+    case MSG_NO_MKV_FILE: return "25 - MKV file not found, creating new file";
+    case MSG_CHAIN_COLLECTING: return format_value("27 - Markov chain collecting data: %.0f%% completed", value);
+    case MSG_WRITING_POL: return format_value("21 - Writing POL file: %.0f%% completed", value);
+    case MSG_READING_POL: return format_value("16 - Read POL file: %.0f%% completed", value);
+    case MSG_RESET_MKV_PROGRESS: return format_value("26 - Reset mkv-record: %.0f%% completed", value);
+    case MSG_BIO_PROBABILITIES: return "7 - Calculate bio probabilities";
+    case MSG_BIO_PROBABILITIES_PROGRESS: return format_value("8 - Calculate bio probabilities: %.0f%% completed", value);
+    case MSG_RESET_BIO: return "4 - Reset bio-record";
+    case MSG_READ_BIO: return "5 - Read BIO file";
+    case MSG_RESET_FUT: return "9 - Reset fut-record";
+    case MSG_RESET_POL: return "10 - Reset pol-record";
+    case MSG_RESET_RPO: return "11 - Reset rpo-record";
+    case MSG_RESET_INS: return "12 - Reset ins-record";
+    case MSG_RESET_DEL: return "13 - Reset del-record";
+    case MSG_RESET_MKV: return "14 - Reset mkv-record";
+    case MSG_RESET_COW: return "15 - Reset cow-record";
+    case MSG_READING_MKV: return "25 - Reading MKV file";
+    case MSG_WRITING_RES: return "31 - Writing RES file";
+    case MSG_STOP: return " STOP(): check Morvenda.EXE";
     default: return "Unknown message";
     }
 }
@@ -100,7 +100,7 @@ void WRITE_MSG_FILE(unsigned code, double value)
 
 void STOP(unsigned short count)
 {
-    WRITE_MSG_FILE(99);
+    WRITE_MSG_FILE(MSG_STOP);
     for (unsigned short i = 0; i < count; i++)
         std::putchar('\a');
     std::putchar('@');

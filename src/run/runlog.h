@@ -15,6 +15,43 @@
 
 #include <string>
 
+/* Progress codes of WRITE_MSG_FILE, each with the text msg.txt gets (a
+** printf format where the message shows a value).  Codes and texts are
+** fixed; the gaps in the numbering are unused. */
+constexpr unsigned MSG_NO_BIO_FILE                =  0; /* "2 - No BIO file found" */
+constexpr unsigned MSG_INIT_STARTED               =  1; /* "3 - Initialization started" */
+constexpr unsigned MSG_BIO_OPEN_FAILURE           =  2; /* "6 - BIO file open failure" */
+constexpr unsigned MSG_DP_STARTED                 =  3; /* "17 - Dynamic programming (DP) started" */
+constexpr unsigned MSG_DP_CONVERGENCE             =  4; /* "18 - DP convergence: %.7f" */
+constexpr unsigned MSG_DP_FAILED                  =  5; /* "19 - DP convergence failed" */
+constexpr unsigned MSG_DP_CONVERGED               =  6; /* "20 - DP converged, profit:%.2f" */
+constexpr unsigned MSG_CHAIN_STARTED              =  7; /* "24 - Markov chain started" */
+constexpr unsigned MSG_CHAIN_CONVERGENCE          =  8; /* "28 - Markov chain convergence: %.7f" */
+constexpr unsigned MSG_CHAIN_STATISTICS           =  9; /* "30 - Markov chain statistics" */
+constexpr unsigned MSG_WRITING_RPO                = 10; /* "22 - Writing RPO file: %.0f%% completed" */
+constexpr unsigned MSG_WRITING_DEL                = 11; /* "23 - Writing DEL file: %.0f%% completed" */
+constexpr unsigned MSG_COMPLETED                  = 12; /* "32 - EXE completed" */
+constexpr unsigned MSG_CHAIN_FAILED               = 13; /* "29 - Markov chain convergence failed: %f" */
+constexpr unsigned MSG_NO_MKV_FILE                = 14; /* "25 - MKV file not found, creating new file" */
+constexpr unsigned MSG_CHAIN_COLLECTING           = 15; /* "27 - Markov chain collecting data: %.0f%% completed" */
+constexpr unsigned MSG_WRITING_POL                = 16; /* "21 - Writing POL file: %.0f%% completed" */
+constexpr unsigned MSG_READING_POL                = 17; /* "16 - Read POL file: %.0f%% completed" */
+constexpr unsigned MSG_RESET_MKV_PROGRESS         = 20; /* "26 - Reset mkv-record: %.0f%% completed" */
+constexpr unsigned MSG_BIO_PROBABILITIES          = 21; /* "7 - Calculate bio probabilities" */
+constexpr unsigned MSG_BIO_PROBABILITIES_PROGRESS = 22; /* "8 - Calculate bio probabilities: %.0f%% completed" */
+constexpr unsigned MSG_RESET_BIO                  = 30; /* "4 - Reset bio-record" */
+constexpr unsigned MSG_READ_BIO                   = 31; /* "5 - Read BIO file" */
+constexpr unsigned MSG_RESET_FUT                  = 40; /* "9 - Reset fut-record" */
+constexpr unsigned MSG_RESET_POL                  = 41; /* "10 - Reset pol-record" */
+constexpr unsigned MSG_RESET_RPO                  = 42; /* "11 - Reset rpo-record" */
+constexpr unsigned MSG_RESET_INS                  = 43; /* "12 - Reset ins-record" */
+constexpr unsigned MSG_RESET_DEL                  = 44; /* "13 - Reset del-record" */
+constexpr unsigned MSG_RESET_MKV                  = 45; /* "14 - Reset mkv-record" */
+constexpr unsigned MSG_RESET_COW                  = 46; /* "15 - Reset cow-record" */
+constexpr unsigned MSG_READING_MKV                = 50; /* "25 - Reading MKV file" */
+constexpr unsigned MSG_WRITING_RES                = 51; /* "31 - Writing RES file" */
+constexpr unsigned MSG_STOP                       = 99; /* " STOP(): check Morvenda.EXE" */
+
 /* Rewrites msg.txt with the message of `code` (value formatted where the
 ** message shows a number). */
 void WRITE_MSG_FILE(unsigned code, double value = 0.0);
@@ -22,7 +59,7 @@ void WRITE_MSG_FILE(unsigned code, double value = 0.0);
 /* The text WRITE_MSG_FILE writes for a code. */
 std::string MSG_TEXT(unsigned code, double value);
 
-/* Error pause: progress code 99, `count` bells, "@", then waits for one
+/* Error pause: progress code MSG_STOP, `count` bells, "@", then waits for one
 ** character from standard input (returns at once at end of input). */
 void STOP(unsigned short count);
 

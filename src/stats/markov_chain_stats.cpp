@@ -29,10 +29,10 @@
 #include <memory>
 #include <new>
 
-#include "../bio/numeric.h"
-#include "../run/records.h"
-#include "../run/runlog.h"
-#include "stats.h"
+#include "bio/numeric.h"
+#include "run/records.h"
+#include "run/runlog.h"
+#include "stats/stats.h"
 
 namespace {
 
@@ -75,7 +75,7 @@ struct StatsWork {
 
 /* out = num / den when the divisor is positive; otherwise out keeps the
 ** value it had (0 after the reset of the record). */
-void DIVIDE(double& out, double num, double den)
+void divide(double& out, double num, double den)
 {
     if (den > 0.0)
         out = num / den;
@@ -91,7 +91,7 @@ int lact_limit()
 /* Days to an event: conceptions, services after the waiting period and
 ** first services, summed by class (whole run) and by month.  The weights of
 ** the waiting-period and first-service averages go to the work block. */
-void EVENT_SUMS(double (*e)[NLACT][NMIM][NT], double* w_t, double* w_curr, unsigned short maxm)
+void event_sums(double (*e)[NLACT][NMIM][NT], double* w_t, double* w_curr, unsigned short maxm)
 {
     for (int c = 1; c <= MAXCURR; c++)
         for (int l = 1; l <= MAXLACT; l++)
@@ -100,7 +100,7 @@ void EVENT_SUMS(double (*e)[NLACT][NMIM][NT], double* w_t, double* w_curr, unsig
                     double x = e[c][l][m][t];
                     if (x == 0.0)
                         continue;
-                    double days = 30.4 * m * x;
+                    double days = DAYS_PER_MONTH * m * x;
                     e[c][0][0][0] += days;
                     e[0][0][0][t] += days;
                     if (w_t) {
@@ -112,8 +112,8 @@ void EVENT_SUMS(double (*e)[NLACT][NMIM][NT], double* w_t, double* w_curr, unsig
 
 /* Days to last breeding: for each class, lactation and month, the highest
 ** month in milk with bred mass of at least 1e-9 (month in milk 1 when none
-** qualifies) gives value 30.4 x mim x mass and weight mass. */
-void LAST_BREEDING_SUMS(StatsWork& w, unsigned short maxm)
+** qualifies) gives value DAYS_PER_MONTH x mim x mass and weight mass. */
+void last_breeding_sums(StatsWork& w, unsigned short maxm)
 {
     for (int c = 1; c <= MAXCURR; c++)
         for (int l = 1; l <= MAXLACT; l++)
@@ -122,7 +122,7 @@ void LAST_BREEDING_SUMS(StatsWork& w, unsigned short maxm)
                 while (m > 1 && mkv->bred[c][l][m][t] < 1e-9)
                     m--;
                 double mass = mkv->bred[c][l][m][t];
-                w.lbm_val[c][l][t] = 30.4 * m * mass;
+                w.lbm_val[c][l][t] = DAYS_PER_MONTH * m * mass;
                 w.lbm_w[c][l][t] = mass;
                 w.lbm_val_t[t] += w.lbm_val[c][l][t];
                 w.lbm_w_t[t] += mass;
@@ -132,7 +132,7 @@ void LAST_BREEDING_SUMS(StatsWork& w, unsigned short maxm)
 /* State values (retention pay-off of pregnancy) by class, lactation, month
 ** in milk, month of pregnancy and month; cell 10 gathers all pregnant
 ** states.  Values go to mkv->stats, weights to the work block. */
-void STATE_VALUE_SUMS(StatsWork& w, unsigned short maxm)
+void state_value_sums(StatsWork& w, unsigned short maxm)
 {
     MkvStats& s = mkv->stats;
     int maxlact = lact_limit();
@@ -190,7 +190,7 @@ ReplOpenTable replopen_table(int i)
 
 /* Closes the statistic year of months first..t: annualises the discounted sums,
 ** derives the yearly figures and clears the year accumulators. */
-void YEAR_END(StatsWork& w, unsigned short maxm, int first, int t, double& sumd0, double& sumd1, int& k)
+void year_end(StatsWork& w, unsigned short maxm, int first, int t, double& sumd0, double& sumd1, int& k)
 {
     MkvRecord* r = mkv;
     MkvStats& s = r->stats;
@@ -212,9 +212,9 @@ void YEAR_END(StatsWork& w, unsigned short maxm, int first, int t, double& sumd0
                                 r->vetcost,            r->laborcost,          r->othercost,
                                 r->fixedcost_labor,    r->fixedcost_other};
     for (double* x : start_of_month)
-        DIVIDE(x[0], x[0] * 12.0, sumd0);
-    DIVIDE(r->cowsales[0], r->cowsales[0] * 12.0, sumd1);
-    DIVIDE(r->loss[0], r->loss[0] * 12.0, sumd1);
+        divide(x[0], x[0] * 12.0, sumd0);
+    divide(r->cowsales[0], r->cowsales[0] * 12.0, sumd1);
+    divide(r->loss[0], r->loss[0] * 12.0, sumd1);
 
     /* equivalent annual annuity */
     double e = r->milksales[0] + r->calfsales[0] - r->feedcostdry[0] - r->feedcostlac[0] -
@@ -223,8 +223,8 @@ void YEAR_END(StatsWork& w, unsigned short maxm, int first, int t, double& sumd0
                r->cowsales[0] - r->loss[0];
     double cwt = r->cwt[0];
     double ny = years;
-    DIVIDE(s.eaa_cyr[yr], e, ny);
-    DIVIDE(s.eaa_cwt[yr], e, cwt);
+    divide(s.eaa_cyr[yr], e, ny);
+    divide(s.eaa_cwt[yr], e, cwt);
 
     /* per cow per year and per hundredweight */
     struct PerCow {
@@ -250,8 +250,8 @@ void YEAR_END(StatsWork& w, unsigned short maxm, int first, int t, double& sumd0
         {s.breedingcost_cyr, s.breedingcost_cwt, r->breedinglaborcost[0] + r->breedingsupplycost[0]},
     };
     for (const PerCow& pc : per_cow) {
-        DIVIDE(pc.cyr[yr], pc.a, ny);
-        DIVIDE(pc.cwt[yr], pc.a, cwt);
+        divide(pc.cyr[yr], pc.a, ny);
+        divide(pc.cwt[yr], pc.a, cwt);
     }
     s.livestockcost_cyr[yr] = s.heifercost_cyr[yr] - s.cowsales_cyr[yr];
     s.livestockcost_cwt[yr] = s.heifercost_cwt[yr] - s.cowsales_cwt[yr];
@@ -259,34 +259,34 @@ void YEAR_END(StatsWork& w, unsigned short maxm, int first, int t, double& sumd0
     /* culling */
     double present = r->present[0][0];
     double culled = r->repl[0][0] + r->pind[0][0];
-    DIVIDE(s.cullrateall[yr], culled * 12.0, present);
-    DIVIDE(s.cullratevol[yr], r->repl[0][0] * 12.0, present);
-    DIVIDE(s.cullrateinv[yr], r->pind[0][0] * 12.0, present);
+    divide(s.cullrateall[yr], culled * 12.0, present);
+    divide(s.cullratevol[yr], r->repl[0][0] * 12.0, present);
+    divide(s.cullrateinv[yr], r->pind[0][0] * 12.0, present);
     if (s.cullrateall[yr] > 0.0)
-        s.herdlife[yr] = 1.0 / s.cullrateall[yr] * 30.4 * 12.0;
-    DIVIDE(s.cullprice_yr[yr], r->cowsales[0], culled);
+        s.herdlife[yr] = 1.0 / s.cullrateall[yr] * DAYS_PER_MONTH * 12.0;
+    divide(s.cullprice_yr[yr], r->cowsales[0], culled);
 
     /* ratios */
     double newpreg = r->newpreg[0][0][0];
-    DIVIDE(s.preglaborcost[yr], r->breedinglaborcost[0], newpreg);
-    DIVIDE(s.pregsupplycost[yr], r->breedingsupplycost[0], newpreg);
-    DIVIDE(s.daysopen[yr], r->openmim_sum[0] * 30.4, r->open[0][0]);
-    DIVIDE(s.daystoconc_yr[yr], r->conceptions[0][0][0][0], newpreg);
-    DIVIDE(s.clvinterval[yr], r->calvings[0][0][0], w.wc[0]);
-    DIVIDE(s.dvwp_yr[yr], r->delayserv[0][0][0][0], w.wvwp_t[0]);
-    DIVIDE(s.daysfs[yr], r->firstserv[0][0][0][0], w.wfs_t[0]);
-    DIVIDE(s.dlbm_yr[yr], w.lbm_val_t[0], w.lbm_w_t[0]);
-    DIVIDE(s.daysopen_cost[yr], -r->delval[0][0][0], r->delval_n[0][0][0]);
-    DIVIDE(s.dayspreg_cost[yr], -r->delval2[0][0][0], r->delval2_n[0][0][0]);
-    DIVIDE(s.opendays_yr[yr], r->open[0][0] * 365.0, present);
-    DIVIDE(s.feedcostdry_cyr[yr], r->feedcostdry[0] * 12.0, present - r->milking[0]);
-    DIVIDE(s.feedcostlac_cyr[yr], r->feedcostlac[0] * 12.0, r->milking[0]);
-    DIVIDE(s.cowvalue[yr], r->cowvalue_sum[0], r->cowvalue_n[0]);
-    DIVIDE(s.dim_yr[yr], r->dim_sum[0], r->milking[0]);
-    DIVIDE(s.abortrisk[yr], r->abortions[0] * 8.0, r->abortrisk_n[0]);
+    divide(s.preglaborcost[yr], r->breedinglaborcost[0], newpreg);
+    divide(s.pregsupplycost[yr], r->breedingsupplycost[0], newpreg);
+    divide(s.daysopen[yr], r->openmim_sum[0] * DAYS_PER_MONTH, r->open[0][0]);
+    divide(s.daystoconc_yr[yr], r->conceptions[0][0][0][0], newpreg);
+    divide(s.clvinterval[yr], r->calvings[0][0][0], w.wc[0]);
+    divide(s.dvwp_yr[yr], r->delayserv[0][0][0][0], w.wvwp_t[0]);
+    divide(s.daysfs[yr], r->firstserv[0][0][0][0], w.wfs_t[0]);
+    divide(s.dlbm_yr[yr], w.lbm_val_t[0], w.lbm_w_t[0]);
+    divide(s.daysopen_cost[yr], -r->delval[0][0][0], r->delval_n[0][0][0]);
+    divide(s.dayspreg_cost[yr], -r->delval2[0][0][0], r->delval2_n[0][0][0]);
+    divide(s.opendays_yr[yr], r->open[0][0] * 365.0, present);
+    divide(s.feedcostdry_cyr[yr], r->feedcostdry[0] * 12.0, present - r->milking[0]);
+    divide(s.feedcostlac_cyr[yr], r->feedcostlac[0] * 12.0, r->milking[0]);
+    divide(s.cowvalue[yr], r->cowvalue_sum[0], r->cowvalue_n[0]);
+    divide(s.dim_yr[yr], r->dim_sum[0], r->milking[0]);
+    divide(s.abortrisk[yr], r->abortions[0] * 8.0, r->abortrisk_n[0]);
     for (int sea = 0; sea <= 12; sea++) {
-        DIVIDE(s.pregnancyrate0[sea][yr], w.sum_servpreg[sea], w.sum_serv[sea]);
-        DIVIDE(s.pregnancyrate1[sea][yr], w.sum_servpreg[sea], w.sum_serv[sea] + w.sum_delayed[sea]);
+        divide(s.pregnancyrate0[sea][yr], w.sum_servpreg[sea], w.sum_serv[sea]);
+        divide(s.pregnancyrate1[sea][yr], w.sum_servpreg[sea], w.sum_serv[sea] + w.sum_delayed[sea]);
     }
 
     /* state values of the year: open (cell 0) and all pregnant (cell 10) */
@@ -297,11 +297,11 @@ void YEAR_END(StatsWork& w, unsigned short maxm, int first, int t, double& sumd0
         preg_v += s.pv_t[m][10];
         preg_w += w.pv_t_w[m][10];
     }
-    DIVIDE(s.pv_open[yr], open_v, open_w);
-    DIVIDE(s.pv_preg[yr], preg_v, preg_w);
-    DIVIDE(s.inseminationvalue[0][0][yr], w.ins_t[0], w.brd_t[0]);
+    divide(s.pv_open[yr], open_v, open_w);
+    divide(s.pv_preg[yr], preg_v, preg_w);
+    divide(s.inseminationvalue[0][0][yr], w.ins_t[0], w.brd_t[0]);
     for (int i = 1; i < 7; i++)
-        DIVIDE(replopen_table(i)[0][0][yr], w.replopen_yr[i], w.replopen_yr[0]);
+        divide(replopen_table(i)[0][0][yr], w.replopen_yr[i], w.replopen_yr[0]);
 
     /* clear the year accumulators for the next statistic year */
     sumd0 = 0.0;
@@ -360,7 +360,7 @@ bool progress_month(int t, unsigned short maxm)
 
 /* One month of the monthly pass: year sums, monthly ratios and the
 ** breakdown totals of month t (calendar month sea). */
-void MONTH_SUMS(StatsWork& w, int t, int sea, int k, double& sumd0, double& sumd1)
+void month_sums(StatsWork& w, int t, int sea, int k, double& sumd0, double& sumd1)
 {
     MkvRecord* r = mkv;
     MkvStats& s = r->stats;
@@ -414,7 +414,7 @@ void MONTH_SUMS(StatsWork& w, int t, int sea, int k, double& sumd0, double& sumd
     r->calvings[0][0][0] += ci;
     w.wc[t] += wc;
     w.wc[0] += wc;
-    DIVIDE(s.calvinginterval[t], r->calvings[0][0][t], w.wc[t]);
+    divide(s.calvinginterval[t], r->calvings[0][0][t], w.wc[t]);
 
     /* conceptions by class and lactation */
     for (int c = 1; c <= MAXCURR; c++)
@@ -433,9 +433,9 @@ void MONTH_SUMS(StatsWork& w, int t, int sea, int k, double& sumd0, double& sumd
     r->firstserv[0][0][0][0] += r->firstserv[0][0][0][t];
     w.wvwp_t[0] += w.wvwp_t[t];
     w.wfs_t[0] += w.wfs_t[t];
-    DIVIDE(s.daystoconc[t], r->conceptions[0][0][0][t], r->newpreg[0][0][t]);
-    DIVIDE(s.dvwp[t], r->delayserv[0][0][0][t], w.wvwp_t[t]);
-    DIVIDE(s.dfs[t], r->firstserv[0][0][0][t], w.wfs_t[t]);
+    divide(s.daystoconc[t], r->conceptions[0][0][0][t], r->newpreg[0][0][t]);
+    divide(s.dvwp[t], r->delayserv[0][0][0][t], w.wvwp_t[t]);
+    divide(s.dfs[t], r->firstserv[0][0][0][t], w.wfs_t[t]);
 
     /* cost of a further month open or pregnant */
     for (int c = 1; c <= MAXCURR; c++)
@@ -452,7 +452,7 @@ void MONTH_SUMS(StatsWork& w, int t, int sea, int k, double& sumd0, double& sumd
     /* days to last breeding */
     w.lbm_val_t[0] += w.lbm_val_t[t];
     w.lbm_w_t[0] += w.lbm_w_t[t];
-    DIVIDE(s.dlbm[t], w.lbm_val_t[t], w.lbm_w_t[t]);
+    divide(s.dlbm[t], w.lbm_val_t[t], w.lbm_w_t[t]);
 
     /* milk */
     double milk = 0.0;
@@ -491,11 +491,11 @@ void MONTH_SUMS(StatsWork& w, int t, int sea, int k, double& sumd0, double& sumd
         for (int c = 1; c <= MAXCURR; c++) {
             double n = r->replopen_n[c][m][t];
             double q[7] = {n,
-                           30.4 * (m - 1) * n,
+                           DAYS_PER_MONTH * (m - 1) * n,
                            c * n,
-                           r->replopen_mlk[c][m][t] / 30.4,
-                           r->replopen_iof[c][m][t] / 30.4,
-                           r->replopen_rev[c][m][t] / 30.4,
+                           r->replopen_mlk[c][m][t] / DAYS_PER_MONTH,
+                           r->replopen_iof[c][m][t] / DAYS_PER_MONTH,
+                           r->replopen_rev[c][m][t] / DAYS_PER_MONTH,
                            r->replopen_rpo[c][m][t]};
             for (int i = 0; i < 7; i++) {
                 ReplOpenTable table = replopen_table(i);
@@ -521,13 +521,13 @@ void MONTH_SUMS(StatsWork& w, int t, int sea, int k, double& sumd0, double& sumd
     r->breedable_mim[0][t] = brd;
 
     /* cull price and days in milk of the month */
-    DIVIDE(s.cullprice[t], r->cowsales[t], r->pind[0][t] + r->repl[0][t]);
-    DIVIDE(s.dim[t], r->dim_sum[t], r->milking[t]);
+    divide(s.cullprice[t], r->cowsales[t], r->pind[0][t] + r->repl[0][t]);
+    divide(s.dim[t], r->dim_sum[t], r->milking[t]);
 }
 
 /* Calving-season tables: days to events and disposals by the lactation and
 ** the calendar month in which the cow calved. */
-void CALVING_SEASON_TABLES(StatsWork& w, unsigned short maxm)
+void calving_season_tables(StatsWork& w, unsigned short maxm)
 {
     MkvRecord* r = mkv;
     MkvStats& s = r->stats;
@@ -565,8 +565,8 @@ void CALVING_SEASON_TABLES(StatsWork& w, unsigned short maxm)
                         if (e == 0.0)
                             continue;
                         int cm = MONTH_WRAP(static_cast<short>(start + t - m));
-                        d.table[l][0] += 30.4 * m * e;
-                        d.table[0][cm] += 30.4 * m * e;
+                        d.table[l][0] += DAYS_PER_MONTH * m * e;
+                        d.table[0][cm] += DAYS_PER_MONTH * m * e;
                         d.weight[l][0] += e;
                         d.weight[0][cm] += e;
                     }
@@ -604,8 +604,8 @@ void CALVING_SEASON_TABLES(StatsWork& w, unsigned short maxm)
     double (*weights[4])[NSEA] = {w.w_ci, w.w_dtc, w.w_vwp, w.w_fs};
     for (int i = 0; i < 4; i++)
         for (int j = 1; j <= 12; j++) {
-            DIVIDE(tables[i][j][0], tables[i][j][0], weights[i][j][0]);
-            DIVIDE(tables[i][0][j], tables[i][0][j], weights[i][0][j]);
+            divide(tables[i][j][0], tables[i][j][0], weights[i][j][0]);
+            divide(tables[i][0][j], tables[i][0][j], weights[i][0][j]);
         }
     for (int l = 1; l <= MAXLACT; l++) {
         double v = 0.0, wt = 0.0;
@@ -614,7 +614,7 @@ void CALVING_SEASON_TABLES(StatsWork& w, unsigned short maxm)
                 v += w.lbm_val[c][l][t];
                 wt += w.lbm_w[c][l][t];
             }
-        DIVIDE(s.dayslbm_clv[l][0], v, wt);
+        divide(s.dayslbm_clv[l][0], v, wt);
     }
     for (int cm = 1; cm <= 12; cm++)
         for (int yc = 1; yc <= 4; yc++) {
@@ -626,7 +626,7 @@ void CALVING_SEASON_TABLES(StatsWork& w, unsigned short maxm)
 }
 
 /* Whole-run breakdowns by class, month in milk, month and state. */
-void WHOLE_RUN_BREAKDOWNS(StatsWork& w, unsigned short maxm)
+void whole_run_breakdowns(StatsWork& w, unsigned short maxm)
 {
     MkvRecord* r = mkv;
     MkvStats& s = r->stats;
@@ -635,28 +635,28 @@ void WHOLE_RUN_BREAKDOWNS(StatsWork& w, unsigned short maxm)
     /* days to events by yield class, and the cost of a further month
     ** open or pregnant by class and by month in milk */
     for (int c = 1; c <= MAXCURR; c++) {
-        DIVIDE(r->conceptions[c][0][0][0], r->conceptions[c][0][0][0], r->newpreg[c][0][0]);
-        DIVIDE(r->delayserv[c][0][0][0], r->delayserv[c][0][0][0], w.wvwp_curr[c]);
-        DIVIDE(r->firstserv[c][0][0][0], r->firstserv[c][0][0][0], w.wfs_curr[c]);
+        divide(r->conceptions[c][0][0][0], r->conceptions[c][0][0][0], r->newpreg[c][0][0]);
+        divide(r->delayserv[c][0][0][0], r->delayserv[c][0][0][0], w.wvwp_curr[c]);
+        divide(r->firstserv[c][0][0][0], r->firstserv[c][0][0][0], w.wfs_curr[c]);
         double v = 0.0, wt = 0.0;
         for (int l = 1; l <= MAXLACT; l++)
             for (int t = 1; t <= maxm; t++) {
                 v += w.lbm_val[c][l][t];
                 wt += w.lbm_w[c][l][t];
             }
-        DIVIDE(r->bred[c][0][0][0], v, wt);
-        DIVIDE(r->delval[c][0][0], -r->delval[c][0][0], r->delval_n[c][0][0]);
-        DIVIDE(r->delval2[c][0][0], -r->delval2[c][0][0], r->delval2_n[c][0][0]);
+        divide(r->bred[c][0][0][0], v, wt);
+        divide(r->delval[c][0][0], -r->delval[c][0][0], r->delval_n[c][0][0]);
+        divide(r->delval2[c][0][0], -r->delval2[c][0][0], r->delval2_n[c][0][0]);
     }
     for (int m = 1; m <= MAXMIM; m++) {
-        DIVIDE(r->delval[0][m][0], -r->delval[0][m][0], r->delval_n[0][m][0]);
-        DIVIDE(r->delval2[0][m][0], -r->delval2[0][m][0], r->delval2_n[0][m][0]);
+        divide(r->delval[0][m][0], -r->delval[0][m][0], r->delval_n[0][m][0]);
+        divide(r->delval2[0][m][0], -r->delval2[0][m][0], r->delval2_n[0][m][0]);
     }
 
     /* average cow mass per month, open and pregnant, by month in milk */
     for (int m = 1; m <= MAXMIM; m++) {
-        DIVIDE(r->open_dim[m], r->open_dim[m], maxm);
-        DIVIDE(r->preg_dim[m], r->preg_dim[m], maxm);
+        divide(r->open_dim[m], r->open_dim[m], maxm);
+        divide(r->preg_dim[m], r->preg_dim[m], maxm);
     }
 
     /* culling hazards by month in milk */
@@ -665,12 +665,12 @@ void WHOLE_RUN_BREAKDOWNS(StatsWork& w, unsigned short maxm)
         cull_all += r->hz_open[m][1] + r->hz_open[m][2] + r->hz_preg[m][1] + r->hz_preg[m][2];
     for (int m = 1; m <= MAXMIM; m++) {
         double cull = r->hz_open[m][1] + r->hz_open[m][2] + r->hz_preg[m][1] + r->hz_preg[m][2];
-        DIVIDE(s.hz_cull_mim[m], cull, r->hz_open[m][0] + r->hz_preg[m][0]);
-        DIVIDE(s.pctcull_mim[m], cull, cull_all);
-        DIVIDE(r->hz_open[m][1], r->hz_open[m][1], r->hz_open[m][0]);
-        DIVIDE(r->hz_open[m][2], r->hz_open[m][2], r->hz_open[m][0]);
-        DIVIDE(r->hz_preg[m][1], r->hz_preg[m][1], r->hz_preg[m][0]);
-        DIVIDE(r->hz_preg[m][2], r->hz_preg[m][2], r->hz_preg[m][0]);
+        divide(s.hz_cull_mim[m], cull, r->hz_open[m][0] + r->hz_preg[m][0]);
+        divide(s.pctcull_mim[m], cull, cull_all);
+        divide(r->hz_open[m][1], r->hz_open[m][1], r->hz_open[m][0]);
+        divide(r->hz_open[m][2], r->hz_open[m][2], r->hz_open[m][0]);
+        divide(r->hz_preg[m][1], r->hz_preg[m][1], r->hz_preg[m][0]);
+        divide(r->hz_preg[m][2], r->hz_preg[m][2], r->hz_preg[m][0]);
     }
 
     /* open cows replaced: averages over the replaced count */
@@ -678,37 +678,37 @@ void WHOLE_RUN_BREAKDOWNS(StatsWork& w, unsigned short maxm)
     for (int i = 1; i < 7; i++) {
         ReplOpenTable table = replopen_table(i);
         for (int m = 1; m <= MAXMIM; m++)
-            DIVIDE(table[m][0][0], table[m][0][0], count[m][0][0]);
+            divide(table[m][0][0], table[m][0][0], count[m][0][0]);
         for (int t = 1; t <= maxm; t++)
-            DIVIDE(table[0][t][0], table[0][t][0], count[0][t][0]);
-        DIVIDE(table[0][0][0], table[0][0][0], count[0][0][0]);
+            divide(table[0][t][0], table[0][t][0], count[0][t][0]);
+        divide(table[0][0][0], table[0][0][0], count[0][0][0]);
     }
 
     /* insemination value by month in milk and by month */
     for (int m = 1; m <= MAXMIM; m++)
-        DIVIDE(s.inseminationvalue[m][0][0], w.ins_mim[m], w.brd_mim[m]);
+        divide(s.inseminationvalue[m][0][0], w.ins_mim[m], w.brd_mim[m]);
     for (int t = 1; t <= maxm; t++)
-        DIVIDE(s.inseminationvalue[0][t][0], w.ins_t[t], w.brd_t[t]);
+        divide(s.inseminationvalue[0][t][0], w.ins_t[t], w.brd_t[t]);
 
     /* state values */
     for (int k = 0; k <= 10; k++) {
         for (int c = 1; c <= MAXCURR; c++) {
-            DIVIDE(s.pv_curr[c][k], s.pv_curr[c][k], w.pv_curr_w[c][k]);
+            divide(s.pv_curr[c][k], s.pv_curr[c][k], w.pv_curr_w[c][k]);
             for (int l = 1; l <= maxlact; l++)
-                DIVIDE(s.pv_curr_lact[c][l][k], s.pv_curr_lact[c][l][k], w.pv_curr_lact_w[c][l][k]);
+                divide(s.pv_curr_lact[c][l][k], s.pv_curr_lact[c][l][k], w.pv_curr_lact_w[c][l][k]);
         }
         for (int l = 1; l <= maxlact; l++)
-            DIVIDE(s.pv_lact[l][k], s.pv_lact[l][k], w.pv_lact_w[l][k]);
+            divide(s.pv_lact[l][k], s.pv_lact[l][k], w.pv_lact_w[l][k]);
         for (int m = 1; m <= MAXMIM; m++)
-            DIVIDE(s.pv_mim[m][k], s.pv_mim[m][k], w.pv_mim_w[m][k]);
-        DIVIDE(s.pv_mpreg[k], s.pv_mpreg[k], w.pv_mpreg_w[k]);
+            divide(s.pv_mim[m][k], s.pv_mim[m][k], w.pv_mim_w[m][k]);
+        divide(s.pv_mpreg[k], s.pv_mpreg[k], w.pv_mpreg_w[k]);
         for (int t = 1; t <= maxm; t++)
-            DIVIDE(s.pv_t[t][k], s.pv_t[t][k], w.pv_t_w[t][k]);
+            divide(s.pv_t[t][k], s.pv_t[t][k], w.pv_t_w[t][k]);
     }
 
     /* daily milk of cows dried off */
     for (int t = 1; t <= maxm; t++)
-        DIVIDE(r->dryoffyield[t], r->dryoffyield[t], r->dryoff_n[t]);
+        divide(r->dryoffyield[t], r->dryoffyield[t], r->dryoff_n[t]);
 
     /* lactation curve (per cow per day) and the herd by month in milk */
     double all_months = 0.0;
@@ -724,8 +724,8 @@ void WHOLE_RUN_BREAKDOWNS(StatsWork& w, unsigned short maxm)
     }
     r->cows_mim[0][0] = all_months;
     for (int m = 1; m <= MAXMIM; m++) {
-        DIVIDE(r->milkyield[m][0], r->milkyield[m][0] / 30.4, r->cows_mim[m][0]);
-        DIVIDE(r->cows_mim[m][0], r->cows_mim[m][0], all_months);
+        divide(r->milkyield[m][0], r->milkyield[m][0] / DAYS_PER_MONTH, r->cows_mim[m][0]);
+        divide(r->cows_mim[m][0], r->cows_mim[m][0], all_months);
     }
 
     /* herd by lactation */
@@ -738,7 +738,7 @@ void WHOLE_RUN_BREAKDOWNS(StatsWork& w, unsigned short maxm)
         lact_months += cows;
     }
     for (int l = 1; l <= maxlact; l++)
-        DIVIDE(r->cows_lact[l][0], r->cows_lact[l][0], lact_months);
+        divide(r->cows_lact[l][0], r->cows_lact[l][0], lact_months);
 
     /* retention pay-off of the cows lost involuntarily */
     double (*v)[NLACT][NMIM][NMPREG] = r->pind_rpo;
@@ -763,13 +763,13 @@ void WHOLE_RUN_BREAKDOWNS(StatsWork& w, unsigned short maxm)
                     }
                 }
     for (int c = 1; c <= MAXCURR; c++)
-        DIVIDE(v[c][0][0][0], v[c][0][0][0], n[c][0][0][0]);
+        divide(v[c][0][0][0], v[c][0][0][0], n[c][0][0][0]);
     for (int l = 1; l <= maxlact; l++)
-        DIVIDE(v[0][l][0][0], v[0][l][0][0], n[0][l][0][0]);
+        divide(v[0][l][0][0], v[0][l][0][0], n[0][l][0][0]);
     for (int m = 1; m <= MAXMIM; m++)
-        DIVIDE(v[0][0][m][0], v[0][0][m][0], n[0][0][m][0]);
+        divide(v[0][0][m][0], v[0][0][m][0], n[0][0][m][0]);
     for (int p = 0; p <= MAXMPREG; p++)
-        DIVIDE(v[0][0][0][p], v[0][0][0][p], n[0][0][0][p]);
+        divide(v[0][0][0][p], v[0][0][0][p], n[0][0][0][p]);
 
     /* dry-matter intake by month in milk */
     for (int m = 1; m <= MAXMIM; m++) {
@@ -779,7 +779,7 @@ void WHOLE_RUN_BREAKDOWNS(StatsWork& w, unsigned short maxm)
             cows += r->milkingcows_mim[m][t];
         }
         r->dmi_mim[m][0] = dmi;
-        DIVIDE(r->dmi_mim[m][0], dmi, cows);
+        divide(r->dmi_mim[m][0], dmi, cows);
     }
 }
 
@@ -806,11 +806,11 @@ void MARKOV_CHAIN_STATS(unsigned short maxm)
 
     /* the sums formed state by state, month innermost */
     mkv->total_cash[0] = 0.0;
-    EVENT_SUMS(mkv->conceptions, nullptr, nullptr, maxm);
-    EVENT_SUMS(mkv->delayserv, w.wvwp_t, w.wvwp_curr, maxm);
-    EVENT_SUMS(mkv->firstserv, w.wfs_t, w.wfs_curr, maxm);
-    LAST_BREEDING_SUMS(w, maxm);
-    STATE_VALUE_SUMS(w, maxm);
+    event_sums(mkv->conceptions, nullptr, nullptr, maxm);
+    event_sums(mkv->delayserv, w.wvwp_t, w.wvwp_curr, maxm);
+    event_sums(mkv->firstserv, w.wfs_t, w.wfs_curr, maxm);
+    last_breeding_sums(w, maxm);
+    state_value_sums(w, maxm);
 
     /* the monthly pass with its statistic-year ends */
     int sea = MONTH_WRAP(bio->start_sea);
@@ -819,9 +819,9 @@ void MARKOV_CHAIN_STATS(unsigned short maxm)
     double sumd0 = 0.0, sumd1 = 0.0;
     for (int t = 1; t <= maxm; t++) {
         k++;
-        MONTH_SUMS(w, t, sea, k, sumd0, sumd1);
+        month_sums(w, t, sea, k, sumd0, sumd1);
         if (t == 12 || t == 24 || t == 36 || t == maxm) {
-            YEAR_END(w, maxm, first, t, sumd0, sumd1, k);
+            year_end(w, maxm, first, t, sumd0, sumd1, k);
             first = t + 1;
         }
         if (progress_month(t, maxm))
@@ -829,7 +829,7 @@ void MARKOV_CHAIN_STATS(unsigned short maxm)
         sea = sea == 12 ? 1 : sea + 1;
     }
 
-    CALVING_SEASON_TABLES(w, maxm);
-    WHOLE_RUN_BREAKDOWNS(w, maxm);
+    calving_season_tables(w, maxm);
+    whole_run_breakdowns(w, maxm);
     std::printf("\n MARKOV_CHAIN_STATS done ...");
 }

@@ -19,13 +19,14 @@
 ** formatted through a large stdio buffer: it is some 35,000 numbers.
 */
 #include <cstdio>
+#include <iterator>
 #include <memory>
 #include <vector>
 
-#include "../bio/numeric.h"
-#include "../run/records.h"
-#include "../run/runlog.h"
-#include "stats.h"
+#include "bio/numeric.h"
+#include "run/records.h"
+#include "run/runlog.h"
+#include "stats/stats.h"
 
 namespace {
 
@@ -34,49 +35,34 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-/* The column labels after "t " and "sea ", in the order the rows print
-** them.  Each label carries its trailing blank. */
-const char* const COLUMN_LABELS[116] = {
-    "operating_cash ", "total_cash ", "sumcash ", "milkyield ", "discount ", "calves_born ",
-    "heifers_purchased ", "heifers_raised ", "heifers_sold ", "heiferpool ", "keep ", "pind ",
-    "repl ", "open ", "preg ", "milking ", "present ", "milksales ", "cwt ", "feedcost ",
-    "cullprice ", "calfsales ", "cowsales ", "heiferpurchasecost ", "calvinginterval_clvlact ",
-    "calvinginterval_clvsea ", "daystoconception_clvlact ", "daystoconception_clvsea ",
-    "feedcost_wet_mim ", "repl_clv ", "smy_curr ", "smy_ave ", "pind_clv ", "dayslbm_curr ",
-    "delayed ", "serv ", "serv_keep ", "lactation1 ", "lactation2 ", "mkv_enter ", "open_dim ",
-    "preg_dim ", "%open ", "%preg ", "calved ", "fixedcost ", "saldo ", "milkyield_mcow_d ",
-    "feedcost_lact ", "insval_mim ", "rpo ", "inv ", "vol ", "insval_sea ",
-    "daysfirstservice_curr ", "daystoconception_curr ", "hz_open_repl ", "hz_open_pind ",
-    "hz_preg_repl ", "hz_preg_pind ", "replopen_mlk[mim] ", "replopen_mlk[t] ", "daysvwp_curr ",
-    "dim ", "totrevenue ", "totcost ", "replopen_dim[mim] ", "replopen_dim[t] ",
-    "replopen_cur[mim] ", "replopen_cur[t] ", "replopen_rev[mim] ", "replopen_rev[t] ",
-    "replopen_iof[mim] ", "replopen_iof[t] ", "replopen_rpo[mim] ", "replopen_rpo[t] ",
-    "daysopencost_dim ", "dmi_mcow_d ", "dmi_mim ", "dayspregcost_mim ", "lactationcurve ",
-    "milkingcows_mim ", "cows_lact ", "hz_cull_mim ", "pctcull_mim ", "breedingsupplycost ",
-    "pv_curr ", "pv_lact ", "pv_mim ", "pv_mpreg ", "pv_t_open ", "pv_t_preg ", "labortime ",
-    "laborcost ", "calvinginterval ", "daystoconc ", "pv_curr_lact ", "opportunitycost ",
-    "cowvalue ", "pind_rpo_curr ", "pind_rpo_lact ", "pind_rpo_mim ", "pind_rpo_mpreg ",
-    "daysvwp_clvlact ", "daysvwp_clvsea ", "dvwp ", "daysfs_clvlact ", "daysfs_clvsea ", "dfs ",
-    "dayslbm_clvlact ", "dayslbm_clvsea ", "dlbm ", "present_dim ", "breedings1 ",
-    "dryoffyield ", "breedings ",
+/* What one cell of the table prints: "%f ", "%d ", the filler "0 " or
+** "null ". */
+struct Cell {
+    enum Kind : unsigned char { NUMBER, COUNT, ZERO, NONE } kind;
+    double value;
 };
 
 /* A value when the row is within the column's range, else the filler "0 ". */
-void put(std::FILE* f, bool in_range, double value)
+Cell number(bool in_range, double value)
 {
-    if (in_range)
-        std::fprintf(f, "%f ", value);
-    else
-        std::fputs("0 ", f);
+    return in_range ? Cell{Cell::NUMBER, value} : Cell{Cell::ZERO, 0.0};
 }
 
 /* A value or "null ". */
-void put_or_null(std::FILE* f, bool in_range, double value)
+Cell number_or_null(bool in_range, double value)
 {
-    if (in_range)
-        std::fprintf(f, "%f ", value);
-    else
-        std::fputs("null ", f);
+    return in_range ? Cell{Cell::NUMBER, value} : Cell{Cell::NONE, 0.0};
+}
+
+/* A whole number or the filler "0 ". */
+Cell count(bool in_range, int value)
+{
+    return in_range ? Cell{Cell::COUNT, static_cast<double>(value)} : Cell{Cell::ZERO, 0.0};
+}
+
+Cell null_cell()
+{
+    return Cell{Cell::NONE, 0.0};
 }
 
 double quotient(double num, double den)
@@ -90,162 +76,211 @@ int within(int r, int n)
     return r >= 1 && r <= n ? r : 0;
 }
 
+/* One row of the table: projection month r, calendar month sea, and the
+** indices each kind of column reads (0 outside the column's range). */
+struct Row {
+    const MkvRecord* k;
+    const MkvStats* s;
+    int r, sea;
+    bool mon;                    /* within the projected months */
+    int t;                       /* r for month columns, else 0 */
+    int l12, m24, c15, p10;      /* lactation, month in milk, class, month of pregnancy */
+    bool in12, in24, in15, in10;
+    double sumcash;              /* total cash of rows 1..r */
+    double serv_all;             /* services and delayed services of month t */
+    double dim_all;              /* open and pregnant cows at month in milk m24 */
+
+    Row(int r_, int sea_, unsigned short maxm, double sumcash_)
+        : k(mkv), s(&mkv->stats), r(r_), sea(sea_), mon(r_ <= maxm), t(mon ? r_ : 0),
+          l12(within(r_, 12)), m24(within(r_, 24)), c15(within(r_, 15)), p10(within(r_, 10)),
+          in12(l12 > 0), in24(m24 > 0), in15(c15 > 0), in10(p10 > 0), sumcash(sumcash_),
+          serv_all(k->serv_n[t] + k->delayed_n[t]), dim_all(k->preg_dim[m24] + k->open_dim[m24])
+    {
+    }
+};
+
+/* State value of the open cows in rows 1..n, of all pregnant cows in rows
+** 30..29+n, "null " elsewhere. */
+Cell open_then_pregnant(int r, int n, const double (*table)[11])
+{
+    if (r <= n)
+        return Cell{Cell::NUMBER, table[r][0]};
+    return number_or_null(r >= 30 && r <= 29 + n, table[within(r - 29, n)][10]);
+}
+
+/* State value of three classes, lactations and months of pregnancy: class
+** slowest, month of pregnancy fastest, 27 rows. */
+Cell class_lactation_value(const Row& w)
+{
+    static const int classes[3] = {2, 8, 14};
+    static const int lacts[3] = {1, 2, 3};
+    static const int months[3] = {1, 4, 7};
+    if (w.r > 27)
+        return null_cell();
+    int i = w.r - 1;
+    return Cell{Cell::NUMBER, w.s->pv_curr_lact[classes[i / 9]][lacts[(i / 3) % 3]][months[i % 3]]};
+}
+
+/* The advantage of heifer entry: rows 1-24 by slot, rows 25-36 the first
+** year's slots again. */
+Cell opportunity_cost(const Row& w)
+{
+    if (w.r <= 24)
+        return Cell{Cell::NUMBER, heifer_rpo[w.r]};
+    return number_or_null(w.r <= 36, heifer_rpo[within(w.r - 24, 12)]);
+}
+
+/* The columns after "t " and "sea ", in the order the rows print them:
+** each label (with its trailing blank) beside the value it heads. */
+struct Column {
+    const char* label;
+    Cell (*cell)(const Row&);
+};
+
+const Column COLUMNS[] = {
+    {"operating_cash ", [](const Row& w) { return number(w.mon, w.k->operating_cash[w.t]); }},
+    {"total_cash ", [](const Row& w) { return number(w.mon, w.k->total_cash[w.t]); }},
+    {"sumcash ", [](const Row& w) { return number(w.mon, w.sumcash); }},
+    {"milkyield ", [](const Row& w) { return number(w.mon, w.k->milkyield[0][w.t] / DAYS_PER_MONTH); }},
+    {"discount ", [](const Row& w) { return number(w.mon, w.mon ? DISCOUNT(bio->interest / 12.0, w.r - 1) : 0.0); }},
+    {"calves_born ", [](const Row& w) { return number(w.mon, w.k->calves_born[w.t]); }},
+    {"heifers_purchased ", [](const Row& w) { return number(w.mon, w.k->heifers_purchased[w.t]); }},
+    {"heifers_raised ", [](const Row& w) { return number(w.mon, w.k->heifers_raised[w.t]); }},
+    {"heifers_sold ", [](const Row& w) { return number(w.mon, w.k->heifers_sold[w.t]); }},
+    {"heiferpool ", [](const Row& w) { return number(w.mon, w.k->heiferpool[w.t]); }},
+    {"keep ", [](const Row&) { return null_cell(); }},
+    {"pind ", [](const Row& w) { return number(w.mon, w.k->pind[0][w.t]); }},
+    {"repl ", [](const Row& w) { return number(w.mon, w.k->repl[0][w.t]); }},
+    {"open ", [](const Row& w) { return number(w.mon, w.k->open[0][w.t]); }},
+    {"preg ", [](const Row& w) { return number(w.mon, w.k->preg[0][w.t]); }},
+    {"milking ", [](const Row& w) { return number(w.mon, w.k->milking[w.t]); }},
+    {"present ", [](const Row& w) { return number(w.mon, w.k->open[0][w.t] + w.k->preg[0][w.t]); }},
+    {"milksales ", [](const Row& w) { return number(w.mon, w.k->milksales[w.t]); }},
+    {"cwt ", [](const Row& w) { return number(w.mon, w.k->cwt[w.t]); }},
+    {"feedcost ", [](const Row& w) { return number(w.mon, w.k->feedcostdry[w.t] + w.k->feedcostlac[w.t]); }},
+    {"cullprice ", [](const Row& w) { return number(w.mon, w.s->cullprice[w.t]); }},
+    {"calfsales ", [](const Row& w) { return number(w.mon, w.k->calfsales[w.t]); }},
+    {"cowsales ", [](const Row& w) { return number(w.mon, w.k->cowsales[w.t]); }},
+    {"heiferpurchasecost ", [](const Row& w) { return number(w.mon, w.k->heiferpurchasecost[w.t]); }},
+    {"calvinginterval_clvlact ", [](const Row& w) { return number(w.in12, w.s->calvinginterval_clv[w.l12][0]); }},
+    {"calvinginterval_clvsea ", [](const Row& w) { return number(w.in12, w.s->calvinginterval_clv[0][w.l12]); }},
+    {"daystoconception_clvlact ", [](const Row& w) { return number(w.in12, w.s->daystoconception_clv[w.l12][0]); }},
+    {"daystoconception_clvsea ", [](const Row& w) { return number(w.in12, w.s->daystoconception_clv[0][w.l12]); }},
+    {"feedcost_wet_mim ", [](const Row& w) { return number(w.in24, w.k->dmi_mim[w.m24][0] / DAYS_PER_MONTH * bio->p_lactfeed); }},
+    {"repl_clv ", [](const Row& w) { return number(w.in12, w.s->repl_clv[w.sea][1]); }},
+    {"smy_curr ", [](const Row& w) { return number(w.in15, bio->smy[w.c15]); }},
+    {"smy_ave ", [](const Row& w) { return number(w.mon, w.s->smy_ave[w.t]); }},
+    {"pind_clv ", [](const Row& w) { return number(w.in12, w.s->pind_clv[w.sea][1]); }},
+    {"dayslbm_curr ", [](const Row& w) { return number(w.in15, w.k->bred[w.c15][0][0][0]); }},
+    {"delayed ", [](const Row& w) { return number(w.mon, quotient(w.k->delayed_n[w.t], w.serv_all)); }},
+    {"serv ", [](const Row& w) { return number(w.mon, quotient(w.k->serv_preg[w.t], w.k->serv_n[w.t])); }},
+    {"serv_keep ", [](const Row& w) { return number(w.mon, quotient(w.k->serv_preg[w.t], w.serv_all)); }},
+    {"lactation1 ", [](const Row& w) { return number(w.mon, w.k->lactation1[w.t]); }},
+    {"lactation2 ", [](const Row& w) { return number(w.mon, w.k->lactation2[w.t]); }},
+    {"mkv_enter ", [](const Row& w) { return count(w.mon, w.k->mkv_enter[w.t]); }},
+    {"open_dim ", [](const Row& w) { return number(w.in24, w.k->open_dim[w.m24]); }},
+    {"preg_dim ", [](const Row& w) { return number(w.in24, w.k->preg_dim[w.m24]); }},
+    {"%open ", [](const Row& w) { return number(w.in24, quotient(w.k->open_dim[w.m24], w.dim_all)); }},
+    {"%preg ", [](const Row& w) { return number(w.in24, quotient(w.k->preg_dim[w.m24], w.dim_all)); }},
+    {"calved ", [](const Row& w) { return number(w.mon, w.k->calved[w.t]); }},
+    {"fixedcost ", [](const Row& w) { return number(w.mon, w.k->fixedcost_labor[w.t] + w.k->fixedcost_other[w.t]); }},
+    {"saldo ", [](const Row& w) {
+         return number(w.mon, w.k->total_cash[w.t] + w.k->fixedcost_labor[w.t] + w.k->fixedcost_other[w.t]);
+     }},
+    {"milkyield_mcow_d ", [](const Row& w) { return number(w.mon, quotient(w.k->milkyield[0][w.t], w.k->milking[w.t]) / DAYS_PER_MONTH); }},
+    {"feedcost_lact ", [](const Row& w) { return number(w.mon, w.k->feedcostlac[w.t] / DAYS_PER_MONTH); }},
+    {"insval_mim ", [](const Row& w) { return number(w.in24, w.s->inseminationvalue[w.m24][0][0]); }},
+    {"rpo ", [](const Row& w) { return number(w.mon, quotient(w.k->rpo_sum[w.t], w.k->rpo_n[w.t])); }},
+    /* involuntary disposals of the month before; row 1 shows month 12 */
+    {"inv ", [](const Row& w) { return number(w.mon, w.k->pind[0][w.r == 1 ? 12 : (w.mon ? w.r - 1 : 0)]); }},
+    {"vol ", [](const Row& w) { return number(w.mon, w.k->repl[0][w.t]); }},
+    {"insval_sea ", [](const Row& w) { return number(w.mon, w.s->inseminationvalue[0][w.t][0]); }},
+    {"daysfirstservice_curr ", [](const Row& w) { return number(w.in15, w.k->firstserv[w.c15][0][0][0]); }},
+    {"daystoconception_curr ", [](const Row& w) { return number(w.in15, w.k->conceptions[w.c15][0][0][0]); }},
+    {"hz_open_repl ", [](const Row& w) { return number(w.in24, w.k->hz_open[w.m24][1]); }},
+    {"hz_open_pind ", [](const Row& w) { return number(w.in24, w.k->hz_open[w.m24][2]); }},
+    {"hz_preg_repl ", [](const Row& w) { return number(w.in24, w.k->hz_preg[w.m24][1]); }},
+    {"hz_preg_pind ", [](const Row& w) { return number(w.in24, w.k->hz_preg[w.m24][2]); }},
+    {"replopen_mlk[mim] ", [](const Row& w) { return number(w.in24, w.s->replopen_mlk_avg[w.m24][0][0]); }},
+    /* by month, but only the first year's rows */
+    {"replopen_mlk[t] ", [](const Row& w) { return number(w.in12, w.s->replopen_mlk_avg[0][w.l12][0]); }},
+    {"daysvwp_curr ", [](const Row& w) { return number(w.in15, w.k->delayserv[w.c15][0][0][0]); }},
+    {"dim ", [](const Row& w) { return number(w.mon, w.s->dim[w.t]); }},
+    {"totrevenue ", [](const Row& w) { return number(w.mon, w.k->totrevenue[w.t]); }},
+    {"totcost ", [](const Row& w) { return number(w.mon, w.k->totcost[w.t]); }},
+    {"replopen_dim[mim] ", [](const Row& w) { return number(w.in24, w.s->replopen_dim_avg[w.m24][0][0]); }},
+    {"replopen_dim[t] ", [](const Row& w) { return number(w.mon, w.s->replopen_dim_avg[0][w.t][0]); }},
+    {"replopen_cur[mim] ", [](const Row& w) { return number(w.in24, w.s->replopen_cur_avg[w.m24][0][0]); }},
+    {"replopen_cur[t] ", [](const Row& w) { return number(w.mon, w.s->replopen_cur_avg[0][w.t][0]); }},
+    {"replopen_rev[mim] ", [](const Row& w) { return number(w.in24, w.s->replopen_rev_avg[w.m24][0][0]); }},
+    {"replopen_rev[t] ", [](const Row& w) { return number(w.mon, w.s->replopen_rev_avg[0][w.t][0]); }},
+    {"replopen_iof[mim] ", [](const Row& w) { return number(w.in24, w.s->replopen_iof_avg[w.m24][0][0]); }},
+    {"replopen_iof[t] ", [](const Row& w) { return number(w.mon, w.s->replopen_iof_avg[0][w.t][0]); }},
+    {"replopen_rpo[mim] ", [](const Row& w) { return number(w.in24, w.s->replopen_rpo_avg[w.m24][0][0]); }},
+    {"replopen_rpo[t] ", [](const Row& w) { return number(w.mon, w.s->replopen_rpo_avg[0][w.t][0]); }},
+    {"daysopencost_dim ", [](const Row& w) { return number(w.in24, w.k->delval[0][w.m24][0]); }},
+    {"dmi_mcow_d ", [](const Row& w) { return number(w.mon, quotient(w.k->feedcostlac[w.t] / DAYS_PER_MONTH, bio->p_lactfeed)); }},
+    {"dmi_mim ", [](const Row& w) { return number(w.in24, w.k->dmi_mim[w.m24][0] / DAYS_PER_MONTH); }},
+    {"dayspregcost_mim ", [](const Row& w) { return number(w.in24, w.k->delval2[0][w.m24][0]); }},
+    {"lactationcurve ", [](const Row& w) { return number(w.in24, w.k->milkyield[w.m24][0]); }},
+    {"milkingcows_mim ", [](const Row& w) { return number(w.in24, w.k->cows_mim[w.m24][0]); }},
+    {"cows_lact ", [](const Row& w) { return number(w.in12, w.k->cows_lact[w.l12][0]); }},
+    {"hz_cull_mim ", [](const Row& w) { return number(w.in24, w.s->hz_cull_mim[w.m24]); }},
+    {"pctcull_mim ", [](const Row& w) { return number(w.in24, w.s->pctcull_mim[w.m24]); }},
+    {"breedingsupplycost ", [](const Row& w) { return number(w.mon, w.k->breedingsupplycost[w.t]); }},
+    {"pv_curr ", [](const Row& w) { return open_then_pregnant(w.r, 15, w.s->pv_curr); }},
+    {"pv_lact ", [](const Row& w) { return open_then_pregnant(w.r, 12, w.s->pv_lact); }},
+    {"pv_mim ", [](const Row& w) { return open_then_pregnant(w.r, 24, w.s->pv_mim); }},
+    /* months of pregnancy 0..9, then all pregnant */
+    {"pv_mpreg ", [](const Row& w) { return number_or_null(w.r <= 11, w.s->pv_mpreg[w.r <= 11 ? w.r - 1 : 0]); }},
+    {"pv_t_open ", [](const Row& w) { return number(w.mon, w.s->pv_t[w.t][0]); }},
+    {"pv_t_preg ", [](const Row& w) { return number(w.mon, w.s->pv_t[w.t][10]); }},
+    {"labortime ", [](const Row& w) { return number(w.mon, w.k->labortime[w.t]); }},
+    {"laborcost ", [](const Row& w) { return number(w.mon, w.k->laborcost[w.t]); }},
+    {"calvinginterval ", [](const Row& w) { return number(w.mon, w.s->calvinginterval[w.t]); }},
+    {"daystoconc ", [](const Row& w) { return number(w.mon, w.s->daystoconc[w.t]); }},
+    {"pv_curr_lact ", class_lactation_value},
+    {"opportunitycost ", opportunity_cost},
+    {"cowvalue ", [](const Row& w) {
+         return number(w.mon, quotient(w.k->cowvalue_sum[w.t], w.k->cowvalue_n[w.t]) * w.k->present[0][w.t]);
+     }},
+    {"pind_rpo_curr ", [](const Row& w) { return number(w.in15, w.k->pind_rpo[w.c15][0][0][0]); }},
+    {"pind_rpo_lact ", [](const Row& w) { return number(w.in12, w.k->pind_rpo[0][w.l12][0][0]); }},
+    {"pind_rpo_mim ", [](const Row& w) { return number(w.in24, w.k->pind_rpo[0][0][w.m24][0]); }},
+    {"pind_rpo_mpreg ", [](const Row& w) { return number(w.in10, w.k->pind_rpo[0][0][0][w.in10 ? w.r - 1 : 0]); }},
+    {"daysvwp_clvlact ", [](const Row& w) { return number(w.in12, w.s->daysvwp_clv[w.l12][0]); }},
+    {"daysvwp_clvsea ", [](const Row& w) { return number(w.in12, w.s->daysvwp_clv[0][w.l12]); }},
+    {"dvwp ", [](const Row& w) { return number(w.mon, w.s->dvwp[w.t]); }},
+    {"daysfs_clvlact ", [](const Row& w) { return number(w.in12, w.s->daysfs_clv[w.l12][0]); }},
+    {"daysfs_clvsea ", [](const Row& w) { return number(w.in12, w.s->daysfs_clv[0][w.l12]); }},
+    {"dfs ", [](const Row& w) { return number(w.mon, w.s->dfs[w.t]); }},
+    {"dayslbm_clvlact ", [](const Row& w) { return number(w.in12, w.s->dayslbm_clv[w.l12][0]); }},
+    {"dayslbm_clvsea ", [](const Row&) { return null_cell(); }},
+    {"dlbm ", [](const Row& w) { return number(w.mon, w.s->dlbm[w.t]); }},
+    {"present_dim ", [](const Row& w) { return number(w.in24, w.k->open_dim[w.m24] + w.k->preg_dim[w.m24]); }},
+    {"breedings1 ", [](const Row& w) { return number(w.mon, w.k->at_vwp[w.t]); }},
+    {"dryoffyield ", [](const Row& w) { return number(w.mon, w.k->dryoffyield[w.t]); }},
+    {"breedings ", [](const Row& w) { return number(w.mon, w.k->breedable_mim[0][w.t]); }},
+};
+static_assert(std::size(COLUMNS) == 116, "the report has 116 columns after t and sea");
+
+void write_cell(std::FILE* f, Cell c)
+{
+    switch (c.kind) {
+    case Cell::NUMBER: std::fprintf(f, "%f ", c.value); break;
+    case Cell::COUNT: std::fprintf(f, "%d ", static_cast<int>(c.value)); break;
+    case Cell::ZERO: std::fputs("0 ", f); break;
+    case Cell::NONE: std::fputs("null ", f); break;
+    }
+}
+
 /* One row of the table: projection month r, calendar month sea. */
 void WRITE_ROW(std::FILE* f, int r, int sea, unsigned short maxm, double sumcash)
 {
-    const MkvRecord* k = mkv;
-    const MkvStats& s = k->stats;
-    bool mon = r <= maxm;            /* month columns */
-    int t = mon ? r : 0;
-    int l12 = within(r, 12), m24 = within(r, 24), c15 = within(r, 15), p10 = within(r, 10);
-    bool in12 = l12 > 0, in24 = m24 > 0, in15 = c15 > 0, in10 = p10 > 0;
-    double serv_all = k->serv_n[t] + k->delayed_n[t];
-    double dim_all = k->preg_dim[m24] + k->open_dim[m24];
-    double pfeed = bio->p_lactfeed;
-
+    const Row row(r, sea, maxm, sumcash);
     std::fprintf(f, "\n%d %d ", r, sea);
-    put(f, mon, k->operating_cash[t]);
-    put(f, mon, k->total_cash[t]);
-    put(f, mon, sumcash);
-    put(f, mon, k->milkyield[0][t] / 30.4);
-    put(f, mon, mon ? DISCOUNT(bio->interest / 12.0, r - 1) : 0.0);
-    put(f, mon, k->calves_born[t]);
-    put(f, mon, k->heifers_purchased[t]);
-    put(f, mon, k->heifers_raised[t]);
-    put(f, mon, k->heifers_sold[t]);
-    put(f, mon, k->heiferpool[t]);
-    std::fputs("null ", f);
-    put(f, mon, k->pind[0][t]);
-    put(f, mon, k->repl[0][t]);
-    put(f, mon, k->open[0][t]);
-    put(f, mon, k->preg[0][t]);
-    put(f, mon, k->milking[t]);
-    put(f, mon, k->open[0][t] + k->preg[0][t]);
-    put(f, mon, k->milksales[t]);
-    put(f, mon, k->cwt[t]);
-    put(f, mon, k->feedcostdry[t] + k->feedcostlac[t]);
-    put(f, mon, s.cullprice[t]);
-    put(f, mon, k->calfsales[t]);
-    put(f, mon, k->cowsales[t]);
-    put(f, mon, k->heiferpurchasecost[t]);
-    put(f, in12, s.calvinginterval_clv[l12][0]);
-    put(f, in12, s.calvinginterval_clv[0][l12]);
-    put(f, in12, s.daystoconception_clv[l12][0]);
-    put(f, in12, s.daystoconception_clv[0][l12]);
-    put(f, in24, k->dmi_mim[m24][0] / 30.4 * pfeed);
-    put(f, in12, s.repl_clv[sea][1]);
-    put(f, in15, bio->smy[c15]);
-    put(f, mon, s.smy_ave[t]);
-    put(f, in12, s.pind_clv[sea][1]);
-    put(f, in15, k->bred[c15][0][0][0]);
-    put(f, mon, quotient(k->delayed_n[t], serv_all));
-    put(f, mon, quotient(k->serv_preg[t], k->serv_n[t]));
-    put(f, mon, quotient(k->serv_preg[t], serv_all));
-    put(f, mon, k->lactation1[t]);
-    put(f, mon, k->lactation2[t]);
-    if (mon)
-        std::fprintf(f, "%d ", k->mkv_enter[t]);
-    else
-        std::fputs("0 ", f);
-    put(f, in24, k->open_dim[m24]);
-    put(f, in24, k->preg_dim[m24]);
-    put(f, in24, quotient(k->open_dim[m24], dim_all));
-    put(f, in24, quotient(k->preg_dim[m24], dim_all));
-    put(f, mon, k->calved[t]);
-    put(f, mon, k->fixedcost_labor[t] + k->fixedcost_other[t]);
-    put(f, mon, k->total_cash[t] + k->fixedcost_labor[t] + k->fixedcost_other[t]);
-    put(f, mon, quotient(k->milkyield[0][t], k->milking[t]) / 30.4);
-    put(f, mon, k->feedcostlac[t] / 30.4);
-    put(f, in24, s.inseminationvalue[m24][0][0]);
-    put(f, mon, quotient(k->rpo_sum[t], k->rpo_n[t]));
-    put(f, mon, k->pind[0][r == 1 ? 12 : (mon ? r - 1 : 0)]);
-    put(f, mon, k->repl[0][t]);
-    put(f, mon, s.inseminationvalue[0][t][0]);
-    put(f, in15, k->firstserv[c15][0][0][0]);
-    put(f, in15, k->conceptions[c15][0][0][0]);
-    put(f, in24, k->hz_open[m24][1]);
-    put(f, in24, k->hz_open[m24][2]);
-    put(f, in24, k->hz_preg[m24][1]);
-    put(f, in24, k->hz_preg[m24][2]);
-    put(f, in24, s.replopen_mlk_avg[m24][0][0]);
-    put(f, in12, s.replopen_mlk_avg[0][l12][0]);
-    put(f, in15, k->delayserv[c15][0][0][0]);
-    put(f, mon, s.dim[t]);
-    put(f, mon, k->totrevenue[t]);
-    put(f, mon, k->totcost[t]);
-    put(f, in24, s.replopen_dim_avg[m24][0][0]);
-    put(f, mon, s.replopen_dim_avg[0][t][0]);
-    put(f, in24, s.replopen_cur_avg[m24][0][0]);
-    put(f, mon, s.replopen_cur_avg[0][t][0]);
-    put(f, in24, s.replopen_rev_avg[m24][0][0]);
-    put(f, mon, s.replopen_rev_avg[0][t][0]);
-    put(f, in24, s.replopen_iof_avg[m24][0][0]);
-    put(f, mon, s.replopen_iof_avg[0][t][0]);
-    put(f, in24, s.replopen_rpo_avg[m24][0][0]);
-    put(f, mon, s.replopen_rpo_avg[0][t][0]);
-    put(f, in24, k->delval[0][m24][0]);
-    put(f, mon, quotient(k->feedcostlac[t] / 30.4, pfeed));
-    put(f, in24, k->dmi_mim[m24][0] / 30.4);
-    put(f, in24, k->delval2[0][m24][0]);
-    put(f, in24, k->milkyield[m24][0]);
-    put(f, in24, k->cows_mim[m24][0]);
-    put(f, in12, k->cows_lact[l12][0]);
-    put(f, in24, s.hz_cull_mim[m24]);
-    put(f, in24, s.pctcull_mim[m24]);
-    put(f, mon, k->breedingsupplycost[t]);
-
-    /* state values: open rows first, all-pregnant rows from row 30 */
-    if (r <= 15)
-        std::fprintf(f, "%f ", s.pv_curr[r][0]);
-    else
-        put_or_null(f, r >= 30 && r <= 44, s.pv_curr[within(r - 29, 15)][10]);
-    if (r <= 12)
-        std::fprintf(f, "%f ", s.pv_lact[r][0]);
-    else
-        put_or_null(f, r >= 30 && r <= 41, s.pv_lact[within(r - 29, 12)][10]);
-    if (r <= 24)
-        std::fprintf(f, "%f ", s.pv_mim[r][0]);
-    else
-        put_or_null(f, r >= 30 && r <= 53, s.pv_mim[within(r - 29, 24)][10]);
-    put_or_null(f, r <= 11, s.pv_mpreg[r <= 11 ? r - 1 : 0]);
-    put(f, mon, s.pv_t[t][0]);
-    put(f, mon, s.pv_t[t][10]);
-
-    put(f, mon, k->labortime[t]);
-    put(f, mon, k->laborcost[t]);
-    put(f, mon, s.calvinginterval[t]);
-    put(f, mon, s.daystoconc[t]);
-    if (r <= 27) {
-        static const int classes[3] = {2, 8, 14};
-        static const int lacts[3] = {1, 2, 3};
-        static const int months[3] = {1, 4, 7};
-        int i = r - 1;
-        std::fprintf(f, "%f ", s.pv_curr_lact[classes[i / 9]][lacts[(i / 3) % 3]][months[i % 3]]);
-    } else {
-        std::fputs("null ", f);
-    }
-    if (r <= 24)
-        std::fprintf(f, "%f ", heifer_rpo[r]);
-    else
-        put_or_null(f, r <= 36, heifer_rpo[within(r - 24, 12)]);
-    put(f, mon, quotient(k->cowvalue_sum[t], k->cowvalue_n[t]) * k->present[0][t]);
-    put(f, in15, k->pind_rpo[c15][0][0][0]);
-    put(f, in12, k->pind_rpo[0][l12][0][0]);
-    put(f, in24, k->pind_rpo[0][0][m24][0]);
-    put(f, in10, k->pind_rpo[0][0][0][in10 ? r - 1 : 0]);
-    put(f, in12, s.daysvwp_clv[l12][0]);
-    put(f, in12, s.daysvwp_clv[0][l12]);
-    put(f, mon, s.dvwp[t]);
-    put(f, in12, s.daysfs_clv[l12][0]);
-    put(f, in12, s.daysfs_clv[0][l12]);
-    put(f, mon, s.dfs[t]);
-    put(f, in12, s.dayslbm_clv[l12][0]);
-    std::fputs("null ", f);
-    put(f, mon, s.dlbm[t]);
-    put(f, in24, k->open_dim[m24] + k->preg_dim[m24]);
-    put(f, mon, k->at_vwp[t]);
-    put(f, mon, k->dryoffyield[t]);
-    put(f, mon, k->breedable_mim[0][t]);
+    for (const Column& column : COLUMNS)
+        write_cell(f, column.cell(row));
 }
 
 /* The yearly figures: slots 1, 2 and 3 of each, with its label. */
@@ -332,7 +367,7 @@ void WRITE_YEARLY_BLOCK(std::FILE* f)
 void WRITE_MKV_STATS(unsigned short maxm)
 {
     std::printf("\n WRITE_MKV_STATS started ... %s", resfile.c_str());
-    WRITE_MSG_FILE(51);
+    WRITE_MSG_FILE(MSG_WRITING_RES);
     if (maxm > MAXT) {
         std::printf("\n WRITE_MKV_STATS: %d months exceed the %d of the mkv record", maxm, MAXT);
         STOP(1);
@@ -350,8 +385,8 @@ void WRITE_MKV_STATS(unsigned short maxm)
 
     std::fprintf(f.get(), "%s %d\n%s\n", runname.c_str(), bio->analysis, biofiletime.c_str());
     std::fputs("t sea ", f.get());
-    for (const char* label : COLUMN_LABELS)
-        std::fputs(label, f.get());
+    for (const Column& column : COLUMNS)
+        std::fputs(column.label, f.get());
 
     int sea = MONTH_WRAP(bio->start_sea);
     double sumcash = 0.0;

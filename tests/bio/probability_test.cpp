@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "bio/numeric.h"
-#include "bio_text.h"
+#include "bio/bio_text.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "bio_text.h"
+#include "bio/bio_text.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The hand-set herd of the dynamic-program tests.
-#include "dp_herd.h"
+#include "dp/dp_herd.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include "bio/bio.h"
 #include "dp/dp.h"
 #include "dp/dp_internal.h"
-#include "dp_herd.h"
+#include "dp/dp_herd.h"
 #include "run/records.h"
 #include "support/support.h"
 

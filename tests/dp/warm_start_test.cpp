@@ -11,7 +11,7 @@
 
 #include "dp/dp.h"
 #include "dp/dp_internal.h"
-#include "dp_herd.h"
+#include "dp/dp_herd.h"
 #include "run/records.h"
 #include "run/runlog.h"
 #include "support/support.h"

@@ -118,6 +118,18 @@ void expect_cash_matches_solver()
 
 } // namespace
 
+/* The bundled example herds exactly as a user first runs them (interest 5 %,
+** analysis 1, every file written). */
+TEST(WholeRun, BundledExampleHerds)
+{
+    for (const char* example : {"holstein_lb", "holstein_kg"}) {
+        SCOPED_TRACE(example);
+        ScratchDir dir;
+        expect_completed(RUN_PROGRAM(SOURCE_PATH(std::string("examples/") + example + ".bio")));
+        EXPECT_GOLDEN(std::string("example_") + example);
+    }
+}
+
 TEST(WholeRun, SteadyStateInPoundsAndKilograms)
 {
     for (const char* example : {"examples/holstein_lb.bio", "examples/holstein_kg.bio"}) {
@@ -134,6 +146,7 @@ TEST(WholeRun, SteadyStateInPoundsAndKilograms)
         EXPECT_TRUE(FILE_EXISTS("holstein.rpo"));
         EXPECT_TRUE(FILE_EXISTS("holstein.del"));
         EXPECT_TRUE(FILE_EXISTS("holstein.mkv"));
+        EXPECT_GOLDEN(std::string("steady_") + (std::string(example).find("_kg") != std::string::npos ? "kg" : "lb"));
     }
 }
 
@@ -142,15 +155,18 @@ TEST(WholeRun, ProjectionsFromTheStoredHerd)
     ScratchDir dir;
     make_herd("analysis=1");
     expect_completed(RUN_PROGRAM("herd.bio"));
+    EXPECT_GOLDEN("stored_analysis1");
 
     make_herd("analysis=2");
     expect_completed(RUN_PROGRAM("herd.bio"));
+    EXPECT_GOLDEN("stored_analysis2");
     Report r2 = read_report("holstein.res");
     expect_report_shape(r2);
     expect_full_herd(r2, 300);
 
     make_herd("analysis=3");
     expect_completed(RUN_PROGRAM("herd.bio"));
+    EXPECT_GOLDEN("stored_analysis3");
     Report r3 = read_report("holstein.res");
     expect_report_shape(r3);
     /* no heifer enters a herd that is not empty */
@@ -165,6 +181,7 @@ TEST(WholeRun, PolicyOnlyAnalysis)
     expect_completed(RUN_PROGRAM("herd.bio"));
     EXPECT_TRUE(FILE_EXISTS("holstein.pol"));
     EXPECT_FALSE(FILE_EXISTS("holstein.res"));
+    EXPECT_GOLDEN("policy_only");
 }
 
 TEST(WholeRun, ConstrainedPolicies)
@@ -178,6 +195,7 @@ TEST(WholeRun, ConstrainedPolicies)
         Report r = read_report("holstein.res");
         expect_report_shape(r);
         expect_full_herd(r, 36);
+        EXPECT_GOLDEN(std::string("policy_") + policy);
         /* no pregnant cow is ever given the decision to replace */
         std::vector<std::string> lines = split_lines(READ_TEXT("holstein.pol"));
         ASSERT_EQ(lines.size(), 43201u);
@@ -204,6 +222,7 @@ TEST(WholeRun, StoredPolicyReadsBackToTheSameDecisions)
     make_herd("analysis=1 policy=USE_POL polfile=solved.pol writerpo=NO");
     expect_completed(RUN_PROGRAM("herd.bio"));
     EXPECT_EQ(READ_TEXT("solved.pol"), solved) << "the pol file is rewritten unchanged";
+    EXPECT_GOLDEN("use_pol");
     Report r = read_report("holstein.res");
     expect_report_shape(r);
     expect_full_herd(r, 36);
@@ -217,6 +236,7 @@ TEST(WholeRun, SeasonalSwitches)
               "enter[6]=NO enter[7]=NO enter[8]=NO enter[18]=NO enter[19]=NO enter[20]=NO");
     expect_completed(RUN_PROGRAM("herd.bio"));
     expect_cash_matches_solver();
+    EXPECT_GOLDEN("seasonal");
     Report r = read_report("holstein.res");
     expect_report_shape(r);
     for (int t = 1; t <= 36; t++) {
@@ -237,6 +257,7 @@ TEST(WholeRun, FewerLactationsAndNoYieldVariation)
         ScratchDir dir;
         make_herd("interest=0 maxlact=4");
         expect_completed(RUN_PROGRAM("herd.bio"));
+        EXPECT_GOLDEN("maxlact4");
         /* cows kept in the last lactation calve into it again, in the
         ** projection as in the solver */
         expect_cash_matches_solver();
@@ -250,6 +271,7 @@ TEST(WholeRun, FewerLactationsAndNoYieldVariation)
         ScratchDir dir;
         make_herd("interest=0 yield_sd=0");
         expect_completed(RUN_PROGRAM("herd.bio"));
+        EXPECT_GOLDEN("yield_sd0");
         expect_cash_matches_solver();
         Report r = read_report("holstein.res");
         expect_report_shape(r);
@@ -264,7 +286,9 @@ TEST(WholeRun, WarmStartNeedsNoMoreStagesThanAColdStart)
     make_herd("analysis=71 warmstart=1 interest=0.05");
     expect_completed(RUN_PROGRAM("herd.bio", "cold.txt"));
     ASSERT_TRUE(FILE_EXISTS("warm.txt"));
+    EXPECT_GOLDEN("warm_cold");
     expect_completed(RUN_PROGRAM("herd.bio", "warm_console.txt"));
+    EXPECT_GOLDEN("warm_warm");
     auto stages = [](const std::string& console) {
         size_t at = console.find("DP_POLICY done ... ");
         EXPECT_NE(at, std::string::npos);

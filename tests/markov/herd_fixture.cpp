@@ -1,5 +1,5 @@
 // A small hand-made herd and policy shared by the projection tests.
-#include "herd_fixture.h"
+#include "markov/herd_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@ void BUILD_HAND_HERD(double pind)
     RESET_RPO_RECORD();
     RESET_INS_RECORD();
     RESET_DEL_RECORD();
-    RESET_MKV_RECORD(4, MAXT);
+    RESET_MKV_RECORD(RESET_ALL_SLOTS, MAXT);
     testing::internal::GetCapturedStdout();
 
     bio->maxlact = 3;

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string>
 
-#include "herd_fixture.h"
+#include "markov/herd_fixture.h"
 #include "markov/markov.h"
 #include "run/records.h"
 #include "run/runlog.h"

@@ -40,7 +40,7 @@ protected:
     {
         ALLOCATE_RECORDS();
         testing::internal::CaptureStdout();
-        RESET_MKV_RECORD(4, MAXT);
+        RESET_MKV_RECORD(RESET_ALL_SLOTS, MAXT);
         testing::internal::GetCapturedStdout();
         bio->start_sea = 4;
         mkvfile = "herd.mkv";
@@ -109,7 +109,7 @@ TEST_F(MkvFile, RoundTripKeepsEveryValueToFifteenDecimals)
 
     CAPTURED(WRITE_MKV_FILE);
     testing::internal::CaptureStdout();
-    RESET_MKV_RECORD(4, MAXT);
+    RESET_MKV_RECORD(RESET_ALL_SLOTS, MAXT);
     testing::internal::GetCapturedStdout();
     const std::string log = CAPTURED(READ_MKV_FILE);
     EXPECT_EQ(log, "\n READ_MKV_FILE started ... herd.mkv\n READ_MKV_FILE done ...");

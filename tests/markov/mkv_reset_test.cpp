@@ -49,11 +49,11 @@ protected:
 
 TEST_F(MkvReset, SlotModesClearTheirSlotsAndKeepOnly)
 {
-    for (unsigned short mode : {0, 1, 4}) {
+    for (unsigned short mode : {RESET_SLOT_0, RESET_SLOT_1, RESET_ALL_SLOTS}) {
         MARK_CELLS();
         EXPECT_EQ(RESET(mode, 36), "");
         for (int s = 0; s < NDIST; s++) {
-            const bool cleared = s == mode || mode == 4;
+            const bool cleared = s == mode || mode == RESET_ALL_SLOTS;
             EXPECT_EQ(mkv->pstate[3][2][5][1][s] == 0.0, cleared) << "slot " << s;
             EXPECT_EQ(mkv->pstate[15][12][24][9][s] == 0.0, cleared);
             EXPECT_EQ(mkv->pfs[3][2][5][s] == 0.0, cleared);
@@ -72,7 +72,7 @@ TEST_F(MkvReset, SlotModesClearTheirSlotsAndKeepOnly)
 TEST_F(MkvReset, CollectingModeClearsTheRunsMonthsWithProgress)
 {
     MARK_CELLS();
-    const std::string log = RESET(3, 36);
+    const std::string log = RESET(RESET_COLLECTING, 36);
     EXPECT_EQ(log, "\n RESET_MKV_RECORD started (3) ... 0% 8% 17% 25% 33% 40%"
                    " 50% 51% 60% 69% 79% 89% 99% 100%\n RESET_MKV_RECORD done ...");
     EXPECT_EQ(READ_TEXT("msg.txt"), "26 - Reset mkv-record: 100% completed");
@@ -93,7 +93,7 @@ TEST_F(MkvReset, CollectingModeOverAllMonthsLeavesOnlyTheStoredHerd)
     /* Every byte set, then the longest reset: only slot 2 of the
     ** distributions and the driver's copy may keep anything. */
     std::memset(static_cast<void*>(mkv), 0x11, sizeof *mkv);
-    RESET(3, 300);
+    RESET(RESET_COLLECTING, 300);
     for (int c = 0; c < NCURR; c++)
         for (int l = 0; l < NLACT; l++)
             for (int m = 0; m < NMIM; m++) {

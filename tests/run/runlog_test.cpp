@@ -14,39 +14,39 @@ TEST(ProgressFile, EveryCodeWritesItsMessageWithoutLineEnd)
         double value;
         const char* text;
     } cases[] = {
-        {0, 0, "2 - No BIO file found"},
-        {1, 0, "3 - Initialization started"},
-        {2, 0, "6 - BIO file open failure"},
-        {3, 0, "17 - Dynamic programming (DP) started"},
-        {4, 0.0000123, "18 - DP convergence: 0.0000123"},
-        {5, 0, "19 - DP convergence failed"},
-        {6, 1234.567, "20 - DP converged, profit:1234.57"},
-        {7, 0, "24 - Markov chain started"},
-        {8, 0.0000123, "28 - Markov chain convergence: 0.0000123"},
-        {9, 0, "30 - Markov chain statistics"},
-        {10, 49.6, "22 - Writing RPO file: 50% completed"},
-        {11, 100, "23 - Writing DEL file: 100% completed"},
-        {12, 0, "32 - EXE completed"},
-        {13, 0, "29 - Markov chain convergence failed: 0.000000"},
-        {14, 0, "25 - MKV file not found, creating new file"},
-        {15, 12.4, "27 - Markov chain collecting data: 12% completed"},
-        {16, 4.17, "21 - Writing POL file: 4% completed"},
-        {17, 8.33, "16 - Read POL file: 8% completed"},
-        {20, 40, "26 - Reset mkv-record: 40% completed"},
-        {21, 0, "7 - Calculate bio probabilities"},
-        {22, 49.6, "8 - Calculate bio probabilities: 50% completed"},
-        {30, 0, "4 - Reset bio-record"},
-        {31, 0, "5 - Read BIO file"},
-        {40, 0, "9 - Reset fut-record"},
-        {41, 0, "10 - Reset pol-record"},
-        {42, 0, "11 - Reset rpo-record"},
-        {43, 0, "12 - Reset ins-record"},
-        {44, 0, "13 - Reset del-record"},
-        {45, 0, "14 - Reset mkv-record"},
-        {46, 0, "15 - Reset cow-record"},
-        {50, 0, "25 - Reading MKV file"},
-        {51, 0, "31 - Writing RES file"},
-        {99, 0, " STOP(): check Morvenda.EXE"},
+        {MSG_NO_BIO_FILE, 0, "2 - No BIO file found"},
+        {MSG_INIT_STARTED, 0, "3 - Initialization started"},
+        {MSG_BIO_OPEN_FAILURE, 0, "6 - BIO file open failure"},
+        {MSG_DP_STARTED, 0, "17 - Dynamic programming (DP) started"},
+        {MSG_DP_CONVERGENCE, 0.0000123, "18 - DP convergence: 0.0000123"},
+        {MSG_DP_FAILED, 0, "19 - DP convergence failed"},
+        {MSG_DP_CONVERGED, 1234.567, "20 - DP converged, profit:1234.57"},
+        {MSG_CHAIN_STARTED, 0, "24 - Markov chain started"},
+        {MSG_CHAIN_CONVERGENCE, 0.0000123, "28 - Markov chain convergence: 0.0000123"},
+        {MSG_CHAIN_STATISTICS, 0, "30 - Markov chain statistics"},
+        {MSG_WRITING_RPO, 49.6, "22 - Writing RPO file: 50% completed"},
+        {MSG_WRITING_DEL, 100, "23 - Writing DEL file: 100% completed"},
+        {MSG_COMPLETED, 0, "32 - EXE completed"},
+        {MSG_CHAIN_FAILED, 0, "29 - Markov chain convergence failed: 0.000000"},
+        {MSG_NO_MKV_FILE, 0, "25 - MKV file not found, creating new file"},
+        {MSG_CHAIN_COLLECTING, 12.4, "27 - Markov chain collecting data: 12% completed"},
+        {MSG_WRITING_POL, 4.17, "21 - Writing POL file: 4% completed"},
+        {MSG_READING_POL, 8.33, "16 - Read POL file: 8% completed"},
+        {MSG_RESET_MKV_PROGRESS, 40, "26 - Reset mkv-record: 40% completed"},
+        {MSG_BIO_PROBABILITIES, 0, "7 - Calculate bio probabilities"},
+        {MSG_BIO_PROBABILITIES_PROGRESS, 49.6, "8 - Calculate bio probabilities: 50% completed"},
+        {MSG_RESET_BIO, 0, "4 - Reset bio-record"},
+        {MSG_READ_BIO, 0, "5 - Read BIO file"},
+        {MSG_RESET_FUT, 0, "9 - Reset fut-record"},
+        {MSG_RESET_POL, 0, "10 - Reset pol-record"},
+        {MSG_RESET_RPO, 0, "11 - Reset rpo-record"},
+        {MSG_RESET_INS, 0, "12 - Reset ins-record"},
+        {MSG_RESET_DEL, 0, "13 - Reset del-record"},
+        {MSG_RESET_MKV, 0, "14 - Reset mkv-record"},
+        {MSG_RESET_COW, 0, "15 - Reset cow-record"},
+        {MSG_READING_MKV, 0, "25 - Reading MKV file"},
+        {MSG_WRITING_RES, 0, "31 - Writing RES file"},
+        {MSG_STOP, 0, " STOP(): check Morvenda.EXE"},
     };
     for (const Case& c : cases) {
         WRITE_MSG_FILE(c.code, c.value);
@@ -68,8 +68,8 @@ TEST(ProgressFile, CodesOutsideTheTableAreUnknown)
 TEST(ProgressFile, KeepsOnlyTheLatestMessage)
 {
     ScratchDir dir;
-    WRITE_MSG_FILE(7);
-    WRITE_MSG_FILE(12);
+    WRITE_MSG_FILE(MSG_CHAIN_STARTED);
+    WRITE_MSG_FILE(MSG_COMPLETED);
     EXPECT_EQ(READ_TEXT("msg.txt"), "32 - EXE completed");
 }
 

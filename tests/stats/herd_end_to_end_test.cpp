@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <map>
 
-#include "stats_test_util.h"
+#include "stats/stats_test_util.h"
 
 namespace {
 

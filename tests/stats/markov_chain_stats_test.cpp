@@ -5,7 +5,7 @@
 
 #include "run/runlog.h"
 #include "stats/stats.h"
-#include "stats_test_util.h"
+#include "stats/stats_test_util.h"
 
 namespace {
 

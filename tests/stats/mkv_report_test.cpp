@@ -1,11 +1,16 @@
 // The statistics report: layout, ranges, fillers and failures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
+#include "bio/bio.h"
+#include "markov/markov.h"
+#include "run/driver.h"
 #include "run/runlog.h"
 #include "stats/stats.h"
-#include "stats_test_util.h"
+#include "stats/stats_test_util.h"
 
 namespace {
 
@@ -72,7 +77,224 @@ void fill_months(int maxm)
     }
 }
 
+/* Field `label` of row r as a number; fails the test when there is none. */
+double cell(const Report& rep, int r, const std::string& label)
+{
+    const std::string& text = rep.at(r, label);
+    EXPECT_NE(text, "(no such column)") << label;
+    return num(text);
+}
+
+/* Sum of column `label` over rows first..last, each times weight(r). */
+template <class Weight>
+double column_sum(const Report& rep, const std::string& label, int first, int last, Weight weight)
+{
+    double sum = 0.0;
+    for (int r = first; r <= last; r++)
+        sum += cell(rep, r, label) * weight(r);
+    return sum;
+}
+
+double column_sum(const Report& rep, const std::string& label, int first, int last)
+{
+    return column_sum(rep, label, first, last, [](int) { return 1.0; });
+}
+
+/* The yearly line with label `label`: slots 1, 2, 3. */
+std::vector<double> yearly_line(const Report& rep, const std::string& label)
+{
+    for (const std::string& line : rep.yearly) {
+        std::vector<std::string> f = FIELDS(line);
+        std::string name = f.size() >= 4 ? f[3] : "";
+        for (std::size_t i = 4; i < f.size(); i++)
+            name += " " + f[i];
+        if (name == label)
+            return {num(f[0]), num(f[1]), num(f[2])};
+    }
+    ADD_FAILURE() << "no yearly line " << label;
+    return {0.0, 0.0, 0.0};
+}
+
+/* The example herd under a rule policy (inseminate in the breeding window,
+** keep every cow, heifers enter every month): a steady herd, then 36
+** collected months. */
+void PROJECT_EXAMPLE_HERD()
+{
+    ALLOCATE_RECORDS();
+    runname = SOURCE_PATH("examples/holstein_lb.bio");
+    mkvfile = "none.mkv";
+    testing::internal::CaptureStdout();
+    const short status = READ_BIO_FILE();
+    BIO_PROBABILITY();
+    RESET_POL_RECORD();
+    for (int c = 0; c < NCURR; c++)
+        for (int l = 0; l < NLACT; l++) {
+            const int vwp = bio->vwp[std::min(l, 3)];
+            for (int m = 0; m < NMIM; m++)
+                for (int p = 0; p < NMPREG; p++)
+                    for (int t = 0; t < NSLOT; t++)
+                        pol->decision[c][l][m][p][t] =
+                            (p == 0 && m >= vwp && m <= bio->lbm && m < bio->maxmim) ? DEC_INSEMINATE
+                                                                                    : DEC_KEEP;
+        }
+    for (int t = 0; t < NSLOT; t++)
+        pol->enter[t] = 1;
+    READ_MKV_FILE(); /* none: an empty herd */
+    STEADY_STATE_LOOP([] { MARKOV_CHAIN(1, 12, 0); });
+    MARKOV_CHAIN(1, 36, 1);
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(status, 0);
+}
+
+/* Relative closeness for figures rebuilt from six-decimal report fields. */
+void EXPECT_CLOSE(double got, double want, const std::string& what)
+{
+    EXPECT_NEAR(got, want, 2e-5 * std::max(1.0, std::fabs(want))) << what;
+}
+
 } // namespace
+
+TEST(MkvReport, MonthlyColumnsShowTheirOwnFigures)
+{
+    ScratchDir dir;
+    CLEAR_PROJECTION(1, 0.0, 1);
+    bio->p_lactfeed = 0.25;
+    /* every field its own figures, so that no two columns can be mistaken */
+    struct Field {
+        const char* label;
+        double* month;  /* [t] */
+        double base;
+    };
+    MkvRecord* k = mkv;
+    const Field fields[] = {
+        {"operating_cash", k->operating_cash, 1.0},   {"total_cash", k->total_cash, 2.0},
+        {"calves_born", k->calves_born, 3.0},         {"heifers_purchased", k->heifers_purchased, 4.0},
+        {"heifers_raised", k->heifers_raised, 5.0},   {"heifers_sold", k->heifers_sold, 6.0},
+        {"heiferpool", k->heiferpool, 7.0},           {"pind", k->pind[0], 8.0},
+        {"repl", k->repl[0], 9.0},                    {"open", k->open[0], 10.0},
+        {"preg", k->preg[0], 11.0},                   {"milking", k->milking, 12.0},
+        {"milksales", k->milksales, 13.0},            {"cwt", k->cwt, 14.0},
+        {"calfsales", k->calfsales, 15.0},            {"cowsales", k->cowsales, 16.0},
+        {"heiferpurchasecost", k->heiferpurchasecost, 17.0},
+        {"lactation1", k->lactation1, 18.0},          {"calved", k->calved, 19.0},
+        {"totrevenue", k->totrevenue, 20.0},          {"totcost", k->totcost, 21.0},
+        {"breedingsupplycost", k->breedingsupplycost, 22.0},
+        {"labortime", k->labortime, 23.0},            {"laborcost", k->laborcost, 24.0},
+        {"breedings1", k->at_vwp, 25.0},              {"dryoffyield", k->dryoffyield, 26.0},
+        {"breedings", k->breedable_mim[0], 27.0},
+    };
+    for (const Field& f : fields)
+        for (int t = 1; t <= 36; t++)
+            f.month[t] = f.base + 0.001 * t;
+    for (int t = 1; t <= 36; t++) {
+        k->milkyield[0][t] = 600.0 + t;
+        k->feedcostdry[t] = 30.0 + t;
+        k->feedcostlac[t] = 90.0 + 2 * t;
+        k->fixedcost_labor[t] = 40.0 + t;
+        k->fixedcost_other[t] = 50.0 + 3 * t;
+        k->rpo_sum[t] = 70.0 + t;
+        k->rpo_n[t] = 0.5;
+        k->cowvalue_sum[t] = 900.0 + t;
+        k->cowvalue_n[t] = 0.9;
+        k->present[0][t] = 0.97;
+    }
+    Report rep = write_report(36, false);
+
+    for (int r : {1, 7, 36}) {
+        SCOPED_TRACE("row " + std::to_string(r));
+        for (const Field& f : fields)
+            EXPECT_CLOSE(cell(rep, r, f.label), f.base + 0.001 * r, f.label);
+        const double milk = 600.0 + r, dry = 30.0 + r, lac = 90.0 + 2 * r;
+        const double labor = 40.0 + r, other = 50.0 + 3 * r;
+        EXPECT_CLOSE(cell(rep, r, "milkyield"), milk / 30.4, "herd milk per day");
+        EXPECT_CLOSE(cell(rep, r, "milkyield_mcow_d"), milk / (12.0 + 0.001 * r) / 30.4, "milk per milking cow");
+        EXPECT_CLOSE(cell(rep, r, "present"), (10.0 + 0.001 * r) + (11.0 + 0.001 * r), "open and pregnant");
+        EXPECT_CLOSE(cell(rep, r, "vol"), 9.0 + 0.001 * r, "voluntary disposals");
+        EXPECT_CLOSE(cell(rep, r, "feedcost"), dry + lac, "feed cost");
+        EXPECT_CLOSE(cell(rep, r, "feedcost_lact"), lac / 30.4, "lactating feed cost a day");
+        EXPECT_CLOSE(cell(rep, r, "dmi_mcow_d"), lac / 30.4 / 0.25, "dry matter a day");
+        EXPECT_CLOSE(cell(rep, r, "fixedcost"), labor + other, "fixed cost");
+        EXPECT_CLOSE(cell(rep, r, "saldo"), 2.0 + 0.001 * r + labor + other, "cash before fixed cost");
+        EXPECT_CLOSE(cell(rep, r, "rpo"), (70.0 + r) / 0.5, "retention pay-off");
+        EXPECT_CLOSE(cell(rep, r, "cowvalue"), (900.0 + r) / 0.9 * 0.97, "cow value");
+    }
+    EXPECT_CLOSE(cell(rep, 1, "inv"), 8.012, "row 1 shows month 12");
+    EXPECT_CLOSE(cell(rep, 20, "inv"), 8.019, "the month before");
+}
+
+/* The yearly block sums up the monthly table printed above it: without
+** interest each figure of a statistic year is the plain sum of its twelve
+** rows; with interest (analyses 2 and 3) each year is discounted to its own
+** first month, cow sales and losses a month further. */
+TEST(MkvReport, YearlyFiguresSumUpTheMonthlyTable)
+{
+    if (!FILE_EXISTS(SOURCE_PATH("examples/holstein_lb.bio")))
+        GTEST_SKIP() << "example herd not in the tree";
+    ScratchDir dir;
+    struct Case {
+        short analysis;
+        double interest;
+    };
+    for (Case c : {Case{1, 0.0}, Case{2, 0.09}}) {
+        SCOPED_TRACE("analysis " + std::to_string(c.analysis));
+        PROJECT_EXAMPLE_HERD(); /* the statistics work on the projection in place */
+        bio->analysis = c.analysis;
+        bio->interest = c.interest;
+        resfile = "res.txt";
+        Report rep = write_report(36);
+
+        for (int y = 1; y <= 3; y++) {
+            SCOPED_TRACE("year " + std::to_string(y));
+            const int first = 12 * y - 11, last = 12 * y;
+            /* start-of-month and end-of-month factors within the year */
+            auto d0 = [&](int r) { return cell(rep, r, "discount") / cell(rep, first, "discount"); };
+            auto d1 = [&](int r) { return d0(r) / (1.0 + c.interest / 12.0); };
+            double sumd0 = 0.0, sumd1 = 0.0;
+            for (int r = first; r <= last; r++) {
+                sumd0 += d0(r);
+                sumd1 += d1(r);
+            }
+            auto year = [&](const char* label) { return yearly_line(rep, label)[y - 1]; };
+            auto flow = [&](const char* label) { return column_sum(rep, label, first, last, d0) / sumd0 * 12.0; };
+
+            const double present = column_sum(rep, "present", first, last);
+            const double repl = column_sum(rep, "repl", first, last);
+            const double pind = column_sum(rep, "pind", first, last);
+            const double cwt = column_sum(rep, "cwt", first, last);
+            const double milk = column_sum(rep, "milkyield", first, last) * 30.4;
+            const double cowsales = column_sum(rep, "cowsales", first, last, d1) / sumd1 * 12.0;
+            ASSERT_GT(present, 11.0);
+            ASSERT_GT(cwt, 0.0);
+
+            EXPECT_CLOSE(year("cash_cyr"), column_sum(rep, "total_cash", first, last), "cash_cyr");
+            EXPECT_CLOSE(year("cullratevol"), repl / present * 12.0, "cullratevol");
+            EXPECT_CLOSE(year("cullrateinv"), pind / present * 12.0, "cullrateinv");
+            EXPECT_CLOSE(year("cullrateall"), (repl + pind) / present * 12.0, "cullrateall");
+            EXPECT_CLOSE(year("herdlife"), 30.4 * 12.0 / ((repl + pind) / present * 12.0), "herdlife");
+            EXPECT_CLOSE(year("milkyield_cyr"), milk, "milkyield_cyr");
+            EXPECT_CLOSE(year("milkyield_cwt"), milk / cwt, "milkyield_cwt");
+            EXPECT_CLOSE(year("milksales_cyr"), flow("milksales"), "milksales_cyr");
+            EXPECT_CLOSE(year("feedcost_cyr"), flow("feedcost"), "feedcost_cyr");
+            EXPECT_CLOSE(year("calfsales_cyr"), flow("calfsales"), "calfsales_cyr");
+            EXPECT_CLOSE(year("laborcost_cyr"), flow("laborcost"), "laborcost_cyr");
+            EXPECT_CLOSE(year("breedingsupplycost_cyr"), flow("breedingsupplycost"), "breedingsupplycost_cyr");
+            EXPECT_CLOSE(year("cowsales_cyr"), cowsales, "cowsales_cyr");
+            EXPECT_CLOSE(year("cowsales_cwt"), cowsales / cwt, "cowsales_cwt");
+            EXPECT_CLOSE(year("cullprice y"), cowsales / (repl + pind), "cullprice y");
+            /* heifers are valued at the month's heifer price, first year apart */
+            double heifers = 0.0;
+            for (int r = first; r <= last; r++)
+                heifers += d0(r) * cell(rep, r, "heiferpool") *
+                           bio->p_heifer[static_cast<int>(cell(rep, r, "sea")) + (r <= 12 ? 0 : 12)];
+            EXPECT_CLOSE(year("heifercost_cyr"), heifers / sumd0 * 12.0, "heifercost_cyr");
+            /* days in milk: the months weighted by their milking cows */
+            EXPECT_CLOSE(year("dim"),
+                         column_sum(rep, "dim", first, last, [&](int r) { return cell(rep, r, "milking"); }) /
+                             column_sum(rep, "milking", first, last),
+                         "dim");
+        }
+    }
+}
 
 TEST(MkvReport, LayoutOfAThirtySixMonthRun)
 {

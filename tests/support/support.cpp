@@ -2,14 +2,16 @@
 ** support.cpp -- temporary directories, file helpers and the program
 ** runner for the tests.
 */
-#include "support.h"
+#include "support/support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "run/records.h"
@@ -80,4 +82,84 @@ int RUN_PROGRAM(const std::string& args, const std::string& console_file)
     if (rc == -1 || !WIFEXITED(rc))
         return -1;
     return WEXITSTATUS(rc);
+}
+
+namespace {
+
+bool is_output_file(const std::filesystem::directory_entry& e)
+{
+    if (!e.is_regular_file())
+        return false;
+    std::string f = e.path().filename().string();
+    bool bio = f.size() > 4 && f.compare(f.size() - 4, 4, ".bio") == 0;
+    return !bio && f.rfind("console", 0) != 0;
+}
+
+/* Output of a command as text; the command's exit status must be 0. */
+bool command_output(const std::string& cmd, std::string& out)
+{
+    FILE* p = popen(cmd.c_str(), "r");
+    if (p == nullptr)
+        return false;
+    char buf[1 << 16];
+    size_t n;
+    out.clear();
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
+    return pclose(p) == 0;
+}
+
+/* Index of the first byte where two texts differ, with its line number. */
+std::string first_difference(const std::string& a, const std::string& b)
+{
+    size_t i = 0;
+    while (i < a.size() && i < b.size() && a[i] == b[i])
+        i++;
+    size_t line = 1 + std::count(a.begin(), a.begin() + static_cast<long>(i), '\n');
+    return "first difference at byte " + std::to_string(i) + ", line " + std::to_string(line) +
+           " (sizes " + std::to_string(a.size()) + " and " + std::to_string(b.size()) + ")";
+}
+
+} // namespace
+
+void EXPECT_GOLDEN(const std::string& name)
+{
+    namespace fs = std::filesystem;
+    const fs::path golden = SOURCE_PATH("tests/golden/" + name);
+    const char* update = std::getenv("MORVENDA_UPDATE_GOLDEN");
+
+    std::set<std::string> written;
+    for (const auto& e : fs::directory_iterator("."))
+        if (is_output_file(e))
+            written.insert(e.path().filename().string());
+
+    if (update != nullptr && std::string(update) == "1") {
+        fs::remove_all(golden);
+        fs::create_directories(golden);
+        for (const auto& f : written) {
+            std::string cmd = "xz -9e -T1 -c '" + f + "' > '" + (golden / (f + ".xz")).string() + "'";
+            ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        }
+        return;
+    }
+
+    std::set<std::string> kept;
+    if (fs::is_directory(golden))
+        for (const auto& e : fs::directory_iterator(golden)) {
+            std::string f = e.path().filename().string();
+            if (f.size() > 3 && f.compare(f.size() - 3, 3, ".xz") == 0)
+                kept.insert(f.substr(0, f.size() - 3));
+        }
+    ASSERT_FALSE(kept.empty()) << "no golden copies in " << golden;
+    EXPECT_EQ(written, kept) << "the run wrote other files than the golden run " << name;
+
+    for (const auto& f : written) {
+        if (kept.count(f) == 0)
+            continue;
+        std::string expected;
+        ASSERT_TRUE(command_output("xz -dc '" + (golden / (f + ".xz")).string() + "'", expected)) << f;
+        std::string actual = READ_TEXT(f);
+        EXPECT_TRUE(actual == expected) << name << "/" << f << " differs from its golden copy: "
+                                        << first_difference(actual, expected);
+    }
 }

@@ -42,4 +42,13 @@ void ALLOCATE_RECORDS();
 ** closed; console output goes to `console_file`.  Returns the exit status. */
 int RUN_PROGRAM(const std::string& args, const std::string& console_file = "console.txt");
 
+/* Compares every file the program wrote in the working directory (all but
+** the bio files and the console captures) byte for byte with the golden
+** copies under tests/golden/NAME/ (xz-compressed), and the set of files with
+** the set of golden copies.  The golden copies are the proof that a change
+** of shape or speed changed no output.  With MORVENDA_UPDATE_GOLDEN=1 in
+** the environment the golden copies are written instead; do that only for
+** a change that is meant to change the outputs, and say so in its commit. */
+void EXPECT_GOLDEN(const std::string& name);
+
 #endif
