@@ -5,7 +5,7 @@
 set -euo pipefail
 
 need=()
-for pkg in g++ cmake make libgtest-dev gnuplot-nox parallel "$@"; do
+for pkg in g++ cmake make libgtest-dev libcsv-dev gnuplot-nox parallel "$@"; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 # The web workbench (morvenda serve): the HTTP and JSON libraries, Chromium

@@ -40,6 +40,17 @@ check "a missing report is named" grep -q "missing.res: no such file" err.txt
 check "a file that is not a report exits 1" test $? -eq 1
 check "a file that is not a report is said so" grep -q "not a Morvenda statistics report" err.txt
 
+# --- the ranked-herd chart from morvenda cows on the example cow list
+cd "$work/run"
+"$program" cows "$src/examples/holstein_kg.bio" "$src/examples/holstein_kg_cows.csv" --month APR -o ranked.csv \
+  </dev/null >cows_console.txt 2>&1
+check "morvenda cows on the example list exits 0" test $? -eq 0
+"$src/tools/morvenda-plot" -o ranked_charts -c EUR -r ranked.csv >/dev/null 2>ranked.err
+check "ranked chart alone exits 0" test $? -eq 0
+check "ranked_herd.png is a valid PNG of sensible size" png_ok ranked_charts/ranked_herd.png
+"$src/tools/morvenda-plot" -o ranked_charts -r "$report" >/dev/null 2>err.txt
+check "a file that is not a ranked list is said so" grep -q "not a ranked list of morvenda cows" err.txt
+
 # --- the sweep tool: three variants of the example herd
 cd "$work"
 "$src/tools/morvenda-sweep" -m "$program" -j 2 -o sweep.csv -d runs \
