@@ -82,17 +82,18 @@ async function main() {
     // Herds: two herds from the example.
     await page.goto(url);
     await page.waitForSelector('body[data-ready="true"]');
-    for (const name of ['holstein.bio', 'milk_minus_5.bio']) {
+    const herds = [['holstein.bio', 'holstein_lb.bio'], ['milk_minus_5.bio', 'holstein_lb.bio'], ['holstein_kg.bio', 'holstein_kg.bio']];
+    for (const [name, example] of herds) {
       await page.goto(`${url}#herds`);
       await page.waitForSelector('#new-example option', { state: 'attached' });
-      await page.selectOption('#new-example', 'holstein_lb.bio');
+      await page.selectOption('#new-example', example);
       await page.fill('#new-name', name);
       await page.click('#new-create');
       await page.waitForSelector(`#edit-title:has-text("Edit ${name}")`);
     }
     await page.goto(`${url}#herds`);
-    await page.waitForSelector('#herd-list tbody tr:nth-child(2)');
-    check((await page.locator('#herd-list tbody tr').count()) === 2, 'the herds list shows both herds');
+    await page.waitForSelector('#herd-list tbody tr:nth-child(3)');
+    check((await page.locator('#herd-list tbody tr').count()) === 3, 'the herds list shows the new herds');
     await shot(page, 'herds');
 
     // Edit: a fault is shown by its field, then the milk price drops 5 %.
@@ -117,7 +118,7 @@ async function main() {
     await page.click('#edit-run');
     await page.waitForURL(/#runs/);
     await page.goto(`${url}#herds`);
-    await page.click('#herd-list tbody tr:has-text("holstein.bio") button:has-text("Run")');
+    await page.click('#herd-list tbody tr:has(a:text-is("holstein.bio")) button:has-text("Run")');
     await page.waitForURL(/#runs/);
     await page.waitForSelector('#run-list tbody tr progress');
     await shot(page, 'runs-progress');
@@ -156,7 +157,7 @@ async function main() {
     await page.evaluate(() => {
       const pick = document.getElementById('compare-pick');
       const labels = [...pick.children];
-      labels.sort((a, b) => (a.textContent.includes('holstein.bio') ? -1 : 1) - (b.textContent.includes('holstein.bio') ? -1 : 1));
+      labels.sort((a, b) => (a.textContent.includes(' holstein.bio') ? -1 : 1) - (b.textContent.includes(' holstein.bio') ? -1 : 1));
       pick.replaceChildren(...labels);
     });
     await page.click('#compare-go');
@@ -167,14 +168,14 @@ async function main() {
     check((await page.locator('#compare-charts .chart canvas').count()) === 3, 'the comparison charts have drawn');
     await shot(page, 'compare');
 
-    // Cows: the example cow list, ranked.
-    const list = fs.readdirSync(path.join(source, 'examples')).find((f) => f.endsWith('.csv'));
+    // Cows: the example cow list, ranked on the herd it was made for.
+    const list = fs.readdirSync(path.join(source, 'examples')).find((f) => f.endsWith('_cows.csv'));
     check(Boolean(list), 'an example cow list is in examples/');
     if (list) {
       const rows = fs.readFileSync(path.join(source, 'examples', list), 'utf8').trim().split('\n').length - 1;
       await page.goto(`${url}#cows`);
       await page.waitForSelector('#cows-herd option', { state: 'attached' });
-      await page.selectOption('#cows-herd', 'holstein.bio');
+      await page.selectOption('#cows-herd', list.replace('_cows.csv', '.bio'));
       await page.setInputFiles('#cows-file', path.join(source, 'examples', list));
       await page.click('#cows-go');
       await page.waitForSelector('#cows-table tbody tr', { timeout: RUN_TIMEOUT_MS });

@@ -376,3 +376,30 @@ TEST(ServeCows, BadRequestsAreRefusedBeforeAnythingRuns)
 }
 
 } // namespace
+
+namespace {
+
+TEST(ServeCows, RanksTheExampleCowListInItsOwnFolder)
+{
+    ServedFolder served;
+    nlohmann::json herd = {{"name", "kg.bio"}, {"example", "holstein_kg.bio"}};
+    ASSERT_EQ(served.client().Post("/api/herds", herd.dump(), JSON_TYPE)->status, 201);
+    std::string csv = READ_TEXT(SOURCE_PATH("examples/holstein_kg_cows.csv"));
+    ASSERT_FALSE(csv.empty());
+    json body = {{"herd", "kg.bio"}, {"csv", csv}, {"month", "MAR"}};
+    auto started = served.client().Post("/api/cows", body.dump(), JSON_TYPE);
+    ASSERT_EQ(started->status, 202) << started->body;
+    std::string id = json_of(started)["id"];
+    json run = served.wait_run(id);
+    EXPECT_EQ(run["state"], "done") << run.dump();
+    EXPECT_EQ(run["kind"], "cows");
+    auto ranked = served.client().Get("/api/runs/" + id + "/files/ranked.csv");
+    ASSERT_EQ(ranked->status, 200);
+    EXPECT_EQ(ranked->body.rfind("id,class,lact,mim,mpreg,decision,rpo,cow_value,pregnancy_value,milk,rank,note", 0), 0u);
+    EXPECT_EQ(std::count(ranked->body.begin(), ranked->body.end(), '\n'),
+              std::count(csv.begin(), csv.end(), '\n'));
+    /* A cow run has no yearly results of its own. */
+    EXPECT_EQ(served.client().Get("/api/runs/" + id + "/results")->status, 409);
+}
+
+} // namespace
