@@ -144,6 +144,12 @@ function valueInput(item, index, label) {
   if (current !== original) input.classList.add('changed');
   if (state.faults.some((f) => f.item === item.item && f.index === index)) input.classList.add('bad');
   input.addEventListener('input', () => {
+    if (input.classList.contains('bad')) {
+      /* The value at fault has been changed: its message no longer holds. */
+      input.classList.remove('bad');
+      state.faults = state.faults.filter((f) => !(f.item === item.item && f.index === index));
+      if (state.faults.length === 0) showMessages($('edit-messages'), []);
+    }
     if (input.value === original) delete state.changes[key];
     else state.changes[key] = input.value;
     input.classList.toggle('changed', input.value !== original);
@@ -442,6 +448,12 @@ async function rankCows() {
   link.hidden = false;
 }
 
+/* Figures with decimals shown to the cent; whole numbers (ids, counts) as written. */
+function shownCell(text, numeric) {
+  if (!numeric || text === '' || !text.includes('.')) return text;
+  return Number(text).toLocaleString('en-US', { minimumFractionDigits: 2, maximumFractionDigits: 2 });
+}
+
 function renderCows(rows) {
   const [header, ...cows] = rows;
   const table = $('cows-table');
@@ -458,7 +470,7 @@ function renderCows(rows) {
       onclick: () => { asc = c === sortCol ? !asc : true; sortCol = c; draw(); },
     }))));
     table.tBodies[0].replaceChildren(...sorted.map((r) => el('tr', {},
-      ...header.map((_, c) => el('td', { class: numeric[c] ? 'num' : '', text: r[c] ?? '' })))));
+      ...header.map((_, c) => el('td', { class: numeric[c] ? 'num' : '', text: shownCell(r[c] ?? '', numeric[c]) })))));
   };
   draw();
   const col = (name) => header.indexOf(name);

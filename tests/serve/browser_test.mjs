@@ -114,6 +114,7 @@ async function main() {
       await page.fill(`input[data-key="${key}"]`, lower);
     }
     check((await page.textContent('#edit-changes')).startsWith('24 values'), 'the page counts the changed prices');
+    await page.evaluate(() => window.scrollTo(0, 0));
     await shot(page, 'edit');
     await page.click('#edit-run');
     await page.waitForURL(/#runs/);
@@ -190,7 +191,7 @@ async function main() {
       await page.click(`#cows-table thead th:nth-child(${rpoCol + 1})`);
       await page.click(`#cows-table thead th:nth-child(${rpoCol + 1})`);
       const rpos = (await page.locator(`#cows-table tbody tr td:nth-child(${rpoCol + 1})`).allTextContents())
-        .filter((v) => v !== '').map(Number);
+        .filter((v) => v !== '').map((v) => Number(v.replace(/,/g, '')));
       check(rpos.every((v, i) => i === 0 || rpos[i - 1] >= v), 'a click on a column sorts the table by it');
       check(await page.isVisible('#cows-download'), 'the ranked list can be downloaded');
       await shot(page, 'cows');
