@@ -114,7 +114,11 @@ async function main() {
       await page.fill(`input[data-key="${key}"]`, lower);
     }
     check((await page.textContent('#edit-changes')).startsWith('24 values'), 'the page counts the changed prices');
-    await page.evaluate(() => window.scrollTo(0, 0));
+    await page.evaluate(() => {
+      document.activeElement.blur();
+      for (const e of document.querySelectorAll('.item')) e.scrollLeft = 0;
+      window.scrollTo(0, 0);
+    });
     await shot(page, 'edit');
     await page.click('#edit-run');
     await page.waitForURL(/#runs/);
