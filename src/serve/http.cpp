@@ -47,12 +47,24 @@ constexpr const char* DEFAULT_HOST = "127.0.0.1";
 constexpr std::size_t MAX_BODY_BYTES = 2 * serve::MAX_FILE_BYTES; /* a file inside JSON */
 constexpr int TOKEN_BYTES = 24;
 constexpr const char* TOKEN_COOKIE = "morvenda_token";
+/* A browser keeps several connections open per page; each holds a worker
+** while it is kept alive, so there are workers to spare and idle
+** connections are let go soon. */
+constexpr std::size_t WORKERS = 32;
+constexpr time_t KEEP_ALIVE_SECONDS = 2;
 
 struct Options {
     std::string dir = ".";
     std::string host = DEFAULT_HOST;
     int port = DEFAULT_PORT;
 };
+
+/* The server's library compresses some exact content types (and every
+** text/ type) at its slowest setting, which costs far more time than it
+** saves on a local connection: the scripts, the JSON answers and the run
+** files go out under types it leaves alone. */
+constexpr const char* JS_TYPE = "application/javascript; charset=utf-8";
+constexpr const char* JSON_TYPE = "application/json; charset=utf-8";
 
 /* The page's files: address, file under the web folder, content type. */
 struct Asset {
@@ -62,9 +74,9 @@ struct Asset {
 };
 constexpr Asset ASSETS[] = {
     {"/", "index.html", "text/html; charset=utf-8"},
-    {"/app.js", "app.js", "text/javascript; charset=utf-8"},
+    {"/app.js", "app.js", JS_TYPE},
     {"/app.css", "app.css", "text/css; charset=utf-8"},
-    {"/vendor/uPlot.iife.min.js", "node_modules/uplot/dist/uPlot.iife.min.js", "text/javascript; charset=utf-8"},
+    {"/vendor/uPlot.iife.min.js", "node_modules/uplot/dist/uPlot.iife.min.js", JS_TYPE},
     {"/vendor/uPlot.min.css", "node_modules/uplot/dist/uPlot.min.css", "text/css; charset=utf-8"},
 };
 
@@ -159,7 +171,7 @@ bool same_token(const std::string& a, const std::string& b)
 void send_json(httplib::Response& res, const json& body, int status = 200)
 {
     res.status = status;
-    res.set_content(body.dump(), "application/json");
+    res.set_content(body.dump(), JSON_TYPE);
 }
 
 void send_error(httplib::Response& res, int status, const std::string& why)
@@ -364,7 +376,7 @@ void add_routes(httplib::Server& server, serve::Workbench& bench, const std::str
         std::string path = bench.run_file_path(id, "results.json", refused);
         if (refused_sent(res, refused))
             return;
-        res.set_content(read_whole(path), "application/json");
+        res.set_content(read_whole(path), JSON_TYPE);
     });
     server.Get(R"(/api/runs/([^/]+)/files)", [&bench](const httplib::Request& req, httplib::Response& res) {
         std::optional<Refusal> refused;
@@ -381,7 +393,7 @@ void add_routes(httplib::Server& server, serve::Workbench& bench, const std::str
         std::string text = read_whole(path);
         if (req.has_param("download"))
             res.set_header("Content-Disposition", "attachment; filename=\"" + file + "\"");
-        res.set_content(text, "text/plain; charset=utf-8");
+        res.set_content(text, "application/octet-stream");
     });
 }
 
@@ -469,6 +481,8 @@ int serve_command(int argc, char** argv)
 
     httplib::Server server;
     server.set_payload_max_length(MAX_BODY_BYTES);
+    server.new_task_queue = [] { return new httplib::ThreadPool(WORKERS); };
+    server.set_keep_alive_timeout(KEEP_ALIVE_SECONDS);
     add_guard(server, options, token);
     add_routes(server, bench, MORVENDA_WEB_DIR);
 
