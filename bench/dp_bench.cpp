@@ -103,6 +103,30 @@ void BM_WriteRpoDel(benchmark::State& state)
 }
 BENCHMARK(BM_WriteRpoDel)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
+/* The three policy files of a run, each written through a temporary file,
+** synced and renamed. */
+void BM_WritePolRpoDel(benchmark::State& state)
+{
+    load_herd();
+    bio->interest = 0.0;
+    clear_results();
+    if (DP_POLICY(POLICY_OPTIMAL) != 1)
+        state.SkipWithError("not converged");
+    polfile = "bench.pol";
+    rpofile = "bench.rpo";
+    delfile = "bench.del";
+    for (auto _ : state) {
+        WRITE_POL_FILE();
+        WRITE_RPO_FILE();
+        WRITE_DEL_FILE();
+    }
+    std::remove("bench.pol");
+    std::remove("bench.rpo");
+    std::remove("bench.del");
+    std::remove("msg.txt");
+}
+BENCHMARK(BM_WritePolRpoDel)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
 } // namespace
 
 /* The model's console goes to /dev/null; the report to the original

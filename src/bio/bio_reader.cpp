@@ -17,8 +17,9 @@
 **
 ** A file that cannot be read to the end (a missing token, a token that is
 ** not a number, a keyword or range that would index outside the records)
-** is reported with the file, the item and the token, followed by the STOP
-** pause, and the run ends.
+** or a value outside its item's range (the guide's item table) is reported
+** with the file, the item and the token, followed by the STOP pause, and the
+** run ends.  Only a regular file of bio-file size is read at all.
 */
 #include <cctype>
 #include <cerrno>
@@ -29,9 +30,10 @@
 #include <memory>
 #include <string>
 
+#include "bio/bio.h"
+#include "run/input_file.h"
 #include "run/records.h"
 #include "run/runlog.h"
-#include "bio/bio.h"
 
 namespace {
 
@@ -39,11 +41,18 @@ constexpr double LB_PER_KG = 2.204624;
 constexpr std::size_t STAMP_LENGTH = 24;    /* longest time stamp line */
 constexpr std::size_t HEADING_LENGTH = 49;  /* longest heading line */
 constexpr std::size_t SKIPPED_LENGTH = 449; /* longest line of item 35 */
+constexpr std::size_t LARGEST_BIO_FILE = 4u << 20; /* a bio file is some 20 kB */
 
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using FileHandle = std::unique_ptr<FILE, FileCloser>;
+/* Valid ranges of the items (the guide's item table lists them).  Bounds
+** far above any herd's keep every derived figure finite; money is in any
+** currency, weights and milk in pounds or kilograms. */
+constexpr double LARGEST_MONEY = 1e7;        /* a price or cost of one item */
+constexpr double LARGEST_FACTOR = 10.0;      /* factors on yield, disposal, conception, sale value */
+constexpr double LARGEST_DAILY_MILK = 500.0; /* per cow and day */
+constexpr double LARGEST_WEIGHT = 5000.0;    /* a cow's body weight */
+constexpr double LARGEST_INTAKE = 500.0;     /* dry matter per cow and day */
+constexpr double LARGEST_MINUTES = 44000.0;  /* minutes in a month */
+constexpr double LARGEST_PERCENT = 100.0;
 
 /* The reader's temporary tables, discarded when it returns. */
 struct ReaderTables {
@@ -144,21 +153,63 @@ short read_integer(BioText& in, int item, const char* what)
     return static_cast<short>(v);
 }
 
-/* A value that must not be negative: a negative one is reported and
-** paused on, and kept. */
-double read_nonnegative(BioText& in, int item, const char* what)
+/* A number in lowest..highest; any other ends the run naming the token. */
+double read_ranged(BioText& in, int item, const char* what, double lowest, double highest)
 {
-    double v = read_value(in, item, what);
-    if (v < 0.0) {
-        std::printf("\n READ_BIO_FILE: item %d (%s): negative value %g", item, what, v);
+    const std::size_t start = in.pos;
+    const double v = read_value(in, item, what);
+    if (!(v >= lowest && v <= highest)) {
+        in.pos = start;
+        const std::string token = next_token(in, item, what);
+        std::printf("\n READ_BIO_FILE: %s, item %d (%s): \"%s\" is outside %g..%g", in.name.c_str(),
+                    item, what, token.c_str(), lowest, highest);
         STOP(1);
+        END_RUN(1);
     }
     return v;
+}
+
+/* A probability or rate: 0..1. */
+double read_probability(BioText& in, int item, const char* what)
+{
+    return read_ranged(in, item, what, 0.0, 1.0);
+}
+
+/* A price or cost that cannot be negative. */
+double read_cost(BioText& in, int item, const char* what)
+{
+    return read_ranged(in, item, what, 0.0, LARGEST_MONEY);
+}
+
+/* A body weight: positive. */
+double read_weight(BioText& in, int item, const char* what)
+{
+    const double w = read_ranged(in, item, what, 0.0, LARGEST_WEIGHT);
+    if (w <= 0.0) {
+        std::printf("\n READ_BIO_FILE: %s, item %d (%s): a weight must be above 0", in.name.c_str(),
+                    item, what);
+        STOP(1);
+        END_RUN(1);
+    }
+    return w;
+}
+
+/* A factor on a figure of the herd. */
+double read_factor(BioText& in, int item, const char* what)
+{
+    return read_ranged(in, item, what, 0.0, LARGEST_FACTOR);
 }
 
 std::string read_name(BioText& in, int item, const char* what)
 {
     std::string token = next_token(in, item, what);
+    if (token.find('\0') != std::string::npos) {
+        /* The name would be cut at the NUL: another file than the one written. */
+        std::printf("\n READ_BIO_FILE: %s, item %d: the %s holds a NUL character", in.name.c_str(),
+                    item, what);
+        STOP(1);
+        END_RUN(1);
+    }
     if (token.size() > MAX_NAME_LENGTH) {
         std::printf("\n READ_BIO_FILE: %s, item %d: the %s is longer than %zu characters",
                     in.name.c_str(), item, what, MAX_NAME_LENGTH);
@@ -191,14 +242,15 @@ short switch_code(const std::string& token)
     return 8;
 }
 
-/* Rows first..last of 12 values (calendar months 1..12), none negative. */
+/* Rows first..last of 12 values (calendar months 1..12), each in
+** lowest..highest. */
 template <std::size_t R>
 void read_month_table(BioText& in, int item, const char* what, double (&table)[R][NSEA],
-                      int first, int last)
+                      int first, int last, double lowest, double highest)
 {
     for (int m = first; m <= last; m++)
         for (int s = 1; s <= 12; s++)
-            table[m][s] = read_nonnegative(in, item, what);
+            table[m][s] = read_ranged(in, item, what, lowest, highest);
 }
 
 /* The first line: at most 24 characters, kept with its line end when
@@ -234,33 +286,40 @@ void read_items(BioText& in, ReaderTables& tmp)
     polfile = read_name(in, 2, "pol file name");
 
     warmstart = read_integer(in, 3, "warm start flag");
+    check_range(in, 3, "warm start flag", warmstart, 0, 1);
     double version = read_value(in, 4, "version number");
     std::printf(" version: %.1f", version);
     bio->kg = next_token(in, 5, "units keyword") == "KG" ? 1 : 0;
     bio->analysis = read_integer(in, 6, "analysis mode");
+    if (bio->analysis != 1 && bio->analysis != 2 && bio->analysis != 3 && bio->analysis != 71) {
+        std::printf("\n READ_BIO_FILE: %s, item 6 (analysis mode): %d is not 1, 2, 3 or 71",
+                    in.name.c_str(), bio->analysis);
+        STOP(1);
+        END_RUN(1);
+    }
 
     skip_heading(in, 7, "milk factor by month of pregnancy", HEADING_LENGTH);
     for (int p = 1; p <= 9; p++)
-        bio->milk_mpreg[p] = read_value(in, 7, "milk factor by month of pregnancy");
+        bio->milk_mpreg[p] = read_factor(in, 7, "milk factor by month of pregnancy");
 
     static const char* const curve_names[4] = {"", "milk curve of lactation 1",
                                                "milk curve of lactation 2",
                                                "milk curve of lactation 3"};
     for (int l = 1; l <= 3; l++) {
         skip_heading(in, 7 + l, curve_names[l], HEADING_LENGTH);
-        read_month_table(in, 7 + l, curve_names[l], tmp.milkcurve[l], 1, 24);
+        read_month_table(in, 7 + l, curve_names[l], tmp.milkcurve[l], 1, 24, 0.0, LARGEST_DAILY_MILK);
     }
 
     skip_heading(in, 11, "involuntary disposal by lactation", HEADING_LENGTH);
     for (int l = 1; l <= 12; l++)
-        tmp.pindlact[l] = read_nonnegative(in, 11, "involuntary disposal by lactation");
+        tmp.pindlact[l] = read_factor(in, 11, "involuntary disposal by lactation");
 
     skip_heading(in, 12, "involuntary disposal by month in milk", HEADING_LENGTH);
-    read_month_table(in, 12, "involuntary disposal by month in milk", tmp.pindmim, 1, 24);
+    read_month_table(in, 12, "involuntary disposal by month in milk", tmp.pindmim, 1, 24, 0.0, 1.0);
 
     skip_heading(in, 13, "abortion risk", HEADING_LENGTH);
     for (int p = 2; p <= 9; p++)
-        bio->abort[p] = read_value(in, 13, "abortion risk");
+        bio->abort[p] = read_probability(in, 13, "abortion risk");
 
     static const char* const vwp_names[4] = {"", "waiting period of lactation 1",
                                              "waiting period of lactation 2",
@@ -271,38 +330,46 @@ void read_items(BioText& in, ReaderTables& tmp)
     }
     bio->lbm = static_cast<short>(read_integer(in, 15, "last breeding month") - 1);
     check_range(in, 15, "last breeding month", bio->lbm + 1, 1, 24);
+    for (int g = 1; g <= 3; g++)
+        if (bio->lbm < bio->vwp[g]) {
+            /* No month would be left to inseminate in. */
+            std::printf("\n READ_BIO_FILE: %s, item 15 (last breeding month): %d is before the %s %d",
+                        in.name.c_str(), bio->lbm + 1, vwp_names[g], bio->vwp[g] + 1);
+            STOP(1);
+            END_RUN(1);
+        }
 
-    bio->instime = read_value(in, 16, "insemination time");
-    bio->inscost = read_value(in, 16, "insemination cost");
+    bio->instime = read_ranged(in, 16, "insemination time", 0.0, LARGEST_MINUTES);
+    bio->inscost = read_cost(in, 16, "insemination cost");
 
     bio->maxlact = read_integer(in, 17, "highest lactation");
     check_range(in, 17, "highest lactation", bio->maxlact, 1, MAXLACT);
 
     for (int l = 1; l <= 12; l++)
-        tmp.conclact[l] = read_value(in, 18, "conception factor by lactation");
+        tmp.conclact[l] = read_factor(in, 18, "conception factor by lactation");
 
     skip_heading(in, 19, "heat detection rate", HEADING_LENGTH);
-    read_month_table(in, 19, "heat detection rate", bio->heatdetectionrate, 2, 15);
+    read_month_table(in, 19, "heat detection rate", bio->heatdetectionrate, 2, 15, 0.0, 1.0);
     skip_heading(in, 20, "conception rate", HEADING_LENGTH);
-    read_month_table(in, 20, "conception rate", bio->conceptionrate[0], 2, 15);
+    read_month_table(in, 20, "conception rate", bio->conceptionrate[0], 2, 15, 0.0, 1.0);
     skip_heading(in, 21, "reproduction cost", HEADING_LENGTH);
-    read_month_table(in, 21, "reproduction cost", bio->reprocost, 2, 15);
+    read_month_table(in, 21, "reproduction cost", bio->reprocost, 2, 15, 0.0, LARGEST_MONEY);
 
     skip_heading(in, 22, "open body weight", HEADING_LENGTH);
     for (int m = 1; m <= 24; m++) {
-        bio->bodyweight[1][m][0] = read_value(in, 22, "open body weight");
-        bio->bodyweight[2][m][0] = read_value(in, 22, "open body weight");
+        bio->bodyweight[1][m][0] = read_weight(in, 22, "open body weight");
+        bio->bodyweight[2][m][0] = read_weight(in, 22, "open body weight");
     }
 
     skip_heading(in, 23, "body weight gain in pregnancy", HEADING_LENGTH);
     for (int p = 1; p <= 9; p++) {
-        double gain = read_value(in, 23, "body weight gain in pregnancy");
+        double gain = read_ranged(in, 23, "body weight gain in pregnancy", 0.0, LARGEST_WEIGHT);
         bio->bodyweight_mpreg[1][p] = gain;
         for (int m = 1; m <= 24; m++)
             bio->bodyweight[1][m][p] = gain + bio->bodyweight[1][m][0];
     }
     for (int p = 1; p <= 9; p++) {
-        double gain = read_value(in, 23, "body weight gain in pregnancy");
+        double gain = read_ranged(in, 23, "body weight gain in pregnancy", 0.0, LARGEST_WEIGHT);
         bio->bodyweight_mpreg[2][p] = gain;
         for (int l = 2; l <= 12; l++)
             for (int m = 1; m <= 24; m++)
@@ -318,11 +385,11 @@ void read_items(BioText& in, ReaderTables& tmp)
 
     skip_heading(in, 26, "prices", HEADING_LENGTH);
     for (int f = 1; f <= 24; f++)
-        tmp.p_heifer[f] = read_value(in, 26, "heifer price");
+        tmp.p_heifer[f] = read_cost(in, 26, "heifer price");
     for (int f = 1; f <= 24; f++)
-        tmp.p_milk[f] = read_value(in, 26, "milk price");
+        tmp.p_milk[f] = read_cost(in, 26, "milk price");
     for (int f = 1; f <= 24; f++)
-        tmp.p_bodyweight[f] = read_value(in, 26, "cull cow price");
+        tmp.p_bodyweight[f] = read_cost(in, 26, "cull cow price");
 
     skip_heading(in, 27, "write switches", HEADING_LENGTH);
     bio->writepol = next_token(in, 27, "pol file switch") == "YES" ? 1 : 0;
@@ -353,8 +420,10 @@ void read_items(BioText& in, ReaderTables& tmp)
         bio->policy = POLICY_USE_POL;
     else {
         std::printf("\n bio->policy error");
+        std::printf("\n READ_BIO_FILE: %s, item 29 (policy): \"%s\" is not OPTIMAL, KEEPPREG, KEEPALL or USE_POL",
+                    in.name.c_str(), policy.c_str());
         STOP(1);
-        bio->policy = POLICY_USE_POL;
+        END_RUN(1);
     }
 
     bio->maxmim = read_integer(in, 30, "highest month in milk");
@@ -362,24 +431,25 @@ void read_items(BioText& in, ReaderTables& tmp)
         bio->maxmim = MAXMIM;
     check_range(in, 30, "highest month in milk", bio->maxmim, 1, MAXMIM);
 
-    bio->minmilk = read_value(in, 31, "minimum milk yield");
-    bio->minrev = read_value(in, 31, "minimum net revenue");
-    bio->interest = read_value(in, 31, "interest rate");
-    bio->cullcost = read_value(in, 31, "culling cost");
-    bio->sel_factor = read_value(in, 31, "sale value factor");
+    bio->minmilk = read_ranged(in, 31, "minimum milk yield", 0.0, LARGEST_DAILY_MILK);
+    bio->minrev = read_ranged(in, 31, "minimum net revenue", -LARGEST_MONEY, LARGEST_MONEY);
+    bio->interest = read_probability(in, 31, "interest rate");
+    bio->cullcost = read_cost(in, 31, "culling cost");
+    bio->sel_factor = read_factor(in, 31, "sale value factor");
 
     bio->ci_adjust = next_token(in, 32, "calving interval adjustment") == "YES" ? 1 : 0;
 
-    bio->p_calf = read_value(in, 33, "calf value");
-    bio->fixedcost1 = read_value(in, 33, "fixed cost 1");
-    bio->fixedcost2 = read_value(in, 33, "fixed cost 2");
-    bio->drycost = read_value(in, 33, "daily cost of a dry cow");
-    bio->lactcost = read_value(in, 33, "daily cost of a lactating cow");
-    bio->p_lactfeed = read_value(in, 33, "feed price of lactating cows");
-    bio->p_dryfeed = read_value(in, 33, "feed price of dry cows");
-    bio->drydmi = read_value(in, 33, "dry cow intake");
-    bio->fat = read_value(in, 33, "milk fat percentage");
-    bio->yield_sd = read_value(in, 33, "yield standard deviation");
+    /* A calf may cost more to dispose of than it fetches. */
+    bio->p_calf = read_ranged(in, 33, "calf value", -LARGEST_MONEY, LARGEST_MONEY);
+    bio->fixedcost1 = read_cost(in, 33, "fixed cost 1");
+    bio->fixedcost2 = read_cost(in, 33, "fixed cost 2");
+    bio->drycost = read_cost(in, 33, "daily cost of a dry cow");
+    bio->lactcost = read_cost(in, 33, "daily cost of a lactating cow");
+    bio->p_lactfeed = read_cost(in, 33, "feed price of lactating cows");
+    bio->p_dryfeed = read_cost(in, 33, "feed price of dry cows");
+    bio->drydmi = read_ranged(in, 33, "dry cow intake", 0.0, LARGEST_INTAKE);
+    bio->fat = read_ranged(in, 33, "milk fat percentage", 0.0, LARGEST_PERCENT);
+    bio->yield_sd = read_ranged(in, 33, "yield standard deviation", -LARGEST_PERCENT, LARGEST_PERCENT);
     if (bio->yield_sd < 0.0) {
         /* Negative class probabilities would follow. */
         std::printf("\n READ_BIO_FILE: %s, item 33 (yield standard deviation): %g is negative",
@@ -396,19 +466,19 @@ void read_items(BioText& in, ReaderTables& tmp)
         STOP(1);
         END_RUN(1);
     }
-    bio->wage = read_value(in, 33, "wage");
-    bio->freshtime = read_value(in, 33, "labour time of a fresh cow");
-    bio->lacttime = read_value(in, 33, "labour time of a lactating cow");
-    bio->drytime = read_value(in, 33, "labour time of a dry cow");
+    bio->wage = read_cost(in, 33, "wage");
+    bio->freshtime = read_ranged(in, 33, "labour time of a fresh cow", 0.0, LARGEST_MINUTES);
+    bio->lacttime = read_ranged(in, 33, "labour time of a lactating cow", 0.0, LARGEST_MINUTES);
+    bio->drytime = read_ranged(in, 33, "labour time of a dry cow", 0.0, LARGEST_MINUTES);
 
     for (int m = 1; m <= 4; m++)
-        bio->vetcost[m] = read_value(in, 34, "veterinary cost");
+        bio->vetcost[m] = read_cost(in, 34, "veterinary cost");
 
     for (int i = 0; i < 13; i++)
         skip_heading(in, 35, "skipped lines", SKIPPED_LENGTH);
 
     for (int l = 4; l <= 12; l++)
-        tmp.lactfactor[l] = read_value(in, 36, "lactation factor");
+        tmp.lactfactor[l] = read_factor(in, 36, "lactation factor");
 }
 
 /* Places the 24 model months on month indices: the first year on 1..12,
@@ -567,6 +637,31 @@ void derive_intake_and_costs()
                     }
 }
 
+/* True when every element of a table is a finite number. */
+template <typename T>
+bool all_finite(const T& table)
+{
+    const double* first = reinterpret_cast<const double*>(&table);
+    const std::size_t n = sizeof(T) / sizeof(double);
+    for (std::size_t i = 0; i < n; i++)
+        if (!std::isfinite(first[i]))
+            return false;
+    return true;
+}
+
+/* The derived tables are the inputs of every later phase: a value that is
+** not a number there would reach the files. */
+void check_derived_tables(const BioText& in)
+{
+    if (all_finite(bio->milkyield) && all_finite(bio->dmi) && all_finite(bio->labortime) &&
+        all_finite(bio->rev) && all_finite(bio->iofc) && all_finite(bio->sel) &&
+        all_finite(bio->pind) && all_finite(bio->conceptionrate))
+        return;
+    std::printf("\n READ_BIO_FILE: %s: the items give figures that are not numbers", in.name.c_str());
+    STOP(1);
+    END_RUN(1);
+}
+
 } // namespace
 
 short READ_BIO_FILE()
@@ -579,23 +674,18 @@ short READ_BIO_FILE()
 
     BioText in;
     in.name = biofile;
-    {
-        FileHandle f(std::fopen(biofile.c_str(), "r"));
-        if (!f) {
-            WRITE_MSG_FILE(MSG_BIO_OPEN_FAILURE);
-            std::printf("\n READ_BIO_FILE: file open failure:%s", biofile.c_str());
-            STOP(1);
-            return 1;
-        }
-        char chunk[65536];
-        std::size_t n;
-        while ((n = std::fread(chunk, 1, sizeof chunk, f.get())) > 0)
-            in.text.append(chunk, n);
-        if (std::ferror(f.get())) {
-            std::printf("\n READ_BIO_FILE: %s: read error", biofile.c_str());
-            STOP(1);
-            END_RUN(1);
-        }
+    std::string why;
+    const InputRead got = READ_INPUT_FILE(biofile, LARGEST_BIO_FILE, in.text, why);
+    if (got == InputRead::not_opened) {
+        WRITE_MSG_FILE(MSG_BIO_OPEN_FAILURE);
+        std::printf("\n READ_BIO_FILE: file open failure:%s", biofile.c_str());
+        STOP(1);
+        return 1;
+    }
+    if (got == InputRead::refused) {
+        std::printf("\n READ_BIO_FILE: %s: %s", biofile.c_str(), why.c_str());
+        STOP(1);
+        END_RUN(1);
     }
 
     read_time_stamp(in);
@@ -610,6 +700,7 @@ short READ_BIO_FILE()
     derive_disposal_and_conception(*tmp);
     derive_weight_and_sale_value();
     derive_intake_and_costs();
+    check_derived_tables(in);
 
     std::printf("\n READ_BIO_FILE done ...");
     return 0;

@@ -239,7 +239,7 @@ void BIO_PROBABILITY()
                         sum += row[c];
                     if (!(sum >= 0.999999999999 && sum <= 1.000000000001)) {
                         std::printf("\n BIO_PROBABILITY sumprob:%.12f != 1.000", sum);
-                        STOP(1);
+                        REPEATED_STOP("BIO_PROBABILITY sumprob error");
                     }
                 }
             }

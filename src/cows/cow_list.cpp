@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <memory>
 #include <sstream>
+#include <string_view>
 
 namespace {
 
@@ -44,19 +45,22 @@ std::string lower(std::string s)
     return s;
 }
 
-std::string trim(const std::string& s)
+bool is_blank(char ch)
 {
-    std::size_t a = 0;
-    std::size_t b = s.size();
-    while (a < b && (s[a] == ' ' || s[a] == '\t' || s[a] == '\r' || s[a] == '\n'))
-        a++;
-    while (b > a && (s[b - 1] == ' ' || s[b - 1] == '\t' || s[b - 1] == '\r' || s[b - 1] == '\n'))
-        b--;
-    return s.substr(a, b - a);
+    return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n';
+}
+
+std::string_view trim(std::string_view s)
+{
+    while (!s.empty() && is_blank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && is_blank(s.back()))
+        s.remove_suffix(1);
+    return s;
 }
 
 /* A finite decimal number filling the whole text (a leading + allowed). */
-bool parse_number(const std::string& text, double& value)
+bool parse_number(std::string_view text, double& value)
 {
     const char* first = text.data();
     const char* last = first + text.size();
@@ -182,7 +186,7 @@ private:
     {
         header_done_ = true;
         for (std::size_t f = 0; f < fields_used_; f++) {
-            const std::string header = lower(trim(fields_[f]));
+            const std::string header = lower(std::string(trim(fields_[f])));
             for (int c = 0; c < COLUMN_COUNT; c++) {
                 if (header != header_of_[c])
                     continue;
@@ -215,25 +219,27 @@ private:
     }
 
     /* The cell of column c, trimmed; "" when the row is short. */
-    std::string cell(int c) const
+    std::string_view cell(int c) const
     {
         const int i = index_[c];
         if (i < 0 || static_cast<std::size_t>(i) >= fields_used_)
-            return std::string();
+            return std::string_view();
         return trim(fields_[static_cast<std::size_t>(i)]);
     }
+
+    std::string cell_text(int c) const { return std::string(cell(c)); }
 
     /* Reads a number of column c into `value`; false with the row's error
     ** set when it is missing, not a number or negative. */
     bool number(CowRow& row, int c, double& value)
     {
-        const std::string text = cell(c);
+        const std::string_view text = cell(c);
         if (text.empty())
             return fail(row, c, "missing value");
         if (!parse_number(text, value))
-            return fail(row, c, "not a number: '" + text + "'");
+            return fail(row, c, "not a number: '" + std::string(text) + "'");
         if (value < 0.0)
-            return fail(row, c, "negative value " + text);
+            return fail(row, c, "negative value " + std::string(text));
         return true;
     }
 
@@ -264,7 +270,7 @@ private:
         if (!number(row, COL_LACT, lact))
             return;
         if (lact != std::floor(lact) || lact > MAX_LACT_NUMBER) {
-            fail(row, COL_LACT, "not a lactation number: '" + cell(COL_LACT) + "'");
+            fail(row, COL_LACT, "not a lactation number: '" + cell_text(COL_LACT) + "'");
             return;
         }
         if (lact < 1.0) {
@@ -276,7 +282,7 @@ private:
         if (!number(row, COL_DIM, f.dim))
             return;
         if (f.dim > MAX_DAYS) {
-            fail(row, COL_DIM, "more days in milk than a cow lives: " + cell(COL_DIM));
+            fail(row, COL_DIM, "more days in milk than a cow lives: " + cell_text(COL_DIM));
             return;
         }
 
@@ -285,13 +291,13 @@ private:
             if (!number(row, COL_DCC, f.dcc))
                 return;
             if (f.dcc > MAX_DAYS_CARRIED_CALF) {
-                fail(row, COL_DCC, "pregnant longer than any gestation (" + cell(COL_DCC) + " days, over " +
+                fail(row, COL_DCC, "pregnant longer than any gestation (" + cell_text(COL_DCC) + " days, over " +
                                        std::to_string(static_cast<int>(MAX_DAYS_CARRIED_CALF)) + ")");
                 return;
             }
             if (f.dcc > f.dim) {
-                fail(row, COL_DCC, "carried calf longer than she has been in milk (" + cell(COL_DCC) + " > " +
-                                       cell(COL_DIM) + " days)");
+                fail(row, COL_DCC, "carried calf longer than she has been in milk (" + cell_text(COL_DCC) + " > " +
+                                       cell_text(COL_DIM) + " days)");
                 return;
             }
         }
@@ -310,7 +316,7 @@ private:
         }
 
         f.sea = default_sea_;
-        const std::string date = cell(COL_DATE);
+        const std::string date = cell_text(COL_DATE);
         if (!date.empty()) {
             f.sea = DATE_MONTH(date);
             if (f.sea == 0) {
@@ -351,7 +357,8 @@ bool PARSE_COLUMN_MAP(const std::string& text, ColumnMap& map, std::string& erro
             error = "--columns: '" + pair + "' is not NAME=HEADER";
             return false;
         }
-        const std::string name = lower(trim(pair.substr(0, eq)));
+        const std::string_view whole = pair;
+        const std::string name = lower(std::string(trim(whole.substr(0, eq))));
         bool known = false;
         for (const std::string& n : column_names)
             known = known || n == name;
@@ -359,7 +366,7 @@ bool PARSE_COLUMN_MAP(const std::string& text, ColumnMap& map, std::string& erro
             error = "--columns: unknown column name '" + name + "' (id, lact, dim, dcc, rel_yield, milk, date)";
             return false;
         }
-        map[name] = trim(pair.substr(eq + 1));
+        map[name] = std::string(trim(whole.substr(eq + 1)));
     }
     return true;
 }

@@ -62,7 +62,7 @@ int lact_group(int lact)
 /* Daily milk of class `curr` in the state, as the rpo file shows it. */
 double daily_milk(int curr, const CowState& s)
 {
-    return bio->milkyield[curr][s.lact][s.mim][s.mpreg][s.t] / COW_DAYS_PER_MONTH;
+    return bio->milkyield[curr][s.lact][s.mim][s.mpreg][s.t] / DAYS_PER_MONTH;
 }
 
 } // namespace
@@ -71,14 +71,14 @@ int YIELD_CLASS(double rel_yield)
 {
     if (rel_yield <= CLASS1_TOP)
         return 1;
-    const int above = static_cast<int>(std::ceil((rel_yield - CLASS1_TOP) / CLASS_WIDTH));
-    const int curr = 1 + above;
-    return curr > MAXCURR ? MAXCURR : curr;
+    if (rel_yield > CLASS1_TOP + CLASS_WIDTH * (MAXCURR - 2))
+        return MAXCURR;
+    return 1 + static_cast<int>(std::ceil((rel_yield - CLASS1_TOP) / CLASS_WIDTH));
 }
 
 int MODEL_MONTH(double days)
 {
-    double months = days / COW_DAYS_PER_MONTH;
+    double months = days / DAYS_PER_MONTH;
     const double bound = std::round(months);
     if (std::fabs(months - bound) < BOUND_TOLERANCE)
         months = bound;

@@ -18,15 +18,16 @@
 
 #include <string>
 
+#include "run/records.h"
+
 /* ---- constants of the mapping ----------------------------------------- */
 
-constexpr double COW_DAYS_PER_MONTH = 30.4; /* one model month */
 constexpr double CLASS1_TOP = 74.0;         /* relative yield, % of the herd mean */
 constexpr double CLASS_WIDTH = 4.0;         /* points of relative yield a class */
 constexpr int AVERAGE_CLASS = 8;            /* the herd-average cow (98-102 %) */
 /* Days carried calf beyond which a row is taken as wrong: ten model months,
 ** longer than any gestation of a dairy cow. */
-constexpr double MAX_DAYS_CARRIED_CALF = 10 * COW_DAYS_PER_MONTH;
+constexpr double MAX_DAYS_CARRIED_CALF = 10 * DAYS_PER_MONTH;
 
 /* What the cow list says of one cow, already checked for form. */
 struct CowFacts {

@@ -140,25 +140,25 @@ bool same_file(const std::string& a, const std::string& b)
 ** are known (solved), false when the decisions came from the pol file. */
 bool obtain_policy(const std::string& bio_file)
 {
-    WRITE_MSG_FILE(1);
+    WRITE_MSG_FILE(MSG_INIT_STARTED);
     runname = bio_file;
     INIT_BIO_RECORD();
     if (READ_BIO_FILE() == 1)
         END_RUN(EXIT_FAILED);
     BIO_PROBABILITY();
 
-    WRITE_MSG_FILE(40);
+    WRITE_MSG_FILE(MSG_RESET_FUT);
     INIT_FUT_RECORD();
     /* The warm start, if the bio file asks for one, has been read; the
     ** solve must not write it back. */
     warmstart = 0;
-    WRITE_MSG_FILE(41);
+    WRITE_MSG_FILE(MSG_RESET_POL);
     INIT_POL_RECORD();
-    WRITE_MSG_FILE(42);
+    WRITE_MSG_FILE(MSG_RESET_RPO);
     INIT_RPO_RECORD();
-    WRITE_MSG_FILE(43);
+    WRITE_MSG_FILE(MSG_RESET_INS);
     INIT_INS_RECORD();
-    WRITE_MSG_FILE(44);
+    WRITE_MSG_FILE(MSG_RESET_DEL);
     INIT_DEL_RECORD();
 
     if (bio->policy >= POLICY_OPTIMAL) {
@@ -199,7 +199,7 @@ int run_cows(const Options& o)
     }
     PRINT_RANKED_TABLE(herd, payoffs_known);
     std::printf("\n\n MORVENDA_COWS done ... %s", o.ranked_file.c_str());
-    WRITE_MSG_FILE(12);
+    WRITE_MSG_FILE(MSG_COMPLETED);
     return REJECTED_COUNT(herd) > 0 ? EXIT_FAILED : EXIT_DONE;
 }
 

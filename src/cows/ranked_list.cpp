@@ -31,6 +31,8 @@ const char* const PAYOFF_UNKNOWN = "pay-off not known: the policy was read from 
 constexpr std::size_t ID_WIDTH_MAX = 24; /* console id column, characters */
 const char* const TEMP_SUFFIX = ".part"; /* the file being written, beside it */
 constexpr std::size_t WRITE_BUFFER = 1 << 20;
+constexpr double TIE_MARGIN = 1e-6;  /* scaled distance from a rounding tie left to the exact path */
+constexpr double FAST_LIMIT = 1e15;  /* scaled values above it take the exact path */
 
 void append_number(std::string& out, double x)
 {
@@ -41,9 +43,8 @@ void append_number(std::string& out, double x)
 
 void append_fixed(std::string& out, double x, int decimals)
 {
-    char buf[64];
-    auto res = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed, decimals);
-    out.append(buf, static_cast<std::size_t>(res.ptr - buf));
+    char buf[400];
+    out.append(buf, static_cast<std::size_t>(FIXED_TEXT(buf, sizeof buf, x, decimals)));
 }
 
 /* A text field, quoted when it must be. */
@@ -135,8 +136,7 @@ void put_int(std::string& out, int v, std::size_t width)
 void put_fixed(std::string& out, double x, int decimals, std::size_t width)
 {
     char buf[400];
-    auto res = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::fixed, decimals);
-    put_right(out, buf, static_cast<std::size_t>(res.ptr - buf), width);
+    put_right(out, buf, static_cast<std::size_t>(FIXED_TEXT(buf, sizeof buf, x, decimals)), width);
 }
 
 /* Characters shown of UTF-8 text (continuation bytes take no room). */
@@ -258,6 +258,38 @@ RankedHerd VALUE_COWS(const CowList& list, bool payoffs_known)
         if (cows[i].valued)
             cows[i].rank = ++rank;
     return herd;
+}
+
+/* The digits are certain unless x scaled lies within a hair of a rounding
+** tie: it is then rounded directly, else left to the exact conversion. */
+int FIXED_TEXT(char* out, std::size_t size, double x, int decimals)
+{
+    static const long long scale[3] = {1, 10, 100};
+    const bool fast = decimals >= 0 && decimals <= 2 && std::isfinite(x);
+    const double scaled = fast ? x * static_cast<double>(scale[decimals]) : 0.0;
+    const double rounded = std::nearbyint(scaled);
+    if (!fast || std::fabs(scaled) >= FAST_LIMIT || std::fabs(std::fabs(scaled - rounded) - 0.5) < TIE_MARGIN) {
+        auto res = std::to_chars(out, out + size, x, std::chars_format::fixed, decimals);
+        return static_cast<int>(res.ptr - out);
+    }
+    long long units = static_cast<long long>(rounded);
+    int n = 0;
+    if (units < 0 || std::signbit(x))
+        out[n++] = '-';
+    if (units < 0)
+        units = -units;
+    auto res = std::to_chars(out + n, out + size, units / scale[decimals]);
+    n = static_cast<int>(res.ptr - out);
+    if (decimals > 0) {
+        long long part = units % scale[decimals];
+        out[n++] = '.';
+        for (int d = decimals - 1; d >= 0; d--) {
+            out[n + d] = static_cast<char>('0' + part % 10);
+            part /= 10;
+        }
+        n += decimals;
+    }
+    return n;
 }
 
 const char* RANKED_HEADER()

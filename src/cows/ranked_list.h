@@ -47,6 +47,10 @@ bool WRITE_RANKED_FILE(const std::string& name, const RankedHerd& herd, std::str
 /* The table, the rejected rows by line and column, and the summary. */
 void PRINT_RANKED_TABLE(const RankedHerd& herd, bool payoffs_known);
 
+/* printf's "%.Nf" text of x for N 0..2 (other N as well, only slower),
+** written at `out` without a terminating zero; returns its length. */
+int FIXED_TEXT(char* out, std::size_t size, double x, int decimals);
+
 /* Rows rejected. */
 int REJECTED_COUNT(const RankedHerd& herd);
 

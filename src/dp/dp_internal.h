@@ -7,17 +7,13 @@
 ** reach the not-converged path cheaply, or runs one worker to check that the
 ** split over two cores leaves every result unchanged.
 **
-** OutFile is the output-file holder of the pol, rpo, del and warm files: a
-** large write buffer, and a close that reports whether every byte reached
-** the file.
+** The files of the dynamic program are written through run/output_file.h,
+** which also gives the number conversion FORMAT_FIXED.
 */
 #ifndef MORVENDA_DP_INTERNAL_H
 #define MORVENDA_DP_INTERNAL_H
 
-#include <cstdio>
-#include <memory>
-#include <string>
-#include <vector>
+#include "run/output_file.h"
 
 /* Stage at which the value iteration gives up (10000 in a run). */
 void DP_SET_STAGE_LIMIT(int limit);
@@ -25,28 +21,5 @@ void DP_SET_STAGE_LIMIT(int limit);
 void DP_SET_WORKERS(int workers);
 /* Stages of the latest DP_POLICY call. */
 int DP_STAGES();
-
-/* The fixed-width "%w.pf" conversion of printf, written at `out` (room for
-** 400 characters; no terminating zero); returns the number of characters.
-** Same text as printf, only faster. */
-int FORMAT_FIXED(char* out, double x, int width, int precision);
-
-class OutFile {
-public:
-    /* Opens `name` for writing; ok() tells whether it opened. */
-    explicit OutFile(const std::string& name);
-    ~OutFile();
-    OutFile(const OutFile&) = delete;
-    OutFile& operator=(const OutFile&) = delete;
-
-    bool ok() const { return fp_ != nullptr; }
-    std::FILE* fp() const { return fp_; }
-    /* Flushes and closes; false when any write or the close failed. */
-    bool close();
-
-private:
-    std::FILE* fp_;
-    std::vector<char> buffer_;
-};
 
 #endif

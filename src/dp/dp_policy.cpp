@@ -17,38 +17,59 @@
 ** fut->value and the delay values hold two working buffers: a stage reads
 ** only the old one and writes only the new one.  The cow states of a stage
 ** are therefore split over two threads by lactation with no effect on any
-** result (StageCrew); the empty place, the cash shift, the yearly
+** result (stage_crew.h); the empty place, the cash shift, the yearly
 ** extrapolation and the console lines stay on the calling thread.
 **
-** For speed each (lactation, month in milk) first gathers next month's
-** values of that lactation into small arrays ordered by yield class, so the
-** class sums over bio->lo..bio->hi read contiguous memory.
+** For speed the iteration works on its own copy of the two buffers, with
+** the 16 yield classes of a row side by side (dp_lanes.h), and hands it
+** back to the fut record when it ends and before the warm-start file is
+** written.  Decisions and pay-offs are written to the records only by the
+** stages whose results last: the stored ones, and the last stages before
+** the iteration could give up.
 */
-#include <atomic>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "bio/numeric.h"
-#include "run/records.h"
-#include "run/runlog.h"
 #include "dp/dp.h"
 #include "dp/dp_internal.h"
+#include "dp/dp_lanes.h"
+#include "dp/stage_crew.h"
+#include "run/records.h"
+#include "run/runlog.h"
 
 namespace {
 
-int stage_limit = 10000;
-int worker_count = 2;
+/* ---- when the value iteration stops ------------------------------------ */
+
+/* conv, the sum over 12 months of |cash of a herd place - cash a year
+** earlier|, must fall below this ... */
+constexpr double CONVERGED_BELOW = 0.0005;
+/* ... at a stage of the start month from this stage on. */
+constexpr int MIN_STAGES = 48;
+/* Then this many stages are stored, one per calendar slot of two years. */
+constexpr int STORED_STAGES = 24;
+/* Yearly extrapolation of the place value (with interest only): from this
+** stage on, in January, from three yearly values, at most this many times,
+** and only when it moves the value by more than this. */
+constexpr int EXTRAPOLATE_FROM = 36;
+constexpr int MAX_EXTRAPOLATIONS = 6;
+constexpr double EXTRAPOLATE_BEYOND = 20.0;
+/* The iteration gives up at this stage, or at this earlier stage when a
+** herd place has earned exactly nothing in any month. */
+constexpr int STAGE_LIMIT = 10000;
+constexpr int NOTHING_EARNED_STAGE = 200;
+
+int stage_limit = STAGE_LIMIT;
+int worker_count = stage_threads_from_environment();
 int stages_run = 0;
 
-/* Low producers by state: daily milk or revenue of calendar slot 12 below
-** the minimum, from month in milk 4 on.  The same in every stage, so it is
-** worked out once per solve. */
-bool low_producer[NCURR][NLACT][NMIM];
+/* Low producers by state, yield class innermost: daily milk or revenue of
+** calendar slot 12 below the minimum, from month in milk 4 on.  The same
+** in every stage, so it is worked out once per solve. */
+bool low_producer[NLACT][NMIM][LANES];
 
 /* What every cow state of a stage shares. */
 struct Stage {
@@ -63,6 +84,7 @@ struct Stage {
     double cost;        /* fixed cost of a herd place per month */
     double place;       /* discounted value of an empty place next month */
     double heifer_now;  /* value of an empty place this month */
+    bool results;       /* decisions and pay-offs go to the records */
 };
 
 /* An action that is not possible carries the not-applicable marker as its
@@ -90,15 +112,6 @@ void row_bounds(int curr, int lact, int mim, int k, int& lo, int& hi)
         hi = MAXCURR;
 }
 
-/* Sum over classes lo..hi of p[c] * f[c]. */
-inline double class_sum(const double* p, const double* f, int lo, int hi)
-{
-    double s = 0.0;
-    for (int c = lo; c <= hi; c++)
-        s += p[c] * f[c];
-    return s;
-}
-
 /* Chance of conception within the month and the share of the month's
 ** service cost, for an open cow in the breeding window. */
 struct Service {
@@ -121,38 +134,24 @@ Service service_of(int lact, int mim, int sea)
 
 /* ---- the cow states of one (lactation, month in milk) ----------------- */
 
-void STAGE_MONTH(const Stage& s, int lact, int mim)
+/* The 15 yield classes of one (lactation, month in milk) at once: every
+** quantity of a cow state below is a row of 16 lanes, lane l for class l
+** (dp_lanes.h).  Built for plain x86-64 and, chosen when the program
+** starts, for processors with wider vector registers; the arithmetic of
+** each lane is the same in every build. */
+[[gnu::target_clones("avx512f", "avx2", "default")]]
+void STAGE_MONTH(const Stage& s, int lact, int mim, MixRow& mix)
 {
     const int g = lact_group(lact);
     const int vwp = bio->vwp[g];
     const int lbm = bio->lbm;
     const int maxmim = bio->maxmim;
     const int maxlact = bio->maxlact;
-    const int sea = s.sea, t = s.t, tn = s.tn, old = s.old, nw = s.nw;
+    const int sea = s.sea, t = s.t, tn = s.tn;
+    LaneBuffer& rd = LANE_BUFFER(s.old);
+    LaneBuffer& wr = LANE_BUFFER(s.nw);
 
-    /* Next month's values of this lactation, yield class innermost; of the
-    ** delay values only the months the sums below read. */
     const bool breeding = vwp <= mim && mim <= lbm;
-    const int open_last = maxmim < MAXMIM ? maxmim : MAXMIM;
-    double vnext[NMPREG][NCURR];
-    double onext[NMIM][NCURR];
-    double pnext_[NMIM][NCURR];
-    double vcalf[NCURR];
-    if (mim < MAXMIM) {
-        for (int c = 0; c < NCURR; c++) {
-            for (int p = 0; p < NMPREG; p++)
-                vnext[p][c] = fut->value[c][lact][mim + 1][p][old];
-            for (int h = mim + 1; h <= open_last; h++)
-                onext[h][c] = fut->delay_open[c][lact][mim + 1][h][old];
-            if (breeding)
-                for (int h = mim + 1; h <= lbm + 1; h++)
-                    pnext_[h][c] = fut->delay_preg[c][lact][mim + 1][h][old];
-        }
-    }
-    const int nl = lact < maxlact ? lact + 1 : maxlact;
-    for (int c = 0; c < NCURR; c++)
-        vcalf[c] = fut->value[c][nl][1][0][old];
-
     const double M = bio->pind[lact][mim][sea];
     const double S = bio->sel[lact][mim][t];
     const double B = bio->sel_factor * bio->sel[lact][mim][tn];
@@ -166,221 +165,178 @@ void STAGE_MONTH(const Stage& s, int lact, int mim)
     if (window)
         sv = service_of(lact, mim, sea);
 
-    const bool stored = s.calc >= 1;
+    const Band& row = WITHIN_BAND(lact, mim);
+    const RevenueRows rev = REVENUE_LANES(t, lact, mim);
+    const double* rev0 = rev.open();
+    double* m = mix.row(); /* mixtures of next month's values, one at a time */
 
-    for (int curr = 1; curr <= MAXCURR; curr++) {
-        int lo, hi;
-        row_bounds(curr, lact, mim, 0, lo, hi);
-        const double* p = bio->pnext[curr][lact][mim][0];
-        const double rev0 = bio->rev[curr][lact][mim][0][t];
-
-        /* -- open cow -- */
-        double E, D, Eimm, Dimm;
-        if (past_last) {
-            /* sold at the end of the month */
-            E = Eimm = NOT_APPLICABLE;
-            D = Dimm = rev0 - s.cost + stay * (bio->sel[lact][mim][tn] + s.place) + loss;
-        } else if (window) {
-            Eimm = rev0 - s.cost - bio->reprocost[mim][sea] - stay * sv.cost + loss;
-            double se = 0.0;
-            for (int c = lo; c <= hi; c++)
-                se += p[c] * ((1.0 - sv.pc) * vnext[0][c] + sv.pc * vnext[1][c]);
-            E = Eimm + stay * se;
-            Dimm = rev0 - s.cost + loss;
-            D = Dimm + stay * class_sum(p, vnext[0], lo, hi);
-            ins->ins[curr][lact][mim][t] = E - D;
-            if (bio->serve[t] == 1)
-                D = E - 0.001;
-            else if (bio->serve[t] == 0)
-                E = D - 0.001;
-        } else {
-            E = Eimm = NOT_APPLICABLE;
-            Dimm = rev0 - s.cost + loss + calf;
-            D = Dimm + stay * class_sum(p, vnext[0], lo, hi);
+    /* -- open cow -- */
+    double E[LANES], D[LANES], Eimm[LANES], Dimm[LANES], X[LANES];
+    if (past_last) {
+        /* sold at the end of the month */
+        const double sold = stay * (bio->sel[lact][mim][tn] + s.place);
+        #pragma omp simd
+        for (int l = 0; l < LANES; l++) {
+            E[l] = Eimm[l] = NOT_APPLICABLE;
+            D[l] = Dimm[l] = rev0[l] - s.cost + sold + loss;
         }
-        const double G = S + s.heifer_now + calf;
-
-        /* delay values: conception put off until month h */
-        const double best = MAX2(choice_value(Eimm), Dimm);
-        if (breeding)
-            for (int h = mim + 1; h <= lbm + 1; h++)
-                fut->delay_preg[curr][lact][mim][h][nw] = best + stay * class_sum(p, pnext_[h], lo, hi);
-        if (mim < maxmim)
-            for (int h = mim + 1; h <= maxmim; h++)
-                fut->delay_open[curr][lact][mim][h][nw] = best + stay * class_sum(p, onext[h], lo, hi);
-
-        double value;
-        short decision;
-        if (low_producer[curr][lact][mim]) {
-            value = G;
-            decision = DEC_REPLACE;
-        } else if (s.policy == POLICY_KEEPALL) {
-            value = MAX2(choice_value(E), D);
-            decision = ARGMAX2(D, choice_value(E));
-        } else {
-            value = MAX3(choice_value(E), D, G);
-            decision = static_cast<short>(ARGMAX3(G, D, choice_value(E)) - 1);
+    } else if (window) {
+        const double* v0 = rd.value(lact, mim + 1, 0);
+        const double* v1 = rd.value(lact, mim + 1, 1);
+        #pragma omp simd
+        for (int c = 0; c < LANES; c++)
+            m[c] = (1.0 - sv.pc) * v0[c] + sv.pc * v1[c];
+        double se[LANES];
+        band_sums(row, m, se);
+        band_sums(row, v0, X);
+        const double reprocost = bio->reprocost[mim][sea];
+        #pragma omp simd
+        for (int l = 0; l < LANES; l++) {
+            Eimm[l] = rev0[l] - s.cost - reprocost - stay * sv.cost + loss;
+            E[l] = Eimm[l] + stay * se[l];
+            Dimm[l] = rev0[l] - s.cost + loss;
+            D[l] = Dimm[l] + stay * X[l];
         }
-        fut->value[curr][lact][mim][0][nw] = value;
-        fut->delay_open[curr][lact][mim][mim][nw] = value;
-        pol->decision[curr][lact][mim][0][t] = decision;
-        rpo->rpo[curr][lact][mim][0][t] = MAX2(choice_value(E), D) - G;
+        if (s.results)
+            for (int curr = 1; curr <= MAXCURR; curr++)
+                ins->ins[curr][lact][mim][t] = E[curr] - D[curr];
+        if (bio->serve[t] == 1) {
+            #pragma omp simd
+            for (int l = 0; l < LANES; l++)
+                D[l] = E[l] - 0.001;
+        } else if (bio->serve[t] == 0) {
+            #pragma omp simd
+            for (int l = 0; l < LANES; l++)
+                E[l] = D[l] - 0.001;
+        }
+    } else {
+        band_sums(row, rd.value(lact, mim + 1, 0), X);
+        #pragma omp simd
+        for (int l = 0; l < LANES; l++) {
+            E[l] = Eimm[l] = NOT_APPLICABLE;
+            Dimm[l] = rev0[l] - s.cost + loss + calf;
+            D[l] = Dimm[l] + stay * X[l];
+        }
+    }
+    const double G = S + s.heifer_now + calf;
 
-        /* -- pregnant cows that conceived inside the window -- */
-        const double Gp = S + s.heifer_now;
-        for (int mpreg = 1; mpreg <= MAXMPREG; mpreg++) {
-            const int conceived = mim - mpreg;
-            if (conceived < vwp || conceived > lbm)
-                continue;
-            const double revp = bio->rev[curr][lact][mim][mpreg][t];
-            double Dp;
-            if (mpreg < MAXMPREG) {
-                if (mim >= MAXMIM)
-                    continue; /* no month in milk after the last */
-                const double ab = bio->abort[mpreg];
-                double sp = 0.0;
-                for (int c = lo; c <= hi; c++)
-                    sp += p[c] * ((1.0 - ab) * vnext[mpreg + 1][c] + ab * vnext[0][c]);
-                Dp = revp - s.cost + loss + stay * sp;
-            } else {
-                /* calves next month, into the next lactation (the last
-                ** lactation repeats itself) */
-                int clo, chi;
-                row_bounds(curr, lact, mim, sea, clo, chi);
-                Dp = revp - s.cost + loss +
-                     stay * class_sum(bio->pnext[curr][lact][mim][sea], vcalf, clo, chi);
-            }
-            double vp;
-            short dp;
-            if (s.policy == POLICY_OPTIMAL) {
-                vp = MAX2(Dp, Gp);
-                dp = static_cast<short>(ARGMAX2(Gp, Dp) - 1);
-            } else {
-                vp = Dp;
-                dp = DEC_KEEP;
-            }
-            fut->value[curr][lact][mim][mpreg][nw] = vp;
-            pol->decision[curr][lact][mim][mpreg][t] = dp;
-            rpo->rpo[curr][lact][mim][mpreg][t] = Dp - Gp;
-            if (mpreg == 1)
-                fut->delay_preg[curr][lact][mim][mim][nw] = vp;
+    /* delay values: conception put off until month h */
+    double best[LANES];
+    #pragma omp simd
+    for (int l = 0; l < LANES; l++)
+        best[l] = MAX2(choice_value(Eimm[l]), Dimm[l]);
+    if (breeding)
+        for (int h = mim + 1; h <= lbm + 1; h++)
+            band_row(row, rd.delay_preg(lact, mim + 1, h), best, stay, wr.delay_preg(lact, mim, h));
+    if (mim < maxmim)
+        for (int h = mim + 1; h <= maxmim; h++)
+            band_row(row, rd.delay_open(lact, mim + 1, h), best, stay, wr.delay_open(lact, mim, h));
+
+    const bool* low = low_producer[lact][mim];
+    double value[LANES];
+    if (s.policy == POLICY_KEEPALL) {
+        #pragma omp simd
+        for (int l = 0; l < LANES; l++)
+            value[l] = low[l] ? G : MAX2(choice_value(E[l]), D[l]);
+    } else {
+        #pragma omp simd
+        for (int l = 0; l < LANES; l++)
+            value[l] = low[l] ? G : MAX3(choice_value(E[l]), D[l], G);
+    }
+    store_row(wr.value(lact, mim, 0), value);
+    store_row(wr.delay_open(lact, mim, mim), value);
+    if (s.results)
+        for (int curr = 1; curr <= MAXCURR; curr++) {
+            const double e = choice_value(E[curr]);
+            short decision;
+            if (low[curr])
+                decision = DEC_REPLACE;
+            else if (s.policy == POLICY_KEEPALL)
+                decision = ARGMAX2(D[curr], e);
+            else
+                decision = static_cast<short>(ARGMAX3(G, D[curr], e) - 1);
+            pol->decision[curr][lact][mim][0][t] = decision;
+            rpo->rpo[curr][lact][mim][0][t] = MAX2(e, D[curr]) - G;
         }
 
-        if (!stored)
+    /* -- pregnant cows that conceived inside the window -- */
+    const double Gp = S + s.heifer_now;
+    const int nl = lact < maxlact ? lact + 1 : maxlact;
+    for (int mpreg = 1; mpreg <= MAXMPREG; mpreg++) {
+        const int conceived = mim - mpreg;
+        if (conceived < vwp || conceived > lbm)
             continue;
+        const double* revp = rev.pregnant(mpreg);
+        double Dp[LANES];
+        if (mpreg < MAXMPREG) {
+            if (mim >= MAXMIM)
+                continue; /* no month in milk after the last */
+            const double ab = bio->abort[mpreg];
+            const double* v0 = rd.value(lact, mim + 1, 0);
+            const double* vp = rd.value(lact, mim + 1, mpreg + 1);
+            #pragma omp simd
+            for (int c = 0; c < LANES; c++)
+                m[c] = (1.0 - ab) * vp[c] + ab * v0[c];
+            band_sums(row, m, X);
+        } else {
+            /* calves next month, into the next lactation (the last
+            ** lactation repeats itself) */
+            band_sums(CALVING_BAND(sea, lact, mim), rd.value(nl, 1, 0), X);
+        }
+        #pragma omp simd
+        for (int l = 0; l < LANES; l++)
+            Dp[l] = revp[l] - s.cost + loss + stay * X[l];
+        double vp[LANES];
+        if (s.policy == POLICY_OPTIMAL) {
+            #pragma omp simd
+            for (int l = 0; l < LANES; l++)
+                vp[l] = MAX2(Dp[l], Gp);
+        } else {
+            #pragma omp simd
+            for (int l = 0; l < LANES; l++)
+                vp[l] = Dp[l];
+        }
+        store_row(wr.value(lact, mim, mpreg), vp);
+        if (mpreg == 1)
+            store_row(wr.delay_preg(lact, mim, mim), vp);
+        if (s.results)
+            for (int curr = 1; curr <= MAXCURR; curr++) {
+                pol->decision[curr][lact][mim][mpreg][t] =
+                    s.policy == POLICY_OPTIMAL ? static_cast<short>(ARGMAX2(Gp, Dp[curr]) - 1) : DEC_KEEP;
+                rpo->rpo[curr][lact][mim][mpreg][t] = Dp[curr] - Gp;
+            }
+    }
 
-        /* -- results of a stored stage for slot t -- */
-        const double open = fut->value[curr][lact][mim][0][nw];
-        const double preg1 = fut->value[curr][lact][mim][1][nw];
+    if (s.calc < 1)
+        return;
+
+    /* -- results of a stored stage for slot t -- */
+    const double* open = wr.value(lact, mim, 0);
+    const double* preg1 = wr.value(lact, mim, 1);
+    for (int curr = 1; curr <= MAXCURR; curr++) {
         if (vwp + 1 <= mim && mim <= lbm + 1)
-            rpo->prg[curr][lact][mim][0][t] = preg1 - open;
+            rpo->prg[curr][lact][mim][0][t] = preg1[curr] - open[curr];
         for (int mpreg = 1; mpreg <= MAXMPREG; mpreg++) {
             const int conceived = mim - mpreg;
             if (conceived >= vwp && conceived <= lbm)
-                rpo->prg[curr][lact][mim][mpreg][t] = fut->value[curr][lact][mim][mpreg][nw] - open;
+                rpo->prg[curr][lact][mim][mpreg][t] = wr.value(lact, mim, mpreg)[curr] - open[curr];
         }
         for (int h = mim; h <= MAXMIM; h++)
-            del->open[curr][lact][mim][h][t] = fut->delay_open[curr][lact][mim][h][nw] - open;
+            del->open[curr][lact][mim][h][t] = wr.delay_open(lact, mim, h)[curr] - open[curr];
         if (vwp + 1 <= mim && mim <= lbm)
             for (int h = mim + 1; h <= lbm + 1; h++)
-                del->preg[curr][lact][mim][h][t] = fut->delay_preg[curr][lact][mim][h][nw] - preg1;
+                del->preg[curr][lact][mim][h][t] = wr.delay_preg(lact, mim, h)[curr] - preg1[curr];
     }
 }
 
-/* The lactations of each stage, shared between the calling thread and one
-** helper.  A lactation is one task: its months read and write the same
-** cache lines (the buffers of a state lie side by side), so they stay with
-** one thread.  Tasks are handed out one at a time from
-** a counter that also carries the stage's generation, so a helper that
-** wakes late takes nothing of a stage that has moved on, and the calling
-** thread never waits for a helper that has not started: on a busy machine
-** it simply does every task itself.  The stage ends when every task taken
-** is finished. */
-class StageCrew {
-public:
-    explicit StageCrew(int workers)
-    {
-        if (workers < 2)
-            return;
-        try {
-            helper_ = std::thread([this] { HELP(); });
-        } catch (const std::system_error&) {
-            /* no second thread to be had: the calling thread does it all */
-        }
-    }
-
-    ~StageCrew()
-    {
-        if (!helper_.joinable())
-            return;
-        stop_.store(true);
-        generation_.fetch_add(1);
-        generation_.notify_one();
-        helper_.join();
-    }
-
-    StageCrew(const StageCrew&) = delete;
-    StageCrew& operator=(const StageCrew&) = delete;
-
-    void RUN(const Stage& s)
-    {
-        const std::uint64_t g = generation_.load() + 1;
-        stage_.store(&s);
-        tasks_.store(bio->maxlact);
-        helped_.store(0);
-        next_.store(g << 32);
-        generation_.store(g);
-        if (helper_.joinable())
-            generation_.notify_one();
-        const int mine = TAKE_TASKS(g, false);
-        while (mine + helped_.load(std::memory_order_acquire) < tasks_.load())
-            std::this_thread::yield();
-    }
-
-private:
-    /* Runs tasks of generation g until none is left; returns how many. */
-    int TAKE_TASKS(std::uint64_t g, bool helper)
-    {
-        int count = 0;
-        for (;;) {
-            std::uint64_t v = next_.load();
-            if ((v >> 32) != g)
-                break;
-            const int k = static_cast<int>(v & 0xffffffffu);
-            if (k >= tasks_.load())
-                break;
-            if (!next_.compare_exchange_weak(v, v + 1))
-                continue;
-            const Stage& s = *stage_.load();
-            for (int mim = 1; mim <= MAXMIM; mim++)
-                STAGE_MONTH(s, k + 1, mim);
-            count++;
-            if (helper)
-                helped_.fetch_add(1, std::memory_order_release);
-        }
-        return count;
-    }
-
-    void HELP()
-    {
-        std::uint64_t seen = 0;
-        for (;;) {
-            generation_.wait(seen);
-            seen = generation_.load();
-            if (stop_.load())
-                return;
-            TAKE_TASKS(seen, true);
-        }
-    }
-
-    std::thread helper_;
-    std::atomic<std::uint64_t> generation_{0};
-    std::atomic<std::uint64_t> next_{0}; /* generation << 32 | next task */
-    std::atomic<const Stage*> stage_{nullptr};
-    std::atomic<int> tasks_{0};
-    std::atomic<int> helped_{0};
-    std::atomic<bool> stop_{false};
-};
+/* One task of the stage crew: every month in milk of lactation k + 1. */
+void STAGE_LACTATION(const void* stage, int k)
+{
+    const Stage& s = *static_cast<const Stage*>(stage);
+    MixRow mix;
+    for (int mim = 1; mim <= MAXMIM; mim++)
+        STAGE_MONTH(s, k + 1, mim, mix);
+}
 
 /* ---- expected months in herd ------------------------------------------ */
 
@@ -464,7 +420,8 @@ struct Place {
 
 Place EMPTY_PLACE(const Stage& s)
 {
-    const int t = s.t, old = s.old;
+    const int t = s.t;
+    const double* fresh = LANE_BUFFER(s.old).value(1, 2, 0); /* open heifers a month later */
     const double M0 = bio->pind[1][1][s.sea];
     const double B0 = bio->sel_factor * bio->sel[1][1][s.tn];
     Place pl;
@@ -475,7 +432,7 @@ Place EMPTY_PLACE(const Stage& s)
         row_bounds(b, 1, 1, 0, lo, hi);
         double next = 0.0;
         for (int c = lo; c <= hi; c++)
-            next += bio->pnext[b][1][1][0][c] * fut->value[c][1][2][0][old];
+            next += bio->pnext[b][1][1][0][c] * fresh[c];
         sum += bio->pnext[0][0][0][0][b] *
                (bio->rev[b][1][1][0][t] + s.disc * M0 * (B0 - bio->cullcost + s.place) +
                 s.disc * (1.0 - M0) * next);
@@ -501,7 +458,7 @@ void FIND_LOW_PRODUCERS()
     for (int curr = 0; curr < NCURR; curr++)
         for (int lact = 0; lact < NLACT; lact++)
             for (int mim = 0; mim < NMIM; mim++)
-                low_producer[curr][lact][mim] =
+                low_producer[lact][mim][curr] =
                     mim >= 4 && (bio->milkyield[curr][lact][mim][0][12] / DAYS_PER_MONTH < bio->minmilk ||
                                  bio->rev[curr][lact][mim][0][12] / DAYS_PER_MONTH < bio->minrev);
 }
@@ -509,12 +466,15 @@ void FIND_LOW_PRODUCERS()
 /* Adds diff to every value the warm-start file carries, in buffer buf. */
 void SHIFT_VALUES(int buf, double diff)
 {
-    for (int curr = 1; curr <= MAXCURR; curr++)
-        for (int lact = 1; lact <= MAXLACT; lact++)
-            for (int mim = 1; mim <= MAXMIM; mim++)
-                for (int mpreg = 0; mpreg <= MAXMPREG; mpreg++)
-                    if (mpreg == 0 || (mim - mpreg >= 2 && mim - mpreg <= 15))
-                        fut->value[curr][lact][mim][mpreg][buf] += diff;
+    LaneBuffer& b = LANE_BUFFER(buf);
+    for (int lact = 1; lact <= MAXLACT; lact++)
+        for (int mim = 1; mim <= MAXMIM; mim++)
+            for (int mpreg = 0; mpreg <= MAXMPREG; mpreg++)
+                if (mpreg == 0 || (mim - mpreg >= 2 && mim - mpreg <= 15)) {
+                    double* v = b.value(lact, mim, mpreg);
+                    for (int curr = 1; curr <= MAXCURR; curr++)
+                        v[curr] += diff;
+                }
 }
 
 /* Start checks; a value that would take the stage loop outside the
@@ -545,13 +505,13 @@ void CHECK_START()
     }
 }
 
-void NOT_CONVERGED(int read_buffer)
+void NOT_CONVERGED()
 {
     /* The operator sees the text; nothing of the bio file is ever run. */
     const std::string text = "DP_POLICY not converged, biofiletime = " + biofiletime;
     std::printf("\n %s\a", text.c_str());
     std::fflush(stdout);
-    WRITE_WARM_FILE(static_cast<unsigned short>(read_buffer));
+    /* The values of a solve that did not settle are no start for another. */
     WRITE_MSG_FILE(MSG_DP_FAILED, 0.0);
 }
 
@@ -607,6 +567,8 @@ short DP_POLICY(short policy)
     double K = 0.0;
     stages_run = 0;
     FIND_LOW_PRODUCERS();
+    BUILD_LANE_TABLES();
+    LOAD_LANES();
     StageCrew crew(worker_count);
 
     for (;;) {
@@ -629,8 +591,11 @@ short DP_POLICY(short policy)
         pol->enter[s.t] = pl.H >= pl.I ? 1 : 0;
         s.heifer_now = fut->heifer_now;
 
-        /* every cow state */
-        crew.RUN(s);
+        /* every cow state; the iteration stages that cannot be the last
+        ** to fill a slot keep their decisions to themselves */
+        s.results = s.calc >= 1 || s.count > stage_limit - 12 ||
+                    (s.count > NOTHING_EARNED_STAGE - 12 && s.count <= NOTHING_EARNED_STAGE);
+        crew.run(STAGE_LACTATION, &s, bio->maxlact);
         if (s.count == 1) {
             for (int curr : {1, 4, 7, 10, 15}) {
                 const double pct = curr / 15.0 * 100.0;
@@ -646,14 +611,15 @@ short DP_POLICY(short policy)
         fut->cash[1] = K - s.disc * Kprev;
 
         /* yearly extrapolation while iterating */
-        if (s.sea == 1 && s.count >= 36 && s.disc < 1.0 && s.calc == -1 && extrapolations <= 6) {
+        if (s.sea == 1 && s.count >= EXTRAPOLATE_FROM && s.disc < 1.0 && s.calc == -1 &&
+            extrapolations <= MAX_EXTRAPOLATIONS) {
             values[nvalues++] = K;
             if (nvalues == 3) {
                 std::printf(" A");
                 const double e = EXTRAPOLATE(values[0], values[1], values[2]);
                 nvalues = 0;
                 extrapolations++;
-                if (e != NOT_APPLICABLE && std::fabs(e - K) > 20.0) {
+                if (e != NOT_APPLICABLE && std::fabs(e - K) > EXTRAPOLATE_BEYOND) {
                     std::printf(":%.0f", e);
                     const double diff = e - K;
                     K += diff;
@@ -682,24 +648,30 @@ short DP_POLICY(short policy)
         if (s.calc >= 1)
             heifer_rpo[s.t] = pl.H - pl.I;
 
-        if (s.calc == -1 && s.sea == bio->start_sea && conv < 0.0005 && s.count >= 48) {
+        if (s.calc == -1 && s.sea == bio->start_sea && conv < CONVERGED_BELOW && s.count >= MIN_STAGES) {
             std::printf("*");
             s.calc = 0;
         }
-        if (s.calc == 12 && warmstart == 1)
+        if (s.calc == STORED_STAGES / 2 && warmstart == 1) {
+            STORE_LANE_VALUES(s.nw);
             WRITE_WARM_FILE(static_cast<unsigned short>(s.nw));
-        if (s.calc == 24)
+        }
+        if (s.calc == STORED_STAGES)
             HERD_LIFE();
 
         const int read_buffer = s.old;
         s.old = s.nw;
         s.nw = read_buffer;
 
-        if (s.count >= stage_limit || (s.count == 200 && K == floor)) {
-            NOT_CONVERGED(read_buffer);
+        if (s.count >= stage_limit || (s.count == NOTHING_EARNED_STAGE && K == floor)) {
+            STORE_LANES();
+            RELEASE_LANES();
+            NOT_CONVERGED();
             return 0;
         }
-        if (s.calc == 24) {
+        if (s.calc == STORED_STAGES) {
+            STORE_LANES();
+            RELEASE_LANES();
             std::printf("\n DP_POLICY done ... %.1f years  calc:%d ", (s.count - 36) / 12.0, s.calc);
             for (int u = 1; u <= 24; u++)
                 std::printf("%d", pol->enter[u]);

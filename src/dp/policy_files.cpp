@@ -11,24 +11,52 @@
 ** policy must never pass for a whole one.  The pol reader stores only
 ** inside the pol record and ends the run on a line it cannot take.
 */
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "dp/dp.h"
+#include "run/input_file.h"
+#include "run/output_file.h"
 #include "run/records.h"
 #include "run/runlog.h"
-#include "dp/dp.h"
-#include "dp/dp_internal.h"
 
 namespace {
 
+/* A pol file as written is under 3 MB; nothing larger is one. */
+constexpr std::size_t LARGEST_POL_FILE = 16u << 20;
+
 /* Ends the run after a failed write of `file`. */
-void write_failed(const char* routine, const std::string& file)
+[[noreturn]] void write_failed(const char* routine, const OutputFile& f, const std::string& file)
 {
-    std::printf("\n %s: %s write failure", routine, file.c_str());
+    std::printf("\n %s: %s write failure (%s)", routine, file.c_str(), f.error().c_str());
     STOP(1);
     END_RUN(1);
+}
+
+/* Ends the run when `file` cannot be started; `line` is the routine's
+** open-failure line. */
+void open_or_end(OutputFile& f, const std::string& file, const std::string& line)
+{
+    if (f.open(file))
+        return;
+    std::printf("%s\n %s: %s", line.c_str(), file.c_str(), f.error().c_str());
+    STOP(1);
+    END_RUN(1);
+}
+
+/* " %d" of a decision. */
+inline int put_decision(char* out, int v)
+{
+    out[0] = ' ';
+    if (v >= 0 && v <= 9) {
+        out[1] = static_cast<char>('0' + v);
+        return 2;
+    }
+    return 1 + std::sprintf(out + 1, "%d", v);
 }
 
 /* "%2d" of a small index. */
@@ -42,15 +70,26 @@ inline int put2(char* out, int v)
     return std::sprintf(out, "%2d", v);
 }
 
+/* Set when a value that is not a number was formatted: such a file is not
+** kept. */
+bool not_a_number_seen = false;
+
+/* "%w.pf" of a value. */
+inline int put_fixed(char* out, double x, int width, int precision)
+{
+    not_a_number_seen |= !std::isfinite(x);
+    return FORMAT_FIXED(out, x, width, precision);
+}
+
 /* " %4.0f" of a value. */
 inline int put_value(char* out, double x)
 {
     out[0] = ' ';
-    return 1 + FORMAT_FIXED(out + 1, x, 4, 0);
+    return 1 + put_fixed(out + 1, x, 4, 0);
 }
 
-/* The five index columns "%2d %2d %2d %2d %2d". */
-int put_position(char* out, int a, int b, int c, int d, int e)
+/* The four index columns "%2d %2d %2d %2d". */
+int put_position(char* out, int a, int b, int c, int d)
 {
     int n = put2(out, a);
     out[n++] = ' ';
@@ -59,6 +98,13 @@ int put_position(char* out, int a, int b, int c, int d, int e)
     n += put2(out + n, c);
     out[n++] = ' ';
     n += put2(out + n, d);
+    return n;
+}
+
+/* The five index columns "%2d %2d %2d %2d %2d". */
+int put_position(char* out, int a, int b, int c, int d, int e)
+{
+    int n = put_position(out, a, b, c, d);
     out[n++] = ' ';
     n += put2(out + n, e);
     return n;
@@ -84,8 +130,8 @@ short read_decision(std::FILE* fp, int line)
     const int got = std::fscanf(fp, " %d", &v);
     if (got != 1)
         pol_line_error(line, got == EOF || std::feof(fp) ? "file ends early" : "not a number");
-    if (v < -32768 || v > 32767)
-        pol_line_error(line, "decision out of range");
+    if (v != DEC_REPLACE && v != DEC_KEEP && v != DEC_INSEMINATE && v != DEC_NONE)
+        pol_line_error(line, "decision is not 0, 1, 2 or 8");
     return static_cast<short>(v);
 }
 
@@ -94,41 +140,52 @@ short read_decision(std::FILE* fp, int line)
 void WRITE_POL_FILE()
 {
     std::printf("\n WRITE_POL_FILE started ...");
-    OutFile f(polfile);
-    if (!f.ok()) {
-        std::printf("\n WRITE_POL_FILE: %s open failure", polfile.c_str());
-        STOP(1);
-        END_RUN(1);
-    }
+    OutputFile f;
+    open_or_end(f, polfile, "\n WRITE_POL_FILE: " + polfile + " open failure");
     std::FILE* fp = f.fp();
+    char line[1024];
+    int n = 0;
     for (int t = 1; t <= 24; t++)
-        std::fprintf(fp, " %d", pol->enter[t]);
+        n += put_decision(line + n, pol->enter[t]);
+    std::fwrite(line, 1, static_cast<std::size_t>(n), fp);
     for (int t = 1; t <= 24; t++) {
         for (int curr = 1; curr <= MAXCURR; curr++)
             for (int lact = 1; lact <= MAXLACT; lact++)
                 for (int mpreg = 0; mpreg <= MAXMPREG; mpreg++) {
-                    std::fprintf(fp, "\n%2d %2d %2d %2d", t, curr, lact, mpreg);
+                    line[0] = '\n';
+                    n = 1 + put_position(line + 1, t, curr, lact, mpreg);
                     for (int mim = 1; mim <= MAXMIM; mim++)
-                        std::fprintf(fp, " %d", pol->decision[curr][lact][mim][mpreg][t]);
+                        n += put_decision(line + n, pol->decision[curr][lact][mim][mpreg][t]);
+                    std::fwrite(line, 1, static_cast<std::size_t>(n), fp);
                 }
         if (t == 1 || t % 2 == 0)
             std::printf(" %.0f%%", t / 24.0 * 100.0);
     }
-    if (!f.close())
-        write_failed("WRITE_POL_FILE", polfile);
+    if (!f.commit())
+        write_failed("WRITE_POL_FILE", f, polfile);
     std::printf("\n WRITE_POL_FILE done ...");
 }
 
 void READ_POL_FILE()
 {
     std::printf("\n READ_POL_FILE started ... %s", polfile.c_str());
-    std::FILE* raw = std::fopen(polfile.c_str(), "r");
-    if (raw == nullptr) {
+    std::string text, why;
+    const InputRead got = READ_INPUT_FILE(polfile, LARGEST_POL_FILE, text, why);
+    if (got != InputRead::read) {
+        std::printf("\n READ_POL_FILE: %s open failure", polfile.c_str());
+        if (got == InputRead::refused)
+            std::printf(": %s", why.c_str());
+        STOP(1);
+        END_RUN(1);
+    }
+    if (text.empty())
+        pol_line_error(1, "file ends early");
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> holder(fmemopen(text.data(), text.size(), "r"), std::fclose);
+    if (!holder) {
         std::printf("\n READ_POL_FILE: %s open failure", polfile.c_str());
         STOP(1);
         END_RUN(1);
     }
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> holder(raw, std::fclose);
     std::FILE* fp = holder.get();
 
     int line = 1;
@@ -168,25 +225,35 @@ namespace {
 ** the records keep the slots of a state side by side.  Each writer fills
 ** the texts of the twelve slots in one pass through its record and then
 ** writes them slot by slot with the progress of `code`. */
-std::vector<std::string> slot_texts()
+std::vector<std::string>& slot_texts()
 {
-    std::vector<std::string> texts(13);
-    for (auto& text : texts)
+    /* Kept from call to call: their pages are touched once per process. */
+    static std::vector<std::string> texts(13);
+    not_a_number_seen = false;
+    for (auto& text : texts) {
+        text.clear();
         text.reserve(2u << 20);
+    }
     return texts;
 }
 
-void write_slot_texts(OutFile& f, const std::vector<std::string>& texts, unsigned code,
+void write_slot_texts(OutputFile& f, const std::vector<std::string>& texts, unsigned code,
                       const char* routine, const std::string& name)
 {
+    if (not_a_number_seen) {
+        f.discard();
+        std::printf("\n %s: %s not written: values that are not numbers", routine, name.c_str());
+        STOP(1);
+        END_RUN(1);
+    }
     for (int t = 1; t <= 12; t++) {
         std::fwrite(texts[t].data(), 1, texts[t].size(), f.fp());
         const double pct = t / 12.0 * 100.0;
         std::printf(" %.0f%%", pct);
         WRITE_MSG_FILE(code, pct);
     }
-    if (!f.close())
-        write_failed(routine, name);
+    if (!f.commit())
+        write_failed(routine, f, name);
 }
 
 } // namespace
@@ -194,13 +261,9 @@ void write_slot_texts(OutFile& f, const std::vector<std::string>& texts, unsigne
 void WRITE_RPO_FILE()
 {
     std::printf("\n WRITE_RPO_FILE started ...");
-    OutFile f(rpofile);
-    if (!f.ok()) {
-        std::printf("\n WRITE_RPO_FILE: %s open failure", rpofile.c_str());
-        STOP(1);
-        END_RUN(1);
-    }
-    std::vector<std::string> slot_text = slot_texts();
+    OutputFile f;
+    open_or_end(f, rpofile, "\n WRITE_RPO_FILE: " + rpofile + " open failure");
+    std::vector<std::string>& slot_text = slot_texts();
     char line[4096];
     for (int curr = 1; curr <= MAXCURR; curr++)
         for (int lact = 1; lact <= MAXLACT; lact++)
@@ -220,9 +283,9 @@ void WRITE_RPO_FILE()
                         n += put_value(line + n, preg[t + 12]);
                         n += put_value(line + n, bio->sel[lact][mim][t]);
                         line[n++] = ' ';
-                        n += FORMAT_FIXED(line + n, bio->milkyield[curr][lact][mim][mpreg][t] / DAYS_PER_MONTH, 5, 2);
+                        n += put_fixed(line + n, bio->milkyield[curr][lact][mim][mpreg][t] / DAYS_PER_MONTH, 5, 2);
                         line[n++] = ' ';
-                        n += FORMAT_FIXED(line + n, bio->milkyield[8][lact][mim][mpreg][t] / DAYS_PER_MONTH, 5, 2);
+                        n += put_fixed(line + n, bio->milkyield[8][lact][mim][mpreg][t] / DAYS_PER_MONTH, 5, 2);
                         std::memcpy(line + n, " 0 0\n", 5);
                         n += 5;
                         slot_text[t].append(line, static_cast<std::size_t>(n));
@@ -235,13 +298,9 @@ void WRITE_RPO_FILE()
 void WRITE_DEL_FILE()
 {
     std::printf("\n WRITE_DEL_FILE started ...");
-    OutFile f(delfile);
-    if (!f.ok()) {
-        std::printf("\n WRITE_DEL_FILE: open failure");
-        STOP(1);
-        END_RUN(1);
-    }
-    std::vector<std::string> slot_text = slot_texts();
+    OutputFile f;
+    open_or_end(f, delfile, "\n WRITE_DEL_FILE: open failure");
+    std::vector<std::string>& slot_text = slot_texts();
     char line[2048];
     for (int curr = 1; curr <= MAXCURR; curr++)
         for (int lact = 1; lact <= MAXLACT; lact++)

@@ -10,21 +10,30 @@
 ** stored relative to the value of an empty place, which grows without
 ** bound as the iteration runs; with interest they are stored as they are.
 **
-** The file is written under a temporary name and renamed over warm.txt, so
-** an interrupted run leaves either the old file or the new one, never half.
+** The file is written through a temporary file and renamed over warm.txt,
+** so an interrupted run leaves either the old file or the new one, never
+** half.  Only a converged solve calls the writer, and it refuses values
+** that are not finite: a failed run must not poison the next one.  For the
+** same reason the reader sets aside a file holding a value that is not
+** finite or larger than any herd's (a run then starts cold).
 */
+#include <cmath>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
+#include "dp/dp.h"
+#include "run/output_file.h"
 #include "run/records.h"
 #include "run/runlog.h"
-#include "dp/dp.h"
-#include "dp/dp_internal.h"
 
 namespace {
 
 const char* const WARM_FILE = "warm.txt";
-const char* const WARM_TEMP = "warm.txt.tmp";
+
+/* No cow or herd place is worth this much in any currency; a stored value
+** beyond it is not a herd's. */
+constexpr double LARGEST_VALUE = 1e9;
 
 /* States the file carries: open cows, and pregnant cows that conceived in
 ** month in milk 2..15. */
@@ -43,27 +52,40 @@ void WRITE_WARM_FILE(unsigned short buffer)
         STOP(1);
         return;
     }
-    OutFile f(WARM_TEMP);
-    if (!f.ok()) {
-        std::printf("\n WRITE_WARM_FILE: warm.txt open failure");
-        STOP(1);
-        return;
-    }
-    std::FILE* fp = f.fp();
     const double base = (bio->interest <= 0.0 || fut->heifer_now >= 100000.0) ? fut->heifer_now : 0.0;
-    std::fprintf(fp, "%f\n", fut->heifer[buffer] - base);
-    std::fprintf(fp, "%f\n", fut->heifer_now - base);
+    std::vector<double> values;
+    values.reserve(27100);
+    values.push_back(fut->heifer[buffer] - base);
+    values.push_back(fut->heifer_now - base);
     for (int i = 0; i < NSLOT; i++)
-        std::fprintf(fp, "%f\n", fut->cash[i]);
+        values.push_back(fut->cash[i]);
     for (int curr = 1; curr <= MAXCURR; curr++)
         for (int lact = 1; lact <= MAXLACT; lact++)
             for (int mim = 1; mim <= MAXMIM; mim++)
                 for (int mpreg = 0; mpreg <= MAXMPREG; mpreg++)
                     if (carried(mim, mpreg))
-                        std::fprintf(fp, "%f\n", fut->value[curr][lact][mim][mpreg][buffer] - base);
-    if (!f.close() || std::rename(WARM_TEMP, WARM_FILE) != 0) {
-        std::remove(WARM_TEMP);
-        std::printf("\n WRITE_WARM_FILE: warm.txt write failure");
+                        values.push_back(fut->value[curr][lact][mim][mpreg][buffer] - base);
+    for (double v : values)
+        if (!std::isfinite(v)) {
+            /* The old file, if any, stays for the next run. */
+            std::printf("\n WRITE_WARM_FILE: values that are not numbers, warm.txt not written");
+            return;
+        }
+
+    OutputFile f;
+    if (!f.open(WARM_FILE)) {
+        std::printf("\n WRITE_WARM_FILE: warm.txt open failure (%s)", f.error().c_str());
+        STOP(1);
+        return;
+    }
+    char line[512];
+    for (double v : values) {
+        const int n = FORMAT_FIXED(line, v, 0, 6);
+        line[n] = '\n';
+        std::fwrite(line, 1, static_cast<std::size_t>(n) + 1, f.fp());
+    }
+    if (!f.commit()) {
+        std::printf("\n WRITE_WARM_FILE: warm.txt write failure (%s)", f.error().c_str());
         STOP(1);
         END_RUN(1);
     }
@@ -78,19 +100,41 @@ short READ_WARM_FILE()
         std::printf("\n\a READ_WARM_FILE done ... warm.txt not read");
         return 0;
     }
-    std::FILE* fp = f.get();
+    /* Every number up to the first that cannot be read, at most as many
+    ** as the file can carry. */
+    std::size_t carried_count = 2 + NSLOT;
+    for (int mim = 1; mim <= MAXMIM; mim++)
+        for (int mpreg = 0; mpreg <= MAXMPREG; mpreg++)
+            if (carried(mim, mpreg))
+                carried_count += MAXCURR * MAXLACT;
+    std::vector<double> values;
+    values.reserve(carried_count);
+    double v;
+    while (values.size() < carried_count && std::fscanf(f.get(), "%lf\n", &v) == 1)
+        values.push_back(v);
+    f.reset();
+    for (double x : values)
+        if (!std::isfinite(x) || std::fabs(x) > LARGEST_VALUE) {
+            std::printf("\n\a READ_WARM_FILE: warm.txt holds values no herd can have, set aside: cold start");
+            return 0;
+        }
+
     /* A short file leaves the rest as the reset gave it. */
-    bool more = std::fscanf(fp, "%lf\n", &fut->heifer[2]) == 1 &&
-                std::fscanf(fp, "%lf\n", &fut->heifer_now) == 1;
-    for (int i = 0; more && i < NSLOT; i++)
-        more = std::fscanf(fp, "%lf\n", &fut->cash[i]) == 1;
+    std::size_t next = 0;
+    auto take = [&](double& slot) {
+        if (next < values.size())
+            slot = values[next++];
+    };
+    take(fut->heifer[2]);
+    take(fut->heifer_now);
+    for (int i = 0; i < NSLOT; i++)
+        take(fut->cash[i]);
     for (int curr = 1; curr <= MAXCURR; curr++)
         for (int lact = 1; lact <= MAXLACT; lact++)
             for (int mim = 1; mim <= MAXMIM; mim++)
                 for (int mpreg = 0; mpreg <= MAXMPREG; mpreg++)
-                    if (more && carried(mim, mpreg))
-                        more = std::fscanf(fp, "%lf\n", &fut->value[curr][lact][mim][mpreg][2]) == 1;
-    f.reset();
+                    if (carried(mim, mpreg))
+                        take(fut->value[curr][lact][mim][mpreg][2]);
     std::printf("\n READ_WARM_FILE done ... warm.txt read");
     return 1;
 }

@@ -353,7 +353,8 @@ void collect_services(const Month& mo, const Visit& s, double f, double d, int v
 
 void invalid_decision()
 {
-    STOP(1);
+    std::printf("\n MARKOV_CHAIN: a decision the state does not allow");
+    REPEATED_STOP("MARKOV_CHAIN decision error");
 }
 
 /* An open cow: curr, lact, mim with mpreg 0. */
@@ -370,7 +371,7 @@ void open_cow(Month& mo, int c, int l, int mim)
     if (p < f) {
         std::printf("\nMARKOV_CHAIN error t:%d curr:%d lact:%d mim:%d pstate:%.15f < pfs:%.15f",
                     mo.t, c, l, mim, p, f);
-        STOP(1);
+        REPEATED_STOP("MARKOV_CHAIN pstate error");
     }
     if (p <= NEGLIGIBLE)
         return;
@@ -385,7 +386,7 @@ void open_cow(Month& mo, int c, int l, int mim)
     const short decision = pol->decision[c][l][mim][0][mo.m];
     if (decision == DEC_NONE) {
         std::printf("\n decision error open t=%d", mo.t);
-        STOP(1);
+        REPEATED_STOP("MARKOV_CHAIN decision error");
         return;
     }
     const double q = bio->pind[l][mim][mo.sea];
@@ -495,7 +496,7 @@ void pregnant_cow(Month& mo, int c, int l, int mim, int mpreg)
     const short decision = pol->decision[c][l][mim][mpreg][mo.m];
     if (decision == DEC_NONE) {
         std::printf("\n decision error preg: %d %d %d %d %d : %d", c, l, mim, mpreg, mo.m, decision);
-        STOP(1);
+        REPEATED_STOP("MARKOV_CHAIN decision error");
         return;
     }
     const double q = bio->pind[l][mim][mo.sea];
@@ -595,7 +596,7 @@ void entering_heifers(Month& mo, unsigned short entry_mode, double H, double her
             pool = std::max(0.0, 1.0 - kept);
         } else if (e != 0) {
             std::printf("\n MARKOV_CHAIN: pol->enter[%d] error in ENTERING HEIFERS", e);
-            STOP(1);
+            REPEATED_STOP("MARKOV_CHAIN heifer entry error");
         }
     }
     k->heiferpool[t] = pool;

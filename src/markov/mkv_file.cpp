@@ -9,12 +9,13 @@
 **   "age mpreg p"                    one line per young-stock class with mass
 **
 ** The reader takes the file line by line and checks every field: a line
-** with an index outside the records or a mass that is not a number of at
-** least 0 is reported and left out, and an early end of the file ends the
+** with an index outside the records or a mass that is not a number in 0..1
+** is reported and left out (one pause for all of them), and an early end of the file ends the
 ** cow section.  A missing file is not an error: the herd starts empty and
 ** the file is created.  The writer writes a new file beside the old one
-** and renames it over it, so the stored herd, which is the next run's
-** input, is never left half written.
+** and renames it over it (run/output_file.h), so the stored herd, which is
+** the next run's input, is never left half written; a herd that could not
+** be stored ends the run.
 */
 #include "markov/markov.h"
 
@@ -25,6 +26,8 @@
 #include <memory>
 #include <string>
 
+#include "run/input_file.h"
+#include "run/output_file.h"
 #include "run/records.h"
 #include "run/runlog.h"
 
@@ -96,15 +99,31 @@ struct Fields {
     }
 };
 
+/* A stored herd is at most some 3 MB; nothing larger is one. */
+constexpr std::size_t LARGEST_MKV_FILE = 16u << 20;
+/* Lines left out that are reported one by one; the rest are counted. */
+constexpr int REPORTED_LINES = 10;
+
+/* Lines of the current read left out. */
+int bad_lines = 0;
+
+/* A share of a herd place: a number in 0..1. */
 bool is_probability(double value)
 {
-    return std::isfinite(value) && value >= 0.0;
+    return std::isfinite(value) && value >= 0.0 && value <= 1.0;
+}
+
+/* A line that is left out: reported while few, counted always; the reader
+** pauses once for all of them. */
+bool report_bad_line()
+{
+    return ++bad_lines <= REPORTED_LINES;
 }
 
 void bad_line(int lineno, const char* what)
 {
-    std::printf("\n READ_MKV_FILE: %s line %d: %s", mkvfile.c_str(), lineno, what);
-    STOP(1);
+    if (report_bad_line())
+        std::printf("\n READ_MKV_FILE: %s line %d: %s", mkvfile.c_str(), lineno, what);
 }
 
 /* The header line; unreadable, it gives the values of a new file.  False
@@ -161,14 +180,14 @@ bool read_cows(std::FILE* f, int& lineno)
         }
         if (curr < 0 || curr > MAXCURR || lact < 0 || lact > MAXLACT || mim < 0 || mim > MAXMIM ||
             mpreg < 0 || mpreg > MAXMPREG) {
-            std::printf("\n curr:%d lact:%d mim:%d mpreg:%d", static_cast<unsigned short>(curr),
-                        static_cast<unsigned short>(lact), static_cast<unsigned short>(mim),
-                        static_cast<unsigned short>(mpreg));
-            STOP(1);
+            if (report_bad_line())
+                std::printf("\n curr:%d lact:%d mim:%d mpreg:%d", static_cast<unsigned short>(curr),
+                            static_cast<unsigned short>(lact), static_cast<unsigned short>(mim),
+                            static_cast<unsigned short>(mpreg));
             continue;
         }
         if (!is_probability(p) || (mpreg == 0 && (!is_probability(pfs) || !is_probability(pdelay)))) {
-            bad_line(lineno, "probability is not a number of at least 0");
+            bad_line(lineno, "probability is not a number in 0..1");
             continue;
         }
         mkv->pstate[curr][lact][mim][mpreg][2] = p;
@@ -197,24 +216,44 @@ void read_young_stock(std::FILE* f, int& lineno)
             continue;
         }
         if (age < 0 || age > NAGE - 1 || mpreg < 0 || mpreg > MAXMPREG) {
-            std::printf("\n age:%d mpreg:%d", static_cast<unsigned short>(age),
-                        static_cast<unsigned short>(mpreg));
-            STOP(1);
+            if (report_bad_line())
+                std::printf("\n age:%d mpreg:%d", static_cast<unsigned short>(age),
+                            static_cast<unsigned short>(mpreg));
             continue;
         }
         if (!is_probability(p)) {
-            bad_line(lineno, "probability is not a number of at least 0");
+            bad_line(lineno, "probability is not a number in 0..1");
             continue;
         }
         mkv->pheifer[age][mpreg][2] = p;
     }
 }
 
-/* The write of the new file failed: the old one stays as it was. */
-[[noreturn]] void WRITE_FAILED(const std::string& temp)
+/* False when a mass of the stored slot is infinite or not a number: such a
+** herd is no input for the next run. */
+bool herd_is_finite()
 {
-    std::remove(temp.c_str());
-    std::printf("\n WRITE_MKV_FILE: %s write error", mkvfile.c_str());
+    for (int c = 0; c < NCURR; c++)
+        for (int l = 0; l < NLACT; l++)
+            for (int m = 0; m < NMIM; m++) {
+                if (!std::isfinite(mkv->pfs[c][l][m][2]) || !std::isfinite(mkv->pdelay[c][l][m][2]))
+                    return false;
+                for (int p = 0; p < NMPREG; p++)
+                    if (!std::isfinite(mkv->pstate[c][l][m][p][2]))
+                        return false;
+            }
+    for (int a = 0; a < NAGE; a++)
+        for (int p = 0; p < NMPREG; p++)
+            if (!std::isfinite(mkv->pheifer[a][p][2]))
+                return false;
+    return true;
+}
+
+/* The herd could not be stored: the old file stays as it was, and a run
+** whose herd was not saved has not completed. */
+[[noreturn]] void write_failed(const char* what, const OutputFile& f)
+{
+    std::printf("\n WRITE_MKV_FILE: %s %s (%s)", mkvfile.c_str(), what, f.error().c_str());
     STOP(1);
     END_RUN(1);
 }
@@ -224,7 +263,15 @@ void read_young_stock(std::FILE* f, int& lineno)
 void READ_MKV_FILE()
 {
     std::printf("\n READ_MKV_FILE started ... %s", mkvfile.c_str());
-    File f(std::fopen(mkvfile.c_str(), "r"));
+    std::string text, why;
+    const InputRead got = READ_INPUT_FILE(mkvfile, LARGEST_MKV_FILE, text, why);
+    if (got == InputRead::refused) {
+        std::printf("\n READ_MKV_FILE: %s: %s", mkvfile.c_str(), why.c_str());
+        STOP(1);
+        END_RUN(1);
+    }
+    File f(got == InputRead::read && !text.empty() ? fmemopen(text.data(), text.size(), "r")
+                                                   : got == InputRead::read ? std::tmpfile() : nullptr);
     if (!f) {
         std::printf("\n READ_MKV_FILE: %s open failure: start with empty file", mkvfile.c_str());
         std::printf("\a\a");
@@ -243,24 +290,34 @@ void READ_MKV_FILE()
     RESET_MKV_RECORD(RESET_ALL_SLOTS, MAXT);
     WRITE_MSG_FILE(MSG_READING_MKV);
     int lineno = 0;
+    bad_lines = 0;
     if (read_header(f.get(), lineno) && read_cows(f.get(), lineno))
         read_young_stock(f.get(), lineno);
     f.reset();
+    if (bad_lines > 0) {
+        if (bad_lines > REPORTED_LINES)
+            std::printf("\n READ_MKV_FILE: %s: %d more lines left out", mkvfile.c_str(),
+                        bad_lines - REPORTED_LINES);
+        STOP(1);
+    }
     std::printf("\n READ_MKV_FILE done ...");
 }
 
 void WRITE_MKV_FILE()
 {
     std::printf("\n WRITE_MKV_FILE started ... %s", mkvfile.c_str());
-    const std::string temp = mkvfile + ".tmp";
-    File f(std::fopen(temp.c_str(), "w"));
-    if (!f) {
-        std::printf("\n WRITE_MKV_FILE: %s open failure", mkvfile.c_str());
+    if (!herd_is_finite()) {
+        std::printf("\n WRITE_MKV_FILE: %s not written: the herd holds values that are not numbers",
+                    mkvfile.c_str());
         STOP(1);
-        return;
+        END_RUN(1);
     }
+    OutputFile f;
+    if (!f.open(mkvfile))
+        write_failed("open failure", f);
+    std::FILE* out = f.fp();
 
-    bool ok = std::fprintf(f.get(), "%d %d %d\n", mkv->header1, mkv->sea_next, mkv->header3) > 0;
+    bool ok = std::fprintf(out, "%d %d %d\n", mkv->header1, mkv->sea_next, mkv->header3) > 0;
     double cows = 0.0;
     for (int c = 1; c <= MAXCURR && ok; c++)
         for (int l = 1; l <= MAXLACT && ok; l++)
@@ -271,29 +328,24 @@ void WRITE_MKV_FILE()
                         continue;
                     const double pfs = p == 0 ? mkv->pfs[c][l][m][2] : 0.0;
                     const double pdelay = p == 0 ? mkv->pdelay[c][l][m][2] : 0.0;
-                    ok = std::fprintf(f.get(), "%d %d %d %d %.15f ", c, l, m, p, mass) > 0;
+                    ok = std::fprintf(out, "%d %d %d %d %.15f ", c, l, m, p, mass) > 0;
                     if (ok)
-                        ok = (pfs > 0.0 ? std::fprintf(f.get(), "%.15f ", pfs)
-                                        : std::fprintf(f.get(), "0.0 ")) > 0;
+                        ok = (pfs > 0.0 ? std::fprintf(out, "%.15f ", pfs)
+                                        : std::fprintf(out, "0.0 ")) > 0;
                     if (ok)
-                        ok = (pdelay > 0.0 ? std::fprintf(f.get(), "%.15f\n", pdelay)
-                                           : std::fprintf(f.get(), "0.0\n")) > 0;
+                        ok = (pdelay > 0.0 ? std::fprintf(out, "%.15f\n", pdelay)
+                                           : std::fprintf(out, "0.0\n")) > 0;
                     cows += mass;
                 }
     if (ok)
-        ok = std::fprintf(f.get(), "99\n") > 0;
+        ok = std::fprintf(out, "99\n") > 0;
     for (int a = 0; a < NAGE && ok; a++)
         for (int p = 0; p <= MAXMPREG && ok; p++)
             if (mkv->pheifer[a][p][2] > 0.0)
-                ok = std::fprintf(f.get(), "%d %d %.15f\n", a, p, mkv->pheifer[a][p][2]) > 0;
+                ok = std::fprintf(out, "%d %d %.15f\n", a, p, mkv->pheifer[a][p][2]) > 0;
 
-    if (ok)
-        ok = std::fflush(f.get()) == 0 && !std::ferror(f.get());
-    std::FILE* raw = f.release();
-    if (std::fclose(raw) != 0)
-        ok = false;
-    if (!ok || std::rename(temp.c_str(), mkvfile.c_str()) != 0)
-        WRITE_FAILED(temp);
+    if (!ok || !f.commit())
+        write_failed("write error", f);
 
     std::printf("\n WRITE_MKV_FILE done ... cows:%.5f ", cows);
 }

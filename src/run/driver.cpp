@@ -9,18 +9,26 @@
 **
 ** A phase that cannot go on ends the run through END_RUN; the exit status
 ** is 1 for a run that did not complete and 0 for one that did.
+**
+** Before anything is written the run makes sure it writes over nothing it
+** needs: no output file may be the bio file or another output file, and no
+** other run may be writing in the same folders (run/run_lock.h).
 */
 #include "run/driver.h"
 
 #include <cmath>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "bio/bio.h"
 #include "dp/dp.h"
 #include "markov/markov.h"
-#include "stats/stats.h"
+#include "run/output_file.h"
 #include "run/records.h"
+#include "run/run_lock.h"
 #include "run/runlog.h"
+#include "stats/stats.h"
 
 namespace {
 
@@ -61,10 +69,71 @@ void project_and_report(unsigned short entry_mode, unsigned short months)
     WRITE_MKV_STATS(months);
 }
 
+/* A file the run will write, with the words that name it in a message. */
+struct Output {
+    const std::string* name;
+    const char* item;
+};
+
+/* The files this run will write, as the bio file asks. */
+std::vector<Output> planned_outputs()
+{
+    static const std::string msg_file = "msg.txt";
+    static const std::string warm_file = "warm.txt";
+    std::vector<Output> out;
+    out.push_back({&msg_file, "progress file msg.txt"});
+    if (warmstart == 1 && bio->policy >= 1)
+        out.push_back({&warm_file, "warm-start file warm.txt"});
+    if (bio->writepol == 1)
+        out.push_back({&polfile, "pol file name (item 2)"});
+    if (bio->writerpo == 1) {
+        out.push_back({&rpofile, "rpo file name (item 2)"});
+        out.push_back({&delfile, "del file name (item 2)"});
+    }
+    if (bio->analysis >= 1 && bio->analysis <= 3) {
+        out.push_back({&mkvfile, "mkv file name (item 2)"});
+        out.push_back({&resfile, "res file name (item 2)"});
+    }
+    return out;
+}
+
+/* False (after the message) when an output would overwrite the bio file or
+** another output, or another run writes in one of their folders. */
+bool outputs_are_safe(const std::string& biofile, RunLock& lock)
+{
+    const std::vector<Output> outputs = planned_outputs();
+    for (std::size_t i = 0; i < outputs.size(); i++) {
+        if (SAME_FILE(*outputs[i].name, biofile)) {
+            std::printf("\n MAIN: the %s \"%s\" is the bio file \"%s\": nothing written",
+                        outputs[i].item, outputs[i].name->c_str(), biofile.c_str());
+            return false;
+        }
+        for (std::size_t j = 0; j < i; j++)
+            if (SAME_FILE(*outputs[i].name, *outputs[j].name)) {
+                std::printf("\n MAIN: the %s \"%s\" and the %s \"%s\" are one file: nothing written",
+                            outputs[j].item, outputs[j].name->c_str(), outputs[i].item,
+                            outputs[i].name->c_str());
+                return false;
+            }
+        if (!lock.lock_folder_of(*outputs[i].name)) {
+            std::printf("\n MAIN: another run is writing in the folder of %s: nothing written",
+                        outputs[i].name->c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
 /* Runs the phases after the start stamp; returns the exit status. */
 int run_phases(int argc, char** argv)
 {
     print_banner();
+    RunLock lock;
+    if (!lock.lock_working_folder()) {
+        /* msg.txt belongs to the other run: leave it alone. */
+        std::printf("\n MAIN: another run is writing in this folder: nothing written");
+        return 1;
+    }
     if (argc < 2 || argv[1] == nullptr) {
         WRITE_MSG_FILE(MSG_NO_BIO_FILE);
         std::printf(" no biofile found!");
@@ -80,14 +149,27 @@ int run_phases(int argc, char** argv)
         STOP(1);
         return 1;
     }
+    if (SAME_FILE(runname, "msg.txt")) {
+        /* The first progress message would overwrite it; no pause, which
+        ** writes msg.txt too. */
+        std::printf("\n MAIN: the bio file \"%s\" is the progress file msg.txt: nothing written",
+                    runname.c_str());
+        return 1;
+    }
     WRITE_MSG_FILE(MSG_INIT_STARTED);
 
     INIT_BIO_RECORD();
+    const std::string biofile = runname; /* the reader replaces it with the run name */
     if (READ_BIO_FILE() == 1)
         return 1;
+    if (!outputs_are_safe(biofile, lock)) {
+        STOP(1);
+        return 1;
+    }
     BIO_PROBABILITY();
 
     WRITE_MSG_FILE(MSG_RESET_FUT);
+    SET_WARM_START_READER(READ_WARM_FILE);
     INIT_FUT_RECORD();
     WRITE_MSG_FILE(MSG_RESET_POL);
     INIT_POL_RECORD();
@@ -144,7 +226,8 @@ int run_phases(int argc, char** argv)
 
     TIMETAKEN(2);
     std::printf("\n Morvenda done ...");
-    WRITE_MSG_FILE(MSG_COMPLETED);
+    if (status == 0) /* the last word agrees with the exit status */
+        WRITE_MSG_FILE(MSG_COMPLETED);
     return status;
 }
 
@@ -181,6 +264,7 @@ unsigned short STEADY_STATE_LOOP(const std::function<void()>& pass)
 int MORVENDA_RUN(int argc, char** argv)
 {
     TIMETAKEN(1);
+    RESET_REPEATED_STOPS();
     int status;
     try {
         status = run_phases(argc, argv);

@@ -6,15 +6,27 @@
 ** are never released: they live as long as the process.  When a record
 ** already exists (a test binary runs many cases in one process) INIT keeps
 ** the block and resets it, so a process never holds two copies.
+**
+** The blocks are whole pages mapped straight from the kernel: they arrive
+** zero, and a page costs nothing until the run first touches it.  Handing
+** out the pages of 450 MB of records costs the kernel more than the whole
+** value iteration, so clearing to zero (CLEAR_BLOCK) hands pages back
+** instead of writing zeros over them (a page the run never touches again
+** is never handed out at all), and the blocks ask for 2 MB pages, which
+** the kernel hands out one fault at a time instead of 512 (example herd:
+** 27,000 page faults instead of 112,000, 40 % less CPU time in all).
 */
 #include "run/records.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <type_traits>
 
-#include "dp/dp.h"
 #include "run/runlog.h"
 
 BioRecord* bio = nullptr;
@@ -35,13 +47,34 @@ double DPcash12 = 0.0;
 
 namespace {
 
-/* Allocates a record block once per process; nullptr when memory is short. */
+/* Loads a warm start into buffer 2 of fut; set by whoever owns the file. */
+short (*warm_start_reader)() = nullptr;
+
+} // namespace
+
+void SET_WARM_START_READER(short (*reader)())
+{
+    warm_start_reader = reader;
+}
+
+namespace {
+
+/* Allocates a record block once per process, zero; nullptr when memory is
+** short. */
 template <typename Record>
 Record* allocate_once(Record* existing)
 {
+    static_assert(std::is_trivially_default_constructible_v<Record>);
     if (existing != nullptr)
         return existing;
-    return new (std::nothrow) Record;
+    void* block = mmap(nullptr, sizeof(Record), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED)
+        return nullptr;
+    /* 2 MB pages where the kernel has them: one fault instead of 512; not
+    ** for the delay losses, whose pages the solver mostly never writes */
+    if (!std::is_same_v<Record, DelRecord>)
+        madvise(block, sizeof(Record), MADV_HUGEPAGE);
+    return new (block) Record;
 }
 
 /* The common steps of an INIT routine: allocate the record once, bring it
@@ -79,6 +112,24 @@ void fill_all(T& array, V value)
 
 } // namespace
 
+void CLEAR_BLOCK(void* block, std::size_t bytes)
+{
+    static const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(block);
+    const std::uintptr_t end = begin + bytes;
+    const std::uintptr_t first_page = (begin + page - 1) / page * page;
+    const std::uintptr_t end_page = end / page * page;
+    /* whole pages inside the block go back to the kernel and read zero
+    ** again; a few pages are not worth the call */
+    if (end_page >= first_page + 16 * page &&
+        madvise(reinterpret_cast<void*>(first_page), end_page - first_page, MADV_DONTNEED) == 0) {
+        std::memset(block, 0, first_page - begin);
+        std::memset(reinterpret_cast<void*>(end_page), 0, end - end_page);
+        return;
+    }
+    std::memset(block, 0, bytes);
+}
+
 void RESET_RUN_VALUES()
 {
     biofiletime = "default time **";
@@ -91,6 +142,7 @@ void RESET_RUN_VALUES()
     warmstart = 0;
     fill_all(heifer_rpo, 0.0);
     DPcash12 = 0.0;
+    RESET_REPEATED_STOPS();
 }
 
 /* ---- bio ---------------------------------------------------------------- */
@@ -100,7 +152,7 @@ void RESET_BIO_RECORD()
     std::printf("\n RESET_BIO_RECORD started ...");
     TIMETAKEN(3);
     WRITE_MSG_FILE(MSG_RESET_BIO);
-    std::memset(static_cast<void*>(bio), 0, sizeof(BioRecord));
+    CLEAR_BLOCK(bio, sizeof(BioRecord));
     bio->kg = 1;
     std::printf("\n RESET_BIO_RECORD done ...");
 }
@@ -115,8 +167,8 @@ void INIT_BIO_RECORD()
 void RESET_FUT_RECORD()
 {
     std::printf("\n RESET_FUT_RECORD started ... ");
-    std::memset(static_cast<void*>(fut), 0, sizeof(FutRecord));
-    if (warmstart == 1 && READ_WARM_FILE() == 1) {
+    CLEAR_BLOCK(fut, sizeof(FutRecord));
+    if (warmstart == 1 && warm_start_reader != nullptr && warm_start_reader() == 1) {
         /* The warm-start values arrive in buffer 2; the value iteration
         ** starts from buffer 0. */
         for (int c = 0; c < NCURR; c++)
@@ -152,9 +204,9 @@ void INIT_POL_RECORD()
 void RESET_RPO_RECORD()
 {
     std::printf("\n RESET_RPO_RECORD started ...");
+    CLEAR_BLOCK(rpo->life, sizeof rpo->life);
     fill_all(rpo->rpo, NOT_APPLICABLE);
     fill_all(rpo->prg, NOT_APPLICABLE);
-    fill_all(rpo->life, 0.0);
     std::printf("\n RESET_RPO_RECORD done ...");
 }
 
@@ -168,7 +220,7 @@ void INIT_RPO_RECORD()
 void RESET_INS_RECORD()
 {
     std::printf("\n RESET_INS_RECORD started ...");
-    std::memset(static_cast<void*>(ins), 0, sizeof(InsRecord));
+    CLEAR_BLOCK(ins, sizeof(InsRecord));
     std::printf("\n RESET_INS_RECORD done ...");
 }
 
@@ -182,7 +234,7 @@ void INIT_INS_RECORD()
 void RESET_DEL_RECORD()
 {
     std::printf("\n RESET_DEL_RECORD started ...");
-    std::memset(static_cast<void*>(del), 0, sizeof(DelRecord));
+    CLEAR_BLOCK(del, sizeof(DelRecord));
     std::printf("\n RESET_DEL_RECORD done ...");
 }
 

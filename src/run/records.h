@@ -412,4 +412,14 @@ void RESET_DEL_RECORD();
 /* Sets the run-wide values to what they hold before any bio file is read. */
 void RESET_RUN_VALUES();
 
+/* Sets `bytes` bytes of a record to zero; the whole pages among them go
+** back to the kernel rather than being written. */
+void CLEAR_BLOCK(void* block, std::size_t bytes);
+
+/* The warm start of RESET_FUT_RECORD: when warmstart is 1 the reset calls
+** `reader`, which loads buffer 2 of fut and returns 1, or returns 0 when it
+** loaded nothing.  The dynamic program owns the file; the run driver
+** connects the two. */
+void SET_WARM_START_READER(short (*reader)());
+
 #endif

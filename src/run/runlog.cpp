@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <map>
 
 namespace {
 
@@ -19,6 +20,9 @@ std::clock_t clock_start = 0;
 std::clock_t clock_end = 0;
 std::clock_t clock_lap = 0;
 std::string starttime;
+
+/* Occurrences of each repeated error in this run. */
+std::map<std::string, unsigned> repeated;
 
 /* Processor clock in milliseconds. */
 double clock_ms(std::clock_t ticks)
@@ -108,6 +112,23 @@ void STOP(unsigned short count)
     /* Wait for the operator; at end of input (no terminal, closed or empty
     ** standard input) there is nobody to wait for, so return at once. */
     (void)std::getchar();
+}
+
+void REPEATED_STOP(const char* error)
+{
+    const unsigned count = ++repeated[error];
+    if (count == 1)
+        STOP(1);
+    if (count >= REPEATED_LIMIT) {
+        std::printf("\n %s: %u times, the run ends", error, count);
+        STOP(1);
+        END_RUN(1);
+    }
+}
+
+void RESET_REPEATED_STOPS()
+{
+    repeated.clear();
 }
 
 ElapsedTime SPLIT_ELAPSED(double elapsed_seconds)

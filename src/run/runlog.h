@@ -63,6 +63,15 @@ std::string MSG_TEXT(unsigned code, double value);
 ** character from standard input (returns at once at end of input). */
 void STOP(unsigned short count);
 
+/* The pause after an error that can repeat for many states.  The caller
+** prints its line with the state first; the first occurrence of `error`
+** pauses, and at the REPEATED_LIMIT-th the run ends with the count, so a
+** bad input gives a few lines and one pause, never a flood. */
+constexpr unsigned REPEATED_LIMIT = 5;
+void REPEATED_STOP(const char* error);
+/* Forgets the counts (a new run). */
+void RESET_REPEATED_STOPS();
+
 /* Run clock: 1 start, 2 end with elapsed-time report, 3 lap start,
 ** 4 lap end.  Returns elapsed seconds for 2 and 4, else 0. */
 double TIMETAKEN(short type);

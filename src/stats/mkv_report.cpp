@@ -14,6 +14,10 @@
 **     "null " for the few columns that say so);
 **   - 65 lines of yearly figures, statistic years 1, 2 and 3.
 **
+** Each column is one entry of a table, its label beside the cell it
+** prints, and the label line and every row are written from that table, so
+** a label cannot drift away from its figures.
+**
 ** Every number is "%f ", so columns are separated by one blank.  Quotients
 ** formed here print 0 where their divisor is not positive.  The report is
 ** formatted through a large stdio buffer: it is some 35,000 numbers.
@@ -24,16 +28,12 @@
 #include <vector>
 
 #include "bio/numeric.h"
+#include "run/output_file.h"
 #include "run/records.h"
 #include "run/runlog.h"
 #include "stats/stats.h"
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 /* What one cell of the table prints: "%f ", "%d ", the filler "0 " or
 ** "null ". */
@@ -275,7 +275,7 @@ void write_cell(std::FILE* f, Cell c)
 }
 
 /* One row of the table: projection month r, calendar month sea. */
-void WRITE_ROW(std::FILE* f, int r, int sea, unsigned short maxm, double sumcash)
+void write_row(std::FILE* f, int r, int sea, unsigned short maxm, double sumcash)
 {
     const Row row(r, sea, maxm, sumcash);
     std::fprintf(f, "\n%d %d ", r, sea);
@@ -284,7 +284,7 @@ void WRITE_ROW(std::FILE* f, int r, int sea, unsigned short maxm, double sumcash
 }
 
 /* The yearly figures: slots 1, 2 and 3 of each, with its label. */
-void WRITE_YEARLY_BLOCK(std::FILE* f)
+void write_yearly_block(std::FILE* f)
 {
     const MkvStats& s = mkv->stats;
     struct Line {
@@ -374,34 +374,30 @@ void WRITE_MKV_STATS(unsigned short maxm)
         END_RUN(1);
     }
 
-    std::vector<char> buffer(1 << 20); /* outlives the file */
-    FilePtr f(std::fopen(resfile.c_str(), "w"));
-    if (!f) {
-        std::printf("\n WRITE_MKV_STATS: %s open failure", resfile.c_str());
+    OutputFile f;
+    if (!f.open(resfile)) {
+        std::printf("\n WRITE_MKV_STATS: %s open failure (%s)", resfile.c_str(), f.error().c_str());
         STOP(1);
         END_RUN(1);
     }
-    std::setvbuf(f.get(), buffer.data(), _IOFBF, buffer.size());
 
-    std::fprintf(f.get(), "%s %d\n%s\n", runname.c_str(), bio->analysis, biofiletime.c_str());
-    std::fputs("t sea ", f.get());
+    std::fprintf(f.fp(), "%s %d\n%s\n", runname.c_str(), bio->analysis, biofiletime.c_str());
+    std::fputs("t sea ", f.fp());
     for (const Column& column : COLUMNS)
-        std::fputs(column.label, f.get());
+        std::fputs(column.label, f.fp());
 
     int sea = MONTH_WRAP(bio->start_sea);
     double sumcash = 0.0;
     for (int r = 1; r <= MAXT; r++) {
         if (r <= maxm)
             sumcash += mkv->total_cash[r];
-        WRITE_ROW(f.get(), r, sea, maxm, sumcash);
+        write_row(f.fp(), r, sea, maxm, sumcash);
         sea = sea == 12 ? 1 : sea + 1;
     }
-    WRITE_YEARLY_BLOCK(f.get());
+    write_yearly_block(f.fp());
 
-    bool failed = std::ferror(f.get()) != 0;
-    failed = std::fclose(f.release()) != 0 || failed;
-    if (failed) {
-        std::printf("\n WRITE_MKV_STATS: %s write failure", resfile.c_str());
+    if (!f.commit()) {
+        std::printf("\n WRITE_MKV_STATS: %s write failure (%s)", resfile.c_str(), f.error().c_str());
         STOP(1);
         END_RUN(1);
     }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "bio/bio_text.h"
+#include "support/bio_text.h"
 
 namespace {
 
@@ -173,21 +173,45 @@ TEST_F(Reader, FirstLineKeepsAtMost24Characters)
     EXPECT_NE(r.console.find("first line longer than 24"), std::string::npos);
 }
 
-TEST_F(Reader, PausesThatLetReadingGoOn)
+TEST_F(Reader, ValuesOutsideTheirRangeEndTheRun)
 {
-    std::string t = edit(example_text(), H_CURVE1, 2, "-5 " + repeat("60", 11));
-    t = edit(t, H_HEAT, 1, "-0.5 " + repeat("0.5", 11));
-    ReadResult r = read_bio_text(edit(t, H_WRITE, AT_POLICY, "optimal"));
-    ASSERT_EQ(r.status, 0) << r.console;
-    EXPECT_NE(r.console.find("item 8 (milk curve of lactation 1): negative value -5\a@"),
-              std::string::npos);
-    EXPECT_NE(r.console.find("item 19 (heat detection rate): negative value -0.5\a@"),
-              std::string::npos);
-    EXPECT_NE(r.console.find("\n bio->policy error\a@"), std::string::npos);
-    EXPECT_EQ(bio->milkyield[8][1][2][0][1], 0.0); /* a negative yield gives 0 */
-    EXPECT_EQ(bio->heatdetectionrate[2][1], -0.5); /* the value is kept */
-    EXPECT_EQ(bio->policy, POLICY_USE_POL);
-    EXPECT_EQ(bio->maxmim, 24); /* reading went on */
+    const std::string ex = example_text();
+    const struct {
+        std::string text;
+        const char* message;
+    } cases[] = {
+        {edit(ex, "", 2, "2"), "item 3 (warm start flag): 2 is outside 0..1"},
+        {edit(ex, "", 5, "5"), "item 6 (analysis mode): 5 is not 1, 2, 3 or 71"},
+        {edit(ex, "Milk factor", 1, "1e308 " + repeat("1", 8)), "item 7 (milk factor by month of pregnancy): \"1e308\" is outside 0..10"},
+        {edit(ex, H_CURVE1, 2, "-5 " + repeat("60", 11)), "item 8 (milk curve of lactation 1): \"-5\" is outside 0..500"},
+        {edit(ex, "Involuntary disposal per", 1, "1.5 " + repeat("0.01", 11)), "item 12 (involuntary disposal by month in milk): \"1.5\""},
+        {edit(ex, H_ABORT, 1, "-1 " + repeat("0.01", 7)), "item 13 (abortion risk): \"-1\" is outside 0..1"},
+        {edit(ex, H_ABORT, AT_LBM, "2"), "item 15 (last breeding month): 2 is before the waiting period of lactation 1 3"},
+        {edit(ex, H_HEAT, 1, "-0.5 " + repeat("0.5", 11)), "item 19 (heat detection rate): \"-0.5\" is outside 0..1"},
+        {edit(ex, H_HEAT, 1, "1e308 " + repeat("0.5", 11)), "item 19 (heat detection rate): \"1e308\""},
+        {edit(ex, H_WEIGHT, 1, "-1289.7 1430"), "item 22 (open body weight): \"-1289.7\" is outside"},
+        {edit(ex, H_WEIGHT, 1, "0 1430"), "item 22 (open body weight): a weight must be above 0"},
+        {edit(ex, H_PRICES, 3, "1e308 " + repeat("19", 11)), "item 26 (milk price): \"1e308\" is outside 0..1e+07"},
+        {edit(ex, H_WRITE, AT_POLICY, "optimal"), "item 29 (policy): \"optimal\" is not OPTIMAL"},
+        {edit(ex, H_WRITE, AT_MAXMIM + 1, "15 -2 -1 50 0.6"), "item 31 (interest rate): \"-1\" is outside 0..1"},
+        {edit(ex, H_WRITE, AT_MAXMIM + 1, "15 -2 0.05 50 -0.6"), "item 31 (sale value factor): \"-0.6\""},
+        {edit(ex, H_WRITE, AT_FEED, "0.12 0.09 28 -1e308 11 0.6"), "item 33 (milk fat percentage): \"-1e308\""},
+        {edit(ex, H_WRITE, AT_FEED + 2, "30 12 -8 6"), "item 34 (veterinary cost): \"-8\" is outside"},
+        {ex.substr(0, ex.rfind("1.00 0.99")) + "1e308" + repeat(" 1", 8) + "\n", "item 36 (lactation factor): \"1e308\""},
+        {edit(ex, "", 1, std::string("holstein a\0b.rpo d m r p", 24)), "item 2: the rpo file name holds a NUL character"},
+    };
+    for (const auto& c : cases) {
+        ReadResult r = read_bio_text(c.text);
+        EXPECT_EQ(r.ended, 1) << c.message;
+        EXPECT_NE(r.console.find("test.bio, " + std::string(c.message)), std::string::npos)
+            << c.message << " in\n" << r.console.substr(r.console.size() > 600 ? r.console.size() - 600 : 0);
+    }
+    /* The bounds themselves are valid. */
+    std::string t = edit(ex, H_HEAT, 1, "1 " + repeat("0", 11));
+    t = edit(t, H_ABORT, AT_LBM, "3");
+    t = edit(t, H_WRITE, AT_MAXMIM + 1, "0 -2 1 0 0");
+    ReadResult r = read_bio_text(t);
+    EXPECT_EQ(r.status, 0) << r.console.substr(0, 400);
 }
 
 TEST_F(Reader, BadFilesEndTheRun)

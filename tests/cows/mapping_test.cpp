@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
 #include <string>
 
 #include "bio/bio.h"
 #include "cows/cow_value.h"
+#include "cows/ranked_list.h"
 #include "run/records.h"
 #include "support/support.h"
 
@@ -62,6 +64,7 @@ TEST_F(Mapping, ClassBoundsBelongToTheLowerClass)
     }
     EXPECT_EQ(YIELD_CLASS(0.0), 1);
     EXPECT_EQ(YIELD_CLASS(400.0), 15);
+    EXPECT_EQ(YIELD_CLASS(1e300), 15);
 }
 
 TEST_F(Mapping, MonthBoundsAtEvery30Point4Days)
@@ -169,6 +172,27 @@ TEST_F(Mapping, TestDayMilkAgainstTheAverageCowOfHerState)
     s = MAP_COW(f);
     EXPECT_STREQ(s.error, "missing value");
     EXPECT_STREQ(s.error_column, "milk");
+}
+
+// The ranked list's fast fixed-point text is printf's, ties and signs included.
+TEST(FixedText, SameTextAsPrintf)
+{
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> wide(-5000.0, 5000.0);
+    std::vector<double> values = {0.0, -0.0, 0.5, 1.5, 2.5, -0.5, 0.125, 0.375, 1.005, 2.675, -0.004, 1e16, -1e20,
+                                  99.995, 0.045, 123.45};
+    for (int i = 0; i < 200000; i++)
+        values.push_back(wide(rng));
+    for (int i = 0; i < 20000; i++) // on and near the ties of two decimals
+        values.push_back(std::nextafter((i + 0.5) / 100.0, i % 2 ? 1e9 : -1e9));
+    char mine[400];
+    char theirs[400];
+    for (double x : values)
+        for (int decimals = 0; decimals <= 3; decimals++) {
+            const int n = FIXED_TEXT(mine, sizeof mine, x, decimals);
+            std::snprintf(theirs, sizeof theirs, "%.*f", decimals, x);
+            ASSERT_EQ(std::string(mine, static_cast<std::size_t>(n)), theirs) << x << " " << decimals;
+        }
 }
 
 } // namespace

@@ -39,6 +39,14 @@ static void spread_row(int s, int lact, int mim, int k, double side)
     bio->hi[s][lact][mim][k] = static_cast<short>(hi);
 }
 
+double SMALL_HERD_DAILY_MILK(int curr, int lact, int mim, int mpreg)
+{
+    if (mpreg >= 8)
+        return 0.0;
+    return (lact == 1 ? 27.0 : 34.0) * (1.0 + 0.04 * (curr - 8)) * std::exp(-0.06 * (mim - 2)) *
+           (1.0 - 0.01 * mpreg);
+}
+
 void SET_SMALL_HERD(int maxlact, double interest)
 {
     bio->policy = POLICY_OPTIMAL;
@@ -79,9 +87,7 @@ void SET_SMALL_HERD(int maxlact, double interest)
         for (int l = 1; l <= MAXLACT; l++)
             for (int m = 1; m <= MAXMIM; m++)
                 for (int p = 0; p <= MAXMPREG; p++) {
-                    const double daily = p >= 8 ? 0.0
-                                                : (l == 1 ? 27.0 : 34.0) * (1.0 + 0.04 * (c - 8)) *
-                                                      std::exp(-0.06 * (m - 2)) * (1.0 - 0.01 * p);
+                    const double daily = SMALL_HERD_DAILY_MILK(c, l, m, p);
                     for (int sea = 1; sea <= 12; sea++)
                         bio->milkyield[c][l][m][p][sea] = daily * 30.4;
                     for (int t = 1; t < NSLOT; t++)

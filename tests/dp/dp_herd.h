@@ -14,6 +14,9 @@ void CLEAR_DP_RECORDS();
 ** prices, disposal and fertility; breeding months 2..10, last month 20. */
 void SET_SMALL_HERD(int maxlact, double interest);
 
+/* Daily milk of a cow of the small herd, in every calendar month alike. */
+double SMALL_HERD_DAILY_MILK(int curr, int lact, int mim, int mpreg);
+
 /* A herd whose place earns exactly nothing in any state (revenue matches
 ** every cost), so the iteration is steady from the first stage. */
 void SET_FLAT_HERD();

@@ -20,9 +20,12 @@ bool conceived_in_window(int mim, int mpreg)
     return mim - mpreg >= bio->vwp[1] && mim - mpreg <= bio->lbm; /* same vwp in every group */
 }
 
+/* An open cow milking less than the herd's minimum a day; she is only
+** taken for one from her fourth month in milk on. */
 bool low_producer(int curr, int lact, int mim)
 {
-    return mim >= 4 && bio->milkyield[curr][lact][mim][0][12] / 30.4 < bio->minmilk;
+    constexpr int FIRST_JUDGED_MONTH = 4;
+    return mim >= FIRST_JUDGED_MONTH && SMALL_HERD_DAILY_MILK(curr, lact, mim, 0) < bio->minmilk;
 }
 
 struct RestoreSettings {
@@ -265,5 +268,46 @@ TEST(DpPolicy, ExpectedMonthsInHerd)
             }
         EXPECT_EQ(rpo->life[8][3][15][9][t], 1.0); /* calving ends the last lactation */
         EXPECT_GT(rpo->life[8][2][15][9][t], 1.0);
+    }
+}
+
+/* The stage sums the 15 classes side by side; each class's sum must still
+** be the very double a plain loop over its own row gives, also for rows
+** that reach the lowest and the highest class. */
+TEST(DpPolicy, ClassSumsAreThoseOfAPlainLoop)
+{
+    ScratchDir dir;
+    RestoreSettings restore;
+    CLEAR_DP_RECORDS();
+    SET_SMALL_HERD(3, 0.08);
+    const int lact = 2, mim = 12; /* after the breeding window, before the last month */
+    for (int s = 1; s <= MAXCURR; s++) {
+        double* row = bio->pnext[s][lact][mim][0];
+        const int lo = s > 4 ? s - 4 : 1, hi = s < 11 ? s + 4 : 15;
+        for (int c = 0; c < NCURR; c++)
+            row[c] = c >= lo && c <= hi ? 1.0 / (hi - lo + 1) + 0.001 * c : 0.0;
+        bio->lo[s][lact][mim][0] = static_cast<short>(lo);
+        bio->hi[s][lact][mim][0] = static_cast<short>(hi);
+    }
+    for (int c = 0; c < NCURR; c++)
+        for (int h = 0; h < NMIM; h++)
+            fut->delay_open[c][lact][mim + 1][h][0] = 1000.0 / (c + 3) + 7.0 * h + 0.1 * c * h;
+    DP_SET_STAGE_LIMIT(1);
+    short status = 1;
+    RUN_DP(POLICY_OPTIMAL, status);
+    ASSERT_EQ(status, 0);
+    /* stage 1: calendar month 9, slot 21, next slot 22, empty place worth 0 */
+    const double disc = 1.0 / (1.0 + 0.08 / 12.0);
+    const double M = bio->pind[lact][mim][9];
+    const double loss = disc * M * (bio->sel_factor * bio->sel[lact][mim][22] - bio->cullcost + disc * 0.0);
+    const double stay = disc * (1.0 - M);
+    for (int curr = 1; curr <= MAXCURR; curr++) {
+        const double best = bio->rev[curr][lact][mim][0][21] - DAYS_PER_MONTH + loss + 0.0;
+        for (int h = mim + 1; h <= bio->maxmim; h++) {
+            double sum = 0.0;
+            for (int c = bio->lo[curr][lact][mim][0]; c <= bio->hi[curr][lact][mim][0]; c++)
+                sum += bio->pnext[curr][lact][mim][0][c] * fut->delay_open[c][lact][mim + 1][h][0];
+            ASSERT_EQ(fut->delay_open[curr][lact][mim][h][1], best + stay * sum) << curr << " " << h;
+        }
     }
 }

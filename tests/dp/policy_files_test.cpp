@@ -117,7 +117,8 @@ TEST(PolicyFiles, PolRoundTripKeepsEveryDecision)
 
     /* bad files: a position outside the record, a word, an early end, none */
     const std::size_t third = text.find("\n 1  1  1  1");
-    const std::string cases[4][2] = {
+    const std::string cases[5][2] = {
+        {text.substr(0, third + 13) + "9" + text.substr(third + 14), "line 3: decision is not 0, 1, 2 or 8"},
         {text.substr(0, third) + "\n 1  1 13  1" + text.substr(third + 12), "line 3: position outside the records"},
         {text.substr(0, third) + "\n25  1  1  1" + text.substr(third + 12), "line 3: position outside the records"},
         {text.substr(0, third + 13) + "x" + text.substr(third + 14), "line 3: not a number"},
@@ -133,6 +134,18 @@ TEST(PolicyFiles, PolRoundTripKeepsEveryDecision)
     EXPECT_EQ(console_of(READ_POL_FILE, ended),
               "\n READ_POL_FILE started ... missing.pol\n READ_POL_FILE: missing.pol open failure\a@");
     EXPECT_TRUE(ended);
+
+    /* no endless read of a device, no folder, nothing larger than a pol file */
+    WRITE_TEXT("huge.pol", std::string(17u << 20, ' '));
+    const std::string limits[3][2] = {{"/dev/zero", "not a regular file"},
+                                      {".", "not a regular file"},
+                                      {"huge.pol", "larger than"}};
+    for (const auto& c : limits) {
+        polfile = c[0];
+        const std::string out = console_of(READ_POL_FILE, ended);
+        EXPECT_TRUE(ended);
+        EXPECT_NE(out.find(c[0] + " open failure: " + c[1]), std::string::npos) << out;
+    }
 }
 
 TEST(PolicyFiles, RpoAndDelFileLines)
@@ -193,25 +206,23 @@ TEST(PolicyFiles, FailedOpenOrWriteEndsTheRun)
     CLEAR_DP_RECORDS();
     bool ended = false;
     polfile = rpofile = delfile = "no/such/dir/herd";
+    const std::string why = "\n no/such/dir/herd: No such file or directory\a@";
     EXPECT_EQ(console_of(WRITE_POL_FILE, ended),
-              "\n WRITE_POL_FILE started ...\n WRITE_POL_FILE: no/such/dir/herd open failure\a@");
+              "\n WRITE_POL_FILE started ...\n WRITE_POL_FILE: no/such/dir/herd open failure" + why);
     EXPECT_TRUE(ended);
     EXPECT_EQ(console_of(WRITE_RPO_FILE, ended),
-              "\n WRITE_RPO_FILE started ...\n WRITE_RPO_FILE: no/such/dir/herd open failure\a@");
+              "\n WRITE_RPO_FILE started ...\n WRITE_RPO_FILE: no/such/dir/herd open failure" + why);
     EXPECT_TRUE(ended);
-    EXPECT_EQ(console_of(WRITE_DEL_FILE, ended), "\n WRITE_DEL_FILE started ...\n WRITE_DEL_FILE: open failure\a@");
+    EXPECT_EQ(console_of(WRITE_DEL_FILE, ended), "\n WRITE_DEL_FILE started ...\n WRITE_DEL_FILE: open failure" + why);
     EXPECT_TRUE(ended);
 
-    if (!FILE_EXISTS("/dev/full"))
-        GTEST_SKIP() << "no /dev/full to stand for a full disk";
-    polfile = rpofile = delfile = "/dev/full";
+    /* A device is never replaced by a regular file. */
+    polfile = rpofile = delfile = "/dev/null";
     void (*writers[3])() = {WRITE_POL_FILE, WRITE_RPO_FILE, WRITE_DEL_FILE};
-    const char* names[3] = {"POL", "RPO", "DEL"};
-    for (int i = 0; i < 3; i++) {
-        const std::string out = console_of(writers[i], ended);
+    for (auto* writer : writers) {
+        const std::string out = console_of(writer, ended);
         EXPECT_TRUE(ended);
-        EXPECT_NE(out.find(std::string("\n WRITE_") + names[i] + "_FILE: /dev/full write failure\a@"),
-                  std::string::npos);
+        EXPECT_NE(out.find("\n /dev/null: not a regular file\a@"), std::string::npos) << out;
         EXPECT_EQ(out.find("done"), std::string::npos);
     }
 }

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
+#include <vector>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -14,6 +16,7 @@
 #include "dp/dp_herd.h"
 #include "run/records.h"
 #include "run/runlog.h"
+#include "support/file_faults.h"
 #include "support/support.h"
 
 namespace {
@@ -61,6 +64,7 @@ TEST(WarmStart, WrittenRelativeToThePlaceOnlyWithoutInterest)
 
     CLEAR_DP_RECORDS(); /* read back through the fut reset */
     warmstart = 1;
+    SET_WARM_START_READER(READ_WARM_FILE);
     testing::internal::CaptureStdout();
     RESET_FUT_RECORD();
     EXPECT_NE(testing::internal::GetCapturedStdout().find(
@@ -84,22 +88,45 @@ TEST(WarmStart, FailedWritesKeepTheOldFile)
 {
     ScratchDir dir;
     CLEAR_DP_RECORDS();
-    ASSERT_EQ(mkdir("warm.txt.tmp", 0700), 0); /* no temporary file: pause, go on */
-    WRITE_TEXT("warm.txt", "old\n");
-    EXPECT_EQ(write_warm(500.0), "\n WRITE_WARM_FILE started ... warm.txt\n WRITE_WARM_FILE: warm.txt open failure\a@");
-    EXPECT_EQ(READ_TEXT("warm.txt"), "old\n");
-    rmdir("warm.txt.tmp");
-
-    std::remove("warm.txt"); /* warm.txt cannot be replaced: the run ends */
-    ASSERT_EQ(mkdir("warm.txt", 0700), 0);
-    WRITE_TEXT("warm.txt/keep", "x");
-    testing::internal::CaptureStdout();
-    EXPECT_THROW(WRITE_WARM_FILE(1), RunEnded);
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("\n WRITE_WARM_FILE: warm.txt write failure\a@"),
-              std::string::npos);
-    EXPECT_FALSE(FILE_EXISTS("warm.txt.tmp"));
-    std::remove("warm.txt/keep");
+    ASSERT_EQ(mkdir("warm.txt", 0700), 0); /* no file to replace: pause, go on */
+    EXPECT_EQ(write_warm(500.0),
+              "\n WRITE_WARM_FILE started ... warm.txt\n WRITE_WARM_FILE: warm.txt open failure (not a regular file)\a@");
     rmdir("warm.txt");
+
+    WRITE_TEXT("warm.txt", "old\n"); /* the disk fills up: the run ends, the old file stays */
+    {
+        FileSizeLimit limit(1000);
+        testing::internal::CaptureStdout();
+        EXPECT_THROW(WRITE_WARM_FILE(1), RunEnded);
+        EXPECT_NE(testing::internal::GetCapturedStdout().find("\n WRITE_WARM_FILE: warm.txt write failure"),
+                  std::string::npos);
+    }
+    EXPECT_TRUE(READ_TEXT("warm.txt") == "old\n");
+    EXPECT_EQ(FILES_IN("."), (std::vector<std::string>{"msg.txt", "warm.txt"})); /* no temporary file left */
+}
+
+TEST(WarmStart, NoPoisonWrittenOrRead)
+{
+    ScratchDir dir;
+    CLEAR_DP_RECORDS();
+    WRITE_TEXT("warm.txt", "old\n");
+    fut->value[2][3][4][0][1] = std::nan("");
+    testing::internal::CaptureStdout();
+    WRITE_WARM_FILE(1);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("warm.txt not written"), std::string::npos);
+    EXPECT_TRUE(READ_TEXT("warm.txt") == "old\n");
+
+    /* A file with values no herd can have is set aside: a cold start. */
+    const std::string poisons[3] = {"nan\n", "1e308\n", "inf\n"};
+    for (const std::string& poison : poisons) {
+        WRITE_TEXT("warm.txt", "10.0\n0.0\n" + poison + "5.0\n");
+        CLEAR_DP_RECORDS();
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(READ_WARM_FILE(), 0) << poison;
+        EXPECT_NE(testing::internal::GetCapturedStdout().find("set aside: cold start"), std::string::npos);
+        EXPECT_EQ(fut->heifer[2], 0.0);
+        EXPECT_EQ(fut->cash[0], 0.0);
+    }
 }
 
 TEST(WarmStart, ConvergedValuesNeedNoMoreStages)
@@ -121,6 +148,7 @@ TEST(WarmStart, ConvergedValuesNeedNoMoreStages)
     CLEAR_DP_RECORDS();
     SET_SMALL_HERD(3, 0.0);
     warmstart = 1;
+    SET_WARM_START_READER(READ_WARM_FILE);
     testing::internal::CaptureStdout();
     RESET_FUT_RECORD();
     testing::internal::GetCapturedStdout();

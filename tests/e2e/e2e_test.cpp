@@ -3,79 +3,18 @@
 // warm start, each checked for the invariants that hold for it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/bio_text.h"
+#include "support/report.h"
 #include "support/support.h"
 
 namespace {
-
-/* Writes herd.bio: the example herd with the given items replaced. */
-void make_herd(const std::string& assignments, const std::string& example = "examples/holstein_lb.bio")
-{
-    std::string cmd = SOURCE_PATH("tools/bio-set") + " " + SOURCE_PATH(example) + " " + assignments + " > herd.bio";
-    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-}
-
-std::vector<std::string> split_lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::stringstream in(text);
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(line);
-    return lines;
-}
-
-std::vector<std::string> split_words(const std::string& line)
-{
-    std::vector<std::string> words;
-    std::stringstream in(line);
-    std::string w;
-    while (in >> w)
-        words.push_back(w);
-    return words;
-}
-
-/* The statistics report: column labels, 300 rows, 65 yearly lines. */
-struct Report {
-    std::vector<std::string> labels;
-    std::vector<std::vector<std::string>> rows;
-    std::vector<std::string> yearly;
-
-    int column(const std::string& label) const
-    {
-        for (size_t i = 0; i < labels.size(); i++)
-            if (labels[i] == label)
-                return static_cast<int>(i);
-        ADD_FAILURE() << "no column " << label;
-        return 0;
-    }
-    double value(int row, const std::string& label) const
-    {
-        return std::atof(rows.at(row - 1).at(column(label)).c_str());
-    }
-};
-
-Report read_report(const std::string& name)
-{
-    Report r;
-    std::vector<std::string> lines = split_lines(READ_TEXT(name));
-    size_t i = 0;
-    while (i < lines.size() && lines[i].rfind("t sea ", 0) != 0)
-        i++;
-    if (i == lines.size())
-        return r;
-    r.labels = split_words(lines[i]);
-    for (i++; i < lines.size() && r.rows.size() < 300; i++)
-        r.rows.push_back(split_words(lines[i]));
-    for (; i < lines.size(); i++)
-        r.yearly.push_back(lines[i]);
-    return r;
-}
 
 void expect_completed(int status)
 {
@@ -102,6 +41,21 @@ void expect_full_herd(const Report& r, int months)
 {
     for (int t = 1; t <= months; t++)
         EXPECT_NEAR(r.value(t, "present"), 1.0, 2e-6) << "month " << t;
+}
+
+/* The first year of a steady herd looks like a commercial Holstein herd. */
+void expect_plausible_herd(const Report& r)
+{
+    const double cull = r.year_value("cullrateall", 1);
+    EXPECT_GT(cull, 0.15);
+    EXPECT_LT(cull, 0.60);
+    EXPECT_NEAR(r.year_value("herdlife", 1), 30.4 * 12.0 / cull, 0.5);
+    EXPECT_GT(r.year_value("clvinterval", 1), 12.0);
+    EXPECT_LT(r.year_value("clvinterval", 1), 16.0);
+    EXPECT_GT(r.year_value("pregnancyrate1", 1), 0.08);
+    EXPECT_LT(r.year_value("pregnancyrate1", 1), 0.45);
+    EXPECT_GT(r.year_value("dim", 1), 120.0);
+    EXPECT_LT(r.year_value("dim", 1), 260.0);
 }
 
 bool console_has(const std::string& text)
@@ -138,10 +92,13 @@ TEST(WholeRun, SteadyStateInPoundsAndKilograms)
         make_herd("interest=0", example);
         expect_completed(RUN_PROGRAM("herd.bio"));
         expect_cash_matches_solver();
+        EXPECT_TRUE(console_has("\n MARKOV_CHAIN_STATS done ..."));
+        EXPECT_TRUE(console_has("\n WRITE_MKV_STATS done ..."));
         Report r = read_report("holstein.res");
         expect_report_shape(r);
         expect_full_herd(r, 36);
         EXPECT_EQ(r.value(37, "total_cash"), 0.0);
+        expect_plausible_herd(r);
         EXPECT_TRUE(FILE_EXISTS("holstein.pol"));
         EXPECT_TRUE(FILE_EXISTS("holstein.rpo"));
         EXPECT_TRUE(FILE_EXISTS("holstein.del"));
@@ -200,7 +157,7 @@ TEST(WholeRun, ConstrainedPolicies)
         std::vector<std::string> lines = split_lines(READ_TEXT("holstein.pol"));
         ASSERT_EQ(lines.size(), 43201u);
         for (size_t i = 1; i < lines.size(); i++) {
-            std::vector<std::string> w = split_words(lines[i]);
+            std::vector<std::string> w = split_fields(lines[i]);
             ASSERT_EQ(w.size(), 28u);
             if (w[3] == "0")
                 continue;
@@ -215,12 +172,19 @@ TEST(WholeRun, StoredPolicyReadsBackToTheSameDecisions)
     ScratchDir dir;
     make_herd("analysis=71");
     expect_completed(RUN_PROGRAM("herd.bio"));
+    EXPECT_TRUE(console_has("\n DP_POLICY done ... "));
     std::string solved = READ_TEXT("holstein.pol");
-    ASSERT_FALSE(solved.empty());
+    EXPECT_EQ(std::count(solved.begin(), solved.end(), '\n'), 43200);
+    const std::string del_text = READ_TEXT("holstein.del");
+    EXPECT_EQ(std::count(del_text.begin(), del_text.end(), '\n'), 12 * 15 * 12 * 276);
+    EXPECT_TRUE(FILE_EXISTS("holstein.rpo"));
     std::rename("holstein.pol", "solved.pol");
 
+    /* the stored policy, read instead of solved, is written back unchanged */
     make_herd("analysis=1 policy=USE_POL polfile=solved.pol writerpo=NO");
     expect_completed(RUN_PROGRAM("herd.bio"));
+    EXPECT_FALSE(console_has("DP_POLICY"));
+    EXPECT_TRUE(console_has("\n READ_POL_FILE done ..."));
     EXPECT_EQ(READ_TEXT("solved.pol"), solved) << "the pol file is rewritten unchanged";
     EXPECT_GOLDEN("use_pol");
     Report r = read_report("holstein.res");
@@ -284,16 +248,16 @@ TEST(WholeRun, WarmStartNeedsNoMoreStagesThanAColdStart)
 {
     ScratchDir dir;
     make_herd("analysis=71 warmstart=1 interest=0.05");
-    expect_completed(RUN_PROGRAM("herd.bio", "cold.txt"));
+    expect_completed(RUN_PROGRAM("herd.bio", "console_cold.txt"));
     ASSERT_TRUE(FILE_EXISTS("warm.txt"));
     EXPECT_GOLDEN("warm_cold");
-    expect_completed(RUN_PROGRAM("herd.bio", "warm_console.txt"));
+    expect_completed(RUN_PROGRAM("herd.bio", "console_warm.txt"));
     EXPECT_GOLDEN("warm_warm");
     auto stages = [](const std::string& console) {
         size_t at = console.find("DP_POLICY done ... ");
         EXPECT_NE(at, std::string::npos);
         return std::atof(console.c_str() + at + std::string("DP_POLICY done ... ").size());
     };
-    EXPECT_LE(stages(READ_TEXT("warm_console.txt")), stages(READ_TEXT("cold.txt")));
-    EXPECT_NE(READ_TEXT("warm_console.txt").find("READ_WARM_FILE done ... warm.txt read"), std::string::npos);
+    EXPECT_LE(stages(READ_TEXT("console_warm.txt")), stages(READ_TEXT("console_cold.txt")));
+    EXPECT_NE(READ_TEXT("console_warm.txt").find("READ_WARM_FILE done ... warm.txt read"), std::string::npos);
 }

@@ -1,6 +1,8 @@
 // The monthly herd projection on a hand-made herd and policy.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cmath>
 #include <string>
 
@@ -206,8 +208,28 @@ TEST_F(MarkovChain, ProgressMarksOfACollectingRun)
     EXPECT_EQ(log.substr(log.find(reset_done) + reset_done.size()), " 17% 50% 83% 100%");
 }
 
+TEST_F(MarkovChain, ManyBadStatesPauseOnceAndEndTheRun)
+{
+    /* Decision 8 in every reachable open state: a few lines, one pause,
+    ** then the run ends with the count. */
+    RESET_REPEATED_STOPS();
+    for (int c = 1; c <= MAXCURR; c++)
+        for (int m = 2; m <= 24; m++) {
+            mkv->pstate[c][2][m][0][2] = 0.001;
+            for (int t = 1; t <= 24; t++)
+                pol->decision[c][2][m][0][t] = DEC_NONE;
+        }
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(MARKOV_CHAIN(1, 12, 0), RunEnded);
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(std::count(log.begin(), log.end(), '@'), 2) << log;
+    EXPECT_NE(log.find("\n MARKOV_CHAIN decision error: 5 times, the run ends"), std::string::npos);
+    RESET_REPEATED_STOPS();
+}
+
 TEST_F(MarkovChain, InconsistentPolicyIsReported)
 {
+    RESET_REPEATED_STOPS();
     /* A decision 8 on an open and on a pregnant state with mass. */
     mkv->pstate[5][2][12][0][2] = 0.3;
     mkv->pstate[5][2][8][3][2] = 0.2;

@@ -1,6 +1,9 @@
 // The MKV state file: format, round trip and bad input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -9,6 +12,7 @@
 #include "markov/markov.h"
 #include "run/records.h"
 #include "run/runlog.h"
+#include "support/file_faults.h"
 #include "support/support.h"
 
 namespace {
@@ -208,28 +212,78 @@ TEST_F(MkvFile, EarlyEndOfFileLeavesTheCowSection)
 
 TEST_F(MkvFile, FailedWriteEndsTheRunAndLeavesNoHalfFile)
 {
-    /* The file name is a directory: the new file cannot take its place. */
+    auto write_ended = [](std::string& log) {
+        testing::internal::CaptureStdout();
+        int status = 0;
+        try {
+            WRITE_MKV_FILE();
+        } catch (const RunEnded& e) {
+            status = e.status;
+        }
+        log = testing::internal::GetCapturedStdout();
+        return status == 1 && log.find("WRITE_MKV_FILE done") == std::string::npos;
+    };
+    std::string log;
+    /* The file name is a directory: never replaced. */
     ASSERT_EQ(mkdir("herd.mkv", 0755), 0);
     mkv->pstate[2][1][3][0][2] = 0.25;
-    testing::internal::CaptureStdout();
-    int status = 0;
-    try {
-        WRITE_MKV_FILE();
-    } catch (const RunEnded& e) {
-        status = e.status;
-    }
-    const std::string log = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(status, 1);
-    EXPECT_NE(log.find("\n WRITE_MKV_FILE: herd.mkv write error"), std::string::npos);
-    EXPECT_EQ(log.find("WRITE_MKV_FILE done"), std::string::npos);
-    EXPECT_FALSE(FILE_EXISTS("herd.mkv.tmp"));
+    EXPECT_TRUE(write_ended(log));
+    EXPECT_NE(log.find("\n WRITE_MKV_FILE: herd.mkv open failure (not a regular file)"), std::string::npos);
     rmdir("herd.mkv");
 
-    /* A directory that does not exist: the open failure and the pause. */
+    /* A full disk: the old herd stays whole, no temporary file is left. */
+    WRITE_TEXT("herd.mkv", "old herd\n");
+    for (int m = 1; m <= 24; m++)
+        for (int l = 1; l <= 12; l++)
+            mkv->pstate[2][l][m][0][2] = 0.001;
+    {
+        FileSizeLimit limit(4096); /* the console capture stays below it */
+        EXPECT_TRUE(write_ended(log));
+    }
+    EXPECT_NE(log.find("\n WRITE_MKV_FILE: herd.mkv write error"), std::string::npos);
+    EXPECT_EQ(READ_TEXT("herd.mkv"), "old herd\n");
+    for (const std::string& name : FILES_IN("."))
+        EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+
+    /* A herd that holds values that are not numbers is not stored. */
+    mkv->pstate[2][1][4][0][2] = INFINITY;
+    EXPECT_TRUE(write_ended(log));
+    EXPECT_NE(log.find("the herd holds values that are not numbers"), std::string::npos);
+    EXPECT_EQ(READ_TEXT("herd.mkv"), "old herd\n");
+    mkv->pstate[2][1][4][0][2] = 0.0;
+
+    /* A directory that does not exist, or a name with the temporary
+    ** suffix pushing it past the limit: the run ends, naming the file. */
     mkvfile = "no_such_dir/herd.mkv";
-    const std::string log2 = CAPTURED(WRITE_MKV_FILE);
-    EXPECT_NE(log2.find("\n WRITE_MKV_FILE: no_such_dir/herd.mkv open failure"), std::string::npos);
+    EXPECT_TRUE(write_ended(log));
+    EXPECT_NE(log.find("\n WRITE_MKV_FILE: no_such_dir/herd.mkv open failure"), std::string::npos);
     EXPECT_EQ(READ_TEXT("msg.txt"), " STOP(): check Morvenda.EXE");
+    mkvfile = std::string(254, 'h');
+    EXPECT_FALSE(write_ended(log)) << log;
+    EXPECT_TRUE(FILE_EXISTS(mkvfile));
+}
+
+TEST_F(MkvFile, ReaderTakesOnlyWhatTheWriterWrites)
+{
+    /* A mass above 1 is no share of a herd place; many bad lines pause once. */
+    std::string text = "1 4 0\n3 1 4 0 1e308 0.0 0.0\n3 1 5 0 0.5 2 0.0\n";
+    for (int i = 0; i < 5000; i++)
+        text += "16 1 1 0 0.5 0.0 0.0\n";
+    WRITE_TEXT("herd.mkv", text + "99\n");
+    const std::string log = CAPTURED(READ_MKV_FILE);
+    EXPECT_NE(log.find("herd.mkv line 2: probability is not a number in 0..1"), std::string::npos);
+    EXPECT_NE(log.find("herd.mkv line 3: probability"), std::string::npos);
+    EXPECT_NE(log.find("\n READ_MKV_FILE: herd.mkv: 4992 more lines left out\a@"), std::string::npos);
+    EXPECT_EQ(std::count(log.begin(), log.end(), '@'), 1);
+    EXPECT_EQ(SLOT2_MASS(), 0.0);
+
+    /* Devices, folders and oversized files are refused. */
+    for (const std::string& name : {std::string("/dev/zero"), std::string(".")}) {
+        mkvfile = name;
+        testing::internal::CaptureStdout();
+        EXPECT_THROW(READ_MKV_FILE(), RunEnded);
+        EXPECT_NE(testing::internal::GetCapturedStdout().find(name + ": not a regular file"), std::string::npos);
+    }
 }
 
 TEST_F(MkvFile, EmptyFileOrUnreadableHeader)

@@ -62,3 +62,33 @@ TEST(Records, FutResetClearsValuesWithoutWarmStart)
     EXPECT_EQ(fut->value[3][2][5][0][0], 0.0);
     EXPECT_EQ(fut->cash[4], 0.0);
 }
+
+/* Clearing hands whole pages back and writes zeros only at the unaligned
+** edges: every byte inside reads zero, every byte outside keeps its value,
+** and a cleared record can be written again. */
+TEST(Records, ClearBlockZeroesExactlyItsBytes)
+{
+    ALLOCATE_RECORDS();
+    double* cells = &del->open[0][0][0][0][0];
+    const std::size_t n = sizeof del->open / sizeof(double);
+    for (std::size_t i = 0; i < n; i++)
+        cells[i] = 1.5;
+    const std::size_t first = 3, count = n / 2 + 5; /* neither end on a page */
+    CLEAR_BLOCK(cells + first, count * sizeof(double));
+    std::size_t wrong = 0;
+    for (std::size_t i = 0; i < n; i++)
+        wrong += cells[i] != (i >= first && i < first + count ? 0.0 : 1.5);
+    EXPECT_EQ(wrong, 0u);
+    cells[first + 1000] = 2.0;
+    EXPECT_EQ(cells[first + 1000], 2.0);
+
+    CLEAR_BLOCK(cells + 1, 2 * sizeof(double)); /* smaller than a page */
+    EXPECT_EQ(cells[0], 1.5);
+    EXPECT_EQ(cells[1], 0.0);
+    EXPECT_EQ(cells[2], 0.0);
+    testing::internal::CaptureStdout();
+    RESET_DEL_RECORD();
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(cells[0], 0.0);
+    EXPECT_EQ(cells[n - 1], 0.0);
+}

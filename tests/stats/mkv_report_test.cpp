@@ -11,26 +11,9 @@
 #include "run/runlog.h"
 #include "stats/stats.h"
 #include "stats/stats_test_util.h"
+#include "support/report.h"
 
 namespace {
-
-/* The report of a projection split into its parts. */
-struct Report {
-    std::vector<std::string> header;               // lines before the table
-    std::vector<std::string> labels;               // column labels
-    std::vector<std::vector<std::string>> rows;    // fields of rows 1..300
-    std::vector<std::string> yearly;               // the yearly lines
-    std::string text;
-
-    const std::string& at(int row, const std::string& label) const
-    {
-        for (std::size_t i = 0; i < labels.size(); i++)
-            if (labels[i] == label)
-                return rows.at(row - 1).at(i);
-        static const std::string none = "(no such column)";
-        return none;
-    }
-};
 
 Report write_report(unsigned short maxm, bool with_stats = true)
 {
@@ -40,25 +23,7 @@ Report write_report(unsigned short maxm, bool with_stats = true)
         MARKOV_CHAIN_STATS(maxm);
     WRITE_MKV_STATS(maxm);
     testing::internal::GetCapturedStdout();
-
-    Report rep;
-    rep.text = READ_TEXT("res.txt");
-    std::vector<std::string> lines = LINES(rep.text);
-    std::size_t i = 0;
-    while (i < lines.size() && lines[i].rfind("t sea ", 0) != 0)
-        rep.header.push_back(lines[i++]);
-    if (i < lines.size())
-        rep.labels = FIELDS(lines[i++]);
-    for (int r = 1; r <= 300 && i < lines.size(); r++)
-        rep.rows.push_back(FIELDS(lines[i++]));
-    while (i < lines.size())
-        rep.yearly.push_back(lines[i++]);
-    return rep;
-}
-
-double num(const std::string& s)
-{
-    return std::strtod(s.c_str(), nullptr);
+    return read_report("res.txt");
 }
 
 void fill_months(int maxm)
@@ -77,13 +42,6 @@ void fill_months(int maxm)
     }
 }
 
-/* Field `label` of row r as a number; fails the test when there is none. */
-double cell(const Report& rep, int r, const std::string& label)
-{
-    const std::string& text = rep.at(r, label);
-    EXPECT_NE(text, "(no such column)") << label;
-    return num(text);
-}
 
 /* Sum of column `label` over rows first..last, each times weight(r). */
 template <class Weight>
@@ -91,7 +49,7 @@ double column_sum(const Report& rep, const std::string& label, int first, int la
 {
     double sum = 0.0;
     for (int r = first; r <= last; r++)
-        sum += cell(rep, r, label) * weight(r);
+        sum += rep.value(r, label) * weight(r);
     return sum;
 }
 
@@ -100,20 +58,6 @@ double column_sum(const Report& rep, const std::string& label, int first, int la
     return column_sum(rep, label, first, last, [](int) { return 1.0; });
 }
 
-/* The yearly line with label `label`: slots 1, 2, 3. */
-std::vector<double> yearly_line(const Report& rep, const std::string& label)
-{
-    for (const std::string& line : rep.yearly) {
-        std::vector<std::string> f = FIELDS(line);
-        std::string name = f.size() >= 4 ? f[3] : "";
-        for (std::size_t i = 4; i < f.size(); i++)
-            name += " " + f[i];
-        if (name == label)
-            return {num(f[0]), num(f[1]), num(f[2])};
-    }
-    ADD_FAILURE() << "no yearly line " << label;
-    return {0.0, 0.0, 0.0};
-}
 
 /* The example herd under a rule policy (inseminate in the breeding window,
 ** keep every cow, heifers enter every month): a steady herd, then 36
@@ -203,23 +147,23 @@ TEST(MkvReport, MonthlyColumnsShowTheirOwnFigures)
     for (int r : {1, 7, 36}) {
         SCOPED_TRACE("row " + std::to_string(r));
         for (const Field& f : fields)
-            EXPECT_CLOSE(cell(rep, r, f.label), f.base + 0.001 * r, f.label);
+            EXPECT_CLOSE(rep.value(r, f.label), f.base + 0.001 * r, f.label);
         const double milk = 600.0 + r, dry = 30.0 + r, lac = 90.0 + 2 * r;
         const double labor = 40.0 + r, other = 50.0 + 3 * r;
-        EXPECT_CLOSE(cell(rep, r, "milkyield"), milk / 30.4, "herd milk per day");
-        EXPECT_CLOSE(cell(rep, r, "milkyield_mcow_d"), milk / (12.0 + 0.001 * r) / 30.4, "milk per milking cow");
-        EXPECT_CLOSE(cell(rep, r, "present"), (10.0 + 0.001 * r) + (11.0 + 0.001 * r), "open and pregnant");
-        EXPECT_CLOSE(cell(rep, r, "vol"), 9.0 + 0.001 * r, "voluntary disposals");
-        EXPECT_CLOSE(cell(rep, r, "feedcost"), dry + lac, "feed cost");
-        EXPECT_CLOSE(cell(rep, r, "feedcost_lact"), lac / 30.4, "lactating feed cost a day");
-        EXPECT_CLOSE(cell(rep, r, "dmi_mcow_d"), lac / 30.4 / 0.25, "dry matter a day");
-        EXPECT_CLOSE(cell(rep, r, "fixedcost"), labor + other, "fixed cost");
-        EXPECT_CLOSE(cell(rep, r, "saldo"), 2.0 + 0.001 * r + labor + other, "cash before fixed cost");
-        EXPECT_CLOSE(cell(rep, r, "rpo"), (70.0 + r) / 0.5, "retention pay-off");
-        EXPECT_CLOSE(cell(rep, r, "cowvalue"), (900.0 + r) / 0.9 * 0.97, "cow value");
+        EXPECT_CLOSE(rep.value(r, "milkyield"), milk / 30.4, "herd milk per day");
+        EXPECT_CLOSE(rep.value(r, "milkyield_mcow_d"), milk / (12.0 + 0.001 * r) / 30.4, "milk per milking cow");
+        EXPECT_CLOSE(rep.value(r, "present"), (10.0 + 0.001 * r) + (11.0 + 0.001 * r), "open and pregnant");
+        EXPECT_CLOSE(rep.value(r, "vol"), 9.0 + 0.001 * r, "voluntary disposals");
+        EXPECT_CLOSE(rep.value(r, "feedcost"), dry + lac, "feed cost");
+        EXPECT_CLOSE(rep.value(r, "feedcost_lact"), lac / 30.4, "lactating feed cost a day");
+        EXPECT_CLOSE(rep.value(r, "dmi_mcow_d"), lac / 30.4 / 0.25, "dry matter a day");
+        EXPECT_CLOSE(rep.value(r, "fixedcost"), labor + other, "fixed cost");
+        EXPECT_CLOSE(rep.value(r, "saldo"), 2.0 + 0.001 * r + labor + other, "cash before fixed cost");
+        EXPECT_CLOSE(rep.value(r, "rpo"), (70.0 + r) / 0.5, "retention pay-off");
+        EXPECT_CLOSE(rep.value(r, "cowvalue"), (900.0 + r) / 0.9 * 0.97, "cow value");
     }
-    EXPECT_CLOSE(cell(rep, 1, "inv"), 8.012, "row 1 shows month 12");
-    EXPECT_CLOSE(cell(rep, 20, "inv"), 8.019, "the month before");
+    EXPECT_CLOSE(rep.value(1, "inv"), 8.012, "row 1 shows month 12");
+    EXPECT_CLOSE(rep.value(20, "inv"), 8.019, "the month before");
 }
 
 /* The yearly block sums up the monthly table printed above it: without
@@ -247,14 +191,14 @@ TEST(MkvReport, YearlyFiguresSumUpTheMonthlyTable)
             SCOPED_TRACE("year " + std::to_string(y));
             const int first = 12 * y - 11, last = 12 * y;
             /* start-of-month and end-of-month factors within the year */
-            auto d0 = [&](int r) { return cell(rep, r, "discount") / cell(rep, first, "discount"); };
+            auto d0 = [&](int r) { return rep.value(r, "discount") / rep.value(first, "discount"); };
             auto d1 = [&](int r) { return d0(r) / (1.0 + c.interest / 12.0); };
             double sumd0 = 0.0, sumd1 = 0.0;
             for (int r = first; r <= last; r++) {
                 sumd0 += d0(r);
                 sumd1 += d1(r);
             }
-            auto year = [&](const char* label) { return yearly_line(rep, label)[y - 1]; };
+            auto year = [&](const char* label) { return rep.year_value(label, y); };
             auto flow = [&](const char* label) { return column_sum(rep, label, first, last, d0) / sumd0 * 12.0; };
 
             const double present = column_sum(rep, "present", first, last);
@@ -284,12 +228,12 @@ TEST(MkvReport, YearlyFiguresSumUpTheMonthlyTable)
             /* heifers are valued at the month's heifer price, first year apart */
             double heifers = 0.0;
             for (int r = first; r <= last; r++)
-                heifers += d0(r) * cell(rep, r, "heiferpool") *
-                           bio->p_heifer[static_cast<int>(cell(rep, r, "sea")) + (r <= 12 ? 0 : 12)];
+                heifers += d0(r) * rep.value(r, "heiferpool") *
+                           bio->p_heifer[static_cast<int>(rep.value(r, "sea")) + (r <= 12 ? 0 : 12)];
             EXPECT_CLOSE(year("heifercost_cyr"), heifers / sumd0 * 12.0, "heifercost_cyr");
             /* days in milk: the months weighted by their milking cows */
             EXPECT_CLOSE(year("dim"),
-                         column_sum(rep, "dim", first, last, [&](int r) { return cell(rep, r, "milking"); }) /
+                         column_sum(rep, "dim", first, last, [&](int r) { return rep.value(r, "milking"); }) /
                              column_sum(rep, "milking", first, last),
                          "dim");
         }
@@ -356,8 +300,8 @@ TEST(MkvReport, LayoutOfAThirtySixMonthRun)
     // "sumcash" is the running sum of "total_cash"
     double sum = 0.0;
     for (int r = 1; r <= 36; r++) {
-        sum += num(rep.at(r, "total_cash"));
-        EXPECT_NEAR(num(rep.at(r, "sumcash")), sum, 1e-5) << "row " << r;
+        sum += rep.value(r, "total_cash");
+        EXPECT_NEAR(rep.value(r, "sumcash"), sum, 1e-5) << "row " << r;
     }
 }
 
@@ -420,8 +364,8 @@ TEST(MkvReport, ZeroDivisorsPrintZero)
     EXPECT_EQ(rep.at(3, "rpo"), "0.000000");
     EXPECT_EQ(rep.at(3, "cowvalue"), "0.000000");
     int undefined = 0;
-    for (const std::string& line : LINES(rep.text))
-        for (const std::string& f : FIELDS(line))
+    for (const std::string& line : split_lines(rep.text))
+        for (const std::string& f : split_fields(line))
             if (f.find("nan") == 0 || f.find("-nan") == 0 || f.find("inf") == 0 || f.find("-inf") == 0)
                 undefined++;
     EXPECT_EQ(undefined, 0);
@@ -437,7 +381,7 @@ TEST(MkvReport, OpenAndWriteFailuresEndTheRun)
     };
     const Case cases[] = {
         {"no_such_dir/res.txt", "\n WRITE_MKV_STATS: no_such_dir/res.txt open failure"},
-        {"/dev/full", "\n WRITE_MKV_STATS: /dev/full write failure"},
+        {"/dev/full", "\n WRITE_MKV_STATS: /dev/full open failure (not a regular file)"}, /* never replaced */
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -10,9 +10,7 @@
 #define MORVENDA_STATS_TEST_UTIL_H
 
 #include <cstring>
-#include <sstream>
 #include <string>
-#include <vector>
 
 #include "run/records.h"
 #include "support/support.h"
@@ -35,33 +33,6 @@ inline void CLEAR_PROJECTION(short analysis = 1, double interest = 0.0, short st
     DPcash12 = 0.0;
     runname = "stats run";
     biofiletime = "Tue Dec  8 04:00:00 2026";
-}
-
-/* Blank-separated fields of a line. */
-inline std::vector<std::string> FIELDS(const std::string& line)
-{
-    std::vector<std::string> out;
-    std::istringstream in(line);
-    std::string field;
-    while (in >> field)
-        out.push_back(field);
-    return out;
-}
-
-/* Lines of a text, split at '\n' (an empty line stays). */
-inline std::vector<std::string> LINES(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::string::size_type start = 0;
-    for (;;) {
-        std::string::size_type end = text.find('\n', start);
-        if (end == std::string::npos) {
-            out.push_back(text.substr(start));
-            return out;
-        }
-        out.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
 }
 
 #endif

@@ -22,6 +22,19 @@ png_ok() { # a PNG signature and a sensible size (at least 10 kB, width 800+)
   [ "$w" -ge 800 ]
 }
 
+# --- usage on request: on standard output, exit status 0, nothing on standard error
+for tool in morvenda-plot morvenda-sweep bio-set; do
+  for flag in --help -h; do
+    "$src/tools/$tool" $flag >"$work/help.out" 2>"$work/help.err"
+    check "$tool $flag exits 0" test $? -eq 0
+    check "$tool $flag prints its usage" grep -q "^  tools/$tool " "$work/help.out"
+    check "$tool $flag writes nothing to standard error" test ! -s "$work/help.err"
+  done
+  "$src/tools/$tool" >/dev/null 2>"$work/help.err"
+  check "$tool without arguments is a usage error" test $? -eq 2
+  check "$tool without arguments shows its usage on standard error" grep -q "^  tools/$tool " "$work/help.err"
+done
+
 # --- the plot tool on the example herd's report and pay-off file
 mkdir -p "$work/run" && cd "$work/run"
 "$program" "$src/examples/holstein_lb.bio" </dev/null >console.txt 2>&1

@@ -1,0 +1,241 @@
+/*
+** output_file.cpp -- writing a file through a temporary name and a rename,
+** and the fast fixed-point conversion of the large files.
+**
+** The temporary file is created with O_EXCL under a short name of its own
+** (".morvenda-<pid>-<n>.tmp") in the target's folder: short, so that a
+** target name at the length limit still leaves room; in the same folder,
+** so that the rename is atomic; and with the process number, so that two
+** runs never meet on it.  It takes the mode of the file it replaces (a new
+** file gets the usual 0666 less the umask).
+*/
+#include "run/output_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+namespace {
+
+/* Write buffer: the rpo and del files run to tens of megabytes. */
+constexpr std::size_t WRITE_BUFFER = 1 << 20;
+/* Attempts at a free temporary name before giving up. */
+constexpr int TEMP_ATTEMPTS = 100;
+
+std::string folder_of(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+std::string system_error()
+{
+    return std::strerror(errno);
+}
+
+} // namespace
+
+OutputFile::OutputFile(const std::string& name)
+{
+    open(name);
+}
+
+OutputFile::~OutputFile()
+{
+    discard();
+}
+
+bool OutputFile::fail(const std::string& why)
+{
+    error_ = why;
+    discard();
+    return false;
+}
+
+bool OutputFile::open(const std::string& name)
+{
+    discard();
+    error_.clear();
+    if (name.empty() || name.find('\0') != std::string::npos)
+        return fail("not a usable file name");
+
+    /* Find the file that is really replaced, and refuse special files. */
+    struct stat st {};
+    bool exists = false;
+    target_ = name;
+    if (lstat(name.c_str(), &st) == 0) {
+        if (S_ISLNK(st.st_mode)) {
+            char* real = realpath(name.c_str(), nullptr);
+            if (real == nullptr)
+                return fail("a symbolic link that leads to no file");
+            target_ = real;
+            std::free(real);
+            if (stat(target_.c_str(), &st) != 0)
+                return fail("a symbolic link that leads to no file");
+        }
+        if (!S_ISREG(st.st_mode))
+            return fail("not a regular file");
+        exists = true;
+    } else if (errno != ENOENT) {
+        return fail(system_error());
+    }
+
+    const std::string folder = folder_of(target_);
+    static unsigned long serial = 0;
+    int fd = -1;
+    for (int attempt = 0; attempt < TEMP_ATTEMPTS && fd < 0; attempt++) {
+        temp_ = folder + "/.morvenda-" + std::to_string(getpid()) + "-" + std::to_string(serial++) + ".tmp";
+        fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        const std::string why = system_error();
+        temp_.clear();
+        return fail(why);
+    }
+    if (exists)
+        (void)fchmod(fd, st.st_mode & 07777);
+    fp_ = fdopen(fd, "w");
+    if (fp_ == nullptr) {
+        const std::string why = system_error();
+        ::close(fd);
+        return fail(why);
+    }
+    buffer_.resize(WRITE_BUFFER);
+    std::setvbuf(fp_, buffer_.data(), _IOFBF, buffer_.size());
+    return true;
+}
+
+bool OutputFile::commit()
+{
+    if (fp_ == nullptr) {
+        if (error_.empty())
+            error_ = "not open";
+        return false;
+    }
+    bool ok = std::fflush(fp_) == 0 && std::ferror(fp_) == 0;
+    if (!ok)
+        error_ = system_error();
+    if (ok && fsync(fileno(fp_)) != 0) {
+        error_ = system_error();
+        ok = false;
+    }
+    const bool closed = std::fclose(fp_) == 0;
+    fp_ = nullptr;
+    if (ok && !closed) {
+        error_ = system_error();
+        ok = false;
+    }
+    if (ok && std::rename(temp_.c_str(), target_.c_str()) != 0) {
+        error_ = system_error();
+        ok = false;
+    }
+    if (!ok) {
+        std::remove(temp_.c_str());
+        temp_.clear();
+        return false;
+    }
+    temp_.clear();
+    return true;
+}
+
+void OutputFile::discard()
+{
+    if (fp_ != nullptr) {
+        std::fclose(fp_);
+        fp_ = nullptr;
+    }
+    if (!temp_.empty()) {
+        std::remove(temp_.c_str());
+        temp_.clear();
+    }
+}
+
+bool SAME_FILE(const std::string& a, const std::string& b)
+{
+    struct stat sa {}, sb {};
+    if (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0)
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    /* A file still to be made: the same place once links and dots are
+    ** resolved as far as the path exists. */
+    std::error_code ea, eb;
+    const auto pa = std::filesystem::weakly_canonical(std::filesystem::absolute(a, ea), ea);
+    const auto pb = std::filesystem::weakly_canonical(std::filesystem::absolute(b, eb), eb);
+    return !ea && !eb && pa == pb;
+}
+
+namespace {
+
+/* Whole values of up to this size, scaled by 10^precision, are converted
+** by integer arithmetic; larger ones by std::to_chars. */
+constexpr double FAST_LIMIT = 1e9;
+/* A scaled value this close to a half is rounded on its exact decimal
+** value by std::to_chars instead. */
+constexpr double TIE_MARGIN = 1e-6;
+constexpr double POWERS_OF_TEN[] = {1.0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+
+/* Right-aligns the `n` characters of `text` in `width` (a few characters:
+** plain loops beat the library calls). */
+int place(char* out, const char* text, int n, int width)
+{
+    const int pad = width > n ? width - n : 0;
+    for (int i = 0; i < pad; i++)
+        out[i] = ' ';
+    for (int i = 0; i < n; i++)
+        out[pad + i] = text[i];
+    return pad + n;
+}
+
+} // namespace
+
+int FORMAT_FIXED(char* out, double x, int width, int precision)
+{
+    /* Infinities, NaN and huge values are rare: leave them to printf
+    ** (at most some 330 characters for a double). */
+    if (!std::isfinite(x) || std::fabs(x) >= 1e30 || precision < 0)
+        return std::sprintf(out, "%*.*f", width, precision, x);
+    char digits[64];
+    if (precision < 10) {
+        /* The scaled value rounded to a whole number, half to even as
+        ** printf does; the sign stays even where the value rounds to 0. */
+        const double y = std::fabs(x) * POWERS_OF_TEN[precision];
+        const double whole = std::floor(y);
+        const double frac = y - whole;
+        if (y < FAST_LIMIT && std::fabs(frac - 0.5) >= TIE_MARGIN) {
+            unsigned long long v = static_cast<unsigned long long>(whole) + (frac > 0.5 ? 1 : 0);
+            char rev[32];
+            int k = 0;
+            for (int d = 0; d < precision; d++) {
+                rev[k++] = static_cast<char>('0' + v % 10);
+                v /= 10;
+            }
+            if (precision > 0)
+                rev[k++] = '.';
+            do {
+                rev[k++] = static_cast<char>('0' + v % 10);
+                v /= 10;
+            } while (v != 0);
+            int n = 0;
+            if (std::signbit(x))
+                digits[n++] = '-';
+            while (k > 0)
+                digits[n++] = rev[--k];
+            return place(out, digits, n, width);
+        }
+    }
+    auto res = std::to_chars(digits, digits + sizeof digits, x, std::chars_format::fixed, precision);
+    return place(out, digits, static_cast<int>(res.ptr - digits), width);
+}

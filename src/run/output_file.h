@@ -1,0 +1,67 @@
+/*
+** output_file.h -- the one way the program writes a file.
+**
+** Every file a run leaves behind (pol, rpo, del, warm.txt, the stored herd,
+** the report) is the input of a later run or of another program, so a
+** half-written file must never pass for a whole one.  OutputFile writes
+** under a temporary name of its own in the target's folder and, on commit,
+** flushes, syncs and renames it over the target: a kill, a full disk or a
+** write error at any point leaves the old file whole.  The temporary name
+** is unique per process and created exclusively, so two runs never share
+** one.  A name that is a symbolic link is written through to the link's
+** target; a name that is not a regular file (a folder, a device, a pipe)
+** is refused, so that the rename never replaces a special file.
+**
+** FORMAT_FIXED is printf's "%w.pf" without stdio's per-call cost, for the
+** writers of large files.
+*/
+#ifndef MORVENDA_RUN_OUTPUT_FILE_H
+#define MORVENDA_RUN_OUTPUT_FILE_H
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+class OutputFile {
+public:
+    OutputFile() = default;
+    /* Opens `name` at once; ok() and error() tell how it went. */
+    explicit OutputFile(const std::string& name);
+    /* An uncommitted file is discarded: the target stays as it was. */
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    /* Starts writing `name`; false (with error()) when it cannot be. */
+    bool open(const std::string& name);
+    bool ok() const { return fp_ != nullptr; }
+    /* The buffered stream to write to while the file is open. */
+    std::FILE* fp() const { return fp_; }
+    /* Flushes, syncs and renames the new file over the target; false (with
+    ** error()) on any failure, and then the target stays as it was. */
+    bool commit();
+    /* Drops the new file without touching the target. */
+    void discard();
+    /* Why the last open or commit failed, in words. */
+    const std::string& error() const { return error_; }
+
+private:
+    bool fail(const std::string& why);
+
+    std::FILE* fp_ = nullptr;
+    std::string target_; /* the file that is replaced (a link's target) */
+    std::string temp_;
+    std::string error_;
+    std::vector<char> buffer_;
+};
+
+/* True when the two names lead to one file, existing or still to be made
+** ("./" and "..", symbolic and hard links followed). */
+bool SAME_FILE(const std::string& a, const std::string& b);
+
+/* The fixed-width "%w.pf" conversion of printf, written at `out` (room for
+** 400 characters; no terminating zero); returns the number of characters.
+** Same text as printf, ties and negative zero included, only faster. */
+int FORMAT_FIXED(char* out, double x, int width, int precision);
+
+#endif

@@ -1,0 +1,177 @@
+// The output-file helper: a new file replaces the old one whole or not at
+// all (kill, full disk), never replaces a special file, writes through a
+// link, never shares a temporary file; and its number conversion gives
+// printf's text.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <string>
+
+#include "run/output_file.h"
+#include "support/file_faults.h"
+#include "support/support.h"
+
+namespace {
+
+/* Writes `text` to `name` through the helper; true when committed. */
+bool write_file(const std::string& name, const std::string& text, std::string* error = nullptr)
+{
+    OutputFile f;
+    bool ok = f.open(name);
+    if (ok) {
+        std::fwrite(text.data(), 1, text.size(), f.fp());
+        ok = f.commit();
+    }
+    if (error != nullptr)
+        *error = f.error();
+    return ok;
+}
+
+} // namespace
+
+TEST(OutputFile, OldFileStaysWholeOnKillOrFullDisk)
+{
+    ScratchDir dir;
+    WRITE_TEXT("herd.pol", "old policy\n");
+
+    /* Killed in the middle of the write. */
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        OutputFile f("herd.pol");
+        std::fputs(std::string(3u << 20, 'x').c_str(), f.fp()); /* past the buffer */
+        std::fflush(f.fp());
+        raise(SIGKILL);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(READ_TEXT("herd.pol"), "old policy\n");
+
+    /* The disk fills up. */
+    std::string error;
+    {
+        FileSizeLimit limit(4096);
+        EXPECT_FALSE(write_file("herd.pol", std::string(100000, 'y'), &error));
+    }
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(READ_TEXT("herd.pol"), "old policy\n");
+
+    /* Dropped before commit. */
+    {
+        OutputFile f("herd.pol");
+        std::fputs("half", f.fp());
+    }
+    EXPECT_EQ(READ_TEXT("herd.pol"), "old policy\n");
+
+    /* Committed: the new text, the old file's mode, nothing else left
+    ** behind but the killed child's temporary file. */
+    chmod("herd.pol", 0640);
+    EXPECT_TRUE(write_file("herd.pol", "new policy\n"));
+    EXPECT_EQ(READ_TEXT("herd.pol"), "new policy\n");
+    struct stat st {};
+    stat("herd.pol", &st);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    const auto names = FILES_IN(".");
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[0], ".morvenda-" + std::to_string(child) + "-0.tmp");
+}
+
+TEST(OutputFile, LinksAreFollowedSpecialFilesRefused)
+{
+    ScratchDir dir;
+    ASSERT_EQ(mkdir("store", 0700), 0);
+    WRITE_TEXT("store/herd.mkv", "old\n");
+    ASSERT_EQ(symlink("store/herd.mkv", "link.mkv"), 0);
+    EXPECT_TRUE(write_file("link.mkv", "new\n"));
+    struct stat st {};
+    ASSERT_EQ(lstat("link.mkv", &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(READ_TEXT("store/herd.mkv"), "new\n");
+
+    std::string error;
+    ASSERT_EQ(symlink("nowhere/file", "dangling"), 0);
+    EXPECT_FALSE(write_file("dangling", "x", &error));
+    EXPECT_EQ(error, "a symbolic link that leads to no file");
+    for (const char* special : {"/dev/null", "store", "."}) {
+        EXPECT_FALSE(write_file(special, "x", &error)) << special;
+        EXPECT_EQ(error, "not a regular file");
+    }
+    EXPECT_FALSE(write_file("no/such/folder/f", "x", &error));
+    EXPECT_FALSE(write_file("", "x", &error));
+    EXPECT_FALSE(write_file(std::string("a\0b", 3), "x", &error));
+    EXPECT_FALSE(FILE_EXISTS("a"));
+}
+
+TEST(OutputFile, TemporaryNamesAreOwnAndShort)
+{
+    ScratchDir dir;
+    /* Two writers of one file in one process: each its own temporary. */
+    OutputFile a("herd.res"), b("herd.res");
+    ASSERT_TRUE(a.ok() && b.ok());
+    std::fputs("a", a.fp());
+    std::fputs("b", b.fp());
+    EXPECT_EQ(FILES_IN(".").size(), 2u);
+    EXPECT_TRUE(a.commit());
+    EXPECT_TRUE(b.commit());
+    EXPECT_EQ(READ_TEXT("herd.res"), "b");
+
+    /* A name at the length limit still leaves room for the temporary. */
+    const std::string longest(255, 'm');
+    EXPECT_TRUE(write_file(longest, "stored herd\n"));
+    EXPECT_EQ(READ_TEXT(longest), "stored herd\n");
+}
+
+TEST(OutputFile, SameFileComparesFilesNotNames)
+{
+    ScratchDir dir;
+    WRITE_TEXT("herd.bio", "x");
+    ASSERT_EQ(mkdir("sub", 0700), 0);
+    ASSERT_EQ(link("herd.bio", "hard.bio"), 0);
+    EXPECT_TRUE(SAME_FILE("herd.bio", "./herd.bio"));
+    EXPECT_TRUE(SAME_FILE("herd.bio", "sub/../herd.bio"));
+    EXPECT_TRUE(SAME_FILE("herd.bio", dir.path() + "/herd.bio"));
+    EXPECT_TRUE(SAME_FILE("herd.bio", "hard.bio"));
+    EXPECT_TRUE(SAME_FILE("new.rpo", "./new.rpo")); /* not made yet */
+    EXPECT_FALSE(SAME_FILE("new.rpo", "new.del"));
+    EXPECT_FALSE(SAME_FILE("herd.bio", "sub/herd.bio"));
+}
+
+TEST(OutputFile, FormatFixedIsPrintfsText)
+{
+    auto check = [](double x, int width, int precision) {
+        char want[512], got[512];
+        const int n = std::snprintf(want, sizeof want, "%*.*f", width, precision, x);
+        const int m = FORMAT_FIXED(got, x, width, precision);
+        ASSERT_EQ(std::string(got, static_cast<std::size_t>(m)), std::string(want, static_cast<std::size_t>(n)))
+            << x << " " << width << "." << precision;
+    };
+    /* Ties rounded half to even on the exact binary value, negative zero,
+    ** values that round up to a new digit, huge and not-finite values. */
+    const double edge[] = {0.0,     -0.0,   0.5,      1.5,     2.5,     -0.5,   -2.5,   0.125,
+                           0.375,   -0.125, 1.005,    2.675,   0.045,   -0.004, -0.0049, 9.995,
+                           99.995,  999.5,  -999.5,   1e9,     -1e9,    1e15,   1e22,   1e31,
+                           -1e300,  5e-324, 0.999999, 30.4,    25.0,    -12345.4, 123456789.125,
+                           INFINITY, -INFINITY, NAN};
+    for (double x : edge)
+        for (int p = 0; p <= 6; p++)
+            for (int w : {0, 4, 5, 12})
+                check(x, w, p);
+    /* Values as the files hold them: money, milk per day, masses. */
+    std::mt19937_64 gen(11);
+    std::uniform_real_distribution<double> money(-5e4, 5e4), small(-1.0, 1.0);
+    for (int i = 0; i < 200000; i++) {
+        check(money(gen), 4, 0);
+        check(money(gen) / 30.4, 5, 2);
+        check(small(gen), 0, 6);
+        check(std::round(money(gen) * 8) / 8 / 100, 5, 2); /* exact ties */
+    }
+}
