@@ -8,9 +8,25 @@ need=()
 for pkg in g++ cmake make libgtest-dev libcsv-dev gnuplot-nox parallel "$@"; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
+# The web workbench (morvenda serve): the HTTP and JSON libraries, Chromium
+# for its browser test, and Node.js with npm for the page's packages.
+for pkg in pkg-config libcpp-httplib-dev nlohmann-json3-dev chromium; do
+  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
+done
+command -v npm >/dev/null 2>&1 || need+=(nodejs npm)
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq "${need[@]}" </dev/null
+fi
+
+# The page's chart library and the browser test's driver, as locked in
+# web/package-lock.json.  No browser is downloaded: the test drives
+# Debian's Chromium.
+web="$(cd "$(dirname "$0")/.." && pwd)/web"
+if [ ! -f "$web/node_modules/.package-lock.json" ] ||
+   [ "$web/package-lock.json" -nt "$web/node_modules/.package-lock.json" ]; then
+  echo "setup: installing the page's packages in web/"
+  (cd "$web" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund </dev/null)
 fi

@@ -3,15 +3,22 @@
 **
 **   morvenda herd.bio
 **   morvenda cows herd.bio cows.csv [options]   (value the herd's own cows)
+**   morvenda serve [--dir DIR] [--port 8080] [--host 127.0.0.1]
+**   morvenda check herd.bio
 */
 #include <cstring>
 
 #include "cows/cows_command.h"
 #include "run/driver.h"
+#include "serve/serve.h"
 
 int main(int argc, char** argv)
 {
     if (argc > 2 && std::strcmp(argv[1], "cows") == 0)
         return MORVENDA_COWS(argc - 1, argv + 1);
+    if (argc >= 2 && std::strcmp(argv[1], "serve") == 0)
+        return serve_command(argc - 1, argv + 1);
+    if (argc >= 2 && std::strcmp(argv[1], "check") == 0)
+        return check_command(argc - 1, argv + 1);
     return MORVENDA_RUN(argc, argv);
 }

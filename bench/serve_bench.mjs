@@ -1,0 +1,103 @@
+// serve_bench.mjs -- how fast the workbench page answers.
+//
+//   node bench/serve_bench.mjs build/morvenda [REPEATS]
+//
+// Starts `morvenda serve` on a fresh folder with the example herd and one
+// finished run, then, in headless Chromium from Debian, times REPEATS
+// times (default 20) in a fresh page:
+//   interactive  from the start of navigation to the herds list on screen
+//                (page, scripts, styles, chart library and the list loaded,
+//                the page's handlers attached);
+//   results      from the start of navigation to a finished run's yearly
+//                table and all ten charts drawn;
+// and the results request alone (GET /api/runs/ID/results) from Node.
+// Prints the median, the fastest and the slowest of each in milliseconds.
+import { spawn } from 'node:child_process';
+import { createRequire } from 'node:module';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const source = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
+const require = createRequire(path.join(source, 'web/package.json'));
+const { chromium } = require('playwright-core');
+const [binary, repeatsArg] = process.argv.slice(2);
+const REPEATS = Number(repeatsArg || 20);
+const CHARTS = 10;
+
+function startServer(dir) {
+  return new Promise((resolve, reject) => {
+    const child = spawn(binary, ['serve', '--dir', dir, '--port', '0'], { stdio: ['ignore', 'pipe', 'inherit'] });
+    let out = '';
+    child.stdout.on('data', (c) => {
+      out += c;
+      const m = out.match(/open (http:\/\/\S+)/);
+      if (m) resolve({ child, url: m[1] });
+    });
+    child.on('exit', (code) => reject(new Error(`server ended (${code})`)));
+  });
+}
+
+async function json(url, init) {
+  const res = await fetch(url, init);
+  return res.json();
+}
+
+function summary(name, times) {
+  const s = [...times].sort((a, b) => a - b);
+  const median = s.length % 2 ? s[(s.length - 1) / 2] : (s[s.length / 2 - 1] + s[s.length / 2]) / 2;
+  console.log(`${name.padEnd(22)} median ${median.toFixed(0).padStart(5)} ms   min ${s[0].toFixed(0).padStart(5)}   max ${s[s.length - 1].toFixed(0).padStart(5)}   (n=${s.length})`);
+}
+
+const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'morvenda-bench-'));
+const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'morvenda-chromium-'));
+const { child, url } = await startServer(dir);
+const post = (p, body) => json(url + p.slice(1), { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body) });
+await post('/api/herds', { name: 'holstein.bio', example: 'holstein_lb.bio' });
+const { id } = await post('/api/runs', { herd: 'holstein.bio' });
+for (;;) {
+  const run = await json(`${url}api/runs/${id}`);
+  if (run.state === 'done') break;
+  if (run.state !== 'running' && run.state !== 'queued') throw new Error(`run ${run.state}`);
+  await new Promise((r) => setTimeout(r, 200));
+}
+
+const context = await chromium.launchPersistentContext(profile, {
+  executablePath: process.env.MORVENDA_CHROMIUM || '/usr/bin/chromium',
+  headless: true,
+  viewport: { width: 1360, height: 900 },
+  args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+    '--disable-component-update', '--disable-sync'],
+});
+const interactive = [];
+const results = [];
+const request = [];
+try {
+  for (let i = 0; i < REPEATS; i++) {
+    const page = await context.newPage();
+    await page.goto(`${url}#herds`);
+    await page.waitForSelector('#herd-list tbody tr a');
+    interactive.push(await page.evaluate(() => performance.now()));
+    await page.close();
+
+    const second = await context.newPage();
+    await second.goto(`${url}#results/${id}`);
+    await second.waitForFunction((n) => document.querySelectorAll('#charts .chart[data-drawn="true"]').length === n
+      && document.querySelectorAll('#yearly tbody tr').length > 0, CHARTS, { polling: 'raf' });
+    results.push(await second.evaluate(() => performance.now()));
+    await second.close();
+
+    const t0 = performance.now();
+    await (await fetch(`${url}api/runs/${id}/results`)).arrayBuffer();
+    request.push(performance.now() - t0);
+  }
+} finally {
+  await context.close();
+  child.kill('SIGTERM');
+  fs.rmSync(dir, { recursive: true, force: true });
+  fs.rmSync(profile, { recursive: true, force: true });
+}
+summary('page interactive', interactive);
+summary('finished run shown', results);
+summary('results request', request);

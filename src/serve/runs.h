@@ -1,0 +1,108 @@
+/*
+** runs.h -- runs of the model as child processes, queued and watched.
+**
+** The model keeps its records once per process, so the server never runs
+** it in its own process: every run is the morvenda program started with
+** fork and exec (no shell) in a run folder of its own, in a process group
+** of its own so that a cancel ends it and anything it started.  At most
+** `slots` runs go at once, the rest wait in order.  Progress is read from
+** the run's msg.txt; a run that ends with status 0 is done, any other end
+** is a failure that keeps the run's last message.  Each run's state is
+** kept in run.json in its folder, so the list survives a restart.
+*/
+#ifndef MORVENDA_SERVE_RUNS_H
+#define MORVENDA_SERVE_RUNS_H
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace serve {
+
+struct RunInfo {
+    std::string id;
+    std::string kind;  /* "run" (a whole run) or "cows" (a ranked cow list) */
+    std::string herd;  /* bio file name in DIR it was made from */
+    std::string state; /* queued, running, done, failed, cancelled */
+    std::string message;
+    std::string console_tail;
+    double progress = 0.0; /* 0..1 */
+    int exit_status = -1;
+    long long created = 0; /* seconds since the epoch */
+    long long finished = 0;
+    std::vector<std::string> args; /* the program's arguments, in the run folder */
+    pid_t pid = 0;
+    bool cancel_asked = false;
+};
+
+nlohmann::json run_json(const RunInfo& run);
+
+/* 0..1 from a msg.txt line: how far the run is. */
+double progress_of(const std::string& message);
+
+/* A child with its own process group in `folder`, standard input from
+** /dev/null, standard output and error to `console`; -1 when it could not
+** be started. */
+pid_t start_child(const std::string& program, const std::vector<std::string>& args,
+                  const std::string& folder, const std::string& console);
+
+/* Runs a child to its end, killing it after `timeout_ms`; returns its exit
+** status (-1 when it was killed or could not start). */
+int run_child(const std::string& program, const std::vector<std::string>& args,
+              const std::string& folder, const std::string& console, int timeout_ms);
+
+class RunQueue {
+public:
+    /* Called in the watcher thread when a run ended with status 0, before
+    ** it is shown as done (results are prepared there). */
+    using Finisher = std::function<void(const RunInfo&, const std::string& folder)>;
+
+    RunQueue(std::string runs_dir, std::string program, unsigned slots, Finisher finisher);
+    ~RunQueue();
+    RunQueue(const RunQueue&) = delete;
+    RunQueue& operator=(const RunQueue&) = delete;
+
+    /* A new run folder under the runs folder, created empty; its id. */
+    std::string new_folder();
+    std::string folder_of(const std::string& id) const { return runs_dir_ + "/" + id; }
+
+    void submit(const std::string& id, const std::string& kind, const std::string& herd,
+                const std::vector<std::string>& args);
+    std::optional<RunInfo> get(const std::string& id);
+    std::vector<RunInfo> list();
+    /* false when there is no such run or it has already ended. */
+    bool cancel(const std::string& id);
+
+private:
+    void watch();
+    void start_queued();
+    void reap();
+    void save(const RunInfo& run);
+    void load_saved();
+    void end_run(RunInfo& run, int status);
+
+    std::string runs_dir_;
+    std::string program_;
+    unsigned slots_;
+    Finisher finisher_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::map<std::string, RunInfo> runs_;
+    std::deque<std::string> queue_;
+    unsigned counter_ = 0;
+    bool stopping_ = false;
+    std::thread watcher_;
+};
+
+} // namespace serve
+
+#endif

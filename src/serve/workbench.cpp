@@ -1,0 +1,481 @@
+/*
+** workbench.cpp -- herd files, validation through the program's reader,
+** and the preparation of run folders.
+*/
+#include "serve/workbench.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "serve/bio_layout.h"
+#include "serve/results.h"
+
+namespace serve {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* RUNS_FOLDER = "runs";
+constexpr const char* CHECK_FOLDER = ".check";
+constexpr const char* RUN_BIO = "herd.bio";
+constexpr const char* RUN_CONSOLE = "console.txt";
+constexpr const char* RESULTS_FILE = "results.json";
+constexpr const char* COWS_INPUT = "cows.csv";
+constexpr const char* COWS_OUTPUT = "ranked.csv";
+constexpr int CHECK_TIMEOUT_MS = 20000;
+constexpr int NAMES_ITEM = 2;
+constexpr int WARM_ITEM = 3;
+constexpr int ANALYSIS_ITEM = 6;
+constexpr int POLICY_ITEM = 29;
+/* The names a run's outputs get, in the order of item 2. */
+const char* const RUN_NAMES[6] = {"herd", "herd.rpo", "herd.del", "herd.mkv", "herd.res", "herd.pol"};
+enum { NAME_RUN, NAME_RPO, NAME_DEL, NAME_MKV, NAME_RES, NAME_POL };
+
+const std::regex HERD_NAME(R"([A-Za-z0-9][A-Za-z0-9._ -]{0,99}\.bio)");
+const std::regex FILE_NAME(R"([A-Za-z0-9][A-Za-z0-9._-]{0,120})");
+const std::regex RUN_ID(R"([0-9]{8}-[0-9]{6}-[0-9]{1,9})");
+const std::regex MONTH(R"(JAN|FEB|MAR|APR|MAY|JUN|JUL|AUG|SEP|OCT|NOV|DEC)");
+const std::regex COLUMNS(R"([A-Za-z0-9_]+=[^,=\s]{1,64}(,[A-Za-z0-9_]+=[^,=\s]{1,64}){0,15})");
+
+/* A regular file, not a link, at most `limit` bytes; nullopt otherwise. */
+std::optional<std::string> read_regular(const std::string& path, std::size_t limit)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::size_t>(st.st_size) > limit) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::string text;
+    char buf[65536];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0) {
+        text.append(buf, static_cast<std::size_t>(n));
+        if (text.size() > limit) {
+            ::close(fd);
+            return std::nullopt;
+        }
+    }
+    ::close(fd);
+    if (n < 0)
+        return std::nullopt;
+    return text;
+}
+
+bool is_plain_name(const std::string& name)
+{
+    return std::regex_match(name, FILE_NAME) && name.find("..") == std::string::npos;
+}
+
+std::string value_of(const std::string& text, const BioWalk& walk, int item, int index)
+{
+    for (const BioToken& t : walk.tokens)
+        if (t.item == item && t.index == index)
+            return token_text(text, t);
+    return "";
+}
+
+} // namespace
+
+bool is_herd_name(const std::string& name)
+{
+    return std::regex_match(name, HERD_NAME) && name.find("..") == std::string::npos;
+}
+
+bool is_run_file_name(const std::string& name)
+{
+    return is_plain_name(name);
+}
+
+Workbench::Workbench(std::string dir, std::string program, std::string examples_dir, unsigned slots)
+    : dir_(std::move(dir)), program_(std::move(program)), examples_dir_(std::move(examples_dir))
+{
+    check_dir_ = dir_ + "/" + CHECK_FOLDER;
+    fs::create_directories(check_dir_);
+    runs_ = std::make_unique<RunQueue>(
+        dir_ + "/" + RUNS_FOLDER, program_, slots, [](const RunInfo& run, const std::string& folder) {
+            if (run.kind != "run")
+                return;
+            nlohmann::json results = build_results(folder + "/" + RUN_NAMES[NAME_RES],
+                                                   folder + "/" + RUN_NAMES[NAME_RPO]);
+            std::ofstream out(folder + "/" + RESULTS_FILE, std::ios::binary | std::ios::trunc);
+            out << results.dump();
+        });
+}
+
+std::string Workbench::herd_path(const std::string& name, std::optional<Refusal>& refused) const
+{
+    if (!is_herd_name(name)) {
+        refused = Refusal{400, "not a herd file name: a plain name ending in .bio is needed"};
+        return "";
+    }
+    return dir_ + "/" + name;
+}
+
+nlohmann::json Workbench::list_herds() const
+{
+    nlohmann::json out = nlohmann::json::array();
+    std::error_code ec;
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_, ec)) {
+        std::string name = entry.path().filename().string();
+        if (entry.is_regular_file() && !entry.is_symlink() && is_herd_name(name))
+            names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        std::error_code e2;
+        auto size = fs::file_size(dir_ + "/" + name, e2);
+        out.push_back({{"name", name}, {"size", e2 ? 0 : size}});
+    }
+    return out;
+}
+
+nlohmann::json Workbench::list_examples() const
+{
+    nlohmann::json out = nlohmann::json::array();
+    std::error_code ec;
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(examples_dir_, ec))
+        if (entry.is_regular_file() && is_herd_name(entry.path().filename().string()))
+            names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names)
+        out.push_back(name);
+    return out;
+}
+
+std::string Workbench::read_herd(const std::string& name, std::optional<Refusal>& refused) const
+{
+    std::string path = herd_path(name, refused);
+    if (refused)
+        return "";
+    auto text = read_regular(path, MAX_FILE_BYTES);
+    if (!text) {
+        refused = Refusal{404, "no herd " + name};
+        return "";
+    }
+    return *text;
+}
+
+nlohmann::json Workbench::open_herd(const std::string& name, std::optional<Refusal>& refused) const
+{
+    std::string text = read_herd(name, refused);
+    if (refused)
+        return nullptr;
+    BioWalk walk = walk_bio(text);
+    nlohmann::json values = nlohmann::json::object();
+    for (const BioToken& t : walk.tokens)
+        values[std::to_string(t.item) + "." + std::to_string(t.index)] = token_text(text, t);
+    return {{"name", name},
+            {"size", text.size()},
+            {"complete", walk.complete},
+            {"missing_item", walk.missing_item},
+            {"values", values}};
+}
+
+void Workbench::write_file(const std::string& path, const std::string& text,
+                           std::optional<Refusal>& refused)
+{
+    std::string tmp = path + ".saving";
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        out.flush();
+        if (!out) {
+            std::remove(tmp.c_str());
+            refused = Refusal{500, "the file could not be written"};
+            return;
+        }
+    }
+    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        refused = Refusal{500, "the file could not be written"};
+    }
+}
+
+void Workbench::save_herd(const std::string& name, const std::map<std::string, std::string>& changes,
+                          std::optional<Refusal>& refused)
+{
+    std::string text = read_herd(name, refused);
+    if (refused || changes.empty())
+        return;
+    std::string why = apply_changes(text, changes);
+    if (!why.empty()) {
+        refused = Refusal{400, why};
+        return;
+    }
+    write_file(dir_ + "/" + name, text, refused);
+}
+
+void Workbench::create_herd(const std::string& name, const std::string& example,
+                            const std::string& text, bool overwrite, std::optional<Refusal>& refused)
+{
+    std::string path = herd_path(name, refused);
+    if (refused)
+        return;
+    std::string content = text;
+    if (!example.empty()) {
+        if (!is_herd_name(example)) {
+            refused = Refusal{400, "not an example name"};
+            return;
+        }
+        auto found = read_regular(examples_dir_ + "/" + example, MAX_FILE_BYTES);
+        if (!found) {
+            refused = Refusal{404, "no example " + example};
+            return;
+        }
+        content = *found;
+    }
+    if (content.size() > MAX_FILE_BYTES) {
+        refused = Refusal{413, "the file is too large"};
+        return;
+    }
+    struct stat st{};
+    if (!overwrite && ::lstat(path.c_str(), &st) == 0) {
+        refused = Refusal{409, name + " exists already"};
+        return;
+    }
+    write_file(path, content, refused);
+}
+
+nlohmann::json Workbench::check_herd(const std::string& name,
+                                     const std::map<std::string, std::string>& changes,
+                                     std::optional<Refusal>& refused)
+{
+    std::string text = read_herd(name, refused);
+    if (refused)
+        return nullptr;
+    std::string why = apply_changes(text, changes);
+    if (!why.empty()) {
+        refused = Refusal{400, why};
+        return nullptr;
+    }
+    std::string pattern = check_dir_ + "/XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        refused = Refusal{500, "no scratch folder for the check"};
+        return nullptr;
+    }
+    std::string folder = pattern;
+    write_file(folder + "/" + RUN_BIO, text, refused);
+    int status = refused ? -1
+                         : run_child(program_, {"check", RUN_BIO}, folder, folder + "/" + RUN_CONSOLE,
+                                     CHECK_TIMEOUT_MS);
+    std::string console = read_regular(folder + "/" + RUN_CONSOLE, MAX_FILE_BYTES).value_or("");
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+    if (refused)
+        return nullptr;
+    return {{"ok", status == 0}, {"messages", parse_check_output(console, text, name)}};
+}
+
+std::string Workbench::prepare_run_folder(const std::string& herd, std::string& id,
+                                          std::optional<Refusal>& refused)
+{
+    std::string text = read_herd(herd, refused);
+    if (refused)
+        return "";
+    BioWalk walk = walk_bio(text);
+
+    /* Inputs a run reads under the bio file's names: the stored herd
+    ** (analyses 2 and 3), the policy (USE_POL) and the warm-start values.
+    ** They are taken from the herds folder only, by plain names. */
+    std::vector<std::pair<std::string, std::string>> inputs;
+    std::string analysis = value_of(text, walk, ANALYSIS_ITEM, 0);
+    if (analysis == "2" || analysis == "3")
+        inputs.emplace_back(value_of(text, walk, NAMES_ITEM, NAME_MKV), RUN_NAMES[NAME_MKV]);
+    if (value_of(text, walk, POLICY_ITEM, 0) == "USE_POL")
+        inputs.emplace_back(value_of(text, walk, NAMES_ITEM, NAME_POL), RUN_NAMES[NAME_POL]);
+    if (value_of(text, walk, WARM_ITEM, 0) == "1")
+        inputs.emplace_back("warm.txt", "warm.txt");
+
+    std::map<std::string, std::string> names;
+    for (int i = 0; i < 6; i++)
+        if (!value_of(text, walk, NAMES_ITEM, i).empty())
+            names[std::to_string(NAMES_ITEM) + "." + std::to_string(i)] = RUN_NAMES[i];
+    std::string why = apply_changes(text, names);
+    if (!why.empty()) {
+        refused = Refusal{400, why};
+        return "";
+    }
+
+    id = runs_->new_folder();
+    if (id.empty()) {
+        refused = Refusal{500, "no run folder could be made"};
+        return "";
+    }
+    std::string folder = runs_->folder_of(id);
+    write_file(folder + "/" + RUN_BIO, text, refused);
+    for (const auto& [from, to] : inputs) {
+        if (!is_plain_name(from))
+            continue;
+        if (auto content = read_regular(dir_ + "/" + from, 1u << 30))
+            write_file(folder + "/" + to, *content, refused);
+    }
+    return folder;
+}
+
+std::string Workbench::start_run(const std::string& herd, std::optional<Refusal>& refused)
+{
+    std::string id;
+    prepare_run_folder(herd, id, refused);
+    if (refused)
+        return "";
+    runs_->submit(id, "run", herd, {RUN_BIO});
+    return id;
+}
+
+std::string Workbench::start_cows(const std::string& herd, const std::string& csv,
+                                  const std::string& month, const std::string& columns,
+                                  std::optional<Refusal>& refused)
+{
+    if (!month.empty() && !std::regex_match(month, MONTH)) {
+        refused = Refusal{400, "the month must be JAN..DEC"};
+        return "";
+    }
+    if (!columns.empty() && !std::regex_match(columns, COLUMNS)) {
+        refused = Refusal{400, "columns must be NAME=HEADER,..."};
+        return "";
+    }
+    if (csv.empty() || csv.size() > MAX_FILE_BYTES) {
+        refused = Refusal{400, "a cow list is needed"};
+        return "";
+    }
+    std::string id;
+    std::string folder = prepare_run_folder(herd, id, refused);
+    if (refused)
+        return "";
+    write_file(folder + "/" + COWS_INPUT, csv, refused);
+    if (refused)
+        return "";
+    std::vector<std::string> args = {"cows", RUN_BIO, COWS_INPUT, "-o", COWS_OUTPUT};
+    if (!month.empty())
+        args.insert(args.end(), {"--month", month});
+    if (!columns.empty())
+        args.insert(args.end(), {"--columns", columns});
+    runs_->submit(id, "cows", herd, args);
+    return id;
+}
+
+nlohmann::json Workbench::run_files(const std::string& id, std::optional<Refusal>& refused)
+{
+    if (!std::regex_match(id, RUN_ID) || !runs_->get(id)) {
+        refused = Refusal{404, "no run " + id};
+        return nullptr;
+    }
+    nlohmann::json out = nlohmann::json::array();
+    std::vector<std::pair<std::string, std::uintmax_t>> files;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(runs_->folder_of(id), ec)) {
+        std::string name = entry.path().filename().string();
+        if (entry.is_regular_file() && !entry.is_symlink() && is_plain_name(name))
+            files.emplace_back(name, entry.file_size());
+    }
+    std::sort(files.begin(), files.end());
+    for (const auto& [name, size] : files)
+        out.push_back({{"name", name}, {"size", size}});
+    return out;
+}
+
+std::string Workbench::run_file_path(const std::string& id, const std::string& file,
+                                     std::optional<Refusal>& refused)
+{
+    if (!std::regex_match(id, RUN_ID) || !runs_->get(id)) {
+        refused = Refusal{404, "no run " + id};
+        return "";
+    }
+    if (!is_plain_name(file)) {
+        refused = Refusal{400, "not a file name of a run"};
+        return "";
+    }
+    std::string path = runs_->folder_of(id) + "/" + file;
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        refused = Refusal{404, "no file " + file + " in run " + id};
+        return "";
+    }
+    return path;
+}
+
+nlohmann::json parse_check_output(const std::string& console, const std::string& text,
+                                  const std::string& shown_name)
+{
+    static const std::regex ITEM(R"(item (\d+))");
+    static const std::regex FOUND(R"(found \"([^\"]*)\")");
+    static const std::regex NEGATIVE(R"(negative value (\S+))");
+    static const std::regex OUTSIDE(R"(: (-?\d+) is outside)");
+    BioWalk walk = walk_bio(text);
+    nlohmann::json out = nlohmann::json::array();
+    std::istringstream lines(console);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::size_t start = line.find_first_not_of(" @\a");
+        if (start == std::string::npos)
+            continue;
+        line = line.substr(start);
+        /* The reader's pause after a message: a bell and an "@". */
+        while (!line.empty() && (line.back() == '@' || line.back() == '\a' || line.back() == ' ' ||
+                                 line.back() == '\r'))
+            line.pop_back();
+        int item = 0;
+        std::smatch m;
+        if (line.rfind("READ_BIO_FILE:", 0) == 0 && std::regex_search(line, m, ITEM))
+            item = std::stoi(m[1].str());
+        else if (line.find("first line longer") != std::string::npos)
+            item = 1;
+        else if (line.find("start_sea error") != std::string::npos)
+            item = 28;
+        else if (line.find("bio->policy error") != std::string::npos)
+            item = 29;
+        else if (line.rfind("READ_BIO_FILE:", 0) != 0)
+            continue;
+        /* The value at fault: the first value of the item that reads as
+        ** the token the message names. */
+        std::string token;
+        bool numeric = false;
+        if (std::regex_search(line, m, FOUND))
+            token = m[1].str();
+        else if (std::regex_search(line, m, NEGATIVE) || std::regex_search(line, m, OUTSIDE)) {
+            token = m[1].str();
+            numeric = true;
+        }
+        int index = -1;
+        if (item == 28 || item == 29)
+            index = 0;
+        for (const BioToken& t : walk.tokens) {
+            if (t.item != item || token.empty())
+                continue;
+            std::string v = token_text(text, t);
+            bool same = v == token;
+            if (!same && numeric) {
+                char* end = nullptr;
+                double a = std::strtod(v.c_str(), &end);
+                same = end != v.c_str() && a == std::strtod(token.c_str(), nullptr);
+            }
+            if (same) {
+                index = t.index;
+                break;
+            }
+        }
+        std::string shown = line;
+        std::size_t at = shown.find(RUN_BIO);
+        if (at != std::string::npos)
+            shown.replace(at, std::string(RUN_BIO).size(), shown_name);
+        out.push_back({{"item", item}, {"index", index}, {"text", shown}});
+    }
+    return out;
+}
+
+} // namespace serve

@@ -1,0 +1,90 @@
+/*
+** workbench.h -- the herds folder: bio files, validation and runs.
+**
+** Every name that comes with a request is checked before it reaches the
+** file system: a herd is a plain file name ending in .bio directly in the
+** folder, a run is one of the queue's ids, a run's file is a plain name in
+** that run's folder.  The file names written inside a bio file never reach
+** the file system: a run's copy of the bio file names its outputs with the
+** server's own names.
+*/
+#ifndef MORVENDA_SERVE_WORKBENCH_H
+#define MORVENDA_SERVE_WORKBENCH_H
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "serve/runs.h"
+
+namespace serve {
+
+/* Longest bio file or cow list taken in. */
+constexpr std::size_t MAX_FILE_BYTES = 4u << 20;
+
+/* What a request asked for that cannot be done: the HTTP status and why. */
+struct Refusal {
+    int status;
+    std::string why;
+};
+
+bool is_herd_name(const std::string& name);
+bool is_run_file_name(const std::string& name);
+
+class Workbench {
+public:
+    Workbench(std::string dir, std::string program, std::string examples_dir, unsigned slots);
+
+    const std::string& dir() const { return dir_; }
+    RunQueue& runs() { return *runs_; }
+
+    nlohmann::json list_herds() const;
+    nlohmann::json list_examples() const;
+    /* The herd's values by "item.index", or a refusal. */
+    nlohmann::json open_herd(const std::string& name, std::optional<Refusal>& refused) const;
+    /* The herd's bytes, or a refusal. */
+    std::string read_herd(const std::string& name, std::optional<Refusal>& refused) const;
+    /* Applies the changes to the stored file and writes it back whole
+    ** (through a temporary file and a rename); no changes, no write. */
+    void save_herd(const std::string& name, const std::map<std::string, std::string>& changes,
+                   std::optional<Refusal>& refused);
+    /* A new herd from an example (example != "") or from the given text. */
+    void create_herd(const std::string& name, const std::string& example, const std::string& text,
+                     bool overwrite, std::optional<Refusal>& refused);
+    /* The program's reader on the herd with the changes applied. */
+    nlohmann::json check_herd(const std::string& name, const std::map<std::string, std::string>& changes,
+                              std::optional<Refusal>& refused);
+
+    std::string start_run(const std::string& herd, std::optional<Refusal>& refused);
+    std::string start_cows(const std::string& herd, const std::string& csv, const std::string& month,
+                           const std::string& columns, std::optional<Refusal>& refused);
+    nlohmann::json run_files(const std::string& id, std::optional<Refusal>& refused);
+    /* Path of a file of a run, checked; "" with a refusal. */
+    std::string run_file_path(const std::string& id, const std::string& file,
+                              std::optional<Refusal>& refused);
+
+private:
+    std::string herd_path(const std::string& name, std::optional<Refusal>& refused) const;
+    std::string prepare_run_folder(const std::string& herd, std::string& id,
+                                   std::optional<Refusal>& refused);
+    void write_file(const std::string& path, const std::string& text, std::optional<Refusal>& refused);
+
+    std::string dir_;
+    std::string program_;
+    std::string examples_dir_;
+    std::string check_dir_;
+    std::unique_ptr<RunQueue> runs_;
+};
+
+/* Messages of `morvenda check` as {item, index, text}: index is the value
+** at fault within the item when the message names its token, else -1. */
+nlohmann::json parse_check_output(const std::string& console, const std::string& text,
+                                  const std::string& shown_name);
+
+} // namespace serve
+
+#endif

@@ -1,0 +1,46 @@
+/*
+** served_folder.h -- a `morvenda serve` child on a temporary herds folder.
+**
+** The server is the real program, started on a free port; the tests talk
+** to it over HTTP as the page does.
+*/
+#ifndef MORVENDA_TEST_SERVED_FOLDER_H
+#define MORVENDA_TEST_SERVED_FOLDER_H
+
+#include <string>
+#include <sys/types.h>
+
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+class ServedFolder {
+public:
+    explicit ServedFolder(const std::string& host = "127.0.0.1");
+    ~ServedFolder();
+    ServedFolder(const ServedFolder&) = delete;
+    ServedFolder& operator=(const ServedFolder&) = delete;
+
+    const std::string& dir() const { return dir_; }
+    const std::string& token() const { return token_; }
+    const std::string& banner() const { return banner_; }
+    int port() const { return port_; }
+    httplib::Client client() const;
+
+    /* A herd made from the example herd in pounds. */
+    void add_example(const std::string& name);
+    /* Polls the run until it has ended (or the time is up); its last state. */
+    nlohmann::json wait_run(const std::string& id, int seconds = 300);
+    std::string start_run(const std::string& herd);
+
+private:
+    std::string dir_;
+    std::string host_;
+    std::string token_;
+    std::string banner_;
+    int port_ = 0;
+    pid_t pid_ = 0;
+};
+
+nlohmann::json json_of(const httplib::Result& res);
+
+#endif
