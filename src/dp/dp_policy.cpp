@@ -140,7 +140,7 @@ Service service_of(int lact, int mim, int sea)
 ** starts, for processors with wider vector registers; the arithmetic of
 ** each lane is the same in every build. */
 [[gnu::target_clones("avx512f", "avx2", "default")]]
-void STAGE_MONTH(const Stage& s, int lact, int mim, MixRow& mix)
+void stage_month(const Stage& s, int lact, int mim, MixRow& mix)
 {
     const int g = lact_group(lact);
     const int vwp = bio->vwp[g];
@@ -330,12 +330,12 @@ void STAGE_MONTH(const Stage& s, int lact, int mim, MixRow& mix)
 }
 
 /* One task of the stage crew: every month in milk of lactation k + 1. */
-void STAGE_LACTATION(const void* stage, int k)
+void stage_lactation(const void* stage, int k)
 {
     const Stage& s = *static_cast<const Stage*>(stage);
     MixRow mix;
     for (int mim = 1; mim <= MAXMIM; mim++)
-        STAGE_MONTH(s, k + 1, mim, mix);
+        stage_month(s, k + 1, mim, mix);
 }
 
 /* ---- expected months in herd ------------------------------------------ */
@@ -351,7 +351,7 @@ int fold_slot(int e, bool second_year)
 
 /* Expected months a cow stays under the stored policy, undiscounted, for
 ** every kept state of the two stored years. */
-void HERD_LIFE()
+void herd_life()
 {
     const int maxlact = bio->maxlact;
     const int lbm = bio->lbm;
@@ -418,7 +418,7 @@ struct Place {
     double I; /* leave the place empty */
 };
 
-Place EMPTY_PLACE(const Stage& s)
+Place empty_place(const Stage& s)
 {
     const int t = s.t;
     const double* fresh = LANE_BUFFER(s.old).value(1, 2, 0); /* open heifers a month later */
@@ -453,7 +453,7 @@ Place EMPTY_PLACE(const Stage& s)
     return pl;
 }
 
-void FIND_LOW_PRODUCERS()
+void find_low_producers()
 {
     for (int curr = 0; curr < NCURR; curr++)
         for (int lact = 0; lact < NLACT; lact++)
@@ -464,7 +464,7 @@ void FIND_LOW_PRODUCERS()
 }
 
 /* Adds diff to every value the warm-start file carries, in buffer buf. */
-void SHIFT_VALUES(int buf, double diff)
+void shift_values(int buf, double diff)
 {
     LaneBuffer& b = LANE_BUFFER(buf);
     for (int lact = 1; lact <= MAXLACT; lact++)
@@ -479,7 +479,7 @@ void SHIFT_VALUES(int buf, double diff)
 
 /* Start checks; a value that would take the stage loop outside the
 ** records ends the run after the pause. */
-void CHECK_START()
+void check_start()
 {
     const short* vwp = bio->vwp;
     const short lbm = bio->lbm;
@@ -505,7 +505,7 @@ void CHECK_START()
     }
 }
 
-void NOT_CONVERGED()
+void not_converged()
 {
     /* The operator sees the text; nothing of the bio file is ever run. */
     const std::string text = "DP_POLICY not converged, biofiletime = " + biofiletime;
@@ -548,7 +548,7 @@ double EXTRAPOLATE(double a, double b, double c)
 short DP_POLICY(short policy)
 {
     std::printf("\n DP_POLICY started ... policy:%d", bio->policy);
-    CHECK_START();
+    check_start();
 
     Stage s;
     s.policy = policy;
@@ -566,7 +566,7 @@ short DP_POLICY(short policy)
     double floor = 0.0;
     double K = 0.0;
     stages_run = 0;
-    FIND_LOW_PRODUCERS();
+    find_low_producers();
     BUILD_LANE_TABLES();
     LOAD_LANES();
     StageCrew crew(worker_count);
@@ -585,7 +585,7 @@ short DP_POLICY(short policy)
 
         /* the empty herd place */
         s.place = s.disc * fut->heifer[s.old];
-        const Place pl = EMPTY_PLACE(s);
+        const Place pl = empty_place(s);
         fut->heifer_now = MAX2(pl.H, pl.I);
         fut->heifer[s.nw] = fut->heifer_now;
         pol->enter[s.t] = pl.H >= pl.I ? 1 : 0;
@@ -595,7 +595,7 @@ short DP_POLICY(short policy)
         ** to fill a slot keep their decisions to themselves */
         s.results = s.calc >= 1 || s.count > stage_limit - 12 ||
                     (s.count > NOTHING_EARNED_STAGE - 12 && s.count <= NOTHING_EARNED_STAGE);
-        crew.run(STAGE_LACTATION, &s, bio->maxlact);
+        crew.run(stage_lactation, &s, bio->maxlact);
         if (s.count == 1) {
             for (int curr : {1, 4, 7, 10, 15}) {
                 const double pct = curr / 15.0 * 100.0;
@@ -625,7 +625,7 @@ short DP_POLICY(short policy)
                     K += diff;
                     fut->heifer[s.nw] += diff;
                     fut->heifer_now += diff;
-                    SHIFT_VALUES(s.nw, diff);
+                    shift_values(s.nw, diff);
                 }
             }
         }
@@ -657,7 +657,7 @@ short DP_POLICY(short policy)
             WRITE_WARM_FILE(static_cast<unsigned short>(s.nw));
         }
         if (s.calc == STORED_STAGES)
-            HERD_LIFE();
+            herd_life();
 
         const int read_buffer = s.old;
         s.old = s.nw;
@@ -666,7 +666,7 @@ short DP_POLICY(short policy)
         if (s.count >= stage_limit || (s.count == NOTHING_EARNED_STAGE && K == floor)) {
             STORE_LANES();
             RELEASE_LANES();
-            NOT_CONVERGED();
+            not_converged();
             return 0;
         }
         if (s.calc == STORED_STAGES) {
