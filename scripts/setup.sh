@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the tools (gnuplot for
+# Installs the Debian packages the build, the tests (xz for the golden copies)
+# and the tools (gnuplot for
 # the charts, GNU parallel for sweeps) need, when missing.
 # Needs root (apt-get) only on a machine that lacks one of them.
 set -euo pipefail
 
 need=()
-for pkg in g++ cmake make libgtest-dev libcsv-dev gnuplot-nox parallel "$@"; do
+for pkg in g++ cmake make libgtest-dev libcsv-dev gnuplot-nox parallel xz-utils "$@"; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 # The web workbench (morvenda serve): the HTTP and JSON libraries, Chromium
