@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests (xz for the golden copies)
-# and the tools (gnuplot for
-# the charts, GNU parallel for sweeps) need, when missing.
+# and the tools (gnuplot for the charts, GNU parallel for sweeps) need, when
+# missing, and the web page's packages from the npm registry.
 # Needs root (apt-get) only on a machine that lacks one of them.
 set -euo pipefail
 
