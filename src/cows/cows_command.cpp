@@ -23,6 +23,7 @@
 #include "cows/cow_list.h"
 #include "cows/ranked_list.h"
 #include "dp/dp.h"
+#include "run/driver.h"
 #include "run/records.h"
 #include "run/runlog.h"
 
@@ -149,17 +150,10 @@ bool obtain_policy(const std::string& bio_file)
 
     WRITE_MSG_FILE(MSG_RESET_FUT);
     INIT_FUT_RECORD();
-    /* The warm start, if the bio file asks for one, has been read; the
-    ** solve must not write it back. */
+    /* A valuation starts the solve cold (no warm-file reader is set) and
+    ** must not write a warm file either. */
     warmstart = 0;
-    WRITE_MSG_FILE(MSG_RESET_POL);
-    INIT_POL_RECORD();
-    WRITE_MSG_FILE(MSG_RESET_RPO);
-    INIT_RPO_RECORD();
-    WRITE_MSG_FILE(MSG_RESET_INS);
-    INIT_INS_RECORD();
-    WRITE_MSG_FILE(MSG_RESET_DEL);
-    INIT_DEL_RECORD();
+    INIT_POLICY_RECORDS();
 
     if (bio->policy >= POLICY_OPTIMAL) {
         if (DP_POLICY(bio->policy) == 0)

@@ -171,14 +171,7 @@ int run_phases(int argc, char** argv)
     WRITE_MSG_FILE(MSG_RESET_FUT);
     SET_WARM_START_READER(READ_WARM_FILE);
     INIT_FUT_RECORD();
-    WRITE_MSG_FILE(MSG_RESET_POL);
-    INIT_POL_RECORD();
-    WRITE_MSG_FILE(MSG_RESET_RPO);
-    INIT_RPO_RECORD();
-    WRITE_MSG_FILE(MSG_RESET_INS);
-    INIT_INS_RECORD();
-    WRITE_MSG_FILE(MSG_RESET_DEL);
-    INIT_DEL_RECORD();
+    INIT_POLICY_RECORDS();
     WRITE_MSG_FILE(MSG_RESET_MKV);
     INIT_MKV_RECORD();
 
@@ -259,6 +252,18 @@ unsigned short STEADY_STATE_LOOP(const std::function<void()>& pass)
         }
     } while (conv > 0.0000001);
     return iter;
+}
+
+void INIT_POLICY_RECORDS()
+{
+    WRITE_MSG_FILE(MSG_RESET_POL);
+    INIT_POL_RECORD();
+    WRITE_MSG_FILE(MSG_RESET_RPO);
+    INIT_RPO_RECORD();
+    WRITE_MSG_FILE(MSG_RESET_INS);
+    INIT_INS_RECORD();
+    WRITE_MSG_FILE(MSG_RESET_DEL);
+    INIT_DEL_RECORD();
 }
 
 int MORVENDA_RUN(int argc, char** argv)

@@ -13,24 +13,6 @@
 
 namespace {
 
-/* A rule policy: inseminate in the breeding window, keep every other cow
-** (she is sold at the last month in milk), heifers enter every month. */
-void RULE_POLICY()
-{
-    for (int c = 0; c < NCURR; c++)
-        for (int l = 0; l < NLACT; l++) {
-            const int vwp = bio->vwp[std::min(l, 3)];
-            for (int m = 0; m < NMIM; m++)
-                for (int p = 0; p < NMPREG; p++)
-                    for (int t = 0; t < NSLOT; t++)
-                        pol->decision[c][l][m][p][t] =
-                            (p == 0 && m >= vwp && m <= bio->lbm && m < bio->maxmim) ? DEC_INSEMINATE
-                                                                                    : DEC_KEEP;
-        }
-    for (int t = 0; t < NSLOT; t++)
-        pol->enter[t] = 1;
-}
-
 /* Steady state from an empty herd, then 36 collected months; checks that
 ** every collected month has its places filled and that the stored herd is
 ** the next month's before its heifers.  Returns the passes made. */

@@ -71,18 +71,7 @@ void PROJECT_EXAMPLE_HERD()
     const short status = READ_BIO_FILE();
     BIO_PROBABILITY();
     RESET_POL_RECORD();
-    for (int c = 0; c < NCURR; c++)
-        for (int l = 0; l < NLACT; l++) {
-            const int vwp = bio->vwp[std::min(l, 3)];
-            for (int m = 0; m < NMIM; m++)
-                for (int p = 0; p < NMPREG; p++)
-                    for (int t = 0; t < NSLOT; t++)
-                        pol->decision[c][l][m][p][t] =
-                            (p == 0 && m >= vwp && m <= bio->lbm && m < bio->maxmim) ? DEC_INSEMINATE
-                                                                                    : DEC_KEEP;
-        }
-    for (int t = 0; t < NSLOT; t++)
-        pol->enter[t] = 1;
+    RULE_POLICY();
     READ_MKV_FILE(); /* none: an empty herd */
     STEADY_STATE_LOOP([] { MARKOV_CHAIN(1, 12, 0); });
     MARKOV_CHAIN(1, 36, 1);

@@ -75,6 +75,22 @@ void ALLOCATE_RECORDS()
     testing::internal::GetCapturedStdout();
 }
 
+void RULE_POLICY()
+{
+    for (int c = 0; c < NCURR; c++)
+        for (int l = 0; l < NLACT; l++) {
+            const int vwp = bio->vwp[std::min(l, 3)];
+            for (int m = 0; m < NMIM; m++)
+                for (int p = 0; p < NMPREG; p++)
+                    for (int t = 0; t < NSLOT; t++)
+                        pol->decision[c][l][m][p][t] =
+                            (p == 0 && m >= vwp && m <= bio->lbm && m < bio->maxmim) ? DEC_INSEMINATE
+                                                                                    : DEC_KEEP;
+        }
+    for (int t = 0; t < NSLOT; t++)
+        pol->enter[t] = 1;
+}
+
 int RUN_PROGRAM(const std::string& args, const std::string& console_file)
 {
     std::string cmd = std::string(MORVENDA_BINARY) + " " + args + " </dev/null >" + console_file + " 2>&1";

@@ -38,6 +38,10 @@ std::string SOURCE_PATH(const std::string& relative);
 /* Allocates all seven records once per process (console output hidden). */
 void ALLOCATE_RECORDS();
 
+/* A rule policy: inseminate in the breeding window, keep every other cow
+** (she is sold at the last month in milk), heifers enter every month. */
+void RULE_POLICY();
+
 /* Runs the morvenda program in the working directory with standard input
 ** closed; console output goes to `console_file`.  Returns the exit status. */
 int RUN_PROGRAM(const std::string& args, const std::string& console_file = "console.txt");
