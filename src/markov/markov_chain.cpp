@@ -210,46 +210,20 @@ void collect_replaced(const Month& mo, const Visit& s, bool calf)
     }
 }
 
-/* Pregnancy values of kept cows (rpo_vwp, rpo_vwp_n) are gathered for a
-** block of months in a dense buffer and then written to the records in
-** one go.  The records hold a whole run's months of each state in a row
-** of its own, so writing month by month would reach a different memory
-** page for every state in every month; the buffer is reached once per
-** block for each state.
-**
-** A state gets a slot in the buffer the first time it is visited in a
-** run, so the slots follow the order of the walk and a month writes its
-** cells one after the other.  Each state is visited at most once a month,
-** so every cell receives a single value and adding it to the record (or
-** adding a zero for a month the state was not visited) gives the record
-** exactly that value. */
-constexpr int PRG_BLOCK = 16;
-constexpr int NSTATES = NCURR * NLACT * NMIM * NMPREG;
-struct PrgCell {
-    double sum; /* mass x pregnancy value */
-    double n;   /* mass */
+/* Pregnancy values of kept cows.  The statistics want them twice: summed
+** over the run's months for each state (rpo_vwp, rpo_vwp_n), and summed
+** over the states for each month (rpo_vwp_t, rpo_vwp_t_n), both with the
+** states taken in the order of their indices.  The walk of a month visits
+** the states in another order (lactation first), so a month's values wait
+** in a buffer indexed by state and are added to both sums, state by
+** state in index order, when the month closes.  A table by state and
+** month (250 MB, most of it never used) is not needed.  Each state is
+** visited at most once a month, so a buffer cell holds a single value. */
+struct PrgMonth {
+    double sum[NCURR][NLACT][NMIM][NMPREG]; /* mass x pregnancy value */
+    double n[NCURR][NLACT][NMIM][NMPREG];   /* mass */
 };
-struct PrgBlock {
-    int slot_of[NSTATES];             /* slot + 1 of a state, 0 for none yet */
-    int state_of[NSTATES];            /* the state of each slot */
-    int slots;                        /* slots given out in this run */
-    PrgCell cell[PRG_BLOCK][NSTATES]; /* by month of the block, then slot */
-};
-PrgBlock prg_block;
-
-int state_index(int curr, int lact, int mim, int mpreg)
-{
-    return ((curr * NLACT + lact) * NMIM + mim) * NMPREG + mpreg;
-}
-
-/* Empties the buffer and its slots before a collecting run. */
-void clear_prg()
-{
-    for (int k = 0; k < PRG_BLOCK; k++)
-        std::memset(prg_block.cell[k], 0, sizeof(PrgCell) * prg_block.slots);
-    std::memset(prg_block.slot_of, 0, sizeof prg_block.slot_of);
-    prg_block.slots = 0;
-}
+PrgMonth prg_month;
 
 /* Pregnancy value of a kept cow, by the state she is in. */
 void collect_prg(const Month& mo, const Visit& s)
@@ -259,51 +233,35 @@ void collect_prg(const Month& mo, const Visit& s)
     const double v = rpo->prg[s.curr][s.lact][s.mim][s.mpreg][mo.m];
     if (v == NOT_APPLICABLE)
         return;
-    const int state = state_index(s.curr, s.lact, s.mim, s.mpreg);
-    int slot = prg_block.slot_of[state] - 1;
-    if (slot < 0) {
-        slot = prg_block.slots++;
-        prg_block.slot_of[state] = slot + 1;
-        prg_block.state_of[slot] = state;
-    }
-    PrgCell& cell = prg_block.cell[(mo.t - 1) % PRG_BLOCK][slot];
-    cell.sum += s.p * v;
-    cell.n += s.p;
+    prg_month.sum[s.curr][s.lact][s.mim][s.mpreg] += s.p * v;
+    prg_month.n[s.curr][s.lact][s.mim][s.mpreg] += s.p;
 }
 
-/* Asks the cache for the n doubles from row on, for writing. */
-void prefetch_row(const double* row, int n)
+/* Adds month t's buffered pregnancy values to the sums by state and by
+** month and empties the buffer.  Cell 10 of a month gathers every
+** pregnant state. */
+void close_prg_month(int t)
 {
-    const char* from = reinterpret_cast<const char*>(row);
-    const char* to = reinterpret_cast<const char*>(row + n);
-    for (const char* line = from; line < to; line += 64)
-        __builtin_prefetch(line, 1);
-    __builtin_prefetch(to - 1, 1);
-}
-
-/* Adds the buffered months first..last to the records and empties the
-** buffer. */
-void flush_prg(int first, int last)
-{
-    static_assert(sizeof MkvRecord::rpo_vwp == sizeof(double) * NSTATES * NT);
-    double (*rpo_vwp)[NT] = reinterpret_cast<double (*)[NT]>(&mkv->rpo_vwp[0][0][0][0][0]);
-    double (*rpo_vwp_n)[NT] = reinterpret_cast<double (*)[NT]>(&mkv->rpo_vwp_n[0][0][0][0][0]);
-    const int ahead = 8; /* rows asked for ahead of their turn */
-    for (int slot = 0; slot < prg_block.slots; slot++) {
-        if (slot + ahead < prg_block.slots) {
-            const int later = prg_block.state_of[slot + ahead];
-            prefetch_row(rpo_vwp[later] + first, last - first + 1);
-            prefetch_row(rpo_vwp_n[later] + first, last - first + 1);
-        }
-        double* sum = rpo_vwp[prg_block.state_of[slot]] + first;
-        double* n = rpo_vwp_n[prg_block.state_of[slot]] + first;
-        for (int k = 0; k <= last - first; k++) {
-            PrgCell& cell = prg_block.cell[k][slot];
-            sum[k] += cell.sum;
-            n[k] += cell.n;
-            cell = PrgCell{};
-        }
-    }
+    MkvRecord* k = mkv;
+    for (int c = 1; c <= MAXCURR; c++)
+        for (int l = 1; l <= bio->maxlact; l++)
+            for (int m = 1; m <= MAXMIM; m++)
+                for (int p = 0; p <= MAXMPREG; p++) {
+                    double& v = prg_month.sum[c][l][m][p];
+                    double& n = prg_month.n[c][l][m][p];
+                    if (v == 0.0 && n == 0.0)
+                        continue;
+                    k->rpo_vwp_t[t][p] += v;
+                    k->rpo_vwp_t_n[t][p] += n;
+                    if (p >= 1) {
+                        k->rpo_vwp_t[t][10] += v;
+                        k->rpo_vwp_t_n[t][10] += n;
+                    }
+                    k->rpo_vwp[c][l][m][p] += v;
+                    k->rpo_vwp_n[c][l][m][p] += n;
+                    v = 0.0;
+                    n = 0.0;
+                }
 }
 
 /* An open cow kept in the breeding window, inseminated or not. */
@@ -756,7 +714,7 @@ void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned shor
     copy_slot(2, 1);
     if (mo.collect) {
         TIMETAKEN(3);
-        clear_prg();
+        std::memset(&prg_month, 0, sizeof prg_month);
     }
 
     const int maxlact = bio->maxlact;
@@ -802,8 +760,7 @@ void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned shor
 
         if (mo.collect) {
             close_month(mo, count, H);
-            if (t % PRG_BLOCK == 0 || t == count)
-                flush_prg(t - (t - 1) % PRG_BLOCK, t);
+            close_prg_month(t);
         }
 
         std::swap(mo.cur, mo.nxt);

@@ -21,9 +21,9 @@
 ** than by writing zeros: the record is private anonymous memory, whose
 ** pages read as zero when next touched, and a page never touched again
 ** costs nothing.  A 300-month run fills only the rows of the states the
-** herd reaches, so most of the large state-by-month arrays (rpo_vwp alone
-** is 120 MB) are never brought into memory, and the clearing itself takes
-** no time.  Partial rows (shorter runs) are written with zeros.
+** herd reaches, so much of the large state-by-month arrays (the four
+** event tables, 12 MB each) is never brought into memory, and the
+** clearing itself takes no time.  Partial rows (shorter runs) are written with zeros.
 */
 #include "markov/markov.h"
 
@@ -159,8 +159,6 @@ void clear_accumulators(Part part, int last)
     clear_months(k->abortrisk_n, part, last);
     clear_months(k->dryoffyield, part, last);
     clear_months(k->dryoff_n, part, last);
-    clear_months(k->rpo_vwp, part, last);
-    clear_months(k->rpo_vwp_n, part, last);
     clear_months(k->replopen_n, part, last);
     clear_months(k->replopen_iof, part, last);
     clear_months(k->replopen_mlk, part, last);
@@ -253,6 +251,10 @@ void RESET_MKV_RECORD(unsigned short mode, unsigned short count)
     std::memset(k->preg_dim, 0, sizeof k->preg_dim);
     std::memset(k->pind_rpo, 0, sizeof k->pind_rpo);
     std::memset(k->pind_rpo_n, 0, sizeof k->pind_rpo_n);
+    std::memset(k->rpo_vwp, 0, sizeof k->rpo_vwp);
+    std::memset(k->rpo_vwp_n, 0, sizeof k->rpo_vwp_n);
+    std::memset(k->rpo_vwp_t, 0, sizeof k->rpo_vwp_t);
+    std::memset(k->rpo_vwp_t_n, 0, sizeof k->rpo_vwp_t_n);
     static_assert(std::is_trivially_copyable_v<MkvStats>);
     std::memset(&k->stats, 0, sizeof k->stats);
     k->sea_next = 0;

@@ -354,8 +354,6 @@ struct MkvRecord {
     double delval2[NCURR][NMIM][NT], delval2_n[NCURR][NMIM][NT];
     double abortions[NT], abortrisk_n[NT];
     double dryoffyield[NT], dryoff_n[NT];
-    double rpo_vwp[NCURR][NLACT][NMIM][NMPREG][NT];
-    double rpo_vwp_n[NCURR][NLACT][NMIM][NMPREG][NT];
     double replopen_n[NCURR][NMIM][NT];
     double replopen_iof[NCURR][NMIM][NT];
     double replopen_mlk[NCURR][NMIM][NT];
@@ -369,6 +367,13 @@ struct MkvRecord {
     double preg_dim[NMIM];
     double pind_rpo[NCURR][NLACT][NMIM][NMPREG];
     double pind_rpo_n[NCURR][NLACT][NMIM][NMPREG];
+    /* pregnancy values of kept cows, mass x value and mass: by state over
+    ** the run, and by month over the states ([t][0..9] by month of
+    ** pregnancy, [t][10] every pregnant state) */
+    double rpo_vwp[NCURR][NLACT][NMIM][NMPREG];
+    double rpo_vwp_n[NCURR][NLACT][NMIM][NMPREG];
+    double rpo_vwp_t[NT][11];
+    double rpo_vwp_t_n[NT][11];
 
     MkvStats stats;
 };

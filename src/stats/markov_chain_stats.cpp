@@ -19,7 +19,7 @@
 ** over states is a figure per cow.
 **
 ** The arrays that are indexed by cow state and month (conceptions, bred,
-** rpo_vwp, ...) keep the month as their last index; they are walked state
+** ...) keep the month as their last index; they are walked state
 ** by state with the month innermost, so that the large ones are read in
 ** memory order.  Every quotient whose divisor is not positive keeps the 0
 ** the record was reset to, so no figure prints inf or nan.
@@ -131,31 +131,23 @@ void last_breeding_sums(StatsWork& w, unsigned short maxm)
 
 /* State values (retention pay-off of pregnancy) by class, lactation, month
 ** in milk, month of pregnancy and month; cell 10 gathers all pregnant
-** states.  Values go to mkv->stats, weights to the work block. */
+** states.  The projection has summed them by month and by state already.
+** Values go to mkv->stats, weights to the work block. */
 void state_value_sums(StatsWork& w, unsigned short maxm)
 {
     MkvStats& s = mkv->stats;
+    for (int t = 1; t <= maxm; t++)
+        for (int k = 0; k <= 10; k++) {
+            s.pv_t[t][k] += mkv->rpo_vwp_t[t][k];
+            w.pv_t_w[t][k] += mkv->rpo_vwp_t_n[t][k];
+        }
     int maxlact = lact_limit();
     for (int c = 1; c <= MAXCURR; c++)
         for (int l = 1; l <= maxlact; l++)
             for (int m = 1; m <= MAXMIM; m++)
                 for (int p = 0; p <= MAXMPREG; p++) {
-                    const double* vv = mkv->rpo_vwp[c][l][m][p];
-                    const double* ww = mkv->rpo_vwp_n[c][l][m][p];
-                    double v_sum = 0.0, w_sum = 0.0;
-                    for (int t = 1; t <= maxm; t++) {
-                        double v = vv[t], wt = ww[t];
-                        if (v == 0.0 && wt == 0.0)
-                            continue;
-                        s.pv_t[t][p] += v;
-                        w.pv_t_w[t][p] += wt;
-                        if (p >= 1) {
-                            s.pv_t[t][10] += v;
-                            w.pv_t_w[t][10] += wt;
-                        }
-                        v_sum += v;
-                        w_sum += wt;
-                    }
+                    const double v_sum = mkv->rpo_vwp[c][l][m][p];
+                    const double w_sum = mkv->rpo_vwp_n[c][l][m][p];
                     int cells[2] = {p, 10};
                     int ncells = p >= 1 ? 2 : 1;
                     for (int i = 0; i < ncells; i++) {

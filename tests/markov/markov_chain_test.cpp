@@ -320,7 +320,7 @@ TEST_F(MarkovChain, LastLactationCowsCalveIntoTheSameLactation)
 TEST_F(MarkovChain, PregnancyValuesOfKeptCowsByMonth)
 {
     /* One cow, pregnant one month, followed until she calves in month 9
-    ** of a 12-month run (the months after the eighth are a part block). */
+    ** of a 12-month run. */
     for (int t = 0; t < NSLOT; t++)
         pol->enter[t] = 0;
     for (int p = 0; p < NMPREG; p++)
@@ -328,12 +328,18 @@ TEST_F(MarkovChain, PregnancyValuesOfKeptCowsByMonth)
     mkv->pstate[8][2][5][1][2] = 0.5;
     RUN_CHAIN(1, 12, 1);
     for (int t = 1; t <= 9; t++) {
+        /* each state is met in one month only: its run sum is that month's */
         const int mim = 4 + t, mpreg = t;
-        EXPECT_DOUBLE_EQ(mkv->rpo_vwp_n[8][2][mim][mpreg][t], mkv->preg[8][t]) << "month " << t;
-        EXPECT_DOUBLE_EQ(mkv->rpo_vwp[8][2][mim][mpreg][t],
-                         mkv->preg[8][t] * rpo->prg[8][2][mim][mpreg][POLICY_MONTH(t)]);
+        const double value = mkv->preg[8][t] * rpo->prg[8][2][mim][mpreg][POLICY_MONTH(t)];
+        EXPECT_DOUBLE_EQ(mkv->rpo_vwp_n[8][2][mim][mpreg], mkv->preg[8][t]) << "month " << t;
+        EXPECT_DOUBLE_EQ(mkv->rpo_vwp[8][2][mim][mpreg], value) << "month " << t;
+        for (int k : {mpreg, 10}) {
+            EXPECT_DOUBLE_EQ(mkv->rpo_vwp_t_n[t][k], mkv->preg[8][t]) << "month " << t;
+            EXPECT_DOUBLE_EQ(mkv->rpo_vwp_t[t][k], value) << "month " << t;
+        }
+        EXPECT_EQ(mkv->rpo_vwp_t_n[t][0], 0.0) << "month " << t;
     }
-    EXPECT_DOUBLE_EQ(mkv->rpo_vwp_n[8][2][5][1][1], 0.5);
-    EXPECT_EQ(mkv->rpo_vwp_n[8][2][5][1][2], 0.0);
+    EXPECT_DOUBLE_EQ(mkv->rpo_vwp_n[8][2][5][1], 0.5);
+    EXPECT_EQ(mkv->rpo_vwp_t_n[10][10], 0.0); /* calved: no longer pregnant */
     EXPECT_GT(mkv->calvings[2][13][9], 0.0);
 }

@@ -224,10 +224,15 @@ TEST(MarkovChainStats, PregnancyRatesStateValuesAndReplacedOpenCows)
         mkv->delayed_n[t] = t == 1 ? 0.1 : 0.0;
     }
     // state values: an open state in year 1, a pregnant one in year 2
-    mkv->rpo_vwp[2][1][4][0][2] = 0.1 * 300.0;
-    mkv->rpo_vwp_n[2][1][4][0][2] = 0.1;
-    mkv->rpo_vwp[2][1][7][4][14] = 0.1 * 900.0;
-    mkv->rpo_vwp_n[2][1][7][4][14] = 0.1;
+    // (sums by state and by month, as the projection leaves them)
+    mkv->rpo_vwp[2][1][4][0] = 0.1 * 300.0;
+    mkv->rpo_vwp_n[2][1][4][0] = 0.1;
+    mkv->rpo_vwp_t[2][0] = 0.1 * 300.0;
+    mkv->rpo_vwp_t_n[2][0] = 0.1;
+    mkv->rpo_vwp[2][1][7][4] = 0.1 * 900.0;
+    mkv->rpo_vwp_n[2][1][7][4] = 0.1;
+    mkv->rpo_vwp_t[14][4] = mkv->rpo_vwp_t[14][10] = 0.1 * 900.0;
+    mkv->rpo_vwp_t_n[14][4] = mkv->rpo_vwp_t_n[14][10] = 0.1;
     // open cows replaced in month 4 at month in milk 10
     mkv->replopen_n[6][10][4] = 0.02;
     mkv->replopen_mlk[6][10][4] = 0.02 * 304.0;
