@@ -20,6 +20,7 @@
 
 #include "dp/dp.h"
 #include "run/input_file.h"
+#include "run/huge_pages.h"
 #include "run/output_file.h"
 #include "run/records.h"
 #include "run/runlog.h"
@@ -225,10 +226,13 @@ namespace {
 ** the records keep the slots of a state side by side.  Each writer fills
 ** the texts of the twelve slots in one pass through its record and then
 ** writes them slot by slot with the progress of `code`. */
-std::vector<std::string>& slot_texts()
+using SlotText = std::basic_string<char, std::char_traits<char>, HugePageAllocator<char>>;
+
+std::vector<SlotText>& slot_texts()
 {
-    /* Kept from call to call: their pages are touched once per process. */
-    static std::vector<std::string> texts(13);
+    /* Kept from call to call, on 2 MB pages: their pages are touched once
+    ** per process. */
+    static std::vector<SlotText> texts(13);
     not_a_number_seen = false;
     for (auto& text : texts) {
         text.clear();
@@ -237,7 +241,7 @@ std::vector<std::string>& slot_texts()
     return texts;
 }
 
-void write_slot_texts(OutputFile& f, const std::vector<std::string>& texts, unsigned code,
+void write_slot_texts(OutputFile& f, const std::vector<SlotText>& texts, unsigned code,
                       const char* routine, const std::string& name)
 {
     if (not_a_number_seen) {
@@ -263,7 +267,7 @@ void WRITE_RPO_FILE()
     std::printf("\n WRITE_RPO_FILE started ...");
     OutputFile f;
     open_or_end(f, rpofile, "\n WRITE_RPO_FILE: " + rpofile + " open failure");
-    std::vector<std::string>& slot_text = slot_texts();
+    std::vector<SlotText>& slot_text = slot_texts();
     char line[4096];
     for (int curr = 1; curr <= MAXCURR; curr++)
         for (int lact = 1; lact <= MAXLACT; lact++)
@@ -300,7 +304,7 @@ void WRITE_DEL_FILE()
     std::printf("\n WRITE_DEL_FILE started ...");
     OutputFile f;
     open_or_end(f, delfile, "\n WRITE_DEL_FILE: open failure");
-    std::vector<std::string>& slot_text = slot_texts();
+    std::vector<SlotText>& slot_text = slot_texts();
     char line[2048];
     for (int curr = 1; curr <= MAXCURR; curr++)
         for (int lact = 1; lact <= MAXLACT; lact++)

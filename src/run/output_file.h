@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "run/huge_pages.h"
+
 class OutputFile {
 public:
     OutputFile() = default;
@@ -52,7 +54,7 @@ private:
     std::string target_; /* the file that is replaced (a link's target) */
     std::string temp_;
     std::string error_;
-    std::vector<char> buffer_;
+    std::vector<char, HugePageAllocator<char>> buffer_; /* stdio's write buffer */
 };
 
 /* True when the two names lead to one file, existing or still to be made
