@@ -9,10 +9,25 @@
 #include "dp/dp_lanes.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <new>
+
+#include "run/huge_pages.h"
+#include "run/runlog.h"
 
 namespace {
 
-LaneBuffer buffers[2];
+/* The two working buffers (5 MB) and the tables (up to 25 MB) sit on 2 MB
+** pages: they are filled afresh by every solve. */
+LaneBuffer* buffers = nullptr; /* [2], mapped at the first solve */
+
+using Pool = std::vector<double, HugePageAllocator<double>>;
+
+/* The most doubles the band pool can need: a band for every (lactation,
+** month in milk) within the lactation and one per calving month, each of
+** at most 2 * MAX_REACH + 1 diagonals. */
+constexpr std::size_t BAND_POOL_MAX =
+    std::size_t{MAXLACT} * (MAXMIM + 12 * MAXMIM) * (2 * MAX_REACH + 1) * LANES;
 
 /* Offsets into the pools of the tables, built per solve. */
 struct BandAt {
@@ -20,13 +35,13 @@ struct BandAt {
     std::size_t at;
 };
 
-std::vector<double> band_pool;
+Pool band_pool;
 BandAt within_at[NLACT][NMIM];
 BandAt calving_at[NSEA][NLACT][NMIM];
 Band within[NLACT][NMIM];
 Band calving[NSEA][NLACT][NMIM];
 
-std::vector<double> revenue_pool;  /* slots 1..24, each revenue_slot long */
+Pool revenue_pool;  /* slots 1..24, each revenue_slot long */
 std::size_t revenue_slot = 0;
 std::size_t revenue_at[NLACT][NMIM];   /* offset inside a slot */
 int first_preg[NLACT][NMIM]; /* first month of pregnancy with a row */
@@ -190,15 +205,32 @@ void STORE_LANES()
 
 void RELEASE_LANES()
 {
-    std::vector<double>().swap(band_pool);
-    std::vector<double>().swap(revenue_pool);
-    CLEAR_BLOCK(buffers, sizeof buffers);
+    Pool().swap(band_pool);
+    Pool().swap(revenue_pool);
+    if (buffers != nullptr)
+        CLEAR_BLOCK(buffers, 2 * sizeof(LaneBuffer));
 }
 
 void BUILD_LANE_TABLES()
 {
-    BUILD_BANDS();
-    BUILD_REVENUE();
+    try {
+        if (buffers == nullptr) {
+            void* block = map_huge_block(2 * sizeof(LaneBuffer));
+            if (block == nullptr)
+                throw std::bad_alloc();
+            buffers = static_cast<LaneBuffer*>(block);
+            for (int buf = 0; buf < 2; buf++)
+                new (&buffers[buf]) LaneBuffer;
+        }
+        /* the pool's storage must not move while bands point into it */
+        band_pool.reserve(BAND_POOL_MAX);
+        BUILD_BANDS();
+        BUILD_REVENUE();
+    } catch (const std::bad_alloc&) {
+        std::printf("\n DP_POLICY: Insufficient memory available. ");
+        STOP(1);
+        END_RUN(1);
+    }
 }
 
 const Band& WITHIN_BAND(int lact, int mim)
