@@ -17,13 +17,14 @@
 ** rows are taken in a few parts, one part per progress mark, so that a
 ** 300-month run still reports how far it has come.
 **
-** A whole array is cleared by handing its pages back to the system rather
-** than by writing zeros: the record is private anonymous memory, whose
-** pages read as zero when next touched, and a page never touched again
-** costs nothing.  A 300-month run fills only the rows of the states the
-** herd reaches, so much of the large state-by-month arrays (the four
-** event tables, 12 MB each) is never brought into memory, and the
-** clearing itself takes no time.  Partial rows (shorter runs) are written with zeros.
+** A whole array is cleared with CLEAR_BLOCK, which hands its whole 2 MB
+** pages back to the system rather than writing zeros: the record is
+** private anonymous memory, whose pages read as zero when next touched,
+** and a page never touched again costs nothing.  A 300-month run fills
+** only the rows of the states the herd reaches, so much of the large
+** state-by-month arrays (the four event tables, 12 MB each) is never
+** brought into memory.  Partial rows (shorter runs) are written with
+** zeros.
 */
 #include "markov/markov.h"
 
@@ -32,34 +33,10 @@
 #include <cstring>
 #include <type_traits>
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include "run/records.h"
 #include "run/runlog.h"
 
 namespace {
-
-/* Below this a stretch is simply written with zeros. */
-constexpr std::size_t PAGE_CLEAR_MIN = 1 << 20;
-
-/* Sets n bytes from `from` to zero; whole pages of a long stretch go back
-** to the system instead, to come back as zero pages when next touched. */
-void clear_bytes(void* from, std::size_t n)
-{
-    static const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(from);
-    const std::uintptr_t end = begin + n;
-    const std::uintptr_t first = (begin + page - 1) & ~(page - 1);
-    const std::uintptr_t last = end & ~(page - 1);
-    if (n >= PAGE_CLEAR_MIN && last > first &&
-        madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED) == 0) {
-        std::memset(from, 0, first - begin);
-        std::memset(reinterpret_cast<void*>(last), 0, end - last);
-        return;
-    }
-    std::memset(from, 0, n);
-}
 
 /* Share `index` (0..parts - 1) of the rows of an array, in equal shares. */
 struct Part {
@@ -77,7 +54,7 @@ void clear_months(A& arr, Part part, int last)
     const std::size_t end_row = rows * (part.index + 1) / part.parts;
     Elem* base = reinterpret_cast<Elem*>(&arr);
     if (last == NT - 1) {
-        clear_bytes(base + first_row * NT, (end_row - first_row) * NT * sizeof(Elem));
+        CLEAR_BLOCK(base + first_row * NT, (end_row - first_row) * NT * sizeof(Elem));
         return;
     }
     const std::size_t bytes = static_cast<std::size_t>(last + 1) * sizeof(Elem);

@@ -9,9 +9,6 @@
 
 namespace {
 
-/* The size of a huge page on x86-64 (a PMD-level page). */
-constexpr std::size_t HUGE_PAGE = std::size_t{2} << 20;
-
 std::size_t round_up(std::size_t bytes)
 {
     return (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;

@@ -19,6 +19,9 @@
 #include <cstddef>
 #include <new>
 
+/* The size of a huge page on x86-64 (a page-directory-level page). */
+constexpr std::size_t HUGE_PAGE = std::size_t{2} << 20;
+
 /* Zeroed memory of `bytes`, 2 MB-aligned, advised to 2 MB pages; nullptr
 ** when memory is short. */
 void* map_huge_block(std::size_t bytes);

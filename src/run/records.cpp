@@ -19,7 +19,6 @@
 #include "run/records.h"
 
 #include <sys/mman.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -111,14 +110,15 @@ void fill_all(T& array, V value)
 
 void CLEAR_BLOCK(void* block, std::size_t bytes)
 {
-    static const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
     const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(block);
     const std::uintptr_t end = begin + bytes;
-    const std::uintptr_t first_page = (begin + page - 1) / page * page;
-    const std::uintptr_t end_page = end / page * page;
-    /* whole pages inside the block go back to the kernel and read zero
-    ** again; a few pages are not worth the call */
-    if (end_page >= first_page + 16 * page &&
+    const std::uintptr_t first_page = (begin + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
+    const std::uintptr_t end_page = end / HUGE_PAGE * HUGE_PAGE;
+    /* Whole 2 MB pages inside the block go back to the kernel and read
+    ** zero again; the edges are written.  Handing back part of a 2 MB page
+    ** would split it into 512 small ones, each faulting on its own when it
+    ** is next touched. */
+    if (end_page > first_page &&
         madvise(reinterpret_cast<void*>(first_page), end_page - first_page, MADV_DONTNEED) == 0) {
         std::memset(block, 0, first_page - begin);
         std::memset(reinterpret_cast<void*>(end_page), 0, end - end_page);
