@@ -87,8 +87,14 @@ void make_projection()
                     mkv->firstserv[c][l][m][t] = x;
                     mkv->bred[c][l][m][t] = m < 12 ? x : 0.0;
                     for (int p = 0; p <= MAXMPREG; p++) {
-                        mkv->rpo_vwp[c][l][m][p][t] = 500 * x;
-                        mkv->rpo_vwp_n[c][l][m][p][t] = x;
+                        mkv->rpo_vwp[c][l][m][p] += 500 * x;
+                        mkv->rpo_vwp_n[c][l][m][p] += x;
+                        mkv->rpo_vwp_t[t][p] += 500 * x;
+                        mkv->rpo_vwp_t_n[t][p] += x;
+                        if (p >= 1) {
+                            mkv->rpo_vwp_t[t][10] += 500 * x;
+                            mkv->rpo_vwp_t_n[t][10] += x;
+                        }
                     }
                 }
             }

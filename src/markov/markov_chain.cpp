@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "markov/month_tables.h"
 #include "run/records.h"
 #include "run/runlog.h"
 
@@ -33,6 +34,11 @@ namespace {
 
 /* Mass at or below this is treated as no cow at all. */
 constexpr double NEGLIGIBLE = 1e-14;
+
+/* Collecting runs of at least this many months read the second-year slots
+** from the month tables: 12 first-year months, then each of the slots
+** 13..24 three times. */
+constexpr int TABLE_RUN_MONTHS = 12 + 3 * 12;
 
 /* What one month of the projection works with. */
 struct Month {
@@ -44,6 +50,8 @@ struct Month {
     int cur, nxt; /* distribution slots read and written */
     bool collect;
     double replaced; /* mass replaced by decision this month */
+    const MonthSlot* cells; /* the states' values of slot m when collecting
+                            ** from month 13 on; else nullptr */
 };
 
 /* The visited state as the accumulators see it. */
@@ -56,6 +64,11 @@ struct Visit {
     double S;      /* sale value now */
     double Sn;     /* sale value next month */
     double Sprime; /* next month's sale value of an involuntary disposal */
+    double dmi;    /* feed intake */
+    double labor;  /* minutes of labour */
+    double rpo;    /* retention pay-off */
+    double prg;    /* pregnancy value */
+    double Y_next; /* a pregnant cow's milk next month */
     bool dry;
 };
 
@@ -85,8 +98,27 @@ Visit make_visit(const Month& mo, int curr, int lact, int mim, int mpreg, double
     s.mpreg = mpreg;
     s.p = p;
     s.q = bio->pind[lact][mim][mo.sea];
-    s.R = bio->rev[curr][lact][mim][mpreg][mo.m];
-    s.Y = bio->milkyield[curr][lact][mim][mpreg][mo.sea];
+    if (mo.cells != nullptr) {
+        const StateMonth& cell = (*mo.cells)[lact][curr][mim][mpreg];
+        s.R = cell.R;
+        s.Y = cell.Y;
+        s.dmi = cell.dmi;
+        s.labor = cell.labor;
+        s.rpo = cell.rpo;
+        s.prg = cell.prg;
+        s.Y_next = cell.Y_next;
+    } else {
+        s.R = bio->rev[curr][lact][mim][mpreg][mo.m];
+        s.Y = bio->milkyield[curr][lact][mim][mpreg][mo.sea];
+        s.dmi = bio->dmi[curr][lact][mim][mpreg][mo.sea];
+        s.labor = bio->labortime[curr][lact][mim][mpreg][mo.sea];
+        s.rpo = rpo->rpo[curr][lact][mim][mpreg][mo.m];
+        s.prg = rpo->prg[curr][lact][mim][mpreg][mo.m];
+        /* one month further pregnant next month (a cow in her 9th month
+        ** calves instead) */
+        const bool goes_on = mpreg >= 1 && mpreg < MAXMPREG && mim < MAXMIM;
+        s.Y_next = goes_on ? bio->milkyield[curr][lact][mim + 1][mpreg + 1][mo.sea_next] : 0.0;
+    }
     s.S = bio->sel[lact][mim][mo.m];
     s.Sn = bio->sel[lact][mim][mo.mn];
     s.Sprime = s.Sn * bio->sel_factor;
@@ -100,7 +132,7 @@ Visit make_visit(const Month& mo, int curr, int lact, int mim, int mpreg, double
 void collect_visit(const Month& mo, const Visit& s)
 {
     const int t = mo.t;
-    const double r = rpo->rpo[s.curr][s.lact][s.mim][s.mpreg][mo.m];
+    const double r = s.rpo;
     if (r != NOT_APPLICABLE) {
         mkv->rpo_sum[t] += s.p * r;
         mkv->rpo_n[t] += s.p;
@@ -135,7 +167,7 @@ void collect_kept(const Month& mo, const Visit& s, bool calf, bool heifer)
     if (!heifer)
         k->cows_lact[s.lact][t] += p;
 
-    const double dmi = bio->dmi[s.curr][s.lact][s.mim][s.mpreg][mo.sea];
+    const double dmi = s.dmi;
     if (dry) {
         k->feedcostdry[t] += p * dmi * bio->p_dryfeed;
     } else {
@@ -148,7 +180,7 @@ void collect_kept(const Month& mo, const Visit& s, bool calf, bool heifer)
     k->loss[t] += q * p * bio->cullcost;
     k->dim_sum[t] += p * (s.mim * DAYS_PER_MONTH - DAYS_PER_MONTH / 2.0);
 
-    const double minutes = bio->labortime[s.curr][s.lact][s.mim][s.mpreg][mo.sea];
+    const double minutes = s.labor;
     k->laborcost[t] += p * minutes / 60.0 * bio->wage;
     k->labortime[t] += p * minutes;
     k->vetcost[t] += p * bio->vetcost[s.mim];
@@ -170,7 +202,7 @@ void collect_kept(const Month& mo, const Visit& s, bool calf, bool heifer)
         k->hz_preg[s.mim][0] += p;
         k->hz_preg[s.mim][2] += q * p;
     }
-    const double r = rpo->rpo[s.curr][s.lact][s.mim][s.mpreg][mo.m];
+    const double r = s.rpo;
     if (r != NOT_APPLICABLE) {
         k->pind_rpo[s.curr][s.lact][s.mim][s.mpreg] += q * p * r;
         k->pind_rpo_n[s.curr][s.lact][s.mim][s.mpreg] += q * p;
@@ -203,7 +235,7 @@ void collect_replaced(const Month& mo, const Visit& s, bool calf)
         k->replopen_mlk[s.curr][s.mim][t] += p * s.Y;
         /* A policy read back from a file has no pay-offs: the marker stays
         ** out of the sum (then the average prints 0, not the marker). */
-        const double r = rpo->rpo[s.curr][s.lact][s.mim][0][mo.m];
+        const double r = s.rpo;
         if (r != NOT_APPLICABLE)
             k->replopen_rpo[s.curr][s.mim][t] += p * r;
         k->replopen_iof[s.curr][s.mim][t] += p * bio->iofc[s.curr][s.lact][s.mim][0][mo.m];
@@ -226,11 +258,11 @@ struct PrgMonth {
 PrgMonth prg_month;
 
 /* Pregnancy value of a kept cow, by the state she is in. */
-void collect_prg(const Month& mo, const Visit& s)
+void collect_prg(const Visit& s)
 {
     /* No pregnancy value (a policy read back from a file): the state adds
     ** neither value nor weight. */
-    const double v = rpo->prg[s.curr][s.lact][s.mim][s.mpreg][mo.m];
+    const double v = s.prg;
     if (v == NOT_APPLICABLE)
         return;
     prg_month.sum[s.curr][s.lact][s.mim][s.mpreg] += s.p * v;
@@ -304,7 +336,7 @@ void collect_services(const Month& mo, const Visit& s, double f, double d, int v
     if (mim == vwp)
         k->at_vwp[t] += p;
     if (mim > vwp)
-        collect_prg(mo, s);
+        collect_prg(s);
 }
 
 /* ---- moving the cows -------------------------------------------------- */
@@ -341,7 +373,7 @@ void open_cow(Month& mo, int c, int l, int mim)
     if (!last_month && !window && l == 1 && mim == 1)
         return;
 
-    const short decision = pol->decision[c][l][mim][0][mo.m];
+    const short decision = mo.cells ? (*mo.cells)[l][c][mim][0].decision : pol->decision[c][l][mim][0][mo.m];
     if (decision == DEC_NONE) {
         std::printf("\n decision error open t=%d", mo.t);
         REPEATED_STOP("MARKOV_CHAIN decision error");
@@ -372,7 +404,7 @@ void open_cow(Month& mo, int c, int l, int mim)
         if (mo.collect) {
             collect_kept(mo, s, calf, false);
             if (mim == bio->lbm + 1)
-                collect_prg(mo, s);
+                collect_prg(s);
             mkv->repl[c][mo.t] += (1.0 - q) * p;
             mkv->repl_mim[mim][mo.t] += (1.0 - q) * p;
             mkv->total_cash[mo.t] += (1.0 - q) * p * s.Sn;
@@ -439,7 +471,7 @@ void open_cow(Month& mo, int c, int l, int mim)
     if (mo.collect) {
         collect_kept(mo, s, calf, false);
         if (mim == bio->lbm + 1)
-            collect_prg(mo, s);
+            collect_prg(s);
     }
 }
 
@@ -451,7 +483,8 @@ void pregnant_cow(Month& mo, int c, int l, int mim, int mpreg)
     if (p <= NEGLIGIBLE)
         return;
 
-    const short decision = pol->decision[c][l][mim][mpreg][mo.m];
+    const short decision =
+        mo.cells ? (*mo.cells)[l][c][mim][mpreg].decision : pol->decision[c][l][mim][mpreg][mo.m];
     if (decision == DEC_NONE) {
         std::printf("\n decision error preg: %d %d %d %d %d : %d", c, l, mim, mpreg, mo.m, decision);
         REPEATED_STOP("MARKOV_CHAIN decision error");
@@ -501,12 +534,12 @@ void pregnant_cow(Month& mo, int c, int l, int mim, int mpreg)
     if (!mo.collect)
         return;
     collect_kept(mo, s, false, false);
-    collect_prg(mo, s);
+    collect_prg(s);
     mkv->abortions[mo.t] += ab * p;
     mkv->abortrisk_n[mo.t] += p;
     if (mpreg == MAXMPREG) {
         mkv->calvings[l][mim][mo.t] += (1.0 - q) * p;
-    } else if (!s.dry && bio->milkyield[c][l][mim + 1][mpreg + 1][mo.sea_next] <= DRY_MILK) {
+    } else if (!s.dry && s.Y_next <= DRY_MILK) {
         mkv->dryoffyield[mo.t] += p * s.Y / DAYS_PER_MONTH;
         mkv->dryoff_n[mo.t] += p;
     }
@@ -620,8 +653,9 @@ void close_month(const Month& mo, int count, double H)
     }
 }
 
-/* Asks the cache for what a collecting month reads of a state with mass:
-** the tables hold a row per state, so each state reads lines of its own. */
+/* Asks the cache for what a collecting month reads of a state with mass
+** from the records: they hold a row per state, so each state reads lines
+** of its own.  (The month tables need no asking: they are read in order.) */
 void prefetch_state(const Month& mo, int c, int l, int mim, int mp)
 {
     if (mkv->pstate[c][l][mim][mp][mo.cur] <= NEGLIGIBLE)
@@ -639,13 +673,16 @@ void prefetch_state(const Month& mo, int c, int l, int mim, int mp)
 ** milk ahead of it. */
 void prefetch_states(const Month& mo, int c, int l, int mim)
 {
-    prefetch_state(mo, c, l, mim, 0);
+    if (mo.cells == nullptr)
+        prefetch_state(mo, c, l, mim, 0);
     if (vwp_for(l) <= mim && mim <= bio->lbm && mim < MAXMIM &&
         mkv->pstate[c][l][mim][0][mo.cur] > NEGLIGIBLE) {
         __builtin_prefetch(&ins->ins[c][l][mim][mo.m]);
         __builtin_prefetch(&del->open[c][l][mim][mim + 1][mo.sea]);
         __builtin_prefetch(&del->preg[c][l][mim][mim + 1][mo.sea]);
     }
+    if (mo.cells != nullptr)
+        return;
     const int first = std::max(1, mim - bio->lbm);
     const int last = std::min(MAXMPREG, mim - vwp_for(l));
     for (int mp = first; mp <= last; mp++)
@@ -712,9 +749,20 @@ void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned shor
     mo.nxt = 0;
     mo.collect = collect == 1;
     copy_slot(2, 1);
+    mo.cells = nullptr;
+    /* The month tables pay for their copy (and their 25 MB) when each
+    ** second-year slot comes round at least three times. */
+    const bool tables = mo.collect && count >= TABLE_RUN_MONTHS;
     if (mo.collect) {
         TIMETAKEN(3);
         std::memset(&prg_month, 0, sizeof prg_month);
+    }
+    if (tables) {
+        if (!BUILD_MONTH_TABLES()) {
+            std::printf("\n MARKOV_CHAIN: Insufficient memory available. ");
+            STOP(1);
+            END_RUN(1);
+        }
     }
 
     const int maxlact = bio->maxlact;
@@ -724,6 +772,8 @@ void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned shor
         mo.mn = mo.sea == 12 ? mo.m - 11 : mo.m + 1;
         mo.sea_next = mo.sea == 12 ? 1 : mo.sea + 1;
         mo.replaced = 0.0;
+        if (tables && mo.m >= FIRST_TABLE_SLOT)
+            mo.cells = &MONTH_SLOT(mo.m);
         const double H = bio->p_heifer[mo.m];
 
         young_stock(mo, H);
@@ -771,4 +821,6 @@ void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned shor
         }
         RESET_MKV_RECORD(static_cast<unsigned short>(mo.nxt), count);
     }
+    if (tables)
+        RELEASE_MONTH_TABLES();
 }

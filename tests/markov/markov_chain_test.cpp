@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include <cmath>
+#include <memory>
 #include <string>
 
 #include "markov/herd_fixture.h"
@@ -342,4 +343,42 @@ TEST_F(MarkovChain, PregnancyValuesOfKeptCowsByMonth)
     EXPECT_DOUBLE_EQ(mkv->rpo_vwp_n[8][2][5][1], 0.5);
     EXPECT_EQ(mkv->rpo_vwp_t_n[10][10], 0.0); /* calved: no longer pregnant */
     EXPECT_GT(mkv->calvings[2][13][9], 0.0);
+}
+
+/* Runs of 48 months and more read the second-year slots from the month
+** tables rather than the records: their first 36 months must be the same
+** doubles as those of a 36-month run, which reads the records throughout. */
+TEST_F(MarkovChain, MonthTablesGiveTheFiguresOfTheRecords)
+{
+    RUN_PASSES(40);
+    auto start = std::make_unique<MkvRecord>(*mkv);
+    RUN_CHAIN(1, 36, 1);
+    auto records = std::make_unique<MkvRecord>(*mkv);
+    *mkv = *start;
+    RUN_CHAIN(1, 60, 1);
+
+    const MkvRecord& r = *records;
+    const MkvRecord& k = *mkv;
+    int compared = 0;
+    for (int t = 1; t <= 36; t++) {
+        const double pairs[][2] = {
+            {r.total_cash[t], k.total_cash[t]},     {r.operating_cash[t], k.operating_cash[t]},
+            {r.feedcostdry[t], k.feedcostdry[t]},   {r.feedcostlac[t], k.feedcostlac[t]},
+            {r.laborcost[t], k.laborcost[t]},       {r.othercost[t], k.othercost[t]},
+            {r.dryoffyield[t], k.dryoffyield[t]},   {r.rpo_sum[t], k.rpo_sum[t]},
+            {r.cowvalue_sum[t], k.cowvalue_sum[t]}, {r.cowsales[t], k.cowsales[t]},
+            {r.rpo_vwp_t[t][10], k.rpo_vwp_t[t][10]}, {r.rpo_vwp_t[t][0], k.rpo_vwp_t[t][0]},
+        };
+        for (const auto& pair : pairs) {
+            EXPECT_EQ(pair[0], pair[1]) << "month " << t << ", figure " << &pair - pairs;
+            compared += pair[0] != 0.0;
+        }
+        for (int m = 1; m <= MAXMIM; m++) {
+            EXPECT_EQ(r.milkyield[m][t], k.milkyield[m][t]) << "month " << t << ", mim " << m;
+            EXPECT_EQ(r.dmi_mim[m][t], k.dmi_mim[m][t]) << "month " << t << ", mim " << m;
+        }
+        for (int c = 1; c <= MAXCURR; c++)
+            EXPECT_EQ(r.repl[c][t], k.repl[c][t]) << "month " << t << ", class " << c;
+    }
+    EXPECT_GT(compared, 36 * 8); /* the herd really earned, fed and sold */
 }
