@@ -19,9 +19,14 @@
 #include <cstring>
 #include <memory>
 
+#include "run/huge_pages.h"
 #include "run/records.h"
 
 namespace {
+
+/* The file's and the table's text: megabytes for a large herd, on 2 MB
+** pages. */
+using Text = std::basic_string<char, std::char_traits<char>, HugePageAllocator<char>>;
 
 /* ---- constants -------------------------------------------------------- */
 
@@ -31,24 +36,27 @@ const char* const PAYOFF_UNKNOWN = "pay-off not known: the policy was read from 
 constexpr std::size_t ID_WIDTH_MAX = 24; /* console id column, characters */
 const char* const TEMP_SUFFIX = ".part"; /* the file being written, beside it */
 constexpr std::size_t WRITE_BUFFER = 1 << 20;
+/* Room reserved a row of the file or the table, so that the texts of a
+** large herd grow once (a row is about 100 characters and an id). */
+constexpr std::size_t ROW_TEXT_ESTIMATE = 160;
 constexpr double TIE_MARGIN = 1e-6;  /* scaled distance from a rounding tie left to the exact path */
 constexpr double FAST_LIMIT = 1e15;  /* scaled values above it take the exact path */
 
-void append_number(std::string& out, double x)
+void append_number(Text& out, double x)
 {
     char buf[64];
     auto res = std::to_chars(buf, buf + sizeof buf, x);
     out.append(buf, static_cast<std::size_t>(res.ptr - buf));
 }
 
-void append_fixed(std::string& out, double x, int decimals)
+void append_fixed(Text& out, double x, int decimals)
 {
     char buf[400];
     out.append(buf, static_cast<std::size_t>(FIXED_TEXT(buf, sizeof buf, x, decimals)));
 }
 
 /* A text field, quoted when it must be. */
-void append_text(std::string& out, const std::string& text)
+void append_text(Text& out, const std::string& text)
 {
     bool plain = true;
     for (char ch : text)
@@ -63,14 +71,14 @@ void append_text(std::string& out, const std::string& text)
     csv_write(out.data() + at, need, text.data(), text.size());
 }
 
-void append_int(std::string& out, int v)
+void append_int(Text& out, int v)
 {
     char buf[16];
     auto res = std::to_chars(buf, buf + sizeof buf, v);
     out.append(buf, static_cast<std::size_t>(res.ptr - buf));
 }
 
-void append_row(std::string& out, const RankedCow& c)
+void append_row(Text& out, const RankedCow& c)
 {
     const CowRow& row = *c.row;
     append_text(out, row.id);
@@ -118,7 +126,7 @@ void append_row(std::string& out, const RankedCow& c)
 }
 
 /* `text` right-aligned in `width` characters, after one blank. */
-void put_right(std::string& out, const char* text, std::size_t len, std::size_t width)
+void put_right(Text& out, const char* text, std::size_t len, std::size_t width)
 {
     out += ' ';
     if (len < width)
@@ -126,14 +134,14 @@ void put_right(std::string& out, const char* text, std::size_t len, std::size_t 
     out.append(text, len);
 }
 
-void put_int(std::string& out, int v, std::size_t width)
+void put_int(Text& out, int v, std::size_t width)
 {
     char buf[16];
     auto res = std::to_chars(buf, buf + sizeof buf, v);
     put_right(out, buf, static_cast<std::size_t>(res.ptr - buf), width);
 }
 
-void put_fixed(std::string& out, double x, int decimals, std::size_t width)
+void put_fixed(Text& out, double x, int decimals, std::size_t width)
 {
     char buf[400];
     put_right(out, buf, static_cast<std::size_t>(FIXED_TEXT(buf, sizeof buf, x, decimals)), width);
@@ -156,7 +164,7 @@ double shown_money(double x)
 }
 
 /* `s` left-aligned in at least `width` characters. */
-void append_padded(std::string& out, const std::string& s, std::size_t width)
+void append_padded(Text& out, const std::string& s, std::size_t width)
 {
     out += s;
     const std::size_t w = shown_width(s);
@@ -165,7 +173,7 @@ void append_padded(std::string& out, const std::string& s, std::size_t width)
 }
 
 /* One line of the console table. */
-void append_table_line(std::string& out, const RankedCow& c, std::size_t id_width)
+void append_table_line(Text& out, const RankedCow& c, std::size_t id_width)
 {
     const CowState& s = c.state;
     const CowValue& v = c.value;
@@ -205,7 +213,7 @@ void append_table_line(std::string& out, const RankedCow& c, std::size_t id_widt
 RankedHerd VALUE_COWS(const CowList& list, bool payoffs_known)
 {
     RankedHerd herd;
-    std::vector<RankedCow>& cows = herd.cows;
+    auto& cows = herd.cows;
     cows.resize(list.rows.size());
     for (std::size_t i = 0; i < list.rows.size(); i++) {
         const CowRow& row = list.rows[i];
@@ -305,11 +313,12 @@ bool WRITE_RANKED_FILE(const std::string& name, const RankedHerd& herd, std::str
         error = name + ": cannot be written: " + std::strerror(errno);
         return false;
     }
-    std::vector<char> buffer(WRITE_BUFFER);
+    std::vector<char, HugePageAllocator<char>> buffer(WRITE_BUFFER);
     std::setvbuf(fp, buffer.data(), _IOFBF, buffer.size());
     /* The rows are formatted in input order, where the cows lie in turn
     ** in memory, and written in ranked order from the text. */
-    std::string text;
+    Text text;
+    text.reserve(herd.cows.size() * ROW_TEXT_ESTIMATE);
     std::vector<std::size_t> start(herd.cows.size() + 1);
     for (std::size_t i = 0; i < herd.cows.size(); i++) {
         start[i] = text.size();
@@ -341,12 +350,12 @@ int REJECTED_COUNT(const RankedHerd& herd)
 
 void PRINT_RANKED_TABLE(const RankedHerd& herd, bool payoffs_known)
 {
-    const std::vector<RankedCow>& cows = herd.cows;
+    const auto& cows = herd.cows;
     std::size_t id_width = 2;
     for (const RankedCow& c : cows)
         id_width = std::max(id_width, std::min(ID_WIDTH_MAX, shown_width(c.row->id)));
 
-    std::string table = "\n\n  rank ";
+    Text table = "\n\n  rank ";
     append_padded(table, "id", id_width);
     table += " class lact mim mpreg decision       rpo  cow_value  preg_value   milk  note";
     std::fwrite(table.data(), 1, table.size(), stdout);
@@ -357,7 +366,8 @@ void PRINT_RANKED_TABLE(const RankedHerd& herd, bool payoffs_known)
     int replace = 0;
     int breed = 0;
     double total = 0.0;
-    std::string lines;
+    Text lines;
+    lines.reserve(cows.size() * ROW_TEXT_ESTIMATE);
     std::vector<std::size_t> start(cows.size() + 1);
     for (std::size_t i = 0; i < cows.size(); i++) {
         start[i] = lines.size();

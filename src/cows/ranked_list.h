@@ -15,6 +15,7 @@
 
 #include "cows/cow_list.h"
 #include "cows/cow_value.h"
+#include "run/huge_pages.h"
 
 struct RankedCow {
     const CowRow* row = nullptr;
@@ -30,7 +31,7 @@ struct RankedCow {
 /* The valued list: the cows in input order, and the order to show them in
 ** (best to worst, then the rejected rows). */
 struct RankedHerd {
-    std::vector<RankedCow> cows;
+    std::vector<RankedCow, HugePageAllocator<RankedCow>> cows; /* on 2 MB pages */
     std::vector<std::size_t> order;
 };
 
