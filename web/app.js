@@ -49,7 +49,10 @@ async function api(path, options = {}) {
     init.body = JSON.stringify(options.body);
     init.headers['Content-Type'] = 'application/json';
   }
-  const res = await fetch(path, init);
+  /* a list the page asked for while loading is taken once */
+  const early = init.method === 'GET' && window.EARLY ? window.EARLY[path] : undefined;
+  if (early) delete window.EARLY[path];
+  const res = await (early || fetch(path, init));
   const type = res.headers.get('Content-Type') || '';
   const data = type.includes('json') ? await res.json() : await res.text();
   if (!res.ok) throw new Error((data && data.error) || `${res.status} ${res.statusText}`);
@@ -279,6 +282,24 @@ async function refreshRuns() {
 
 /* ---- charts ------------------------------------------------------------- */
 
+/* The chart library (uPlot, 50 kB of script) is loaded when the first
+ * chart is about to be drawn, so that the views without charts never wait
+ * for it. */
+let chartLibrary = null;
+function loadCharts() {
+  if (!chartLibrary) {
+    chartLibrary = new Promise((resolve, reject) => {
+      document.head.append(el('link', { rel: 'stylesheet', href: '/vendor/uPlot.min.css' }));
+      document.head.append(el('script', {
+        src: '/vendor/uPlot.iife.min.js',
+        onload: resolve,
+        onerror: () => { chartLibrary = null; reject(new Error('the chart library could not be loaded')); },
+      }));
+    });
+  }
+  return chartLibrary;
+}
+
 function chart(container, title, x, series, opts = {}) {
   const box = el('div', { class: 'chart', 'data-chart': title }, el('h4', { text: title }));
   container.append(box);
@@ -333,7 +354,8 @@ async function showResults(id) {
   $('results-empty').hidden = !empty;
   $('results-body').hidden = empty;
   if (empty) return;
-  const [run, results, files] = await Promise.all([api(`/api/runs/${id}`), api(`/api/runs/${id}/results`), api(`/api/runs/${id}/files`)]);
+  const [run, results, files] = await Promise.all([api(`/api/runs/${id}`), api(`/api/runs/${id}/results`),
+    api(`/api/runs/${id}/files`), loadCharts()]);
   $('results-title').textContent = `Results of ${run.herd} (run ${id}) — ${results.title}`;
   const years = results.yearly.length ? results.yearly[0].values.length : 0;
   $('yearly').tHead.replaceChildren(el('tr', {}, el('th', { text: 'figure' }), ...Array.from({ length: years }, (_, i) => el('th', { text: `year ${i + 1}` }))));
@@ -359,6 +381,7 @@ async function compare() {
   if (ids.length < 2) throw new Error('tick at least two runs');
   const runs = await Promise.all(ids.map((id) => api(`/api/runs/${id}`)));
   const results = await Promise.all(ids.map((id) => api(`/api/runs/${id}/results`)));
+  await loadCharts();
   const last = (row) => (row ? row.values[row.values.length - 1] : null);
   const names = results[0].yearly.map((r) => r.name);
   const head = el('tr', {}, el('th', { text: 'figure (last year)' }), el('th', { text: `${runs[0].herd}` }));

@@ -94,6 +94,7 @@ async function main() {
     await page.goto(`${url}#herds`);
     await page.waitForSelector('#herd-list tbody tr:nth-child(3)');
     check((await page.locator('#herd-list tbody tr').count()) === 3, 'the herds list shows the new herds');
+    check(await page.evaluate(() => typeof window.uPlot === 'undefined'), 'the chart library waits for the first chart');
     await shot(page, 'herds');
 
     // Edit: a fault is shown by its field, then the milk price drops 5 %.
