@@ -82,10 +82,10 @@ void make_projection()
             for (int l = 1; l <= MAXLACT; l++) {
                 mkv->newpreg[c][l][t] = x;
                 for (int m = 1; m <= MAXMIM; m++) {
-                    mkv->conceptions[c][l][m][t] = x;
-                    mkv->delayserv[c][l][m][t] = x;
-                    mkv->firstserv[c][l][m][t] = x;
-                    mkv->bred[c][l][m][t] = m < 12 ? x : 0.0;
+                    mkv->conceptions[t][c][l][m] = x;
+                    mkv->delayserv[t][c][l][m] = x;
+                    mkv->firstserv[t][c][l][m] = x;
+                    mkv->bred[t][c][l][m] = m < 12 ? x : 0.0;
                     for (int p = 0; p <= MAXMPREG; p++) {
                         mkv->rpo_vwp[c][l][m][p] += 500 * x;
                         mkv->rpo_vwp_n[c][l][m][p] += x;

@@ -329,10 +329,10 @@ void collect_services(const Month& mo, const Visit& s, double f, double d, int v
     k->serv_n[t] += (1.0 - q) * p * E;
     k->serv_preg[t] += (1.0 - q) * p * Pc;
     k->newpreg[c][l][t] += (1.0 - q) * p * Pc;
-    k->conceptions[c][l][mim][t] += (1.0 - q) * p * Pc;
-    k->firstserv[c][l][mim][t] += (1.0 - q) * f * Ps;
-    k->bred[c][l][mim][t] += (1.0 - q) * p;
-    k->delayserv[c][l][mim][t] += d;
+    k->conceptions[t][c][l][mim] += (1.0 - q) * p * Pc;
+    k->firstserv[t][c][l][mim] += (1.0 - q) * f * Ps;
+    k->bred[t][c][l][mim] += (1.0 - q) * p;
+    k->delayserv[t][c][l][mim] += d;
     if (mim == vwp)
         k->at_vwp[t] += p;
     if (mim > vwp)

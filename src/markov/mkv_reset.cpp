@@ -12,7 +12,8 @@
 **
 ** The accumulators are [..][t] arrays with the month last, so the months
 ** 0..count of one row are contiguous and a 36-month run does not pay for
-** clearing 300 months.  Each row is cleared over all its months at once
+** clearing 300 months; the four large event tables keep the month first,
+** so that their months 0..count are one stretch.  Each row is cleared over all its months at once
 ** (a whole array in one stretch when the run covers every month), and the
 ** rows are taken in a few parts, one part per progress mark, so that a
 ** 300-month run still reports how far it has come.
@@ -60,6 +61,20 @@ void clear_months(A& arr, Part part, int last)
     const std::size_t bytes = static_cast<std::size_t>(last + 1) * sizeof(Elem);
     for (std::size_t r = first_row; r < end_row; r++)
         std::memset(base + r * NT, 0, bytes);
+}
+
+/* Clears one part of months 0..last of a month-first array: the months
+** lie one after the other, so each part is a single stretch. */
+template <typename A>
+void clear_first_months(A& arr, Part part, int last)
+{
+    static_assert(std::extent_v<A> == NT, "month must be the first index");
+    const std::size_t month_bytes = sizeof(A) / NT;
+    const std::size_t months = static_cast<std::size_t>(last) + 1;
+    const std::size_t first = months * part.index / part.parts;
+    const std::size_t end = months * (part.index + 1) / part.parts;
+    if (end > first)
+        CLEAR_BLOCK(reinterpret_cast<char*>(&arr) + first * month_bytes, (end - first) * month_bytes);
 }
 
 /* One part of the rows of every per-month accumulator, months 0..last. */
@@ -124,10 +139,10 @@ void clear_accumulators(Part part, int last)
     clear_months(k->breedable_mim, part, last);
     clear_months(k->insval, part, last);
     clear_months(k->newpreg, part, last);
-    clear_months(k->conceptions, part, last);
-    clear_months(k->firstserv, part, last);
-    clear_months(k->bred, part, last);
-    clear_months(k->delayserv, part, last);
+    clear_first_months(k->conceptions, part, last);
+    clear_first_months(k->firstserv, part, last);
+    clear_first_months(k->bred, part, last);
+    clear_first_months(k->delayserv, part, last);
     clear_months(k->delval, part, last);
     clear_months(k->delval_n, part, last);
     clear_months(k->delval2, part, last);

@@ -346,10 +346,13 @@ struct MkvRecord {
     double breedable_mim[NMIM][NT];
     double insval[NMIM][NT];
     double newpreg[NCURR][NLACT][NT];
-    double conceptions[NCURR][NLACT][NMIM][NT];
-    double firstserv[NCURR][NLACT][NMIM][NT];
-    double bred[NCURR][NLACT][NMIM][NT];
-    double delayserv[NCURR][NLACT][NMIM][NT];
+    /* the event tables, month first ([t][curr][lact][mim], 12 MB each):
+    ** a 36-month run touches only its own months.  Totals: [0][c][0][0]
+    ** by class, [t][0][0][0] by month, [0][0][0][0] the statistic year */
+    double conceptions[NT][NCURR][NLACT][NMIM];
+    double firstserv[NT][NCURR][NLACT][NMIM];
+    double bred[NT][NCURR][NLACT][NMIM];
+    double delayserv[NT][NCURR][NLACT][NMIM];
     double delval[NCURR][NMIM][NT], delval_n[NCURR][NMIM][NT];
     double delval2[NCURR][NMIM][NT], delval2_n[NCURR][NMIM][NT];
     double abortions[NT], abortrisk_n[NT];

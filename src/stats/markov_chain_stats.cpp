@@ -18,10 +18,12 @@
 ** for WRITE_MKV_STATS to print.  The herd is one herd place, so every sum
 ** over states is a figure per cow.
 **
-** The arrays that are indexed by cow state and month (conceptions, bred,
-** ...) keep the month as their last index; they are walked state
-** by state with the month innermost, so that the large ones are read in
-** memory order.  Every quotient whose divisor is not positive keeps the 0
+** The event tables (conceptions, first services, services after the
+** waiting period, bred mass) keep the month as their first index, so that
+** a short run touches only its own months of them; they are still walked
+** state by state with the month innermost, which keeps every sum in the
+** order it has always had (the months of one class and lactation are a
+** few kilobytes apart and stay in the cache).  Every quotient whose divisor is not positive keeps the 0
 ** the record was reset to, so no figure prints inf or nan.
 */
 #include <cmath>
@@ -91,18 +93,18 @@ int lact_limit()
 /* Days to an event: conceptions, services after the waiting period and
 ** first services, summed by class (whole run) and by month.  The weights of
 ** the waiting-period and first-service averages go to the work block. */
-void event_sums(double (*e)[NLACT][NMIM][NT], double* w_t, double* w_curr, unsigned short maxm)
+void event_sums(double (*e)[NCURR][NLACT][NMIM], double* w_t, double* w_curr, unsigned short maxm)
 {
     for (int c = 1; c <= MAXCURR; c++)
         for (int l = 1; l <= MAXLACT; l++)
             for (int m = 1; m <= MAXMIM; m++)
                 for (int t = 1; t <= maxm; t++) {
-                    double x = e[c][l][m][t];
+                    double x = e[t][c][l][m];
                     if (x == 0.0)
                         continue;
                     double days = DAYS_PER_MONTH * m * x;
-                    e[c][0][0][0] += days;
-                    e[0][0][0][t] += days;
+                    e[0][c][0][0] += days;
+                    e[t][0][0][0] += days;
                     if (w_t) {
                         w_t[t] += x;
                         w_curr[c] += x;
@@ -119,9 +121,9 @@ void last_breeding_sums(StatsWork& w, unsigned short maxm)
         for (int l = 1; l <= MAXLACT; l++)
             for (int t = 1; t <= maxm; t++) {
                 int m = MAXMIM;
-                while (m > 1 && mkv->bred[c][l][m][t] < 1e-9)
+                while (m > 1 && mkv->bred[t][c][l][m] < 1e-9)
                     m--;
-                double mass = mkv->bred[c][l][m][t];
+                double mass = mkv->bred[t][c][l][m];
                 w.lbm_val[c][l][t] = DAYS_PER_MONTH * m * mass;
                 w.lbm_w[c][l][t] = mass;
                 w.lbm_val_t[t] += w.lbm_val[c][l][t];
@@ -420,14 +422,14 @@ void month_sums(StatsWork& w, int t, int sea, int k, double& sumd0, double& sumd
 
     /* days to conception, to the end of the waiting period and to first
     ** service (the monthly totals were formed state by state) */
-    r->conceptions[0][0][0][0] += r->conceptions[0][0][0][t];
-    r->delayserv[0][0][0][0] += r->delayserv[0][0][0][t];
-    r->firstserv[0][0][0][0] += r->firstserv[0][0][0][t];
+    r->conceptions[0][0][0][0] += r->conceptions[t][0][0][0];
+    r->delayserv[0][0][0][0] += r->delayserv[t][0][0][0];
+    r->firstserv[0][0][0][0] += r->firstserv[t][0][0][0];
     w.wvwp_t[0] += w.wvwp_t[t];
     w.wfs_t[0] += w.wfs_t[t];
-    divide(s.daystoconc[t], r->conceptions[0][0][0][t], r->newpreg[0][0][t]);
-    divide(s.dvwp[t], r->delayserv[0][0][0][t], w.wvwp_t[t]);
-    divide(s.dfs[t], r->firstserv[0][0][0][t], w.wfs_t[t]);
+    divide(s.daystoconc[t], r->conceptions[t][0][0][0], r->newpreg[0][0][t]);
+    divide(s.dvwp[t], r->delayserv[t][0][0][0], w.wvwp_t[t]);
+    divide(s.dfs[t], r->firstserv[t][0][0][0], w.wfs_t[t]);
 
     /* cost of a further month open or pregnant */
     for (int c = 1; c <= MAXCURR; c++)
@@ -541,7 +543,7 @@ void calving_season_tables(StatsWork& w, unsigned short maxm)
 
     /* days to conception, to the end of the waiting period, to first service */
     struct DaysTable {
-        double (*e)[NLACT][NMIM][NT];
+        double (*e)[NCURR][NLACT][NMIM];
         double (*table)[NSEA];
         double (*weight)[NSEA];
     };
@@ -553,7 +555,7 @@ void calving_season_tables(StatsWork& w, unsigned short maxm)
             for (int l = 1; l <= MAXLACT; l++)
                 for (int m = 1; m <= MAXMIM; m++)
                     for (int t = 1; t <= maxm; t++) {
-                        double e = d.e[c][l][m][t];
+                        double e = d.e[t][c][l][m];
                         if (e == 0.0)
                             continue;
                         int cm = MONTH_WRAP(static_cast<short>(start + t - m));
@@ -627,16 +629,16 @@ void whole_run_breakdowns(StatsWork& w, unsigned short maxm)
     /* days to events by yield class, and the cost of a further month
     ** open or pregnant by class and by month in milk */
     for (int c = 1; c <= MAXCURR; c++) {
-        divide(r->conceptions[c][0][0][0], r->conceptions[c][0][0][0], r->newpreg[c][0][0]);
-        divide(r->delayserv[c][0][0][0], r->delayserv[c][0][0][0], w.wvwp_curr[c]);
-        divide(r->firstserv[c][0][0][0], r->firstserv[c][0][0][0], w.wfs_curr[c]);
+        divide(r->conceptions[0][c][0][0], r->conceptions[0][c][0][0], r->newpreg[c][0][0]);
+        divide(r->delayserv[0][c][0][0], r->delayserv[0][c][0][0], w.wvwp_curr[c]);
+        divide(r->firstserv[0][c][0][0], r->firstserv[0][c][0][0], w.wfs_curr[c]);
         double v = 0.0, wt = 0.0;
         for (int l = 1; l <= MAXLACT; l++)
             for (int t = 1; t <= maxm; t++) {
                 v += w.lbm_val[c][l][t];
                 wt += w.lbm_w[c][l][t];
             }
-        divide(r->bred[c][0][0][0], v, wt);
+        divide(r->bred[0][c][0][0], v, wt);
         divide(r->delval[c][0][0], -r->delval[c][0][0], r->delval_n[c][0][0]);
         divide(r->delval2[c][0][0], -r->delval2[c][0][0], r->delval2_n[c][0][0]);
     }

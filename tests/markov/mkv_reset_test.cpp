@@ -24,8 +24,8 @@ void MARK_CELLS()
     mkv->keep[3][10] = 1.0;
     mkv->keep[15][36] = 1.0;
     mkv->total_cash[10] = 2.0;
-    mkv->conceptions[1][1][1][36] = 3.0;
-    mkv->conceptions[1][1][1][37] = 4.0;
+    mkv->conceptions[36][1][1][1] = 3.0;
+    mkv->conceptions[37][1][1][1] = 4.0;
     mkv->rpo_vwp[1][1][1][1] = 3.0;
     mkv->rpo_vwp_t[36][10] = 3.0;
     mkv->replopen_rpo[15][24][0] = 5.0;
@@ -82,8 +82,8 @@ TEST_F(MkvReset, CollectingModeClearsTheRunsMonthsWithProgress)
     EXPECT_EQ(mkv->pstate[3][2][5][1][1], 0.0);
     EXPECT_EQ(mkv->pstate[3][2][5][1][2], 2.1); /* the stored herd stays */
     EXPECT_EQ(mkv->total_cash[10], 0.0);
-    EXPECT_EQ(mkv->conceptions[1][1][1][36], 0.0);
-    EXPECT_EQ(mkv->conceptions[1][1][1][37], 4.0); /* beyond the run's months */
+    EXPECT_EQ(mkv->conceptions[36][1][1][1], 0.0);
+    EXPECT_EQ(mkv->conceptions[37][1][1][1], 4.0); /* beyond the run's months */
     EXPECT_EQ(mkv->rpo_vwp[1][1][1][1], 0.0);
     EXPECT_EQ(mkv->rpo_vwp_t[36][10], 0.0);
     EXPECT_EQ(mkv->replopen_rpo[15][24][0], 0.0);

@@ -168,12 +168,12 @@ TEST(MarkovChainStats, DaysToEventsAndCalvingInterval)
     mkv->calvings[1][13][5] = 0.1;
     mkv->calvings[2][12][5] = 0.3;
     // conceptions of class 2 in month 3 at month in milk 4
-    mkv->conceptions[2][1][4][3] = 0.2;
+    mkv->conceptions[3][2][1][4] = 0.2;
     mkv->newpreg[2][1][3] = 0.2;
     // services after the waiting period and first services of class 5
-    mkv->delayserv[5][2][3][8] = 0.1;
-    mkv->delayserv[5][2][5][8] = 0.3;
-    mkv->firstserv[5][2][3][20] = 0.4;
+    mkv->delayserv[8][5][2][3] = 0.1;
+    mkv->delayserv[8][5][2][5] = 0.3;
+    mkv->firstserv[20][5][2][3] = 0.4;
     run_stats(36);
     const MkvStats& s = mkv->stats;
     EXPECT_NEAR(s.calvinginterval[5], (13 * 0.1 + 12 * 0.3) / 0.4, 1e-12);
@@ -183,14 +183,14 @@ TEST(MarkovChainStats, DaysToEventsAndCalvingInterval)
     EXPECT_NEAR(s.calvinginterval_clv[0][6], 12.0, 1e-12);
 
     EXPECT_NEAR(s.daystoconc[3], 4 * 30.4, 1e-9);
-    EXPECT_NEAR(mkv->conceptions[2][0][0][0], 4 * 30.4, 1e-9);
+    EXPECT_NEAR(mkv->conceptions[0][2][0][0], 4 * 30.4, 1e-9);
 
     double dvwp = 30.4 * (3 * 0.1 + 5 * 0.3) / 0.4;
     EXPECT_NEAR(s.dvwp[8], dvwp, 1e-9);
-    EXPECT_NEAR(mkv->delayserv[5][0][0][0], dvwp, 1e-9);
+    EXPECT_NEAR(mkv->delayserv[0][5][0][0], dvwp, 1e-9);
     EXPECT_NEAR(s.daysvwp_clv[2][0], dvwp, 1e-9);
     EXPECT_NEAR(s.dfs[20], 3 * 30.4, 1e-9);
-    EXPECT_NEAR(mkv->firstserv[5][0][0][0], 3 * 30.4, 1e-9);
+    EXPECT_NEAR(mkv->firstserv[0][5][0][0], 3 * 30.4, 1e-9);
 }
 
 TEST(MarkovChainStats, LastBreedingIsAWeightedMeanInDays)
@@ -198,19 +198,19 @@ TEST(MarkovChainStats, LastBreedingIsAWeightedMeanInDays)
     ScratchDir dir;
     CLEAR_PROJECTION();
     // class 2: bred at months in milk 3 and 6; the last one counts
-    mkv->bred[2][1][3][5] = 0.5;
-    mkv->bred[2][1][6][5] = 0.2;
+    mkv->bred[5][2][1][3] = 0.5;
+    mkv->bred[5][2][1][6] = 0.2;
     // class 3: bred at month in milk 2
-    mkv->bred[3][1][2][5] = 0.3;
+    mkv->bred[5][3][1][2] = 0.3;
     // class 4: a trace below the threshold falls back to month in milk 1
-    mkv->bred[4][1][10][7] = 1e-10;
+    mkv->bred[7][4][1][10] = 1e-10;
     run_stats(36);
     const MkvStats& s = mkv->stats;
     double mean = 30.4 * (6 * 0.2 + 2 * 0.3) / (0.2 + 0.3);
     EXPECT_NEAR(s.dlbm[5], mean, 1e-9);
     EXPECT_NEAR(s.dayslbm_clv[1][0], mean, 1e-9);  // not the sum of class ratios
-    EXPECT_NEAR(mkv->bred[2][0][0][0], 6 * 30.4, 1e-9);
-    EXPECT_EQ(mkv->bred[4][0][0][0], 0.0);
+    EXPECT_NEAR(mkv->bred[0][2][0][0], 6 * 30.4, 1e-9);
+    EXPECT_EQ(mkv->bred[0][4][0][0], 0.0);
     EXPECT_EQ(s.dlbm[7], 0.0);
 }
 
