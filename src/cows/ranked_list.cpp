@@ -12,7 +12,6 @@
 #include <csv.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -20,6 +19,7 @@
 #include <memory>
 
 #include "run/huge_pages.h"
+#include "run/output_file.h"
 #include "run/records.h"
 
 namespace {
@@ -34,8 +34,6 @@ const char* const HEADER =
     "id,class,lact,mim,mpreg,decision,rpo,cow_value,pregnancy_value,milk,rank,note,line,month,dim,rel_yield";
 const char* const PAYOFF_UNKNOWN = "pay-off not known: the policy was read from the pol file";
 constexpr std::size_t ID_WIDTH_MAX = 24; /* console id column, characters */
-const char* const TEMP_SUFFIX = ".part"; /* the file being written, beside it */
-constexpr std::size_t WRITE_BUFFER = 1 << 20;
 /* Room reserved a row of the file or the table, so that the texts of a
 ** large herd grow once (a row is about 100 characters and an id). */
 constexpr std::size_t ROW_TEXT_ESTIMATE = 160;
@@ -307,14 +305,13 @@ const char* RANKED_HEADER()
 
 bool WRITE_RANKED_FILE(const std::string& name, const RankedHerd& herd, std::string& error)
 {
-    const std::string temp = name + TEMP_SUFFIX;
-    std::FILE* fp = std::fopen(temp.c_str(), "wb");
-    if (fp == nullptr) {
-        error = name + ": cannot be written: " + std::strerror(errno);
+    /* through the program's one file writer: a temporary file of its own
+    ** beside the target, synced, then renamed over it */
+    OutputFile f;
+    if (!f.open(name)) {
+        error = name + ": cannot be written: " + f.error();
         return false;
     }
-    std::vector<char, HugePageAllocator<char>> buffer(WRITE_BUFFER);
-    std::setvbuf(fp, buffer.data(), _IOFBF, buffer.size());
     /* The rows are formatted in input order, where the cows lie in turn
     ** in memory, and written in ranked order from the text. */
     Text text;
@@ -326,15 +323,11 @@ bool WRITE_RANKED_FILE(const std::string& name, const RankedHerd& herd, std::str
     }
     start[herd.cows.size()] = text.size();
     const std::string header = std::string(HEADER) + '\n';
-    bool written = std::fwrite(header.data(), 1, header.size(), fp) == header.size();
-    for (std::size_t i : herd.order) {
-        const std::size_t len = start[i + 1] - start[i];
-        written = written && std::fwrite(text.data() + start[i], 1, len, fp) == len;
-    }
-    const bool closed = std::fclose(fp) == 0;
-    if (!written || !closed || std::rename(temp.c_str(), name.c_str()) != 0) {
-        error = name + ": cannot be written: " + std::strerror(errno);
-        std::remove(temp.c_str());
+    std::fwrite(header.data(), 1, header.size(), f.fp());
+    for (std::size_t i : herd.order)
+        std::fwrite(text.data() + start[i], 1, start[i + 1] - start[i], f.fp());
+    if (!f.commit()) {
+        error = name + ": cannot be written: " + f.error();
         return false;
     }
     return true;

@@ -41,8 +41,9 @@ RankedHerd VALUE_COWS(const CowList& list, bool payoffs_known);
 /* Header line of the ranked file (no line end). */
 const char* RANKED_HEADER();
 
-/* Writes the ranked file whole or not at all (through a temporary file
-** beside it); false with `error` set when it cannot. */
+/* Writes the ranked file whole or not at all (through a temporary file of
+** its own beside it, synced and renamed over it); false with `error` set
+** when it cannot. */
 bool WRITE_RANKED_FILE(const std::string& name, const RankedHerd& herd, std::string& error);
 
 /* The table, the rejected rows by line and column, and the summary. */
