@@ -51,11 +51,16 @@ StageCrew::~StageCrew()
 void StageCrew::run(Task task, const void* context, int tasks)
 {
     const std::uint64_t g = generation_.load() + 1;
+    /* The counter moves to the new generation first.  A helper still
+    ** looking at the stage before could otherwise read the new task count
+    ** while the counter still held the old stage's end, take that number
+    ** as a task of its own and run it with the new stage's context, and
+    ** the same task would then run twice. */
+    next_.store(g << 32);
     task_.store(task);
     context_.store(context);
     tasks_.store(tasks);
     helped_.store(0);
-    next_.store(g << 32);
     generation_.store(g);
     if (helper_.joinable())
         generation_.notify_one();

@@ -25,9 +25,11 @@ void count_task(const void* context, int k)
 
 TEST(StageCrew, EveryTaskOfEveryStageRunsOnce)
 {
+    /* Task counts that change from stage to stage, many times over: a
+    ** helper late from one stage must never take a task of the next. */
     for (int workers : {1, 2}) {
         StageCrew crew(workers);
-        for (int stage = 0; stage < 2000; stage++) {
+        for (int stage = 0; stage < 50000; stage++) {
             const int tasks = 1 + stage % 12;
             Tally tally(tasks);
             crew.run(count_task, &tally, tasks);
