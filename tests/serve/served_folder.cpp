@@ -6,8 +6,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <regex>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <thread>
@@ -37,15 +38,18 @@ ServedFolder::ServedFolder(const std::string& host) : host_(host)
     /* The banner ends with the address to open. */
     FILE* f = fdopen(out[0], "r");
     char line[1024];
-    static const std::regex OPEN(R"(open http://[^:/]+:(\d+)/(\?token=([0-9a-f]+))?)");
     while (std::fgets(line, sizeof line, f) != nullptr) {
         banner_ += line;
-        std::cmatch m;
-        if (std::regex_search(line, m, OPEN)) {
-            port_ = std::stoi(m[1].str());
-            token_ = m[3].str();
-            break;
-        }
+        /* "open http://HOST:PORT/" or "open http://HOST:PORT/?token=HEX" */
+        const char* at = std::strstr(line, "open http://");
+        const char* colon = at != nullptr ? std::strchr(at + 12, ':') : nullptr;
+        if (colon == nullptr)
+            continue;
+        port_ = std::atoi(colon + 1);
+        const char* token = std::strstr(colon, "?token=");
+        if (token != nullptr)
+            token_.assign(token + 7, std::strspn(token + 7, "0123456789abcdef"));
+        break;
     }
     std::fclose(f);
     if (port_ == 0)
