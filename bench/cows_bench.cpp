@@ -28,6 +28,8 @@
 #include "dp/dp.h"
 #include "run/records.h"
 
+#include "bench_support.h"
+
 namespace {
 
 constexpr int HERD_SIZE = 100000;
@@ -69,24 +71,10 @@ void prepare()
     if (ready)
         return;
     ready = true;
-    char tmpl[] = "/tmp/morvenda-cows-bench-XXXXXX";
-    if (mkdtemp(tmpl) == nullptr || chdir(tmpl) != 0)
-        std::abort();
+    enter_scratch_folder("cows-bench");
     std::FILE* quiet = std::freopen("/dev/null", "r", stdin);
     (void)quiet;
-    INIT_BIO_RECORD();
-    runname = std::string(MORVENDA_SOURCE_DIR) + "/examples/holstein_kg.bio";
-    if (READ_BIO_FILE() != 0) {
-        std::fprintf(stderr, "cows_bench: cannot read %s\n", runname.c_str());
-        std::exit(1);
-    }
-    BIO_PROBABILITY();
-    warmstart = 0;
-    INIT_FUT_RECORD();
-    INIT_POL_RECORD();
-    INIT_RPO_RECORD();
-    INIT_INS_RECORD();
-    INIT_DEL_RECORD();
+    load_example_herd("holstein_kg.bio", "cows_bench");
     if (DP_POLICY(bio->policy) == 0)
         std::exit(1);
     std::FILE* fp = std::fopen(LIST_FILE, "w");

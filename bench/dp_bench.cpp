@@ -24,6 +24,8 @@
 #include "dp/dp.h"
 #include "dp/dp_internal.h"
 #include "run/records.h"
+
+#include "bench_support.h"
 #include "run/runlog.h"
 
 namespace {
@@ -35,22 +37,8 @@ void load_herd()
     if (loaded)
         return;
     loaded = true;
-    char tmpl[] = "/tmp/morvenda-dp-bench-XXXXXX";
-    if (mkdtemp(tmpl) == nullptr || chdir(tmpl) != 0)
-        std::abort();
-    INIT_BIO_RECORD();
-    runname = std::string(MORVENDA_SOURCE_DIR) + "/examples/holstein_lb.bio";
-    if (READ_BIO_FILE() != 0) {
-        std::fprintf(stderr, "dp_bench: cannot read %s\n", runname.c_str());
-        std::exit(1);
-    }
-    BIO_PROBABILITY();
-    warmstart = 0;
-    INIT_FUT_RECORD();
-    INIT_POL_RECORD();
-    INIT_RPO_RECORD();
-    INIT_INS_RECORD();
-    INIT_DEL_RECORD();
+    enter_scratch_folder("dp-bench");
+    load_example_herd("holstein_lb.bio", "dp_bench");
 }
 
 void clear_results()

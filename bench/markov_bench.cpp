@@ -27,16 +27,15 @@
 #include "run/driver.h"
 #include "run/records.h"
 
+#include "bench_support.h"
+
 namespace {
 
-/* The example herd under the solver's policy, started from an empty herd
-** and brought to its steady state as the run driver does. */
+/* The example herd (read by load_example_herd) under the solver's
+** policy, started from an empty herd and brought to its steady state as
+** the run driver does. */
 unsigned short BUILD_HERD()
 {
-    runname = MORVENDA_SOURCE_DIR "/examples/holstein_lb.bio";
-    if (READ_BIO_FILE() != 0)
-        std::exit(1);
-    BIO_PROBABILITY();
     if (DP_POLICY(bio->policy) == 0) {
         std::fprintf(stderr, "markov_bench: the solver did not converge\n");
         std::exit(1);
@@ -80,15 +79,8 @@ BENCHMARK(BM_ResetForCollecting)->Arg(36)->Arg(300)->Unit(benchmark::kMillisecon
 int main(int argc, char** argv)
 {
     /* msg.txt is written by the chain: keep it out of the source tree. */
-    char dir[] = "/tmp/markov_bench_XXXXXX";
-    if (mkdtemp(dir) == nullptr || chdir(dir) != 0)
-        return 1;
-    INIT_BIO_RECORD();
-    INIT_FUT_RECORD();
-    INIT_POL_RECORD();
-    INIT_RPO_RECORD();
-    INIT_INS_RECORD();
-    INIT_DEL_RECORD();
+    enter_scratch_folder("markov-bench");
+    load_example_herd("holstein_lb.bio", "markov_bench");
     INIT_MKV_RECORD();
     const unsigned short passes = BUILD_HERD();
     std::fprintf(stderr, "steady state of the example herd after %d passes\n", passes);
@@ -97,6 +89,5 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     std::remove("msg.txt");
-    rmdir(dir);
     return 0;
 }
