@@ -179,6 +179,15 @@ void send_error(httplib::Response& res, int status, const std::string& why)
     send_json(res, {{"error", why}}, status);
 }
 
+/* A file's text as it is; with `attach`, offered for saving as `name` (a
+** name the workbench has already checked). */
+void send_file(httplib::Response& res, const std::string& text, const std::string& name, bool attach)
+{
+    if (attach)
+        res.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
+    res.set_content(text, "application/octet-stream");
+}
+
 bool refused_sent(httplib::Response& res, const std::optional<Refusal>& refused)
 {
     if (!refused)
@@ -289,10 +298,8 @@ void add_routes(httplib::Server& server, serve::Workbench& bench, const std::str
         std::optional<Refusal> refused;
         std::string name = req.matches[1];
         std::string text = bench.read_herd(name, refused);
-        if (refused_sent(res, refused))
-            return;
-        res.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
-        res.set_content(text, "application/octet-stream");
+        if (!refused_sent(res, refused))
+            send_file(res, text, name, true);
     });
     server.Put(R"(/api/herds/([^/]+))", [&bench](const httplib::Request& req, httplib::Response& res) {
         auto body = body_object(req, res);
@@ -388,12 +395,8 @@ void add_routes(httplib::Server& server, serve::Workbench& bench, const std::str
         std::optional<Refusal> refused;
         std::string file = req.matches[2];
         std::string path = bench.run_file_path(req.matches[1], file, refused);
-        if (refused_sent(res, refused))
-            return;
-        std::string text = read_whole(path);
-        if (req.has_param("download"))
-            res.set_header("Content-Disposition", "attachment; filename=\"" + file + "\"");
-        res.set_content(text, "application/octet-stream");
+        if (!refused_sent(res, refused))
+            send_file(res, read_whole(path), file, req.has_param("download"));
     });
 }
 
