@@ -53,12 +53,6 @@ void add_note(std::string& note, const std::string& text)
     note += text;
 }
 
-/* Lactation group of the voluntary waiting periods: 1, 2, 3 and later. */
-int lact_group(int lact)
-{
-    return lact < 3 ? lact : 3;
-}
-
 /* Daily milk of class `curr` in the state, as the rpo file shows it. */
 double daily_milk(int curr, const CowState& s)
 {
@@ -111,7 +105,7 @@ CowState MAP_COW(const CowFacts& cow)
             s.mpreg = MAXMPREG;
         /* She conceived in month in milk mim - mpreg; the model keeps only
         ** pregnancies begun inside the breeding window. */
-        const int first = bio->vwp[lact_group(s.lact)];
+        const int first = waiting_period_end(s.lact);
         const int last = bio->lbm;
         const int conceived = s.mim - s.mpreg;
         if (conceived < first || conceived > last) {
@@ -160,8 +154,7 @@ CowValue VALUE_COW(const CowState& s, bool payoffs_known)
 
     /* Pregnant: the value of her pregnancy.  Open and in the breeding
     ** window: the value of her being pregnant now rather than open. */
-    const int g = lact_group(s.lact);
-    const bool in_window = s.mim >= bio->vwp[g] && s.mim <= bio->lbm;
+    const bool in_window = s.mim >= waiting_period_end(s.lact) && s.mim <= bio->lbm;
     if (s.mpreg > 0 || in_window) {
         const double prg = rpo->prg[s.curr][s.lact][s.mim][s.mpreg][s.t];
         if (prg != NOT_APPLICABLE) {

@@ -46,13 +46,6 @@ std::size_t revenue_slot = 0;
 std::size_t revenue_at[NLACT][NMIM];   /* offset inside a slot */
 int first_preg[NLACT][NMIM]; /* first month of pregnancy with a row */
 
-/* Row bounds of class curr, kept inside 0..15 like the stage's sums. */
-void row_bounds(int curr, int lact, int mim, int k, int& lo, int& hi)
-{
-    lo = std::max<int>(bio->lo[curr][lact][mim][k], 0);
-    hi = std::min<int>(bio->hi[curr][lact][mim][k], MAXCURR);
-}
-
 /* Lays out the band of transition row k of (lact, mim) at the end of the
 ** pool; the diagonals reach from the lowest to the highest class offset
 ** of any class's row. */
@@ -85,19 +78,6 @@ Band band_of(const BandAt& b)
     return Band{b.first, b.last, band_pool.data() + b.at};
 }
 
-int vwp_of(int lact)
-{
-    return bio->vwp[lact < 3 ? lact : 3];
-}
-
-/* Months of pregnancy a cow can be in at month in milk mim: she conceived
-** inside the breeding window. */
-void pregnant_months(int lact, int mim, int& first, int& last)
-{
-    first = std::max(1, mim - bio->lbm);
-    last = std::min(MAXMPREG, mim - vwp_of(lact));
-}
-
 void BUILD_BANDS()
 {
     const int maxlact = bio->maxlact;
@@ -109,7 +89,7 @@ void BUILD_BANDS()
         for (int lact = 1; lact <= maxlact; lact++)
             for (int mim = 1; mim <= MAXMIM; mim++) {
                 int first, last;
-                pregnant_months(lact, mim, first, last);
+                pregnancy_window(lact, mim, first, last);
                 calving_at[sea][lact][mim] = first <= MAXMPREG && MAXMPREG <= last ? add_band(lact, mim, sea)
                                                                                    : BandAt{0, -1, 0};
             }
@@ -130,7 +110,7 @@ void BUILD_REVENUE()
     for (int lact = 1; lact <= maxlact; lact++)
         for (int mim = 1; mim <= MAXMIM; mim++) {
             int first, last;
-            pregnant_months(lact, mim, first, last);
+            pregnancy_window(lact, mim, first, last);
             first_preg[lact][mim] = first;
             revenue_at[lact][mim] = slot_size;
             slot_size += static_cast<std::size_t>(1 + std::max(0, last - first + 1)) * LANES;
@@ -140,7 +120,7 @@ void BUILD_REVENUE()
     for (int lact = 1; lact <= maxlact; lact++)
         for (int mim = 1; mim <= MAXMIM; mim++) {
             int first, last;
-            pregnant_months(lact, mim, first, last);
+            pregnancy_window(lact, mim, first, last);
             for (int curr = 0; curr < NCURR; curr++)
                 for (int mpreg = 0; mpreg <= MAXMPREG; mpreg++) {
                     if (mpreg > 0 && (mpreg < first || mpreg > last))

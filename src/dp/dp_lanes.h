@@ -45,6 +45,14 @@ constexpr int MAX_REACH = MAXCURR;
 ** with a zero coefficient. */
 constexpr int MARGIN = LANES;
 
+/* Class bounds lo..hi of transition row k of class curr (row 0 within the
+** lactation, 1..12 at calving in that month), kept inside 0..15. */
+inline void row_bounds(int curr, int lact, int mim, int k, int& lo, int& hi)
+{
+    lo = bio->lo[curr][lact][mim][k] < 0 ? 0 : bio->lo[curr][lact][mim][k];
+    hi = bio->hi[curr][lact][mim][k] > MAXCURR ? MAXCURR : bio->hi[curr][lact][mim][k];
+}
+
 /* The transitions of one row of states as diagonals first..last. */
 struct Band {
     int first = 0;

@@ -96,22 +96,6 @@ inline double choice_value(double v)
     return v == NOT_APPLICABLE ? -std::numeric_limits<double>::infinity() : v;
 }
 
-int lact_group(int lact)
-{
-    return lact < 3 ? lact : 3;
-}
-
-/* Class bounds of a transition row, kept inside 0..15. */
-void row_bounds(int curr, int lact, int mim, int k, int& lo, int& hi)
-{
-    lo = bio->lo[curr][lact][mim][k];
-    hi = bio->hi[curr][lact][mim][k];
-    if (lo < 0)
-        lo = 0;
-    if (hi > MAXCURR)
-        hi = MAXCURR;
-}
-
 /* Chance of conception within the month and the share of the month's
 ** service cost, for an open cow in the breeding window. */
 struct Service {
@@ -142,8 +126,7 @@ Service service_of(int lact, int mim, int sea)
 [[gnu::target_clones("avx512f", "avx2", "default")]]
 void stage_month(const Stage& s, int lact, int mim, MixRow& mix)
 {
-    const int g = lact_group(lact);
-    const int vwp = bio->vwp[g];
+    const int vwp = waiting_period_end(lact);
     const int lbm = bio->lbm;
     const int maxmim = bio->maxmim;
     const int maxlact = bio->maxlact;
@@ -356,7 +339,7 @@ void herd_life()
     const int maxlact = bio->maxlact;
     const int lbm = bio->lbm;
     for (int lact = maxlact; lact >= 1; lact--) {
-        const int vwp = bio->vwp[lact_group(lact)];
+        const int vwp = waiting_period_end(lact);
         for (int mim = MAXMIM; mim >= 1; mim--) {
             for (int mpreg = 0; mpreg <= MAXMPREG; mpreg++) {
                 if (mpreg > 0 && (mim - mpreg < vwp || mim - mpreg > lbm))

@@ -72,11 +72,6 @@ struct Visit {
     bool dry;
 };
 
-int vwp_for(int lact)
-{
-    return bio->vwp[lact < 3 ? lact : 3];
-}
-
 /* Calls add(v, T(v)) for every class v reachable from the transition row
 ** (curr, lact, mim, row); row 0 within the lactation, 1..12 at calving. */
 template <typename F>
@@ -352,7 +347,7 @@ void open_cow(Month& mo, int c, int l, int mim)
 {
     const int cur = mo.cur, nxt = mo.nxt;
     const double p = mkv->pstate[c][l][mim][0][cur];
-    const int vwp = vwp_for(l);
+    const int vwp = waiting_period_end(l);
     double f = p, d = p;
     if (mim > vwp) {
         f = mkv->pfs[c][l][mim][cur];
@@ -675,7 +670,7 @@ void prefetch_states(const Month& mo, int c, int l, int mim)
 {
     if (mo.cells == nullptr)
         prefetch_state(mo, c, l, mim, 0);
-    if (vwp_for(l) <= mim && mim <= bio->lbm && mim < MAXMIM &&
+    if (waiting_period_end(l) <= mim && mim <= bio->lbm && mim < MAXMIM &&
         mkv->pstate[c][l][mim][0][mo.cur] > NEGLIGIBLE) {
         __builtin_prefetch(&ins->ins[c][l][mim][mo.m]);
         __builtin_prefetch(&del->open[c][l][mim][mim + 1][mo.sea]);
@@ -683,8 +678,8 @@ void prefetch_states(const Month& mo, int c, int l, int mim)
     }
     if (mo.cells != nullptr)
         return;
-    const int first = std::max(1, mim - bio->lbm);
-    const int last = std::min(MAXMPREG, mim - vwp_for(l));
+    int first, last;
+    pregnancy_window(l, mim, first, last);
     for (int mp = first; mp <= last; mp++)
         prefetch_state(mo, c, l, mim, mp);
 }
@@ -791,8 +786,8 @@ void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned shor
                         prefetch_states(mo, c, l, mim + 1);
                     open_cow(mo, c, l, mim);
                     /* pregnant cows that conceived in the breeding window */
-                    const int first = std::max(1, mim - bio->lbm);
-                    const int last = std::min(MAXMPREG, mim - vwp_for(l));
+                    int first, last;
+                    pregnancy_window(l, mim, first, last);
                     for (int mp = first; mp <= last; mp++)
                         pregnant_cow(mo, c, l, mim, mp);
                 }

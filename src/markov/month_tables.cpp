@@ -8,8 +8,6 @@
 */
 #include "markov/month_tables.h"
 
-#include <algorithm>
-
 #include "run/huge_pages.h"
 
 namespace {
@@ -28,14 +26,13 @@ int calendar_month(int m)
     return (m - 1) % 12 + 1;
 }
 
-/* The pregnancies the projection visits at month in milk mim: conceived
-** between the end of the waiting period and the last breeding month. */
+/* The states the projection visits: every open one, and the pregnant
+** ones inside the breeding window. */
 bool visited(int lact, int mim, int mpreg)
 {
-    if (mpreg == 0)
-        return true;
-    const int vwp = bio->vwp[lact < 3 ? lact : 3];
-    return mpreg >= std::max(1, mim - bio->lbm) && mpreg <= std::min(MAXMPREG, mim - vwp);
+    int first, last;
+    pregnancy_window(lact, mim, first, last);
+    return mpreg == 0 || (mpreg >= first && mpreg <= last);
 }
 
 } // namespace

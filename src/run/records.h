@@ -391,6 +391,25 @@ extern InsRecord* ins;
 extern DelRecord* del;
 extern MkvRecord* mkv;
 
+/* ---- the breeding window ---------------------------------------------- */
+
+/* Last month in milk of the voluntary waiting period (bio->vwp, stored as
+** the file value - 1) of lactation lact: lactations 1, 2, and 3 and later
+** have one each. */
+inline int waiting_period_end(int lact)
+{
+    return bio->vwp[lact < 3 ? lact : 3];
+}
+
+/* The months of pregnancy first..last a cow can be in at month in milk
+** mim: she conceived after the waiting period and by the last breeding
+** month bio->lbm (first > last when there are none). */
+inline void pregnancy_window(int lact, int mim, int& first, int& last)
+{
+    first = mim - bio->lbm > 1 ? mim - bio->lbm : 1;
+    last = mim - waiting_period_end(lact) < MAXMPREG ? mim - waiting_period_end(lact) : MAXMPREG;
+}
+
 /* Longest name (run name, file names, bio file argument) a run accepts. */
 constexpr std::size_t MAX_NAME_LENGTH = 4095;
 
