@@ -72,6 +72,13 @@ struct Visit {
     bool dry;
 };
 
+/* The policy's decision for a state this month, from the month tables
+** when the month has them. */
+short decision_of(const Month& mo, int c, int l, int mim, int mpreg)
+{
+    return mo.cells ? (*mo.cells)[l][c][mim][mpreg].decision : pol->decision[c][l][mim][mpreg][mo.m];
+}
+
 /* Calls add(v, T(v)) for every class v reachable from the transition row
 ** (curr, lact, mim, row); row 0 within the lactation, 1..12 at calving. */
 template <typename F>
@@ -368,7 +375,7 @@ void open_cow(Month& mo, int c, int l, int mim)
     if (!last_month && !window && l == 1 && mim == 1)
         return;
 
-    const short decision = mo.cells ? (*mo.cells)[l][c][mim][0].decision : pol->decision[c][l][mim][0][mo.m];
+    const short decision = decision_of(mo, c, l, mim, 0);
     if (decision == DEC_NONE) {
         std::printf("\n decision error open t=%d", mo.t);
         REPEATED_STOP("MARKOV_CHAIN decision error");
@@ -478,8 +485,7 @@ void pregnant_cow(Month& mo, int c, int l, int mim, int mpreg)
     if (p <= NEGLIGIBLE)
         return;
 
-    const short decision =
-        mo.cells ? (*mo.cells)[l][c][mim][mpreg].decision : pol->decision[c][l][mim][mpreg][mo.m];
+    const short decision = decision_of(mo, c, l, mim, mpreg);
     if (decision == DEC_NONE) {
         std::printf("\n decision error preg: %d %d %d %d %d : %d", c, l, mim, mpreg, mo.m, decision);
         REPEATED_STOP("MARKOV_CHAIN decision error");
