@@ -5,9 +5,20 @@
 ** stage's generation, so a helper that wakes late takes nothing of a stage
 ** that has moved on.  The stage ends when every task taken is finished.
 ** Why the split cannot change a result is told in stage_crew.h.
+**
+** The calling thread takes tasks from the low end and the helper from the
+** high end, so each thread keeps to the same lactations stage after stage
+** and finds the values it wrote in the stage before still in its own
+** cache.  Handed out from one end, a lactation went to whichever thread
+** came first, and the stage spent more time fetching the other core's
+** lines than the second thread saved: two threads were slower than one.
+**
+** The counter word: generation << 32 | high end << 16 | low end; the
+** tasks left are low .. high - 1.
 */
 #include "dp/stage_crew.h"
 
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
@@ -16,6 +27,10 @@ namespace {
 
 /* Threads a run uses unless the environment asks for one. */
 constexpr int DEFAULT_THREADS = 2;
+/* Bits of each end of the task range in the counter word. */
+constexpr int END_BITS = 16;
+constexpr std::uint64_t END_MASK = (std::uint64_t{1} << END_BITS) - 1;
+constexpr int GENERATION_SHIFT = 2 * END_BITS;
 
 } // namespace
 
@@ -50,13 +65,14 @@ StageCrew::~StageCrew()
 
 void StageCrew::run(Task task, const void* context, int tasks)
 {
+    assert(tasks >= 0 && static_cast<std::uint64_t>(tasks) <= END_MASK);
     const std::uint64_t g = generation_.load() + 1;
     /* The counter moves to the new generation first.  A helper still
     ** looking at the stage before could otherwise read the new task count
     ** while the counter still held the old stage's end, take that number
     ** as a task of its own and run it with the new stage's context, and
     ** the same task would then run twice. */
-    next_.store(g << 32);
+    next_.store(g << GENERATION_SHIFT | static_cast<std::uint64_t>(tasks) << END_BITS);
     task_.store(task);
     context_.store(context);
     tasks_.store(tasks);
@@ -69,18 +85,22 @@ void StageCrew::run(Task task, const void* context, int tasks)
         std::this_thread::yield();
 }
 
-/* Runs tasks of generation g until none is left; returns how many. */
+/* Runs tasks of generation g until none is left, from the low end for the
+** calling thread and from the high end for the helper; returns how many. */
 int StageCrew::take_tasks(std::uint64_t g, bool helper)
 {
+    constexpr std::uint64_t ONE_HIGH = std::uint64_t{1} << END_BITS;
     int count = 0;
     for (;;) {
         std::uint64_t v = next_.load();
-        if ((v >> 32) != g)
+        if ((v >> GENERATION_SHIFT) != g)
             break;
-        const int k = static_cast<int>(v & 0xffffffffu);
-        if (k >= tasks_.load())
+        const int low = static_cast<int>(v & END_MASK);
+        const int high = static_cast<int>((v >> END_BITS) & END_MASK);
+        if (low >= high)
             break;
-        if (!next_.compare_exchange_weak(v, v + 1))
+        const int k = helper ? high - 1 : low;
+        if (!next_.compare_exchange_weak(v, helper ? v - ONE_HIGH : v + 1))
             continue;
         task_.load()(context_.load(), k);
         count++;

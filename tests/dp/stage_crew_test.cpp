@@ -1,9 +1,11 @@
 // The stage scheduler: every task of every stage runs exactly once, on one
-// thread or two, and the environment chooses one thread.
+// thread or two, each thread from its own end of the tasks, and the
+// environment chooses one thread.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include "dp/stage_crew.h"
@@ -12,13 +14,16 @@ namespace {
 
 struct Tally {
     std::vector<std::atomic<int>> runs;
-    explicit Tally(int n) : runs(n) {}
+    std::vector<std::atomic<bool>> by_caller;
+    std::thread::id caller = std::this_thread::get_id();
+    explicit Tally(int n) : runs(n), by_caller(n) {}
 };
 
 void count_task(const void* context, int k)
 {
-    const Tally& tally = *static_cast<const Tally*>(context);
-    const_cast<Tally&>(tally).runs[k].fetch_add(1);
+    Tally& tally = *const_cast<Tally*>(static_cast<const Tally*>(context));
+    tally.runs[k].fetch_add(1);
+    tally.by_caller[k].store(std::this_thread::get_id() == tally.caller);
 }
 
 } // namespace
@@ -35,6 +40,11 @@ TEST(StageCrew, EveryTaskOfEveryStageRunsOnce)
             crew.run(count_task, &tally, tasks);
             for (int k = 0; k < tasks; k++)
                 ASSERT_EQ(tally.runs[k].load(), 1) << "workers " << workers << " stage " << stage << " task " << k;
+            /* The calling thread works up from the first task and the
+            ** helper down from the last, so that each keeps to the same
+            ** tasks from stage to stage. */
+            for (int k = 1; k < tasks; k++)
+                ASSERT_FALSE(tally.by_caller[k] && !tally.by_caller[k - 1]) << "stage " << stage << " task " << k;
         }
     }
 }
