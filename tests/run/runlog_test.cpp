@@ -1,6 +1,8 @@
 // Progress messages, the STOP pause and the run clock.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "run/runlog.h"
@@ -71,6 +73,38 @@ TEST(ProgressFile, KeepsOnlyTheLatestMessage)
     WRITE_MSG_FILE(MSG_CHAIN_STARTED);
     WRITE_MSG_FILE(MSG_COMPLETED);
     EXPECT_EQ(READ_TEXT("msg.txt"), "32 - EXE completed");
+}
+
+TEST(ProgressFile, FollowsTheWorkingFolderAndAReplacedOrRemovedFile)
+{
+    ScratchDir outer;
+    WRITE_MSG_FILE(MSG_CHAIN_STARTED);
+    {
+        ScratchDir inner;
+        WRITE_MSG_FILE(MSG_COMPLETED);
+        EXPECT_EQ(READ_TEXT("msg.txt"), "32 - EXE completed");
+    }
+    EXPECT_EQ(READ_TEXT("msg.txt"), "24 - Markov chain started");
+    WRITE_MSG_FILE(MSG_RESET_BIO);
+    EXPECT_EQ(READ_TEXT("msg.txt"), "4 - Reset bio-record");
+
+    /* a poller that renames a file of its own over msg.txt, or removes it */
+    WRITE_TEXT("other.txt", "left by another program");
+    ASSERT_EQ(std::rename("other.txt", "msg.txt"), 0);
+    WRITE_MSG_FILE(MSG_RESET_FUT);
+    EXPECT_EQ(READ_TEXT("msg.txt"), "9 - Reset fut-record");
+    ASSERT_EQ(std::remove("msg.txt"), 0);
+    WRITE_MSG_FILE(MSG_RESET_POL);
+    EXPECT_EQ(READ_TEXT("msg.txt"), "10 - Reset pol-record");
+}
+
+TEST(ProgressFile, APipeWithNoReaderIsAnOpenFailureNotAHang)
+{
+    ScratchDir dir;
+    ASSERT_EQ(mkfifo("msg.txt", 0600), 0);
+    testing::internal::CaptureStdout();
+    WRITE_MSG_FILE(MSG_COMPLETED);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n WRITE_MSG_FILE open failure");
 }
 
 TEST(StopPause, ReturnsAtOnceWithClosedInputAndRingsCountBells)
