@@ -17,8 +17,10 @@
 
 /* Stage at which the value iteration gives up (10000 in a run). */
 void DP_SET_STAGE_LIMIT(int limit);
-/* Threads sharing the state loops of a stage (2 in a run; 1 = serial). */
+/* Threads sharing the state loops of a stage and the formatting of the
+** rpo and del files (2 in a run; 1 = serial). */
 void DP_SET_WORKERS(int workers);
+int DP_WORKERS();
 /* Stages of the latest DP_POLICY call. */
 int DP_STAGES();
 

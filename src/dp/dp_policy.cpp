@@ -510,6 +510,11 @@ void DP_SET_WORKERS(int workers)
     worker_count = workers;
 }
 
+int DP_WORKERS()
+{
+    return worker_count;
+}
+
 int DP_STAGES()
 {
     return stages_run;

@@ -11,14 +11,20 @@
 ** policy must never pass for a whole one.  The pol reader stores only
 ** inside the pol record and ends the run on a line it cannot take.
 */
+#include <atomic>
+#include <cassert>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "dp/dp.h"
+#include "dp/dp_internal.h"
 #include "run/input_file.h"
 #include "run/huge_pages.h"
 #include "run/output_file.h"
@@ -71,22 +77,19 @@ inline int put2(char* out, int v)
     return std::sprintf(out, "%2d", v);
 }
 
-/* Set when a value that is not a number was formatted: such a file is not
-** kept. */
-bool not_a_number_seen = false;
-
-/* "%w.pf" of a value. */
-inline int put_fixed(char* out, double x, int width, int precision)
+/* "%w.pf" of a value; `finite` turns false on a value that is not a
+** number, and a file that holds one is not kept. */
+inline int put_fixed(char* out, double x, int width, int precision, bool& finite)
 {
-    not_a_number_seen |= !std::isfinite(x);
+    finite &= std::isfinite(x);
     return FORMAT_FIXED(out, x, width, precision);
 }
 
 /* " %4.0f" of a value. */
-inline int put_value(char* out, double x)
+inline int put_value(char* out, double x, bool& finite)
 {
     out[0] = ' ';
-    return 1 + put_fixed(out + 1, x, 4, 0);
+    return 1 + put_fixed(out + 1, x, 4, 0, finite);
 }
 
 /* The four index columns "%2d %2d %2d %2d". */
@@ -223,35 +226,132 @@ void READ_POL_FILE()
 namespace {
 
 /* The rpo and del files list the first-year slots 1..12 in turn, while
-** the records keep the slots of a state side by side.  Each writer fills
-** the texts of the twelve slots in one pass through its record and then
-** writes them slot by slot with the progress of `code`. */
-using SlotText = std::basic_string<char, std::char_traits<char>, HugePageAllocator<char>>;
+** the records keep the slots of a state side by side.  A writer fills the
+** texts of a group of slots in one pass through its record: the first six
+** slots on the calling thread, the last six on a helper, so that the two
+** cores share the formatting.  A group is written out as soon as it and
+** the groups before it are done, and handed to the disk at once, so the
+** sync before the rename has less left to wait for.  Progress is shown
+** once the whole file is written; a file refused for a value that is not a
+** number shows none. */
+constexpr int FIRST_YEAR_SLOTS = 12;
+constexpr int SLOTS_PER_GROUP = 6;
+constexpr int SLOT_GROUPS = FIRST_YEAR_SLOTS / SLOTS_PER_GROUP;
+static_assert(SLOT_GROUPS * SLOTS_PER_GROUP == FIRST_YEAR_SLOTS);
+/* Room reserved for one slot's text: the largest is under 2 MB. */
+constexpr std::size_t SLOT_TEXT_ROOM = 2u << 20;
+
+/* One slot's text, alone on its cache line: the two threads append to
+** neighbouring slots, and a line they shared would pass from core to core
+** on every append (it made the two threads barely faster than one). */
+constexpr std::size_t CACHE_LINE = 64;
+struct alignas(CACHE_LINE) SlotText {
+    std::basic_string<char, std::char_traits<char>, HugePageAllocator<char>> text;
+};
+
+/* Fills texts[first..last] with the lines of those slots in one pass
+** through the record; false when a value that is not a number was met. */
+using FillSlots = bool (*)(int first, int last, SlotText* texts);
 
 std::vector<SlotText>& slot_texts()
 {
     /* Kept from call to call, on 2 MB pages: their pages are touched once
     ** per process. */
-    static std::vector<SlotText> texts(13);
-    not_a_number_seen = false;
-    for (auto& text : texts) {
-        text.clear();
-        text.reserve(2u << 20);
+    static std::vector<SlotText> texts(FIRST_YEAR_SLOTS + 1);
+    for (auto& slot : texts) {
+        slot.text.clear();
+        slot.text.reserve(SLOT_TEXT_ROOM);
     }
     return texts;
 }
 
-void write_slot_texts(OutputFile& f, const std::vector<SlotText>& texts, unsigned code,
-                      const char* routine, const std::string& name)
+/* The groups of a file, formatted by whichever thread comes first. */
+class SlotGroups {
+public:
+    SlotGroups(FillSlots fill, SlotText* texts) : fill_(fill), texts_(texts) {}
+
+    /* Formats groups until none is left, calling `after` after each. */
+    template <class After>
+    void format(After after)
+    {
+        for (int g = next_.fetch_add(1); g < SLOT_GROUPS; g = next_.fetch_add(1)) {
+            try {
+                finite_[g] = fill_(g * SLOTS_PER_GROUP + 1, (g + 1) * SLOTS_PER_GROUP, texts_);
+            } catch (...) {
+                failure_[g] = std::current_exception();
+            }
+            ready_[g].store(true, std::memory_order_release);
+            after();
+        }
+    }
+    bool ready(int g) const { return ready_[g].load(std::memory_order_acquire); }
+    /* A failure of the group's thread comes out on the calling thread. */
+    bool finite(int g) const
+    {
+        if (failure_[g])
+            std::rethrow_exception(failure_[g]);
+        return finite_[g];
+    }
+
+private:
+    FillSlots fill_;
+    SlotText* texts_;
+    std::atomic<int> next_{0};
+    std::atomic<bool> ready_[SLOT_GROUPS] = {};
+    bool finite_[SLOT_GROUPS] = {};
+    std::exception_ptr failure_[SLOT_GROUPS];
+};
+
+/* A thread that is always joined, also when the run ends by an exception. */
+struct JoinedThread {
+    std::thread thread;
+    ~JoinedThread()
+    {
+        if (thread.joinable())
+            thread.join();
+    }
+};
+
+/* Formats, writes and commits the slot file `name` through `f`. */
+void write_slot_file(OutputFile& f, FillSlots fill, unsigned code, const char* routine, const std::string& name)
 {
-    if (not_a_number_seen) {
+    std::vector<SlotText>& texts = slot_texts();
+    SlotGroups groups(fill, texts.data());
+    int written = 0;
+    bool finite = true;
+    /* writes, in file order, the groups that are done */
+    auto write_ready = [&] {
+        const int before = written;
+        while (written < SLOT_GROUPS && groups.ready(written)) {
+            finite = finite && groups.finite(written);
+            for (int t = written * SLOTS_PER_GROUP + 1; finite && t <= (written + 1) * SLOTS_PER_GROUP; t++)
+                std::fwrite(texts[t].text.data(), 1, texts[t].text.size(), f.fp());
+            written++;
+        }
+        if (finite && written > before)
+            f.start_writeback();
+    };
+    {
+        JoinedThread helper;
+        if (DP_WORKERS() > 1) {
+            try {
+                helper.thread = std::thread([&groups] { groups.format([] {}); });
+            } catch (const std::system_error&) {
+                /* no second thread to be had: this one formats it all */
+            }
+        }
+        groups.format(write_ready);
+    }
+    write_ready();
+    assert(written == SLOT_GROUPS);
+
+    if (!finite) {
         f.discard();
         std::printf("\n %s: %s not written: values that are not numbers", routine, name.c_str());
         STOP(1);
         END_RUN(1);
     }
-    for (int t = 1; t <= 12; t++) {
-        std::fwrite(texts[t].data(), 1, texts[t].size(), f.fp());
+    for (int t = 1; t <= FIRST_YEAR_SLOTS; t++) {
         const double pct = t / 12.0 * 100.0;
         std::printf(" %.0f%%", pct);
         WRITE_MSG_FILE(code, pct);
@@ -260,14 +360,10 @@ void write_slot_texts(OutputFile& f, const std::vector<SlotText>& texts, unsigne
         write_failed(routine, f, name);
 }
 
-} // namespace
-
-void WRITE_RPO_FILE()
+/* The rpo file's lines of slots first..last. */
+bool fill_rpo_slots(int first, int last, SlotText* slot_text)
 {
-    std::printf("\n WRITE_RPO_FILE started ...");
-    OutputFile f;
-    open_or_end(f, rpofile, "\n WRITE_RPO_FILE: " + rpofile + " open failure");
-    std::vector<SlotText>& slot_text = slot_texts();
+    bool finite = true;
     char line[4096];
     for (int curr = 1; curr <= MAXCURR; curr++)
         for (int lact = 1; lact <= MAXLACT; lact++)
@@ -277,25 +373,60 @@ void WRITE_RPO_FILE()
                         continue;
                     const double* payoff = rpo->rpo[curr][lact][mim][mpreg];
                     const double* preg = rpo->prg[curr][lact][mim][mpreg];
-                    for (int t = 1; t <= 12; t++) {
+                    for (int t = first; t <= last; t++) {
                         int n = put_position(line, curr, lact, mim, mpreg, t);
-                        n += put_value(line + n, payoff[t]);
-                        n += put_value(line + n, payoff[t + 12]);
+                        n += put_value(line + n, payoff[t], finite);
+                        n += put_value(line + n, payoff[t + 12], finite);
                         std::memcpy(line + n, " 0 0", 4);
                         n += 4;
-                        n += put_value(line + n, preg[t]);
-                        n += put_value(line + n, preg[t + 12]);
-                        n += put_value(line + n, bio->sel[lact][mim][t]);
+                        n += put_value(line + n, preg[t], finite);
+                        n += put_value(line + n, preg[t + 12], finite);
+                        n += put_value(line + n, bio->sel[lact][mim][t], finite);
                         line[n++] = ' ';
-                        n += put_fixed(line + n, bio->milkyield[curr][lact][mim][mpreg][t] / DAYS_PER_MONTH, 5, 2);
+                        n += put_fixed(line + n, bio->milkyield[curr][lact][mim][mpreg][t] / DAYS_PER_MONTH, 5, 2,
+                                       finite);
                         line[n++] = ' ';
-                        n += put_fixed(line + n, bio->milkyield[8][lact][mim][mpreg][t] / DAYS_PER_MONTH, 5, 2);
+                        n += put_fixed(line + n, bio->milkyield[8][lact][mim][mpreg][t] / DAYS_PER_MONTH, 5, 2, finite);
                         std::memcpy(line + n, " 0 0\n", 5);
                         n += 5;
-                        slot_text[t].append(line, static_cast<std::size_t>(n));
+                        slot_text[t].text.append(line, static_cast<std::size_t>(n));
                     }
                 }
-    write_slot_texts(f, slot_text, MSG_WRITING_RPO, "WRITE_RPO_FILE", rpofile);
+    return finite;
+}
+
+/* The del file's lines of slots first..last. */
+bool fill_del_slots(int first, int last, SlotText* slot_text)
+{
+    bool finite = true;
+    char line[2048];
+    for (int curr = 1; curr <= MAXCURR; curr++)
+        for (int lact = 1; lact <= MAXLACT; lact++)
+            for (int mim = 1; mim <= MAXMIM; mim++)
+                for (int h = mim + 1; h <= MAXMIM; h++) {
+                    const double* open = del->open[curr][lact][mim][h];
+                    const double* preg = del->preg[curr][lact][mim][h];
+                    for (int t = first; t <= last; t++) {
+                        int n = put_position(line, t, curr, lact, mim, h);
+                        n += put_value(line + n, open[t], finite);
+                        n += put_value(line + n, open[t + 12], finite);
+                        n += put_value(line + n, preg[t], finite);
+                        n += put_value(line + n, preg[t + 12], finite);
+                        line[n++] = '\n';
+                        slot_text[t].text.append(line, static_cast<std::size_t>(n));
+                    }
+                }
+    return finite;
+}
+
+} // namespace
+
+void WRITE_RPO_FILE()
+{
+    std::printf("\n WRITE_RPO_FILE started ...");
+    OutputFile f;
+    open_or_end(f, rpofile, "\n WRITE_RPO_FILE: " + rpofile + " open failure");
+    write_slot_file(f, fill_rpo_slots, MSG_WRITING_RPO, "WRITE_RPO_FILE", rpofile);
     std::printf("\n WRITE_RPO_FILE done ...");
 }
 
@@ -304,24 +435,6 @@ void WRITE_DEL_FILE()
     std::printf("\n WRITE_DEL_FILE started ...");
     OutputFile f;
     open_or_end(f, delfile, "\n WRITE_DEL_FILE: open failure");
-    std::vector<SlotText>& slot_text = slot_texts();
-    char line[2048];
-    for (int curr = 1; curr <= MAXCURR; curr++)
-        for (int lact = 1; lact <= MAXLACT; lact++)
-            for (int mim = 1; mim <= MAXMIM; mim++)
-                for (int h = mim + 1; h <= MAXMIM; h++) {
-                    const double* open = del->open[curr][lact][mim][h];
-                    const double* preg = del->preg[curr][lact][mim][h];
-                    for (int t = 1; t <= 12; t++) {
-                        int n = put_position(line, t, curr, lact, mim, h);
-                        n += put_value(line + n, open[t]);
-                        n += put_value(line + n, open[t + 12]);
-                        n += put_value(line + n, preg[t]);
-                        n += put_value(line + n, preg[t + 12]);
-                        line[n++] = '\n';
-                        slot_text[t].append(line, static_cast<std::size_t>(n));
-                    }
-                }
-    write_slot_texts(f, slot_text, MSG_WRITING_DEL, "WRITE_DEL_FILE", delfile);
+    write_slot_file(f, fill_del_slots, MSG_WRITING_DEL, "WRITE_DEL_FILE", delfile);
     std::printf("\n WRITE_DEL_FILE done ...");
 }

@@ -39,6 +39,10 @@ public:
     bool ok() const { return fp_ != nullptr; }
     /* The buffered stream to write to while the file is open. */
     std::FILE* fp() const { return fp_; }
+    /* Hands what is written so far to the disk without waiting for it, so
+    ** that the disk works while the rest of the file is made; commit()
+    ** still waits for the whole file. */
+    void start_writeback();
     /* Flushes, syncs and renames the new file over the target; false (with
     ** error()) on any failure, and then the target stays as it was. */
     bool commit();
@@ -54,6 +58,7 @@ private:
     std::string target_; /* the file that is replaced (a link's target) */
     std::string temp_;
     std::string error_;
+    bool replaces_large_ = false; /* the target holds a large old file */
     std::vector<char, HugePageAllocator<char>> buffer_; /* stdio's write buffer */
 };
 

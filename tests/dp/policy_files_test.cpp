@@ -16,6 +16,7 @@
 #include "dp/dp_herd.h"
 #include "run/records.h"
 #include "run/runlog.h"
+#include "support/file_faults.h"
 #include "support/support.h"
 
 namespace {
@@ -225,4 +226,49 @@ TEST(PolicyFiles, FailedOpenOrWriteEndsTheRun)
         EXPECT_NE(out.find("\n /dev/null: not a regular file\a@"), std::string::npos) << out;
         EXPECT_EQ(out.find("done"), std::string::npos);
     }
+}
+
+TEST(PolicyFiles, OneThreadOrTwoWriteTheSameFilesAndRefuseWhatIsNotANumber)
+{
+    ScratchDir dir;
+    CLEAR_DP_RECORDS();
+    /* values in every slot, so that a group written out of place shows */
+    for (int t = 1; t <= 24; t++) {
+        rpo->rpo[5][3][7][2][t] = 100.0 * t + 0.25;
+        rpo->prg[15][12][24][9][t] = -7.0 * t;
+        del->open[1][1][1][2][t] = 3.0 * t;
+        del->preg[15][12][23][24][t] = -11.0 * t;
+    }
+    std::string texts[2][2];
+    for (int workers : {1, 2}) {
+        DP_SET_WORKERS(workers);
+        rpofile = "herd.rpo";
+        delfile = "herd.del";
+        testing::internal::CaptureStdout();
+        WRITE_RPO_FILE();
+        WRITE_DEL_FILE();
+        testing::internal::GetCapturedStdout();
+        texts[workers - 1][0] = READ_TEXT("herd.rpo");
+        texts[workers - 1][1] = READ_TEXT("herd.del");
+    }
+    EXPECT_EQ(texts[0][0], texts[1][0]);
+    EXPECT_EQ(texts[0][1], texts[1][1]);
+    EXPECT_NE(texts[1][0].find("\n 5  3  7  2  9  900 2100 0 0"), std::string::npos);
+
+    /* A value that is not a number, in a slot of either thread: the old
+    ** file stays, and no progress is shown. */
+    for (int workers : {1, 2})
+        for (int t : {2, 21}) {
+            DP_SET_WORKERS(workers);
+            rpo->prg[4][4][10][0][t] = std::nan("");
+            bool ended = false;
+            EXPECT_EQ(console_of(WRITE_RPO_FILE, ended),
+                      "\n WRITE_RPO_FILE started ...\n WRITE_RPO_FILE: herd.rpo not written: values that are "
+                      "not numbers\a@");
+            EXPECT_TRUE(ended);
+            EXPECT_EQ(READ_TEXT("herd.rpo"), texts[0][0]);
+            rpo->prg[4][4][10][0][t] = 0.0;
+        }
+    DP_SET_WORKERS(2);
+    EXPECT_EQ(FILES_IN("."), (std::vector<std::string>{"herd.del", "herd.rpo", "msg.txt"}));
 }
