@@ -12,10 +12,16 @@ short DP_POLICY(short policy);
 ** -9999.0 when it cannot be made. */
 double EXTRAPOLATE(double a, double b, double c);
 
+/* The writers return once their file is written out; its sync and its
+** rename over the old file go on while the run goes on. */
 void WRITE_POL_FILE();
 void READ_POL_FILE();
 void WRITE_RPO_FILE();
 void WRITE_DEL_FILE();
+/* Waits until the files of the writers above are saved; false, after the
+** message and a pause, when one could not be (that file is left as it
+** was). */
+bool FINISH_POLICY_FILES();
 
 void WRITE_WARM_FILE(unsigned short buffer);
 /* 1 = warm.txt read into buffer 2, 0 = not there. */

@@ -8,7 +8,10 @@
 ** file; the run driver calls these routines once the policy is in place.
 **
 ** A file that cannot be opened or fully written ends the run: a half-written
-** policy must never pass for a whole one.  The pol reader stores only
+** policy must never pass for a whole one.  A written file is synced and
+** renamed over the old one while the run goes on (the disk takes some
+** 30 ms for the three); FINISH_POLICY_FILES waits for that before the run
+** ends, and a file that could not be saved then fails the run.  The pol reader stores only
 ** inside the pol record and ends the run on a line it cannot take.
 */
 #include <atomic>
@@ -165,7 +168,7 @@ void WRITE_POL_FILE()
         if (t == 1 || t % 2 == 0)
             std::printf(" %.0f%%", t / 24.0 * 100.0);
     }
-    if (!f.commit())
+    if (!f.commit_later("WRITE_POL_FILE: " + polfile))
         write_failed("WRITE_POL_FILE", f, polfile);
     std::printf("\n WRITE_POL_FILE done ...");
 }
@@ -356,7 +359,7 @@ void write_slot_file(OutputFile& f, FillSlots fill, unsigned code, const char* r
         std::printf(" %.0f%%", pct);
         WRITE_MSG_FILE(code, pct);
     }
-    if (!f.commit())
+    if (!f.commit_later(std::string(routine) + ": " + name))
         write_failed(routine, f, name);
 }
 
@@ -420,6 +423,17 @@ bool fill_del_slots(int first, int last, SlotText* slot_text)
 }
 
 } // namespace
+
+bool FINISH_POLICY_FILES()
+{
+    const std::vector<LateFailure> failures = FINISH_COMMITS();
+    for (const LateFailure& failure : failures)
+        std::printf("\n %s write failure (%s)", failure.label.c_str(), failure.why.c_str());
+    if (failures.empty())
+        return true;
+    STOP(1);
+    return false;
+}
 
 void WRITE_RPO_FILE()
 {

@@ -217,6 +217,10 @@ int run_phases(int argc, char** argv)
         break;
     }
 
+    /* the policy files have been saving while the herd was projected */
+    if (!FINISH_POLICY_FILES())
+        status = 1;
+
     TIMETAKEN(2);
     std::printf("\n Morvenda done ...");
     if (status == 0) /* the last word agrees with the exit status */
@@ -276,6 +280,10 @@ int MORVENDA_RUN(int argc, char** argv)
     } catch (const RunEnded& ended) {
         status = ended.status;
     }
+    /* a run that ended early still leaves its policy files saved or not
+    ** at all */
+    if (!FINISH_POLICY_FILES())
+        status = 1;
     std::fflush(stdout);
     return status;
 }

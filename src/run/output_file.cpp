@@ -9,6 +9,12 @@
 ** runs never meet on it.  It takes the mode of the file it replaces (a new
 ** file gets the usual 0666 less the umask).
 **
+** commit_later leaves the sync and the rename to a thread of the file's
+** own, so that a run goes on computing while the disk writes; the run
+** waits for them with FINISH_COMMITS before it ends, and a file that could
+** not be saved fails the run then.  Until its rename the target stays as
+** it was.
+**
 ** A large file that is replaced is given back to the file system on a
 ** helper thread: freeing the tens of megabytes of an old rpo or del file
 ** takes some 8 ms, which the run need not wait for.  The rename itself
@@ -28,6 +34,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 #include <thread>
 
@@ -153,42 +160,124 @@ void release_in_background(int old)
 
 } // namespace
 
-bool OutputFile::commit()
+namespace {
+
+/* Syncs and closes the written temporary file `fd` and renames it over
+** `target`, freeing a large old file aside; "" when all went well, else
+** the reason, and then the temporary file is gone and the target as it
+** was. */
+std::string save_file(int fd, const std::string& temp, const std::string& target, bool replaces_large)
+{
+    std::string why;
+    if (fsync(fd) != 0)
+        why = system_error();
+    if (::close(fd) != 0 && why.empty())
+        why = system_error();
+    const int old = why.empty() && replaces_large ? ::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1;
+    if (why.empty() && std::rename(temp.c_str(), target.c_str()) != 0)
+        why = system_error();
+    if (why.empty()) {
+        release_in_background(old);
+    } else {
+        if (old >= 0)
+            ::close(old);
+        std::remove(temp.c_str());
+    }
+    return why;
+}
+
+/* A file whose saving goes on on a thread of its own. */
+struct LateCommit {
+    std::string label;
+    std::string why;
+    std::thread thread;
+};
+
+/* The saves not yet waited for; any left at exit are waited for then. */
+struct LateCommits {
+    std::vector<std::unique_ptr<LateCommit>> jobs;
+    ~LateCommits()
+    {
+        for (auto& job : jobs)
+            if (job->thread.joinable())
+                job->thread.join();
+    }
+};
+
+LateCommits& late_commits()
+{
+    static LateCommits commits;
+    return commits;
+}
+
+} // namespace
+
+int OutputFile::close_stream()
 {
     if (fp_ == nullptr) {
         if (error_.empty())
             error_ = "not open";
-        return false;
+        return -1;
     }
-    bool ok = std::fflush(fp_) == 0 && std::ferror(fp_) == 0;
-    if (!ok)
+    int fd = -1;
+    if (std::fflush(fp_) != 0 || std::ferror(fp_) != 0 || (fd = dup(fileno(fp_))) < 0)
         error_ = system_error();
-    if (ok && fsync(fileno(fp_)) != 0) {
+    if (std::fclose(fp_) != 0 && fd >= 0) {
         error_ = system_error();
-        ok = false;
+        ::close(fd);
+        fd = -1;
     }
-    const bool closed = std::fclose(fp_) == 0;
     fp_ = nullptr;
-    if (ok && !closed) {
-        error_ = system_error();
-        ok = false;
-    }
-    const int old = ok && replaces_large_ ? ::open(target_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1;
-    if (ok && std::rename(temp_.c_str(), target_.c_str()) != 0) {
-        error_ = system_error();
-        ok = false;
-    }
-    if (ok)
-        release_in_background(old);
-    else if (old >= 0)
-        ::close(old);
-    if (!ok) {
+    if (fd < 0) {
         std::remove(temp_.c_str());
         temp_.clear();
+    }
+    return fd;
+}
+
+bool OutputFile::commit()
+{
+    const int fd = close_stream();
+    if (fd < 0)
         return false;
+    error_ = save_file(fd, temp_, target_, replaces_large_);
+    temp_.clear();
+    return error_.empty();
+}
+
+bool OutputFile::commit_later(const std::string& label)
+{
+    const int fd = close_stream();
+    if (fd < 0)
+        return false;
+    auto job = std::make_unique<LateCommit>();
+    job->label = label;
+    LateCommit* late = job.get();
+    try {
+        late->thread = std::thread([late, fd, temp = temp_, target = target_, large = replaces_large_] {
+            late->why = save_file(fd, temp, target, large);
+        });
+    } catch (const std::system_error&) {
+        /* no thread to be had: save it now */
+        error_ = save_file(fd, temp_, target_, replaces_large_);
+        temp_.clear();
+        return error_.empty();
     }
     temp_.clear();
+    late_commits().jobs.push_back(std::move(job));
     return true;
+}
+
+std::vector<LateFailure> FINISH_COMMITS()
+{
+    std::vector<LateFailure> failures;
+    for (auto& job : late_commits().jobs) {
+        job->thread.join();
+        if (!job->why.empty())
+            failures.push_back({job->label, job->why});
+    }
+    late_commits().jobs.clear();
+    return failures;
 }
 
 void OutputFile::discard()

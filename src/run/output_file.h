@@ -11,6 +11,7 @@
 ** one.  A name that is a symbolic link is written through to the link's
 ** target; a name that is not a regular file (a folder, a device, a pipe)
 ** is refused, so that the rename never replaces a special file.
+** commit_later lets the caller go on while the disk writes.
 **
 ** FORMAT_FIXED is printf's "%w.pf" without stdio's per-call cost, for the
 ** writers of large files.
@@ -46,6 +47,11 @@ public:
     /* Flushes, syncs and renames the new file over the target; false (with
     ** error()) on any failure, and then the target stays as it was. */
     bool commit();
+    /* Like commit(), but only the writing out is done here (false, with
+    ** error(), when it fails); the sync and the rename go on on a thread
+    ** of their own while the caller goes on.  FINISH_COMMITS waits for
+    ** them and tells which failed, by `label`. */
+    bool commit_later(const std::string& label);
     /* Drops the new file without touching the target. */
     void discard();
     /* Why the last open or commit failed, in words. */
@@ -53,6 +59,9 @@ public:
 
 private:
     bool fail(const std::string& why);
+    /* Flushes and closes the stream and returns a descriptor of the file,
+    ** or -1 (with error(), the temporary file removed) on failure. */
+    int close_stream();
 
     std::FILE* fp_ = nullptr;
     std::string target_; /* the file that is replaced (a link's target) */
@@ -61,6 +70,16 @@ private:
     bool replaces_large_ = false; /* the target holds a large old file */
     std::vector<char, HugePageAllocator<char>> buffer_; /* stdio's write buffer */
 };
+
+/* A file of commit_later that could not be saved, and why. */
+struct LateFailure {
+    std::string label;
+    std::string why;
+};
+
+/* Waits for every commit_later of the process; the files that could not
+** be saved (each left as it was before). */
+std::vector<LateFailure> FINISH_COMMITS();
 
 /* True when the two names lead to one file, existing or still to be made
 ** ("./" and "..", symbolic and hard links followed). */

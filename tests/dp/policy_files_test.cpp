@@ -2,6 +2,8 @@
 // round trip, and what a bad pol file or a failed write does.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include "dp/dp.h"
 #include "dp/dp_internal.h"
 #include "dp/dp_herd.h"
+#include "run/output_file.h"
 #include "run/records.h"
 #include "run/runlog.h"
 #include "support/file_faults.h"
@@ -90,6 +93,7 @@ TEST(PolicyFiles, PolRoundTripKeepsEveryDecision)
     auto written = std::make_unique<PolRecord>(*pol);
     testing::internal::CaptureStdout();
     WRITE_POL_FILE();
+    ASSERT_TRUE(FINISH_POLICY_FILES());
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "\n WRITE_POL_FILE started ... 4% 8% 17% 25% 33% 42% 50% 58% 67% 75% 83% 92% 100%"
               "\n WRITE_POL_FILE done ...");
@@ -171,6 +175,7 @@ TEST(PolicyFiles, RpoAndDelFileLines)
     testing::internal::CaptureStdout();
     WRITE_RPO_FILE();
     WRITE_DEL_FILE();
+    ASSERT_TRUE(FINISH_POLICY_FILES());
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "\n WRITE_RPO_FILE started ... 8% 17% 25% 33% 42% 50% 58% 67% 75% 83% 92% 100%"
               "\n WRITE_RPO_FILE done ..."
@@ -247,6 +252,7 @@ TEST(PolicyFiles, OneThreadOrTwoWriteTheSameFilesAndRefuseWhatIsNotANumber)
         testing::internal::CaptureStdout();
         WRITE_RPO_FILE();
         WRITE_DEL_FILE();
+        ASSERT_TRUE(FINISH_POLICY_FILES());
         testing::internal::GetCapturedStdout();
         texts[workers - 1][0] = READ_TEXT("herd.rpo");
         texts[workers - 1][1] = READ_TEXT("herd.del");
@@ -271,4 +277,21 @@ TEST(PolicyFiles, OneThreadOrTwoWriteTheSameFilesAndRefuseWhatIsNotANumber)
         }
     DP_SET_WORKERS(2);
     EXPECT_EQ(FILES_IN("."), (std::vector<std::string>{"herd.del", "herd.rpo", "msg.txt"}));
+}
+
+TEST(PolicyFiles, AFileThatCannotBeSavedFailsWhenTheRunWaitsForIt)
+{
+    ScratchDir dir;
+    /* The sync and the rename come after the writer has returned; here the
+    ** rename meets a folder that took the file's name in the meantime. */
+    OutputFile f("herd.rpo");
+    ASSERT_TRUE(f.ok());
+    std::fputs("pay-offs\n", f.fp());
+    ASSERT_EQ(mkdir("herd.rpo", 0700), 0);
+    ASSERT_TRUE(f.commit_later("WRITE_RPO_FILE: herd.rpo"));
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(FINISH_POLICY_FILES());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n WRITE_RPO_FILE: herd.rpo write failure (Is a directory)\a@");
+    EXPECT_EQ(FILES_IN("."), (std::vector<std::string>{"herd.rpo", "msg.txt"})); /* no temporary file left */
+    EXPECT_TRUE(FINISH_POLICY_FILES()); /* nothing left to wait for */
 }
