@@ -48,11 +48,22 @@ constexpr int POLICY_ITEM = 29;
 const char* const RUN_NAMES[6] = {"herd", "herd.rpo", "herd.del", "herd.mkv", "herd.res", "herd.pol"};
 enum { NAME_RUN, NAME_RPO, NAME_DEL, NAME_MKV, NAME_RES, NAME_POL };
 
-const std::regex HERD_NAME(R"([A-Za-z0-9][A-Za-z0-9._ -]{0,99}\.bio)");
-const std::regex FILE_NAME(R"([A-Za-z0-9][A-Za-z0-9._-]{0,120})");
-const std::regex RUN_ID(R"([0-9]{8}-[0-9]{6}-[0-9]{1,9})");
-const std::regex MONTH(R"(JAN|FEB|MAR|APR|MAY|JUN|JUL|AUG|SEP|OCT|NOV|DEC)");
-const std::regex COLUMNS(R"([A-Za-z0-9_]+=[^,=\s]{1,64}(,[A-Za-z0-9_]+=[^,=\s]{1,64}){0,15})");
+/* The patterns a request's names must match.  They are compiled on first
+** use: compiled at start-up they cost every model run (the same program)
+** a few milliseconds. */
+enum Pattern { HERD_NAME, FILE_NAME, RUN_ID, MONTH, COLUMNS, PATTERNS };
+
+bool matches(const std::string& text, Pattern p)
+{
+    static const std::regex compiled[PATTERNS] = {
+        std::regex(R"([A-Za-z0-9][A-Za-z0-9._ -]{0,99}\.bio)"),
+        std::regex(R"([A-Za-z0-9][A-Za-z0-9._-]{0,120})"),
+        std::regex(R"([0-9]{8}-[0-9]{6}-[0-9]{1,9})"),
+        std::regex(R"(JAN|FEB|MAR|APR|MAY|JUN|JUL|AUG|SEP|OCT|NOV|DEC)"),
+        std::regex(R"([A-Za-z0-9_]+=[^,=\s]{1,64}(,[A-Za-z0-9_]+=[^,=\s]{1,64}){0,15})"),
+    };
+    return std::regex_match(text, compiled[p]);
+}
 
 /* A regular file, not a link, at most `limit` bytes; nullopt otherwise. */
 std::optional<std::string> read_regular(const std::string& path, std::size_t limit)
@@ -83,7 +94,7 @@ std::optional<std::string> read_regular(const std::string& path, std::size_t lim
 
 bool is_plain_name(const std::string& name)
 {
-    return std::regex_match(name, FILE_NAME) && name.find("..") == std::string::npos;
+    return matches(name, FILE_NAME) && name.find("..") == std::string::npos;
 }
 
 std::string value_of(const std::string& text, const BioWalk& walk, int item, int index)
@@ -98,7 +109,7 @@ std::string value_of(const std::string& text, const BioWalk& walk, int item, int
 
 bool is_herd_name(const std::string& name)
 {
-    return std::regex_match(name, HERD_NAME) && name.find("..") == std::string::npos;
+    return matches(name, HERD_NAME) && name.find("..") == std::string::npos;
 }
 
 bool is_run_file_name(const std::string& name)
@@ -348,11 +359,11 @@ std::string Workbench::start_cows(const std::string& herd, const std::string& cs
                                   const std::string& month, const std::string& columns,
                                   std::optional<Refusal>& refused)
 {
-    if (!month.empty() && !std::regex_match(month, MONTH)) {
+    if (!month.empty() && !matches(month, MONTH)) {
         refused = Refusal{400, "the month must be JAN..DEC"};
         return "";
     }
-    if (!columns.empty() && !std::regex_match(columns, COLUMNS)) {
+    if (!columns.empty() && !matches(columns, COLUMNS)) {
         refused = Refusal{400, "columns must be NAME=HEADER,..."};
         return "";
     }
@@ -378,7 +389,7 @@ std::string Workbench::start_cows(const std::string& herd, const std::string& cs
 
 nlohmann::json Workbench::run_files(const std::string& id, std::optional<Refusal>& refused)
 {
-    if (!std::regex_match(id, RUN_ID) || !runs_->get(id)) {
+    if (!matches(id, RUN_ID) || !runs_->get(id)) {
         refused = Refusal{404, "no run " + id};
         return nullptr;
     }
@@ -399,7 +410,7 @@ nlohmann::json Workbench::run_files(const std::string& id, std::optional<Refusal
 std::string Workbench::run_file_path(const std::string& id, const std::string& file,
                                      std::optional<Refusal>& refused)
 {
-    if (!std::regex_match(id, RUN_ID) || !runs_->get(id)) {
+    if (!matches(id, RUN_ID) || !runs_->get(id)) {
         refused = Refusal{404, "no run " + id};
         return "";
     }
