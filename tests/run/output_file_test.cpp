@@ -130,6 +130,33 @@ TEST(OutputFile, TemporaryNamesAreOwnAndShort)
     EXPECT_EQ(READ_TEXT(longest), "stored herd\n");
 }
 
+TEST(OutputFile, ALargeOldFileIsReplacedWholeAndLaterCommitsWaitToBeFinished)
+{
+    ScratchDir dir;
+    /* The old file is freed aside; a second name for it keeps it whole. */
+    const std::string old_text(3u << 20, 'o');
+    WRITE_TEXT("herd.del", old_text);
+    ASSERT_EQ(link("herd.del", "kept.del"), 0);
+    EXPECT_TRUE(write_file("herd.del", "new delays\n"));
+    EXPECT_EQ(READ_TEXT("herd.del"), "new delays\n");
+    EXPECT_EQ(READ_TEXT("kept.del"), old_text);
+
+    /* Saves left to their threads: the old files until they are done, the
+    ** new ones once waited for, no temporary file either way. */
+    WRITE_TEXT("herd.rpo", old_text);
+    OutputFile rpo("herd.rpo"), pol("herd.pol");
+    ASSERT_TRUE(rpo.ok() && pol.ok());
+    std::fputs("pay-offs\n", rpo.fp());
+    std::fputs("decisions\n", pol.fp());
+    rpo.start_writeback();
+    EXPECT_TRUE(rpo.commit_later("rpo"));
+    EXPECT_TRUE(pol.commit_later("pol"));
+    EXPECT_TRUE(FINISH_COMMITS().empty());
+    EXPECT_EQ(READ_TEXT("herd.rpo"), "pay-offs\n");
+    EXPECT_EQ(READ_TEXT("herd.pol"), "decisions\n");
+    EXPECT_EQ(FILES_IN("."), (std::vector<std::string>{"herd.del", "herd.pol", "herd.rpo", "kept.del"}));
+}
+
 TEST(OutputFile, SameFileComparesFilesNotNames)
 {
     ScratchDir dir;
