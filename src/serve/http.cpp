@@ -106,16 +106,6 @@ std::string random_token()
     return out;
 }
 
-std::string program_path()
-{
-    char buf[4096];
-    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0)
-        return "";
-    buf[n] = '\0';
-    return buf;
-}
-
 std::string read_whole(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -479,7 +469,7 @@ int serve_command(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     unsigned cores = std::thread::hardware_concurrency();
-    serve::Workbench bench(dir.string(), program_path(), MORVENDA_EXAMPLES_DIR, cores ? cores : 1);
+    serve::Workbench bench(dir.string(), program_beside(MODEL_PROGRAM), MORVENDA_EXAMPLES_DIR, cores ? cores : 1);
     std::string token = is_loopback(options.host) ? "" : random_token();
 
     httplib::Server server;

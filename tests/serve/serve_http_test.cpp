@@ -3,6 +3,9 @@
 */
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <thread>
@@ -403,3 +406,17 @@ TEST(ServeCows, RanksTheExampleCowListInItsOwnFolder)
 }
 
 } // namespace
+
+TEST(ServeCommand, TheModelProgramHandsOverToTheServerOrSaysWhyNot)
+{
+    /* Beside its server, `morvenda serve` becomes the server (the other
+    ** tests); alone, it names what it could not start. */
+    ScratchDir dir;
+    std::filesystem::copy_file(MORVENDA_BINARY, "morvenda");
+    std::filesystem::permissions("morvenda", std::filesystem::perms::owner_all);
+    const int status = std::system("./morvenda serve --port 0 2>err.txt </dev/null");
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const std::string err = READ_TEXT("err.txt");
+    EXPECT_NE(err.find("morvenda serve: cannot start "), std::string::npos) << err;
+    EXPECT_NE(err.find("/morvenda-serve: No such file or directory"), std::string::npos) << err;
+}
