@@ -14,6 +14,7 @@
 ** ends, and a file that could not be saved then fails the run.  The pol reader stores only
 ** inside the pol record and ends the run on a line it cannot take.
 */
+#include <algorithm>
 #include <atomic>
 #include <cassert>
 #include <cmath>
@@ -21,6 +22,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <new>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -92,6 +94,8 @@ inline int put_fixed(char* out, double x, int width, int precision, bool& finite
 inline int put_value(char* out, double x, bool& finite)
 {
     out[0] = ' ';
+    if (std::fabs(x) < FORMAT_WHOLE_LIMIT)
+        return 1 + FORMAT_WHOLE(out + 1, x, 4);
     return 1 + put_fixed(out + 1, x, 4, 0, finite);
 }
 
@@ -241,30 +245,70 @@ constexpr int FIRST_YEAR_SLOTS = 12;
 constexpr int SLOTS_PER_GROUP = 6;
 constexpr int SLOT_GROUPS = FIRST_YEAR_SLOTS / SLOTS_PER_GROUP;
 static_assert(SLOT_GROUPS * SLOTS_PER_GROUP == FIRST_YEAR_SLOTS);
-/* Room reserved for one slot's text: the largest is under 2 MB. */
-constexpr std::size_t SLOT_TEXT_ROOM = 2u << 20;
+/* First room of a slot's text: one 2 MB page, more than the 1.8 MB of
+** the longest slot at the usual widths. */
+constexpr std::size_t SLOT_TEXT_ROOM = HUGE_PAGE;
+/* The longest line a writer can make (values of any size included). */
+constexpr std::size_t RPO_LINE_ROOM = 4096;
+constexpr std::size_t DEL_LINE_ROOM = 2048;
 
-/* One slot's text, alone on its cache line: the two threads append to
-** neighbouring slots, and a line they shared would pass from core to core
-** on every append (it made the two threads barely faster than one). */
+/* One slot's text, written in place line by line into a block on 2 MB
+** pages that grows when short.  Each sits alone on its cache line: the two
+** threads write neighbouring slots, and a line they shared would pass from
+** core to core with every line of text (it made two threads barely faster
+** than one). */
 constexpr std::size_t CACHE_LINE = 64;
-struct alignas(CACHE_LINE) SlotText {
-    std::basic_string<char, std::char_traits<char>, HugePageAllocator<char>> text;
+class alignas(CACHE_LINE) SlotText {
+public:
+    SlotText() = default;
+    ~SlotText() { unmap_huge_block(data_, capacity_); }
+    SlotText(const SlotText&) = delete;
+    SlotText& operator=(const SlotText&) = delete;
+
+    /* Empties the text; its block is kept for the next file. */
+    void clear() { size_ = 0; }
+    /* Where the next line, of at most `n` characters, is written. */
+    char* room(std::size_t n)
+    {
+        if (capacity_ - size_ < n)
+            grow(size_ + n);
+        return data_ + size_;
+    }
+    /* Takes in the `n` characters just written at room(). */
+    void add(std::size_t n) { size_ += n; }
+    const char* data() const { return data_; }
+    std::size_t size() const { return size_; }
+
+private:
+    void grow(std::size_t need)
+    {
+        const std::size_t capacity = std::max({need, 2 * capacity_, SLOT_TEXT_ROOM});
+        char* block = static_cast<char*>(map_huge_block(capacity));
+        if (block == nullptr)
+            throw std::bad_alloc();
+        if (size_ > 0)
+            std::memcpy(block, data_, size_);
+        unmap_huge_block(data_, capacity_);
+        data_ = block;
+        capacity_ = capacity;
+    }
+
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
 };
 
 /* Fills texts[first..last] with the lines of those slots in one pass
 ** through the record; false when a value that is not a number was met. */
 using FillSlots = bool (*)(int first, int last, SlotText* texts);
 
-std::vector<SlotText>& slot_texts()
+/* The texts of slots 1..12, kept from call to call: their pages are
+** touched once per process. */
+SlotText* slot_texts()
 {
-    /* Kept from call to call, on 2 MB pages: their pages are touched once
-    ** per process. */
-    static std::vector<SlotText> texts(FIRST_YEAR_SLOTS + 1);
-    for (auto& slot : texts) {
-        slot.text.clear();
-        slot.text.reserve(SLOT_TEXT_ROOM);
-    }
+    static SlotText texts[FIRST_YEAR_SLOTS + 1];
+    for (SlotText& text : texts)
+        text.clear();
     return texts;
 }
 
@@ -318,8 +362,8 @@ struct JoinedThread {
 /* Formats, writes and commits the slot file `name` through `f`. */
 void write_slot_file(OutputFile& f, FillSlots fill, unsigned code, const char* routine, const std::string& name)
 {
-    std::vector<SlotText>& texts = slot_texts();
-    SlotGroups groups(fill, texts.data());
+    SlotText* texts = slot_texts();
+    SlotGroups groups(fill, texts);
     int written = 0;
     bool finite = true;
     /* writes, in file order, the groups that are done */
@@ -328,7 +372,7 @@ void write_slot_file(OutputFile& f, FillSlots fill, unsigned code, const char* r
         while (written < SLOT_GROUPS && groups.ready(written)) {
             finite = finite && groups.finite(written);
             for (int t = written * SLOTS_PER_GROUP + 1; finite && t <= (written + 1) * SLOTS_PER_GROUP; t++)
-                std::fwrite(texts[t].text.data(), 1, texts[t].text.size(), f.fp());
+                std::fwrite(texts[t].data(), 1, texts[t].size(), f.fp());
             written++;
         }
         if (finite && written > before)
@@ -367,7 +411,6 @@ void write_slot_file(OutputFile& f, FillSlots fill, unsigned code, const char* r
 bool fill_rpo_slots(int first, int last, SlotText* slot_text)
 {
     bool finite = true;
-    char line[4096];
     for (int curr = 1; curr <= MAXCURR; curr++)
         for (int lact = 1; lact <= MAXLACT; lact++)
             for (int mim = 1; mim <= MAXMIM; mim++)
@@ -377,6 +420,7 @@ bool fill_rpo_slots(int first, int last, SlotText* slot_text)
                     const double* payoff = rpo->rpo[curr][lact][mim][mpreg];
                     const double* preg = rpo->prg[curr][lact][mim][mpreg];
                     for (int t = first; t <= last; t++) {
+                        char* line = slot_text[t].room(RPO_LINE_ROOM);
                         int n = put_position(line, curr, lact, mim, mpreg, t);
                         n += put_value(line + n, payoff[t], finite);
                         n += put_value(line + n, payoff[t + 12], finite);
@@ -392,7 +436,7 @@ bool fill_rpo_slots(int first, int last, SlotText* slot_text)
                         n += put_fixed(line + n, bio->milkyield[8][lact][mim][mpreg][t] / DAYS_PER_MONTH, 5, 2, finite);
                         std::memcpy(line + n, " 0 0\n", 5);
                         n += 5;
-                        slot_text[t].text.append(line, static_cast<std::size_t>(n));
+                        slot_text[t].add(static_cast<std::size_t>(n));
                     }
                 }
     return finite;
@@ -402,7 +446,6 @@ bool fill_rpo_slots(int first, int last, SlotText* slot_text)
 bool fill_del_slots(int first, int last, SlotText* slot_text)
 {
     bool finite = true;
-    char line[2048];
     for (int curr = 1; curr <= MAXCURR; curr++)
         for (int lact = 1; lact <= MAXLACT; lact++)
             for (int mim = 1; mim <= MAXMIM; mim++)
@@ -410,13 +453,14 @@ bool fill_del_slots(int first, int last, SlotText* slot_text)
                     const double* open = del->open[curr][lact][mim][h];
                     const double* preg = del->preg[curr][lact][mim][h];
                     for (int t = first; t <= last; t++) {
+                        char* line = slot_text[t].room(DEL_LINE_ROOM);
                         int n = put_position(line, t, curr, lact, mim, h);
                         n += put_value(line + n, open[t], finite);
                         n += put_value(line + n, open[t + 12], finite);
                         n += put_value(line + n, preg[t], finite);
                         n += put_value(line + n, preg[t + 12], finite);
                         line[n++] = '\n';
-                        slot_text[t].text.append(line, static_cast<std::size_t>(n));
+                        slot_text[t].add(static_cast<std::size_t>(n));
                     }
                 }
     return finite;

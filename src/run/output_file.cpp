@@ -314,9 +314,6 @@ constexpr double FAST_LIMIT = 1e9;
 ** value by std::to_chars instead. */
 constexpr double TIE_MARGIN = 1e-6;
 constexpr double POWERS_OF_TEN[] = {1.0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
-/* Whole numbers below this (2^53: every double above it is whole already)
-** are written by format_whole. */
-constexpr double WHOLE_LIMIT = 9007199254740992.0;
 
 /* Right-aligns the `n` characters of `text` in `width` (a few characters:
 ** plain loops beat the library calls). */
@@ -330,47 +327,6 @@ int place(char* out, const char* text, int n, int width)
     return pad + n;
 }
 
-/* Pairs of decimal digits 00..99, for writing two digits at a time. */
-constexpr char DIGIT_PAIRS[] = "00010203040506070809101112131415161718192021222324"
-                               "25262728293031323334353637383940414243444546474849"
-                               "50515253545556575859606162636465666768697071727374"
-                               "75767778798081828384858687888990919293949596979899";
-
-/* "%w.0f" of a value below WHOLE_LIMIT: the value rounded to the nearest
-** whole number, half to even on its exact binary value, which is what
-** nearbyint does in the default rounding mode and what printf prints;
-** a value that rounds to zero keeps its sign ("-0"). */
-int format_whole(char* out, double x, int width)
-{
-    const double r = std::nearbyint(x);
-    unsigned long long v = static_cast<unsigned long long>(std::fabs(r));
-    int digits = 1;
-    for (unsigned long long rest = v; rest >= 10; rest /= 10)
-        digits++;
-    const int sign = std::signbit(r) ? 1 : 0;
-    const int pad = width > digits + sign ? width - digits - sign : 0;
-    /* written in place, right to left: building the text elsewhere and
-    ** copying it stalls on reading back bytes just stored */
-    for (int i = 0; i < pad; i++)
-        out[i] = ' ';
-    if (sign)
-        out[pad] = '-';
-    char* end = out + pad + sign + digits;
-    while (v >= 100) {
-        const unsigned pair = static_cast<unsigned>(v % 100) * 2;
-        v /= 100;
-        *--end = DIGIT_PAIRS[pair + 1];
-        *--end = DIGIT_PAIRS[pair];
-    }
-    if (v >= 10) {
-        *--end = DIGIT_PAIRS[v * 2 + 1];
-        *--end = DIGIT_PAIRS[v * 2];
-    } else {
-        *--end = static_cast<char>('0' + v);
-    }
-    return pad + sign + digits;
-}
-
 } // namespace
 
 int FORMAT_FIXED(char* out, double x, int width, int precision)
@@ -380,8 +336,8 @@ int FORMAT_FIXED(char* out, double x, int width, int precision)
     if (!std::isfinite(x) || std::fabs(x) >= 1e30 || precision < 0)
         return std::sprintf(out, "%*.*f", width, precision, x);
     char digits[64];
-    if (precision == 0 && std::fabs(x) < WHOLE_LIMIT)
-        return format_whole(out, x, width);
+    if (precision == 0 && std::fabs(x) < FORMAT_WHOLE_LIMIT)
+        return FORMAT_WHOLE(out, x, width);
     if (precision < 10) {
         /* The scaled value rounded to a whole number, half to even as
         ** printf does; the sign stays even where the value rounds to 0. */

@@ -295,3 +295,26 @@ TEST(PolicyFiles, AFileThatCannotBeSavedFailsWhenTheRunWaitsForIt)
     EXPECT_EQ(FILES_IN("."), (std::vector<std::string>{"herd.rpo", "msg.txt"})); /* no temporary file left */
     EXPECT_TRUE(FINISH_POLICY_FILES()); /* nothing left to wait for */
 }
+
+TEST(PolicyFiles, ValuesWiderThanUsualGrowTheTexts)
+{
+    /* Pay-offs of 31 characters make each slot's text some 3 MB, more
+    ** than the 2 MB a slot starts with. */
+    ScratchDir dir;
+    CLEAR_DP_RECORDS();
+    double* first = &rpo->rpo[0][0][0][0][0];
+    std::fill(first, first + sizeof rpo->rpo / sizeof(double), -1e29);
+    rpofile = "herd.rpo";
+    testing::internal::CaptureStdout();
+    WRITE_RPO_FILE();
+    ASSERT_TRUE(FINISH_POLICY_FILES());
+    testing::internal::GetCapturedStdout();
+    const std::string text = READ_TEXT("herd.rpo");
+    char wide[64];
+    std::snprintf(wide, sizeof wide, " %4.0f", -1e29);
+    const std::string line = "15 12 24  9 12" + std::string(wide) + wide + " 0 0";
+    EXPECT_EQ(text.substr(text.rfind('\n', text.size() - 2) + 1, line.size()), line);
+    EXPECT_GT(text.size(), 12u * (2u << 20));
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 12 * 15 * 12 * 150); /* 150 states a lactation */
+    CLEAR_DP_RECORDS();
+}
