@@ -75,78 +75,73 @@ void BM_DpPolicy(benchmark::State& state)
 }
 BENCHMARK(BM_DpPolicy)->ArgsProduct({{0, 8}, {2, 1}})->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
-void BM_WriteRpoDel(benchmark::State& state)
+/* Solves the example herd at interest 0 and names the files written. */
+void solve_for_files(benchmark::State& state)
 {
     load_herd();
     bio->interest = 0.0;
     clear_results();
     if (DP_POLICY(POLICY_OPTIMAL) != 1)
         state.SkipWithError("not converged");
+    polfile = "bench.pol";
     rpofile = "bench.rpo";
     delfile = "bench.del";
+}
+
+void remove_files()
+{
+    for (const char* name : {"bench.pol", "bench.rpo", "bench.del", "msg.txt"})
+        std::remove(name);
+}
+
+/* Waits until the files are saved, timed or not. */
+void finish_files(benchmark::State& state, bool timed)
+{
+    if (!timed)
+        state.PauseTiming();
+    if (!FINISH_POLICY_FILES())
+        state.SkipWithError("not saved");
+    if (!timed)
+        state.ResumeTiming();
+}
+
+void BM_WriteRpoDel(benchmark::State& state)
+{
+    solve_for_files(state);
     for (auto _ : state) {
         WRITE_RPO_FILE();
         WRITE_DEL_FILE();
-        if (!FINISH_POLICY_FILES())
-            state.SkipWithError("not saved");
+        finish_files(state, true);
     }
-    std::remove("bench.rpo");
-    std::remove("bench.del");
-    std::remove("msg.txt");
+    remove_files();
 }
 BENCHMARK(BM_WriteRpoDel)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 /* The three policy files of a run, each written through a temporary file,
-** synced and renamed: until all three are on disk. */
-void BM_WritePolRpoDel(benchmark::State& state)
+** synced and renamed; `timed`: until all three are on disk, or as a run
+** waits for them (their syncs and renames go on while it projects the
+** herd). */
+void write_three_files(benchmark::State& state, bool timed)
 {
-    load_herd();
-    bio->interest = 0.0;
-    clear_results();
-    if (DP_POLICY(POLICY_OPTIMAL) != 1)
-        state.SkipWithError("not converged");
-    polfile = "bench.pol";
-    rpofile = "bench.rpo";
-    delfile = "bench.del";
+    solve_for_files(state);
     for (auto _ : state) {
         WRITE_POL_FILE();
         WRITE_RPO_FILE();
         WRITE_DEL_FILE();
-        if (!FINISH_POLICY_FILES())
-            state.SkipWithError("not saved");
+        finish_files(state, timed);
     }
-    std::remove("bench.pol");
-    std::remove("bench.rpo");
-    std::remove("bench.del");
-    std::remove("msg.txt");
+    remove_files();
+}
+
+void BM_WritePolRpoDel(benchmark::State& state)
+{
+    write_three_files(state, true);
 }
 BENCHMARK(BM_WritePolRpoDel)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
-/* The same three files as a run waits for them: the syncs and renames go
-** on while the run projects the herd, so the wait for them is not timed. */
 void BM_PolicyFilesOnRunPath(benchmark::State& state)
 {
-    load_herd();
-    bio->interest = 0.0;
-    clear_results();
-    if (DP_POLICY(POLICY_OPTIMAL) != 1)
-        state.SkipWithError("not converged");
-    polfile = "bench.pol";
-    rpofile = "bench.rpo";
-    delfile = "bench.del";
-    for (auto _ : state) {
-        WRITE_POL_FILE();
-        WRITE_RPO_FILE();
-        WRITE_DEL_FILE();
-        state.PauseTiming();
-        if (!FINISH_POLICY_FILES())
-            state.SkipWithError("not saved");
-        state.ResumeTiming();
-    }
-    std::remove("bench.pol");
-    std::remove("bench.rpo");
-    std::remove("bench.del");
-    std::remove("msg.txt");
+    write_three_files(state, false);
 }
 BENCHMARK(BM_PolicyFilesOnRunPath)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
