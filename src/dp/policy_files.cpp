@@ -11,8 +11,9 @@
 ** policy must never pass for a whole one.  A written file is synced and
 ** renamed over the old one while the run goes on (the disk takes some
 ** 30 ms for the three); FINISH_POLICY_FILES waits for that before the run
-** ends, and a file that could not be saved then fails the run.  The pol reader stores only
-** inside the pol record and ends the run on a line it cannot take.
+** ends, and a file that could not be saved then fails the run.  The pol
+** reader stores only inside the pol record and ends the run on a line it
+** cannot take.
 */
 #include <algorithm>
 #include <atomic>
@@ -234,9 +235,9 @@ namespace {
 
 /* The rpo and del files list the first-year slots 1..12 in turn, while
 ** the records keep the slots of a state side by side.  A writer fills the
-** texts of a group of slots in one pass through its record: the first six
-** slots on the calling thread, the last six on a helper, so that the two
-** cores share the formatting.  A group is written out as soon as it and
+** texts of a group of slots in one pass through its record; the two groups
+** of six go to the calling thread and a helper, whichever asks first, so
+** that the two cores share the formatting.  A group is written out as soon as it and
 ** the groups before it are done, and handed to the disk at once, so the
 ** sync before the rename has less left to wait for.  Progress is shown
 ** once the whole file is written; a file refused for a value that is not a

@@ -158,10 +158,6 @@ void release_in_background(int old)
     }
 }
 
-} // namespace
-
-namespace {
-
 /* Syncs and closes the written temporary file `fd` and renames it over
 ** `target`, freeing a large old file aside; "" when all went well, else
 ** the reason, and then the temporary file is gone and the target as it
@@ -250,21 +246,22 @@ bool OutputFile::commit_later(const std::string& label)
     const int fd = close_stream();
     if (fd < 0)
         return false;
-    auto job = std::make_unique<LateCommit>();
-    job->label = label;
-    LateCommit* late = job.get();
+    std::vector<std::unique_ptr<LateCommit>>& jobs = late_commits().jobs;
+    jobs.push_back(std::make_unique<LateCommit>());
+    LateCommit* late = jobs.back().get();
+    late->label = label;
     try {
         late->thread = std::thread([late, fd, temp = temp_, target = target_, large = replaces_large_] {
             late->why = save_file(fd, temp, target, large);
         });
     } catch (const std::system_error&) {
         /* no thread to be had: save it now */
+        jobs.pop_back();
         error_ = save_file(fd, temp_, target_, replaces_large_);
         temp_.clear();
         return error_.empty();
     }
     temp_.clear();
-    late_commits().jobs.push_back(std::move(job));
     return true;
 }
 
