@@ -237,11 +237,11 @@ namespace {
 ** the records keep the slots of a state side by side.  A writer fills the
 ** texts of a group of slots in one pass through its record; the two groups
 ** of six go to the calling thread and a helper, whichever asks first, so
-** that the two cores share the formatting.  A group is written out as soon as it and
-** the groups before it are done, and handed to the disk at once, so the
-** sync before the rename has less left to wait for.  Progress is shown
-** once the whole file is written; a file refused for a value that is not a
-** number shows none. */
+** that the two cores share the formatting.  A group is written out as
+** soon as it and the groups before it are done, and handed to the disk at
+** once, so the sync before the rename has less left to wait for.
+** Progress is shown once the whole file is written; a file refused for a
+** value that is not a number shows none. */
 constexpr int FIRST_YEAR_SLOTS = 12;
 constexpr int SLOTS_PER_GROUP = 6;
 constexpr int SLOT_GROUPS = FIRST_YEAR_SLOTS / SLOTS_PER_GROUP;

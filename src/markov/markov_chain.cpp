@@ -116,10 +116,8 @@ Visit make_visit(const Month& mo, int curr, int lact, int mim, int mpreg, double
         s.labor = bio->labortime[curr][lact][mim][mpreg][mo.sea];
         s.rpo = rpo->rpo[curr][lact][mim][mpreg][mo.m];
         s.prg = rpo->prg[curr][lact][mim][mpreg][mo.m];
-        /* one month further pregnant next month (a cow in her 9th month
-        ** calves instead) */
-        const bool goes_on = mpreg >= 1 && mpreg < MAXMPREG && mim < MAXMIM;
-        s.Y_next = goes_on ? bio->milkyield[curr][lact][mim + 1][mpreg + 1][mo.sea_next] : 0.0;
+        s.Y_next = pregnant_next_month(mim, mpreg) ? bio->milkyield[curr][lact][mim + 1][mpreg + 1][mo.sea_next]
+                                                   : 0.0;
     }
     s.S = bio->sel[lact][mim][mo.m];
     s.Sn = bio->sel[lact][mim][mo.mn];

@@ -13,10 +13,11 @@
 ** The accumulators are [..][t] arrays with the month last, so the months
 ** 0..count of one row are contiguous and a 36-month run does not pay for
 ** clearing 300 months; the four large event tables keep the month first,
-** so that their months 0..count are one stretch.  Each row is cleared over all its months at once
-** (a whole array in one stretch when the run covers every month), and the
-** rows are taken in a few parts, one part per progress mark, so that a
-** 300-month run still reports how far it has come.
+** so that their months 0..count are one stretch.  Each row is cleared
+** over all its months at once (a whole array in one stretch when the run
+** covers every month), and the rows are taken in a few parts, one part
+** per progress mark, so that a 300-month run still reports how far it has
+** come.
 **
 ** A whole array is cleared with CLEAR_BLOCK, which hands its whole 2 MB
 ** pages back to the system rather than writing zeros: the record is

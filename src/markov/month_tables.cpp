@@ -58,10 +58,7 @@ bool BUILD_MONTH_TABLES()
                     const double* payoff = rpo->rpo[c][l][mim][p];
                     const double* preg = rpo->prg[c][l][mim][p];
                     const short* decision = pol->decision[c][l][mim][p];
-                    /* one month further pregnant next month: a cow in her
-                    ** 9th month calves instead, and none is pregnant
-                    ** beyond month in milk 23 short of her 9th month */
-                    const bool goes_on = p >= 1 && p < MAXMPREG && mim < MAXMIM;
+                    const bool goes_on = pregnant_next_month(mim, p);
                     const double* Y_next = goes_on ? bio->milkyield[c][l][mim + 1][p + 1] : nullptr;
                     for (int m = FIRST_TABLE_SLOT; m < NSLOT; m++) {
                         const int sea = calendar_month(m);

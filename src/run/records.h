@@ -410,6 +410,14 @@ inline void pregnancy_window(int lact, int mim, int& first, int& last)
     last = mim - waiting_period_end(lact) < MAXMPREG ? mim - waiting_period_end(lact) : MAXMPREG;
 }
 
+/* True when a cow in month of pregnancy mpreg (0 = open) at month in milk
+** mim is one month further pregnant next month: a cow in her 9th month
+** calves instead, and none is pregnant beyond the last month in milk. */
+inline bool pregnant_next_month(int mim, int mpreg)
+{
+    return mpreg >= 1 && mpreg < MAXMPREG && mim < MAXMIM;
+}
+
 /* Longest name (run name, file names, bio file argument) a run accepts. */
 constexpr std::size_t MAX_NAME_LENGTH = 4095;
 

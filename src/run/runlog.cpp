@@ -8,8 +8,8 @@
 ** close, some 0.17 ms a message and 40 ms a run.  It is opened again
 ** whenever its name no longer leads to the open file (a new working
 ** folder, the file removed or replaced), and never waits on a pipe with
-** no reader.  The run clock reads the processor clock in milliseconds for elapsed
-** times and the calendar clock for the start and end stamps.
+** no reader.  The run clock reads the processor clock in milliseconds for
+** elapsed times and the calendar clock for the start and end stamps.
 */
 #include "run/runlog.h"
 

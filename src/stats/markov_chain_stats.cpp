@@ -23,8 +23,9 @@
 ** a short run touches only its own months of them; they are still walked
 ** state by state with the month innermost, which keeps every sum in the
 ** order it has always had (the months of one class and lactation are a
-** few kilobytes apart and stay in the cache).  Every quotient whose divisor is not positive keeps the 0
-** the record was reset to, so no figure prints inf or nan.
+** few kilobytes apart and stay in the cache).  Every quotient whose
+** divisor is not positive keeps the 0 the record was reset to, so no
+** figure prints inf or nan.
 */
 #include <cmath>
 #include <cstdio>
