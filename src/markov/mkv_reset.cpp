@@ -78,85 +78,17 @@ void clear_first_months(A& arr, Part part, int last)
         CLEAR_BLOCK(reinterpret_cast<char*>(&arr) + first * month_bytes, (end - first) * month_bytes);
 }
 
-/* One part of the rows of every per-month accumulator, months 0..last. */
+/* One part of the rows of every per-month accumulator, months 0..last:
+** the record's own lists, so none can be missed. */
 void clear_accumulators(Part part, int last)
 {
     MkvRecord* k = mkv;
-    clear_months(k->mkv_enter, part, last);
-    clear_months(k->total_cash, part, last);
-    clear_months(k->operating_cash, part, last);
-    clear_months(k->milkyield, part, last);
-    clear_months(k->cwt, part, last);
-    clear_months(k->milksales, part, last);
-    clear_months(k->milking, part, last);
-    clear_months(k->cows_mim, part, last);
-    clear_months(k->milkingcows_mim, part, last);
-    clear_months(k->dmi_mim, part, last);
-    clear_months(k->cows_lact, part, last);
-    clear_months(k->feedcostdry, part, last);
-    clear_months(k->feedcostlac, part, last);
-    clear_months(k->keep, part, last);
-    clear_months(k->repl, part, last);
-    clear_months(k->repl_mim, part, last);
-    clear_months(k->pind, part, last);
-    clear_months(k->pind_mim, part, last);
-    clear_months(k->open, part, last);
-    clear_months(k->preg, part, last);
-    clear_months(k->present, part, last);
-    clear_months(k->calved, part, last);
-    clear_months(k->calvings, part, last);
-    clear_months(k->lactation1, part, last);
-    clear_months(k->lactation2, part, last);
-    clear_months(k->calves_born, part, last);
-    clear_months(k->calfsales, part, last);
-    clear_months(k->cowsales, part, last);
-    clear_months(k->loss, part, last);
-    clear_months(k->heiferpool, part, last);
-    clear_months(k->heifers_raised, part, last);
-    clear_months(k->heifers_purchased, part, last);
-    clear_months(k->heifers_sold, part, last);
-    clear_months(k->heiferpurchasecost, part, last);
-    clear_months(k->heiferraisecost, part, last);
-    clear_months(k->breedingsupplycost, part, last);
-    clear_months(k->breedinglaborcost, part, last);
-    clear_months(k->laborcost, part, last);
-    clear_months(k->labortime, part, last);
-    clear_months(k->vetcost, part, last);
-    clear_months(k->othercost, part, last);
-    clear_months(k->fixedcost_labor, part, last);
-    clear_months(k->fixedcost_other, part, last);
-    clear_months(k->totrevenue, part, last);
-    clear_months(k->totcost, part, last);
-    clear_months(k->dim_sum, part, last);
-    clear_months(k->openmim_sum, part, last);
-    clear_months(k->rpo_sum, part, last);
-    clear_months(k->rpo_n, part, last);
-    clear_months(k->cowvalue_sum, part, last);
-    clear_months(k->cowvalue_n, part, last);
-    clear_months(k->serv_n, part, last);
-    clear_months(k->serv_preg, part, last);
-    clear_months(k->delayed_n, part, last);
-    clear_months(k->at_vwp, part, last);
-    clear_months(k->breedable_mim, part, last);
-    clear_months(k->insval, part, last);
-    clear_months(k->newpreg, part, last);
-    clear_first_months(k->conceptions, part, last);
-    clear_first_months(k->firstserv, part, last);
-    clear_first_months(k->bred, part, last);
-    clear_first_months(k->delayserv, part, last);
-    clear_months(k->delval, part, last);
-    clear_months(k->delval_n, part, last);
-    clear_months(k->delval2, part, last);
-    clear_months(k->delval2_n, part, last);
-    clear_months(k->abortions, part, last);
-    clear_months(k->abortrisk_n, part, last);
-    clear_months(k->dryoffyield, part, last);
-    clear_months(k->dryoff_n, part, last);
-    clear_months(k->replopen_n, part, last);
-    clear_months(k->replopen_iof, part, last);
-    clear_months(k->replopen_mlk, part, last);
-    clear_months(k->replopen_rev, part, last);
-    clear_months(k->replopen_rpo, part, last);
+#define CLEAR_MONTH_LAST(type, name, dims) clear_months(k->name, part, last);
+#define CLEAR_MONTH_FIRST(type, name, dims) clear_first_months(k->name, part, last);
+    MKV_MONTH_ACCUMULATORS(CLEAR_MONTH_LAST)
+    MKV_EVENT_TABLES(CLEAR_MONTH_FIRST)
+#undef CLEAR_MONTH_LAST
+#undef CLEAR_MONTH_FIRST
 }
 
 /* One distribution slot: cow states, unserved and delayed parts, young stock. */
@@ -238,16 +170,9 @@ void RESET_MKV_RECORD(unsigned short mode, unsigned short count)
     }
 
     MkvRecord* k = mkv;
-    std::memset(k->hz_open, 0, sizeof k->hz_open);
-    std::memset(k->hz_preg, 0, sizeof k->hz_preg);
-    std::memset(k->open_dim, 0, sizeof k->open_dim);
-    std::memset(k->preg_dim, 0, sizeof k->preg_dim);
-    std::memset(k->pind_rpo, 0, sizeof k->pind_rpo);
-    std::memset(k->pind_rpo_n, 0, sizeof k->pind_rpo_n);
-    std::memset(k->rpo_vwp, 0, sizeof k->rpo_vwp);
-    std::memset(k->rpo_vwp_n, 0, sizeof k->rpo_vwp_n);
-    std::memset(k->rpo_vwp_t, 0, sizeof k->rpo_vwp_t);
-    std::memset(k->rpo_vwp_t_n, 0, sizeof k->rpo_vwp_t_n);
+#define CLEAR_TOTAL(type, name, dims) std::memset(k->name, 0, sizeof k->name);
+    MKV_RUN_TOTALS(CLEAR_TOTAL)
+#undef CLEAR_TOTAL
     static_assert(std::is_trivially_copyable_v<MkvStats>);
     std::memset(&k->stats, 0, sizeof k->stats);
     k->sea_next = 0;

@@ -271,6 +271,124 @@ struct MkvStats {
     double pv_curr_lact[NCURR][NLACT][11];
 };
 
+/* The accumulators of a collecting run of the chain.  The record declares
+** them from these lists and RESET_MKV_RECORD clears them from the same
+** lists, so an accumulator cannot be added to the record and left out of
+** the reset.  Each entry is X(type, name, the dimensions before the month).
+**
+** Per-month accumulators keep the month last ([..][t]), so that months
+** 0..count of one row are one stretch.  Notes on single entries:
+**   mkv_enter   the heifer-entry decision of month t (copied from the policy)
+**   milkyield   milk by month in milk and month.  After the statistics,
+**               [m][0] no longer holds the run total of month in milk m but
+**               the average daily milk of a cow at m (and cows_mim[m][0]
+**               her share of all cow-months): the statistics overwrite
+**               those total cells in place.  [0][t] is the herd's milk of
+**               month t, [0][0] the running total of the statistic year,
+**               cleared at each year end. */
+#define MKV_MONTH_ACCUMULATORS(X)                         \
+    X(short, mkv_enter, )                                 \
+    X(double, total_cash, )                               \
+    X(double, operating_cash, )                           \
+    X(double, milkyield, [NMIM])                          \
+    X(double, cwt, )                                      \
+    X(double, milksales, )                                \
+    X(double, milking, )                                  \
+    X(double, cows_mim, [NMIM])                           \
+    X(double, milkingcows_mim, [NMIM])                    \
+    X(double, dmi_mim, [NMIM])                            \
+    X(double, cows_lact, [NLACT])                         \
+    X(double, feedcostdry, )                              \
+    X(double, feedcostlac, )                              \
+    X(double, keep, [NCURR])                              \
+    X(double, repl, [NCURR])                              \
+    X(double, repl_mim, [NMIM])                           \
+    X(double, pind, [NCURR])                              \
+    X(double, pind_mim, [NMIM])                           \
+    X(double, open, [NCURR])                              \
+    X(double, preg, [NCURR])                              \
+    X(double, present, [NCURR])                           \
+    X(double, calved, )                                   \
+    X(double, calvings, [NLACT][NMIM])                    \
+    X(double, lactation1, )                               \
+    X(double, lactation2, )                               \
+    X(double, calves_born, )                              \
+    X(double, calfsales, )                                \
+    X(double, cowsales, )                                 \
+    X(double, loss, )                                     \
+    X(double, heiferpool, )                               \
+    X(double, heifers_raised, )                           \
+    X(double, heifers_purchased, )                        \
+    X(double, heifers_sold, )                             \
+    X(double, heiferpurchasecost, )                       \
+    X(double, heiferraisecost, )                          \
+    X(double, breedingsupplycost, )                       \
+    X(double, breedinglaborcost, )                        \
+    X(double, laborcost, )                                \
+    X(double, labortime, )                                \
+    X(double, vetcost, )                                  \
+    X(double, othercost, )                                \
+    X(double, fixedcost_labor, )                          \
+    X(double, fixedcost_other, )                          \
+    X(double, totrevenue, )                               \
+    X(double, totcost, )                                  \
+    X(double, dim_sum, )                                  \
+    X(double, openmim_sum, )                              \
+    X(double, rpo_sum, )                                  \
+    X(double, rpo_n, )                                    \
+    X(double, cowvalue_sum, )                             \
+    X(double, cowvalue_n, )                               \
+    X(double, serv_n, )                                   \
+    X(double, serv_preg, )                                \
+    X(double, delayed_n, )                                \
+    X(double, at_vwp, )                                   \
+    X(double, breedable_mim, [NMIM])                      \
+    X(double, insval, [NMIM])                             \
+    X(double, newpreg, [NCURR][NLACT])                    \
+    X(double, delval, [NCURR][NMIM])                      \
+    X(double, delval_n, [NCURR][NMIM])                    \
+    X(double, delval2, [NCURR][NMIM])                     \
+    X(double, delval2_n, [NCURR][NMIM])                   \
+    X(double, abortions, )                                \
+    X(double, abortrisk_n, )                              \
+    X(double, dryoffyield, )                              \
+    X(double, dryoff_n, )                                 \
+    X(double, replopen_n, [NCURR][NMIM])                  \
+    X(double, replopen_iof, [NCURR][NMIM])                \
+    X(double, replopen_mlk, [NCURR][NMIM])                \
+    X(double, replopen_rev, [NCURR][NMIM])                \
+    X(double, replopen_rpo, [NCURR][NMIM])
+
+/* The event tables keep the month first ([t][curr][lact][mim], 12 MB
+** each): a 36-month run touches only its own months.  Totals:
+** [0][c][0][0] by class, [t][0][0][0] by month, [0][0][0][0] the
+** statistic year. */
+#define MKV_EVENT_TABLES(X) \
+    X(double, conceptions, )  \
+    X(double, firstserv, )    \
+    X(double, bred, )         \
+    X(double, delayserv, )
+
+/* Run totals, cleared whole.  rpo_vwp and rpo_vwp_n are the pregnancy
+** values of kept cows, mass x value and mass, by state over the run;
+** rpo_vwp_t and rpo_vwp_t_n the same by month over the states ([t][0..9]
+** by month of pregnancy, [t][10] every pregnant state). */
+#define MKV_RUN_TOTALS(X)                          \
+    X(double, hz_open, [NMIM][4])                  \
+    X(double, hz_preg, [NMIM][4])                  \
+    X(double, open_dim, [NMIM])                    \
+    X(double, preg_dim, [NMIM])                    \
+    X(double, pind_rpo, [NCURR][NLACT][NMIM][NMPREG])   \
+    X(double, pind_rpo_n, [NCURR][NLACT][NMIM][NMPREG]) \
+    X(double, rpo_vwp, [NCURR][NLACT][NMIM][NMPREG])    \
+    X(double, rpo_vwp_n, [NCURR][NLACT][NMIM][NMPREG])  \
+    X(double, rpo_vwp_t, [NT][11])                 \
+    X(double, rpo_vwp_t_n, [NT][11])
+
+#define MKV_DECLARE_MONTH_LAST(type, name, dims) type name dims[NT];
+#define MKV_DECLARE_MONTH_FIRST(type, name, dims) type name[NT][NCURR][NLACT][NMIM] dims;
+#define MKV_DECLARE_TOTAL(type, name, dims) type name dims;
+
 struct MkvRecord {
     /* distributions over cow states, slots 0/1 working, 2 stored */
     double pstate[NCURR][NLACT][NMIM][NMPREG][NDIST];
@@ -282,101 +400,10 @@ struct MkvRecord {
     /* run bookkeeping */
     short sea_next;
     short header1, header_sea, header3;
-    short mkv_enter[NT];
 
-    /* per-month accumulators */
-    double total_cash[NT];
-    double operating_cash[NT];
-    /* milk by month in milk and month.  After the statistics, [m][0] no
-    ** longer holds the run total of month in milk m but the average daily
-    ** milk of a cow at m (and cows_mim[m][0] her share of all cow-months):
-    ** the statistics overwrite those total cells in place.  [0][t] is the
-    ** herd's milk of month t, [0][0] the running total of the statistic
-    ** year, cleared at each year end. */
-    double milkyield[NMIM][NT];
-    double cwt[NT];
-    double milksales[NT];
-    double milking[NT];
-    double cows_mim[NMIM][NT];
-    double milkingcows_mim[NMIM][NT];
-    double dmi_mim[NMIM][NT];
-    double cows_lact[NLACT][NT];
-    double feedcostdry[NT];
-    double feedcostlac[NT];
-    double keep[NCURR][NT];
-    double repl[NCURR][NT];
-    double repl_mim[NMIM][NT];
-    double pind[NCURR][NT];
-    double pind_mim[NMIM][NT];
-    double open[NCURR][NT];
-    double preg[NCURR][NT];
-    double present[NCURR][NT];
-    double calved[NT];
-    double calvings[NLACT][NMIM][NT];
-    double lactation1[NT];
-    double lactation2[NT];
-    double calves_born[NT];
-    double calfsales[NT];
-    double cowsales[NT];
-    double loss[NT];
-    double heiferpool[NT];
-    double heifers_raised[NT];
-    double heifers_purchased[NT];
-    double heifers_sold[NT];
-    double heiferpurchasecost[NT];
-    double heiferraisecost[NT];
-    double breedingsupplycost[NT];
-    double breedinglaborcost[NT];
-    double laborcost[NT];
-    double labortime[NT];
-    double vetcost[NT];
-    double othercost[NT];
-    double fixedcost_labor[NT];
-    double fixedcost_other[NT];
-    double totrevenue[NT];
-    double totcost[NT];
-    double dim_sum[NT];
-    double openmim_sum[NT];
-    double rpo_sum[NT], rpo_n[NT];
-    double cowvalue_sum[NT], cowvalue_n[NT];
-    double serv_n[NT];
-    double serv_preg[NT];
-    double delayed_n[NT];
-    double at_vwp[NT];
-    double breedable_mim[NMIM][NT];
-    double insval[NMIM][NT];
-    double newpreg[NCURR][NLACT][NT];
-    /* the event tables, month first ([t][curr][lact][mim], 12 MB each):
-    ** a 36-month run touches only its own months.  Totals: [0][c][0][0]
-    ** by class, [t][0][0][0] by month, [0][0][0][0] the statistic year */
-    double conceptions[NT][NCURR][NLACT][NMIM];
-    double firstserv[NT][NCURR][NLACT][NMIM];
-    double bred[NT][NCURR][NLACT][NMIM];
-    double delayserv[NT][NCURR][NLACT][NMIM];
-    double delval[NCURR][NMIM][NT], delval_n[NCURR][NMIM][NT];
-    double delval2[NCURR][NMIM][NT], delval2_n[NCURR][NMIM][NT];
-    double abortions[NT], abortrisk_n[NT];
-    double dryoffyield[NT], dryoff_n[NT];
-    double replopen_n[NCURR][NMIM][NT];
-    double replopen_iof[NCURR][NMIM][NT];
-    double replopen_mlk[NCURR][NMIM][NT];
-    double replopen_rev[NCURR][NMIM][NT];
-    double replopen_rpo[NCURR][NMIM][NT];
-
-    /* run totals */
-    double hz_open[NMIM][4];
-    double hz_preg[NMIM][4];
-    double open_dim[NMIM];
-    double preg_dim[NMIM];
-    double pind_rpo[NCURR][NLACT][NMIM][NMPREG];
-    double pind_rpo_n[NCURR][NLACT][NMIM][NMPREG];
-    /* pregnancy values of kept cows, mass x value and mass: by state over
-    ** the run, and by month over the states ([t][0..9] by month of
-    ** pregnancy, [t][10] every pregnant state) */
-    double rpo_vwp[NCURR][NLACT][NMIM][NMPREG];
-    double rpo_vwp_n[NCURR][NLACT][NMIM][NMPREG];
-    double rpo_vwp_t[NT][11];
-    double rpo_vwp_t_n[NT][11];
+    MKV_MONTH_ACCUMULATORS(MKV_DECLARE_MONTH_LAST)
+    MKV_EVENT_TABLES(MKV_DECLARE_MONTH_FIRST)
+    MKV_RUN_TOTALS(MKV_DECLARE_TOTAL)
 
     MkvStats stats;
 };
