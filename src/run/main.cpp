@@ -5,12 +5,14 @@
 **   morvenda cows herd.bio cows.csv [options]   (value the herd's own cows)
 **   morvenda serve [--dir DIR] [--port 8080] [--host 127.0.0.1]
 **   morvenda check herd.bio
+**   morvenda figures [--json|--markdown]   (the report's yearly figures)
 */
 #include <cstring>
 
 #include "cows/cows_command.h"
 #include "run/driver.h"
 #include "serve/serve.h"
+#include "stats/figures.h"
 
 int main(int argc, char** argv)
 {
@@ -20,5 +22,7 @@ int main(int argc, char** argv)
         return hand_over_to_server(argc - 1, argv + 1);
     if (argc >= 2 && std::strcmp(argv[1], "check") == 0)
         return check_command(argc - 1, argv + 1);
+    if (argc >= 2 && std::strcmp(argv[1], "figures") == 0)
+        return figures_command(argc - 1, argv + 1);
     return MORVENDA_RUN(argc, argv);
 }

@@ -31,6 +31,7 @@
 #include "run/output_file.h"
 #include "run/records.h"
 #include "run/runlog.h"
+#include "stats/figures.h"
 #include "stats/stats.h"
 
 namespace {
@@ -283,83 +284,15 @@ void write_row(std::FILE* f, int r, int sea, unsigned short maxm, double sumcash
         write_cell(f, column.cell(row));
 }
 
-/* The yearly figures: slots 1, 2 and 3 of each, with its label. */
+/* The yearly figures: slots 1, 2 and 3 of each, with its label, in the
+** order of the one table of figures. */
 void write_yearly_block(std::FILE* f)
 {
     const MkvStats& s = mkv->stats;
-    struct Line {
-        const double* v;
-        const char* label;
-    };
-    const Line lines[65] = {
-        {s.herdlife, "herdlife         "},
-        {s.eaa_cyr, "eaa_cyr          "},
-        {s.eaa_cwt, "eaa_cwt          "},
-        {s.cash_cyr, "cash_cyr         "},
-        {s.milkyield_cyr, "milkyield_cyr    "},
-        {s.milkyield_cwt, "milkyield_cwt    "},
-        {s.milksales_cyr, "milksales_cyr    "},
-        {s.milksales_cwt, "milksales_cwt    "},
-        {s.feedcost_cyr, "feedcost_cyr     "},
-        {s.feedcost_cwt, "feedcost_cwt     "},
-        {s.heifercost_cyr, "heifercost_cyr   "},
-        {s.heifercost_cwt, "heifercost_cwt   "},
-        {s.cowsales_cyr, "cowsales_cyr     "},
-        {s.cowsales_cwt, "cowsales_cwt     "},
-        {s.calfsales_cyr, "calfsales_cyr    "},
-        {s.calfsales_cwt, "calfsales_cwt    "},
-        {s.livestockcost_cyr, "livestockcost_cyr"},
-        {s.livestockcost_cwt, "livestockcost_cwt"},
-        {s.clvinterval, "clvinterval      "},
-        {s.daystoconc_yr, "daystoconc       "},
-        {s.cullrateall, "cullrateall      "},
-        {s.cullratevol, "cullratevol      "},
-        {s.cullrateinv, "cullrateinv      "},
-        {s.laborcost_cyr, "laborcost_cyr    "},
-        {s.laborcost_cwt, "laborcost_cwt    "},
-        {s.vetcost_cyr, "vetcost_cyr      "},
-        {s.vetcost_cwt, "vetcost_cwt      "},
-        {s.breedingsupplycost_cyr, "breedingsupplycost_cyr "},
-        {s.breedingsupplycost_cwt, "breedingsupplycost_cwt "},
-        {s.loss_cyr, "loss_cyr         "},
-        {s.loss_cwt, "loss_cwt         "},
-        {s.othercost_cyr, "othercost_cyr    "},
-        {s.othercost_cwt, "othercost_cwt    "},
-        {s.pregnancyrate0[0], "pregnancyrate0   "},
-        {s.pregnancyrate1[0], "pregnancyrate1   "},
-        {s.daysopen, "daysopen         "},
-        {s.fixedcost_labor_cyr, "fixedcost_labor_cyr "},
-        {s.fixedcost_labor_cwt, "fixedcost_labor_cwt "},
-        {s.fixedcost_other_cyr, "fixedcost_other_cyr "},
-        {s.fixedcost_other_cwt, "fixedcost_other_cwt "},
-        {s.preglaborcost, "preglaborcost     "},
-        {s.pregsupplycost, "pregsupplycost    "},
-        {s.breedingcost_cyr, "breedingcost_cyr  "},
-        {s.breedingcost_cwt, "breedingcost_cwt  "},
-        {s.pv_open, "pv_open           "},
-        {s.inseminationvalue[0][0], "inseminationvalue "},
-        {s.opendays_yr, "opendays          "},
-        {s.abortrisk, "abortrisk         "},
-        {s.pv_preg, "pv_preg           "},
-        {s.feedcostdry_cyr, "feedcostdry_cyr   "},
-        {s.feedcostlac_cyr, "feedcostlac_cyr   "},
-        {s.cowvalue, "cowvalue          "},
-        {s.dim_yr, "dim               "},
-        {s.daysfs, "daysfs            "},
-        {s.cullprice_yr, "cullprice y       "},
-        {s.replopen_mlk_avg[0][0], "replopen_mlk      "},
-        {s.replopen_cur_avg[0][0], "replopen_cur      "},
-        {s.replopen_rev_avg[0][0], "replopen_rev      "},
-        {s.replopen_iof_avg[0][0], "replopen_iof      "},
-        {s.replopen_rpo_avg[0][0], "replopen_rpo      "},
-        {s.replopen_dim_avg[0][0], "replopen_dim      "},
-        {s.dvwp_yr, "dvwp              "},
-        {s.dlbm_yr, "dlbm              "},
-        {s.daysopen_cost, "daysopen_cost     "},
-        {s.dayspreg_cost, "dayspreg_cost     "},
-    };
-    for (const Line& line : lines)
-        std::fprintf(f, "\n%f %f %f %s", line.v[1], line.v[2], line.v[3], line.label);
+    for (std::size_t i = 0; i < YEARLY_FIGURE_COUNT; i++) {
+        const double* v = YEARLY_FIGURES[i].values(s);
+        std::fprintf(f, "\n%f %f %f %s", v[1], v[2], v[3], YEARLY_FIGURES[i].label);
+    }
 }
 
 } // namespace
