@@ -207,9 +207,7 @@ void BUILD_LANE_TABLES()
         BUILD_BANDS();
         BUILD_REVENUE();
     } catch (const std::bad_alloc&) {
-        std::printf("\n DP_POLICY: Insufficient memory available. ");
-        STOP(1);
-        END_RUN(1);
+        FAIL_RUN("DP_POLICY", "Insufficient memory available. ");
     }
 }
 

@@ -461,31 +461,26 @@ void shift_values(int buf, double diff)
 }
 
 /* Start checks; a value that would take the stage loop outside the
-** records ends the run after the pause. */
+** records ends the run after the pause, the others pause and go on. */
 void check_start()
 {
+    constexpr const char* WINDOW_LINE = "\n bio->vwp1:%d or bio->vwp2:%d or bio->vwp3:%d or bio->lbm:%d error";
+    constexpr const char* LENGTH_LINE = "\n bio->maxmim:%d or bio->lbm:%d error";
     const short* vwp = bio->vwp;
     const short lbm = bio->lbm;
     if (vwp[1] < 2 || vwp[2] < 2 || vwp[3] < 2 || lbm > 15 || lbm < vwp[1] || lbm < vwp[2] ||
         lbm < vwp[3]) {
-        std::printf("\n bio->vwp1:%d or bio->vwp2:%d or bio->vwp3:%d or bio->lbm:%d error", vwp[1],
-                    vwp[2], vwp[3], lbm);
-        STOP(1);
         if (lbm > 23)
-            END_RUN(1);
+            FAIL_RUN(nullptr, WINDOW_LINE, vwp[1], vwp[2], vwp[3], lbm);
+        WARN_RUN(nullptr, WINDOW_LINE, vwp[1], vwp[2], vwp[3], lbm);
     }
     if (bio->maxmim > 24 || lbm >= bio->maxmim) {
-        std::printf("\n bio->maxmim:%d or bio->lbm:%d error", bio->maxmim, lbm);
-        STOP(1);
         if (bio->maxmim > 24)
-            END_RUN(1);
+            FAIL_RUN(nullptr, LENGTH_LINE, bio->maxmim, lbm);
+        WARN_RUN(nullptr, LENGTH_LINE, bio->maxmim, lbm);
     }
-    if (bio->maxlact < 1 || bio->maxlact > MAXLACT || bio->start_sea < 1 || bio->start_sea > 12) {
-        std::printf("\n DP_POLICY: bio->maxlact:%d or bio->start_sea:%d error", bio->maxlact,
-                    bio->start_sea);
-        STOP(1);
-        END_RUN(1);
-    }
+    if (bio->maxlact < 1 || bio->maxlact > MAXLACT || bio->start_sea < 1 || bio->start_sea > 12)
+        FAIL_RUN("DP_POLICY", "bio->maxlact:%d or bio->start_sea:%d error", bio->maxlact, bio->start_sea);
 }
 
 void not_converged()

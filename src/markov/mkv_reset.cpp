@@ -135,8 +135,7 @@ void RESET_MKV_RECORD(unsigned short mode, unsigned short count)
     case RESET_COLLECTING: first_slot = 0; last_slot = 1; break;
     case RESET_ALL_SLOTS: first_slot = 0; last_slot = 2; break;
     default:
-        std::printf("\n RESET_MKV_RECORD: mode:%d error", mode);
-        STOP(1);
+        WARN_RUN("RESET_MKV_RECORD", "mode:%d error", mode);
         return;
     }
     /* The month arrays hold months 0..300. */

@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <ctime>
 #include <map>
@@ -159,9 +160,7 @@ void REPEATED_STOP(const char* error)
     if (count == 1)
         STOP(1);
     if (count >= REPEATED_LIMIT) {
-        std::printf("\n %s: %u times, the run ends", error, count);
-        STOP(1);
-        END_RUN(1);
+        FAIL_RUN(error, "%u times, the run ends", count);
     }
 }
 
@@ -211,8 +210,7 @@ double TIMETAKEN(short type)
     case 4:
         return (clock_ms(std::clock()) - clock_ms(clock_lap)) / 1000.0;
     default:
-        std::printf("\n TIMETAKEN error");
-        STOP(1);
+        WARN_RUN(nullptr, "\n TIMETAKEN error");
         return 0;
     }
 }
@@ -221,4 +219,34 @@ void END_RUN(int status)
 {
     std::fflush(stdout);
     throw RunEnded{status};
+}
+
+namespace {
+
+void print_error_line(const char* routine, const char* format, va_list args)
+{
+    if (routine != nullptr)
+        std::printf("\n %s: ", routine);
+    std::vprintf(format, args);
+}
+
+} // namespace
+
+void FAIL_RUN(const char* routine, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    print_error_line(routine, format, args);
+    va_end(args);
+    STOP(1);
+    END_RUN(1);
+}
+
+void WARN_RUN(const char* routine, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    print_error_line(routine, format, args);
+    va_end(args);
+    STOP(1);
 }

@@ -8,7 +8,9 @@
 **
 ** STOP is the common pause after an error.  It does not end the run; where
 ** going on is impossible, the caller ends the run with END_RUN, which
-** unwinds to the run driver and sets the exit status.
+** unwinds to the run driver and sets the exit status.  Routines report
+** through FAIL_RUN (line, pause, end) and WARN_RUN (line, pause, go on)
+** rather than calling the two by hand.
 */
 #ifndef MORVENDA_RUNLOG_H
 #define MORVENDA_RUNLOG_H
@@ -90,5 +92,17 @@ struct RunEnded {
 };
 
 [[noreturn]] void END_RUN(int status);
+
+/* The one way a routine gives up: prints its error line, pauses (STOP) and
+** ends the run with status 1.  The line is "\n ROUTINE: " and the message
+** when `routine` is given; with a null routine the format is the whole
+** line, its leading newline included (for the few lines that have always
+** begun otherwise). */
+[[noreturn]] void FAIL_RUN(const char* routine, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+/* The one way a routine reports an error and goes on: the same line and
+** pause as FAIL_RUN, then it returns. */
+void WARN_RUN(const char* routine, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 #endif

@@ -784,18 +784,14 @@ void MARKOV_CHAIN_STATS(unsigned short maxm)
 {
     std::printf("\n MARKOV_CHAIN_STATS started ...");
     if (maxm > MAXT) {
-        std::printf("\n MARKOV_CHAIN_STATS: %d months exceed the %d of the mkv record", maxm, MAXT);
-        STOP(1);
-        END_RUN(1);
+        FAIL_RUN("MARKOV_CHAIN_STATS", "%d months exceed the %d of the mkv record", maxm, MAXT);
     }
     std::unique_ptr<StatsWork> work;
     try {
         work = std::make_unique<StatsWork>();
     } catch (const std::bad_alloc&) {
         /* no statistics: a report of zeros would pass for a result */
-        std::printf("\n MARKOV_CHAIN_STATS: Insufficient memory available. ");
-        STOP(1);
-        END_RUN(1);
+        FAIL_RUN("MARKOV_CHAIN_STATS", "Insufficient memory available. ");
     }
     StatsWork& w = *work;
 

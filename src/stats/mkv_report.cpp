@@ -302,16 +302,12 @@ void WRITE_MKV_STATS(unsigned short maxm)
     std::printf("\n WRITE_MKV_STATS started ... %s", resfile.c_str());
     WRITE_MSG_FILE(MSG_WRITING_RES);
     if (maxm > MAXT) {
-        std::printf("\n WRITE_MKV_STATS: %d months exceed the %d of the mkv record", maxm, MAXT);
-        STOP(1);
-        END_RUN(1);
+        FAIL_RUN("WRITE_MKV_STATS", "%d months exceed the %d of the mkv record", maxm, MAXT);
     }
 
     OutputFile f;
     if (!f.open(resfile)) {
-        std::printf("\n WRITE_MKV_STATS: %s open failure (%s)", resfile.c_str(), f.error().c_str());
-        STOP(1);
-        END_RUN(1);
+        FAIL_RUN("WRITE_MKV_STATS", "%s open failure (%s)", resfile.c_str(), f.error().c_str());
     }
 
     std::fprintf(f.fp(), "%s %d\n%s\n", runname.c_str(), bio->analysis, biofiletime.c_str());
@@ -330,9 +326,7 @@ void WRITE_MKV_STATS(unsigned short maxm)
     write_yearly_block(f.fp());
 
     if (!f.commit()) {
-        std::printf("\n WRITE_MKV_STATS: %s write failure (%s)", resfile.c_str(), f.error().c_str());
-        STOP(1);
-        END_RUN(1);
+        FAIL_RUN("WRITE_MKV_STATS", "%s write failure (%s)", resfile.c_str(), f.error().c_str());
     }
     std::printf("\n WRITE_MKV_STATS done ...");
 }

@@ -159,3 +159,24 @@ TEST(RunClock, StampsAndReportsInTheLogFormat)
     EXPECT_EQ(TIMETAKEN(7), 0.0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n TIMETAKEN error\a@");
 }
+
+// The one way to give up and the one way to warn: the line (with or without
+// a routine's name), the pause, and only FAIL_RUN ends the run with status 1.
+TEST(ErrorRoutines, LinePauseAndEnd)
+{
+    ScratchDir dir;
+    testing::internal::CaptureStdout();
+    WARN_RUN("READ_X", "%s line %d bad", "x.txt", 7);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n READ_X: x.txt line 7 bad\a@");
+    EXPECT_EQ(READ_TEXT("msg.txt"), " STOP(): check Morvenda.EXE");
+
+    testing::internal::CaptureStdout();
+    int status = -1;
+    try {
+        FAIL_RUN(nullptr, "\n bio->lbm:%d error", 30);
+    } catch (const RunEnded& e) {
+        status = e.status;
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n bio->lbm:30 error\a@");
+    EXPECT_EQ(status, 1);
+}
