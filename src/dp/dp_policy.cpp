@@ -122,7 +122,29 @@ Service service_of(int lact, int mim, int sea)
 ** quantity of a cow state below is a row of 16 lanes, lane l for class l
 ** (dp_lanes.h).  Built for plain x86-64 and, chosen when the program
 ** starts, for processors with wider vector registers; the arithmetic of
-** each lane is the same in every build. */
+** each lane is the same in every build.
+**
+** The quantities, in the order they appear (values are discounted money
+** of one herd place from this month on):
+**   M      chance that the cow leaves involuntarily this month
+**   S      her sale value if she is replaced now, at the start of the month
+**   B      what she fetches when she leaves involuntarily at the month's end
+**          (the sale value of next month's slot times the sale factor)
+**   loss   the part of this month's value that an involuntary exit brings:
+**          her price less the disposal cost, and the empty place after it
+**   stay   discount times the chance of staying: multiplies next month
+**   E      value of inseminating an open cow this month: this month's
+**          return, the service cost, and next month's expected value as a
+**          mixture of pregnant and open by the chance of conception
+**   Eimm   the part of E that falls in this month (no next-month value)
+**   D      value of keeping an open cow without insemination; Dimm its part
+**          in this month; Dp the same for a pregnant cow
+**   X      next month's value, summed over the yield classes she may move
+**          to (the band of the class-transition table)
+**   G      value of replacing her now: her sale value, the place this
+**          month and, in her first month in milk, the calf; Gp the same
+**          for a pregnant cow, who has no calf to sell
+**   value  the best of E, D and G: the state's value in the new buffer */
 [[gnu::target_clones("avx512f", "avx2", "default")]]
 void stage_month(const Stage& s, int lact, int mim, MixRow& mix)
 {
