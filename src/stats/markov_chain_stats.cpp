@@ -183,23 +183,13 @@ ReplOpenTable replopen_table(int i)
     return tables[i];
 }
 
-/* Closes the statistic year of months first..t: annualises the discounted sums,
-** derives the yearly figures and clears the year accumulators. */
-void year_end(StatsWork& w, unsigned short maxm, int first, int t, double& sumd0, double& sumd1, int& k)
+/* The money and milk of statistic year yr (of `ny` years): the discounted
+** sums annualised, the equivalent annual annuity, and every flow per cow
+** per year and per hundredweight of milk. */
+void money_figures(int yr, double ny, double sumd0, double sumd1)
 {
     MkvRecord* r = mkv;
     MkvStats& s = r->stats;
-
-    int yr;
-    int years;
-    if (t == 12 || t == 24 || t == 36) {
-        yr = t / 12;
-        years = 1;
-    } else {
-        yr = 4;
-        years = (static_cast<int>(maxm) - 36) / 12;
-    }
-    k = 0;
 
     /* annualise: discounted sums over the sum of the discount factors */
     double* start_of_month[] = {r->milksales,          r->calfsales,          r->feedcostdry,
@@ -217,7 +207,6 @@ void year_end(StatsWork& w, unsigned short maxm, int first, int t, double& sumd0
                r->laborcost[0] - r->othercost[0] - r->fixedcost_labor[0] - r->fixedcost_other[0] +
                r->cowsales[0] - r->loss[0];
     double cwt = r->cwt[0];
-    double ny = years;
     divide(s.eaa_cyr[yr], e, ny);
     divide(s.eaa_cwt[yr], e, cwt);
 
@@ -250,6 +239,14 @@ void year_end(StatsWork& w, unsigned short maxm, int first, int t, double& sumd0
     }
     s.livestockcost_cyr[yr] = s.heifercost_cyr[yr] - s.cowsales_cyr[yr];
     s.livestockcost_cwt[yr] = s.heifercost_cwt[yr] - s.cowsales_cwt[yr];
+}
+
+/* The culling, day-count, reproduction and value figures of statistic year
+** yr, whose months are first..t. */
+void herd_figures(const StatsWork& w, int yr, int first, int t)
+{
+    MkvRecord* r = mkv;
+    MkvStats& s = r->stats;
 
     /* culling */
     double present = r->present[0][0];
@@ -297,8 +294,12 @@ void year_end(StatsWork& w, unsigned short maxm, int first, int t, double& sumd0
     divide(s.inseminationvalue[0][0][yr], w.ins_t[0], w.brd_t[0]);
     for (int i = 1; i < 7; i++)
         divide(replopen_table(i)[0][0][yr], w.replopen_yr[i], w.replopen_yr[0]);
+}
 
-    /* clear the year accumulators for the next statistic year */
+/* Clears the year accumulators for the next statistic year. */
+void clear_year(StatsWork& w, double& sumd0, double& sumd1)
+{
+    MkvRecord* r = mkv;
     sumd0 = 0.0;
     sumd1 = 0.0;
     double* monthly[] = {r->heiferpurchasecost, r->breedingsupplycost, r->breedinglaborcost,
@@ -345,6 +346,25 @@ void year_end(StatsWork& w, unsigned short maxm, int first, int t, double& sumd0
     }
 }
 
+/* Closes the statistic year of months first..t: annualises the discounted sums,
+** derives the yearly figures and clears the year accumulators. */
+void year_end(StatsWork& w, unsigned short maxm, int first, int t, double& sumd0, double& sumd1, int& k)
+{
+    int yr;
+    int years;
+    if (t == 12 || t == 24 || t == 36) {
+        yr = t / 12;
+        years = 1;
+    } else {
+        yr = 4;
+        years = (static_cast<int>(maxm) - 36) / 12;
+    }
+    k = 0;
+    money_figures(yr, years, sumd0, sumd1);
+    herd_figures(w, yr, first, t);
+    clear_year(w, sumd0, sumd1);
+}
+
 /* Progress mark of a pass over months 1..maxm: month 1, every fifth of the
 ** run and the last month. */
 bool progress_month(int t, unsigned short maxm)
@@ -353,13 +373,14 @@ bool progress_month(int t, unsigned short maxm)
     return t == 1 || (step > 0 && t % step == 0) || t == maxm;
 }
 
-/* One month of the monthly pass: year sums, monthly ratios and the
-** breakdown totals of month t (calendar month sea). */
-void month_sums(StatsWork& w, int t, int sea, int k, double& sumd0, double& sumd1)
+/* Month t's money and counts into the year sums: flows discounted to the
+** start of the month, cow sales and losses to its end, counts undiscounted;
+** and the check of the first steady year against the dynamic program. */
+void year_flow_sums(int t, int sea, int k, double& sumd0, double& sumd1)
 {
     MkvRecord* r = mkv;
     MkvStats& s = r->stats;
-    int off = t <= 12 ? 0 : 12;
+    const int off = t <= 12 ? 0 : 12;
 
     /* discount factors at the start and the end of the month */
     double d0 = 1.0, d1 = 1.0;
@@ -396,6 +417,15 @@ void month_sums(StatsWork& w, int t, int sea, int k, double& sumd0, double& sumd
         std::fabs(s.cash_maxm - DPcash12) > 0.01)
         std::printf("\n MARKOV_CHAIN_STATS: difference: mkv->cash_maxm:%f  DPcash12:%f", s.cash_maxm,
                     DPcash12);
+}
+
+/* Month t's day counts: calving interval, days to conception, to the end of
+** the waiting period, to first and to last service, and the cost of a
+** further month open or pregnant. */
+void day_count_sums(StatsWork& w, int t)
+{
+    MkvRecord* r = mkv;
+    MkvStats& s = r->stats;
 
     /* calving interval in months */
     double ci = 0.0, wc = 0.0;
@@ -448,6 +478,15 @@ void month_sums(StatsWork& w, int t, int sea, int k, double& sumd0, double& sumd
     w.lbm_val_t[0] += w.lbm_val_t[t];
     w.lbm_w_t[0] += w.lbm_w_t[t];
     divide(s.dlbm[t], w.lbm_val_t[t], w.lbm_w_t[t]);
+}
+
+/* Month t's herd: milk, cows by yield class (present, open, pregnant, left
+** involuntarily or replaced) and the pregnancy-rate sums of its calendar
+** month. */
+void herd_sums(StatsWork& w, int t, int sea)
+{
+    MkvRecord* r = mkv;
+    MkvStats& s = r->stats;
 
     /* milk */
     double milk = 0.0;
@@ -480,6 +519,14 @@ void month_sums(StatsWork& w, int t, int sea, int k, double& sumd0, double& sumd
     w.sum_delayed[sea] += r->delayed_n[t];
     w.sum_servpreg[sea] += r->serv_preg[t];
     w.sum_serv[sea] += r->serv_n[t];
+}
+
+/* Month t's decisions: open cows replaced by the policy, the value of
+** inseminating, the cull price and the days in milk. */
+void decision_sums(StatsWork& w, int t)
+{
+    MkvRecord* r = mkv;
+    MkvStats& s = r->stats;
 
     /* open cows replaced by decision */
     for (int m = 1; m <= MAXMIM; m++)
@@ -518,6 +565,16 @@ void month_sums(StatsWork& w, int t, int sea, int k, double& sumd0, double& sumd
     /* cull price and days in milk of the month */
     divide(s.cullprice[t], r->cowsales[t], r->pind[0][t] + r->repl[0][t]);
     divide(s.dim[t], r->dim_sum[t], r->milking[t]);
+}
+
+/* One month of the monthly pass: year sums, monthly ratios and the
+** breakdown totals of month t (calendar month sea), in that order. */
+void month_sums(StatsWork& w, int t, int sea, int k, double& sumd0, double& sumd1)
+{
+    year_flow_sums(t, sea, k, sumd0, sumd1);
+    day_count_sums(w, t);
+    herd_sums(w, t, sea);
+    decision_sums(w, t);
 }
 
 /* Calving-season tables: days to events and disposals by the lactation and
@@ -620,12 +677,11 @@ void calving_season_tables(StatsWork& w, unsigned short maxm)
         }
 }
 
-/* Whole-run breakdowns by class, month in milk, month and state. */
-void whole_run_breakdowns(StatsWork& w, unsigned short maxm)
+/* Days to events by yield class, and the cost of a further month open or
+** pregnant by class and by month in milk. */
+void class_breakdowns(StatsWork& w, unsigned short maxm)
 {
     MkvRecord* r = mkv;
-    MkvStats& s = r->stats;
-    int maxlact = lact_limit();
 
     /* days to events by yield class, and the cost of a further month
     ** open or pregnant by class and by month in milk */
@@ -647,6 +703,13 @@ void whole_run_breakdowns(StatsWork& w, unsigned short maxm)
         divide(r->delval[0][m][0], -r->delval[0][m][0], r->delval_n[0][m][0]);
         divide(r->delval2[0][m][0], -r->delval2[0][m][0], r->delval2_n[0][m][0]);
     }
+}
+
+/* Cows open and pregnant by month in milk, and the culling hazards. */
+void culling_breakdowns(unsigned short maxm)
+{
+    MkvRecord* r = mkv;
+    MkvStats& s = r->stats;
 
     /* average cow mass per month, open and pregnant, by month in milk */
     for (int m = 1; m <= MAXMIM; m++) {
@@ -667,6 +730,14 @@ void whole_run_breakdowns(StatsWork& w, unsigned short maxm)
         divide(r->hz_preg[m][1], r->hz_preg[m][1], r->hz_preg[m][0]);
         divide(r->hz_preg[m][2], r->hz_preg[m][2], r->hz_preg[m][0]);
     }
+}
+
+/* Open cows replaced, the value of inseminating and the state values. */
+void decision_breakdowns(StatsWork& w, unsigned short maxm)
+{
+    MkvRecord* r = mkv;
+    MkvStats& s = r->stats;
+    const int maxlact = lact_limit();
 
     /* open cows replaced: averages over the replaced count */
     ReplOpenTable count = replopen_table(0);
@@ -700,6 +771,14 @@ void whole_run_breakdowns(StatsWork& w, unsigned short maxm)
         for (int t = 1; t <= maxm; t++)
             divide(s.pv_t[t][k], s.pv_t[t][k], w.pv_t_w[t][k]);
     }
+}
+
+/* Dry-off milk, the lactation curve, the herd by month in milk and by
+** lactation, the pay-off of cows lost involuntarily and the intake. */
+void herd_breakdowns(unsigned short maxm)
+{
+    MkvRecord* r = mkv;
+    const int maxlact = lact_limit();
 
     /* daily milk of cows dried off */
     for (int t = 1; t <= maxm; t++)
@@ -776,6 +855,15 @@ void whole_run_breakdowns(StatsWork& w, unsigned short maxm)
         r->dmi_mim[m][0] = dmi;
         divide(r->dmi_mim[m][0], dmi, cows);
     }
+}
+
+/* Whole-run breakdowns by class, month in milk, month and state. */
+void whole_run_breakdowns(StatsWork& w, unsigned short maxm)
+{
+    class_breakdowns(w, maxm);
+    culling_breakdowns(maxm);
+    decision_breakdowns(w, maxm);
+    herd_breakdowns(maxm);
 }
 
 } // namespace
