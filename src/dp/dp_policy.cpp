@@ -145,152 +145,161 @@ Service service_of(int lact, int mim, int sea)
 **          month and, in her first month in milk, the calf; Gp the same
 **          for a pregnant cow, who has no calf to sell
 **   value  the best of E, D and G: the state's value in the new buffer */
-[[gnu::target_clones("avx512f", "avx2", "default")]]
-void stage_month(const Stage& s, int lact, int mim, MixRow& mix)
+/* What the parts of one (lactation, month in milk) share. */
+struct MonthCells {
+    int lact, mim;
+    int vwp, lbm, maxmim, maxlact;
+    LaneBuffer& rd;     /* last stage's values */
+    LaneBuffer& wr;     /* this stage's values */
+    bool breeding;      /* in the breeding window, for the delay values */
+    bool past_last;     /* the last month in milk: she is sold at its end */
+    bool window;        /* may be inseminated this month */
+    double S, loss, stay, calf;
+    Service sv;
+    const Band& row;    /* her yield-class moves within the lactation */
+    RevenueRows rev;
+    double* m;          /* scratch row for mixtures of next month's values */
+};
+
+/* The values of an open cow's actions (lanes by yield class). */
+struct OpenCow {
+    double E[LANES], D[LANES], Eimm[LANES], Dimm[LANES];
+};
+
+/* Inseminate (E) or keep without (D) an open cow: sold at the end of the
+** last month in milk, served in the breeding window as the policy and the
+** month's service switch allow, or only kept outside it. */
+[[gnu::always_inline]] inline void open_cow_actions(const Stage& s, const MonthCells& c, OpenCow& o)
 {
-    const int vwp = waiting_period_end(lact);
-    const int lbm = bio->lbm;
-    const int maxmim = bio->maxmim;
-    const int maxlact = bio->maxlact;
-    const int sea = s.sea, t = s.t, tn = s.tn;
-    LaneBuffer& rd = LANE_BUFFER(s.old);
-    LaneBuffer& wr = LANE_BUFFER(s.nw);
-
-    const bool breeding = vwp <= mim && mim <= lbm;
-    const double M = bio->pind[lact][mim][sea];
-    const double S = bio->sel[lact][mim][t];
-    const double B = bio->sel_factor * bio->sel[lact][mim][tn];
-    const double loss = s.disc * M * (B - bio->cullcost + s.place);
-    const double stay = s.disc * (1.0 - M); /* multiplies every class sum */
-    const double calf = mim == 1 ? bio->p_calf : 0.0;
-
-    const bool past_last = mim >= maxmim;
-    const bool window = !past_last && vwp <= mim && mim <= lbm;
-    Service sv = {0.0, 0.0};
-    if (window)
-        sv = service_of(lact, mim, sea);
-
-    const Band& row = WITHIN_BAND(lact, mim);
-    const RevenueRows rev = REVENUE_LANES(t, lact, mim);
-    const double* rev0 = rev.open();
-    double* m = mix.row(); /* mixtures of next month's values, one at a time */
-
-    /* -- open cow -- */
-    double E[LANES], D[LANES], Eimm[LANES], Dimm[LANES], X[LANES];
-    if (past_last) {
-        /* sold at the end of the month */
-        const double sold = stay * (bio->sel[lact][mim][tn] + s.place);
+    const double* rev0 = c.rev.open();
+    double X[LANES];
+    if (c.past_last) {
+        const double sold = c.stay * (bio->sel[c.lact][c.mim][s.tn] + s.place);
         #pragma omp simd
         for (int l = 0; l < LANES; l++) {
-            E[l] = Eimm[l] = NOT_APPLICABLE;
-            D[l] = Dimm[l] = rev0[l] - s.cost + sold + loss;
+            o.E[l] = o.Eimm[l] = NOT_APPLICABLE;
+            o.D[l] = o.Dimm[l] = rev0[l] - s.cost + sold + c.loss;
         }
-    } else if (window) {
-        const double* v0 = rd.value(lact, mim + 1, 0);
-        const double* v1 = rd.value(lact, mim + 1, 1);
+    } else if (c.window) {
+        const double* v0 = c.rd.value(c.lact, c.mim + 1, 0);
+        const double* v1 = c.rd.value(c.lact, c.mim + 1, 1);
         #pragma omp simd
-        for (int c = 0; c < LANES; c++)
-            m[c] = (1.0 - sv.pc) * v0[c] + sv.pc * v1[c];
+        for (int k = 0; k < LANES; k++)
+            c.m[k] = (1.0 - c.sv.pc) * v0[k] + c.sv.pc * v1[k];
         double se[LANES];
-        band_sums(row, m, se);
-        band_sums(row, v0, X);
-        const double reprocost = bio->reprocost[mim][sea];
+        band_sums(c.row, c.m, se);
+        band_sums(c.row, v0, X);
+        const double reprocost = bio->reprocost[c.mim][s.sea];
         #pragma omp simd
         for (int l = 0; l < LANES; l++) {
-            Eimm[l] = rev0[l] - s.cost - reprocost - stay * sv.cost + loss;
-            E[l] = Eimm[l] + stay * se[l];
-            Dimm[l] = rev0[l] - s.cost + loss;
-            D[l] = Dimm[l] + stay * X[l];
+            o.Eimm[l] = rev0[l] - s.cost - reprocost - c.stay * c.sv.cost + c.loss;
+            o.E[l] = o.Eimm[l] + c.stay * se[l];
+            o.Dimm[l] = rev0[l] - s.cost + c.loss;
+            o.D[l] = o.Dimm[l] + c.stay * X[l];
         }
         if (s.results)
             for (int curr = 1; curr <= MAXCURR; curr++)
-                ins->ins[curr][lact][mim][t] = E[curr] - D[curr];
-        if (bio->serve[t] == 1) {
+                ins->ins[curr][c.lact][c.mim][s.t] = o.E[curr] - o.D[curr];
+        if (bio->serve[s.t] == 1) {
             #pragma omp simd
             for (int l = 0; l < LANES; l++)
-                D[l] = E[l] - 0.001;
-        } else if (bio->serve[t] == 0) {
+                o.D[l] = o.E[l] - 0.001;
+        } else if (bio->serve[s.t] == 0) {
             #pragma omp simd
             for (int l = 0; l < LANES; l++)
-                E[l] = D[l] - 0.001;
+                o.E[l] = o.D[l] - 0.001;
         }
     } else {
-        band_sums(row, rd.value(lact, mim + 1, 0), X);
+        band_sums(c.row, c.rd.value(c.lact, c.mim + 1, 0), X);
         #pragma omp simd
         for (int l = 0; l < LANES; l++) {
-            E[l] = Eimm[l] = NOT_APPLICABLE;
-            Dimm[l] = rev0[l] - s.cost + loss + calf;
-            D[l] = Dimm[l] + stay * X[l];
+            o.E[l] = o.Eimm[l] = NOT_APPLICABLE;
+            o.Dimm[l] = rev0[l] - s.cost + c.loss + c.calf;
+            o.D[l] = o.Dimm[l] + c.stay * X[l];
         }
     }
-    const double G = S + s.heifer_now + calf;
+}
 
-    /* delay values: conception put off until month h */
+/* Delay values: the open cow's value when conception is put off until a
+** later month h, pregnant (in the window) and open. */
+[[gnu::always_inline]] inline void delay_values(const MonthCells& c, const OpenCow& o)
+{
     double best[LANES];
     #pragma omp simd
     for (int l = 0; l < LANES; l++)
-        best[l] = MAX2(choice_value(Eimm[l]), Dimm[l]);
-    if (breeding)
-        for (int h = mim + 1; h <= lbm + 1; h++)
-            band_row(row, rd.delay_preg(lact, mim + 1, h), best, stay, wr.delay_preg(lact, mim, h));
-    if (mim < maxmim)
-        for (int h = mim + 1; h <= maxmim; h++)
-            band_row(row, rd.delay_open(lact, mim + 1, h), best, stay, wr.delay_open(lact, mim, h));
+        best[l] = MAX2(choice_value(o.Eimm[l]), o.Dimm[l]);
+    if (c.breeding)
+        for (int h = c.mim + 1; h <= c.lbm + 1; h++)
+            band_row(c.row, c.rd.delay_preg(c.lact, c.mim + 1, h), best, c.stay, c.wr.delay_preg(c.lact, c.mim, h));
+    if (c.mim < c.maxmim)
+        for (int h = c.mim + 1; h <= c.maxmim; h++)
+            band_row(c.row, c.rd.delay_open(c.lact, c.mim + 1, h), best, c.stay, c.wr.delay_open(c.lact, c.mim, h));
+}
 
-    const bool* low = low_producer[lact][mim];
+/* The open cow's value, the best of E, D and replacing her (G), with the
+** decision and the retention pay-off of a stage whose results last. */
+[[gnu::always_inline]] inline void open_cow_choice(const Stage& s, const MonthCells& c, const OpenCow& o)
+{
+    const double G = c.S + s.heifer_now + c.calf;
+    const bool* low = low_producer[c.lact][c.mim];
     double value[LANES];
     if (s.policy == POLICY_KEEPALL) {
         #pragma omp simd
         for (int l = 0; l < LANES; l++)
-            value[l] = low[l] ? G : MAX2(choice_value(E[l]), D[l]);
+            value[l] = low[l] ? G : MAX2(choice_value(o.E[l]), o.D[l]);
     } else {
         #pragma omp simd
         for (int l = 0; l < LANES; l++)
-            value[l] = low[l] ? G : MAX3(choice_value(E[l]), D[l], G);
+            value[l] = low[l] ? G : MAX3(choice_value(o.E[l]), o.D[l], G);
     }
-    store_row(wr.value(lact, mim, 0), value);
-    store_row(wr.delay_open(lact, mim, mim), value);
+    store_row(c.wr.value(c.lact, c.mim, 0), value);
+    store_row(c.wr.delay_open(c.lact, c.mim, c.mim), value);
     if (s.results)
         for (int curr = 1; curr <= MAXCURR; curr++) {
-            const double e = choice_value(E[curr]);
+            const double e = choice_value(o.E[curr]);
             short decision;
             if (low[curr])
                 decision = DEC_REPLACE;
             else if (s.policy == POLICY_KEEPALL)
-                decision = ARGMAX2(D[curr], e);
+                decision = ARGMAX2(o.D[curr], e);
             else
-                decision = static_cast<short>(ARGMAX3(G, D[curr], e) - 1);
-            pol->decision[curr][lact][mim][0][t] = decision;
-            rpo->rpo[curr][lact][mim][0][t] = MAX2(e, D[curr]) - G;
+                decision = static_cast<short>(ARGMAX3(G, o.D[curr], e) - 1);
+            pol->decision[curr][c.lact][c.mim][0][s.t] = decision;
+            rpo->rpo[curr][c.lact][c.mim][0][s.t] = MAX2(e, o.D[curr]) - G;
         }
+}
 
-    /* -- pregnant cows that conceived inside the window -- */
-    const double Gp = S + s.heifer_now;
-    const int nl = lact < maxlact ? lact + 1 : maxlact;
+/* Pregnant cows that conceived inside the window: kept (Dp) or, under the
+** optimal policy, replaced if that is worth more (Gp). */
+[[gnu::always_inline]] inline void pregnant_cows(const Stage& s, const MonthCells& c)
+{
+    const double Gp = c.S + s.heifer_now;
+    const int nl = c.lact < c.maxlact ? c.lact + 1 : c.maxlact;
+    double X[LANES];
     for (int mpreg = 1; mpreg <= MAXMPREG; mpreg++) {
-        const int conceived = mim - mpreg;
-        if (conceived < vwp || conceived > lbm)
+        const int conceived = c.mim - mpreg;
+        if (conceived < c.vwp || conceived > c.lbm)
             continue;
-        const double* revp = rev.pregnant(mpreg);
+        const double* revp = c.rev.pregnant(mpreg);
         double Dp[LANES];
         if (mpreg < MAXMPREG) {
-            if (mim >= MAXMIM)
+            if (c.mim >= MAXMIM)
                 continue; /* no month in milk after the last */
             const double ab = bio->abort[mpreg];
-            const double* v0 = rd.value(lact, mim + 1, 0);
-            const double* vp = rd.value(lact, mim + 1, mpreg + 1);
+            const double* v0 = c.rd.value(c.lact, c.mim + 1, 0);
+            const double* vp = c.rd.value(c.lact, c.mim + 1, mpreg + 1);
             #pragma omp simd
-            for (int c = 0; c < LANES; c++)
-                m[c] = (1.0 - ab) * vp[c] + ab * v0[c];
-            band_sums(row, m, X);
+            for (int k = 0; k < LANES; k++)
+                c.m[k] = (1.0 - ab) * vp[k] + ab * v0[k];
+            band_sums(c.row, c.m, X);
         } else {
             /* calves next month, into the next lactation (the last
             ** lactation repeats itself) */
-            band_sums(CALVING_BAND(sea, lact, mim), rd.value(nl, 1, 0), X);
+            band_sums(CALVING_BAND(s.sea, c.lact, c.mim), c.rd.value(nl, 1, 0), X);
         }
         #pragma omp simd
         for (int l = 0; l < LANES; l++)
-            Dp[l] = revp[l] - s.cost + loss + stay * X[l];
+            Dp[l] = revp[l] - s.cost + c.loss + c.stay * X[l];
         double vp[LANES];
         if (s.policy == POLICY_OPTIMAL) {
             #pragma omp simd
@@ -301,37 +310,80 @@ void stage_month(const Stage& s, int lact, int mim, MixRow& mix)
             for (int l = 0; l < LANES; l++)
                 vp[l] = Dp[l];
         }
-        store_row(wr.value(lact, mim, mpreg), vp);
+        store_row(c.wr.value(c.lact, c.mim, mpreg), vp);
         if (mpreg == 1)
-            store_row(wr.delay_preg(lact, mim, mim), vp);
+            store_row(c.wr.delay_preg(c.lact, c.mim, c.mim), vp);
         if (s.results)
             for (int curr = 1; curr <= MAXCURR; curr++) {
-                pol->decision[curr][lact][mim][mpreg][t] =
+                pol->decision[curr][c.lact][c.mim][mpreg][s.t] =
                     s.policy == POLICY_OPTIMAL ? static_cast<short>(ARGMAX2(Gp, Dp[curr]) - 1) : DEC_KEEP;
-                rpo->rpo[curr][lact][mim][mpreg][t] = Dp[curr] - Gp;
+                rpo->rpo[curr][c.lact][c.mim][mpreg][s.t] = Dp[curr] - Gp;
             }
     }
+}
 
-    if (s.calc < 1)
-        return;
-
-    /* -- results of a stored stage for slot t -- */
-    const double* open = wr.value(lact, mim, 0);
-    const double* preg1 = wr.value(lact, mim, 1);
+/* A stored stage's results for slot t: the value of a pregnancy and the
+** losses from putting conception off. */
+[[gnu::always_inline]] inline void stored_results(const Stage& s, const MonthCells& c)
+{
+    const int lact = c.lact, mim = c.mim, t = s.t;
+    const double* open = c.wr.value(lact, mim, 0);
+    const double* preg1 = c.wr.value(lact, mim, 1);
     for (int curr = 1; curr <= MAXCURR; curr++) {
-        if (vwp + 1 <= mim && mim <= lbm + 1)
+        if (c.vwp + 1 <= mim && mim <= c.lbm + 1)
             rpo->prg[curr][lact][mim][0][t] = preg1[curr] - open[curr];
         for (int mpreg = 1; mpreg <= MAXMPREG; mpreg++) {
             const int conceived = mim - mpreg;
-            if (conceived >= vwp && conceived <= lbm)
-                rpo->prg[curr][lact][mim][mpreg][t] = wr.value(lact, mim, mpreg)[curr] - open[curr];
+            if (conceived >= c.vwp && conceived <= c.lbm)
+                rpo->prg[curr][lact][mim][mpreg][t] = c.wr.value(lact, mim, mpreg)[curr] - open[curr];
         }
         for (int h = mim; h <= MAXMIM; h++)
-            del->open[curr][lact][mim][h][t] = wr.delay_open(lact, mim, h)[curr] - open[curr];
-        if (vwp + 1 <= mim && mim <= lbm)
-            for (int h = mim + 1; h <= lbm + 1; h++)
-                del->preg[curr][lact][mim][h][t] = wr.delay_preg(lact, mim, h)[curr] - preg1[curr];
+            del->open[curr][lact][mim][h][t] = c.wr.delay_open(lact, mim, h)[curr] - open[curr];
+        if (c.vwp + 1 <= mim && mim <= c.lbm)
+            for (int h = mim + 1; h <= c.lbm + 1; h++)
+                del->preg[curr][lact][mim][h][t] = c.wr.delay_preg(lact, mim, h)[curr] - preg1[curr];
     }
+}
+
+[[gnu::target_clones("avx512f", "avx2", "default")]]
+void stage_month(const Stage& s, int lact, int mim, MixRow& mix)
+{
+    const int vwp = waiting_period_end(lact);
+    const int lbm = bio->lbm;
+    const int maxmim = bio->maxmim;
+    const double M = bio->pind[lact][mim][s.sea];
+    const double B = bio->sel_factor * bio->sel[lact][mim][s.tn];
+    const bool past_last = mim >= maxmim;
+    const bool window = !past_last && vwp <= mim && mim <= lbm;
+    const MonthCells c{
+        lact,
+        mim,
+        vwp,
+        lbm,
+        maxmim,
+        bio->maxlact,
+        LANE_BUFFER(s.old),
+        LANE_BUFFER(s.nw),
+        vwp <= mim && mim <= lbm,
+        past_last,
+        window,
+        bio->sel[lact][mim][s.t],
+        s.disc * M * (B - bio->cullcost + s.place),
+        s.disc * (1.0 - M), /* multiplies every class sum */
+        mim == 1 ? bio->p_calf : 0.0,
+        window ? service_of(lact, mim, s.sea) : Service{0.0, 0.0},
+        WITHIN_BAND(lact, mim),
+        REVENUE_LANES(s.t, lact, mim),
+        mix.row(),
+    };
+
+    OpenCow open;
+    open_cow_actions(s, c, open);
+    delay_values(c, open);
+    open_cow_choice(s, c, open);
+    pregnant_cows(s, c);
+    if (s.calc >= 1)
+        stored_results(s, c);
 }
 
 /* One task of the stage crew: every month in milk of lactation k + 1. */
