@@ -19,6 +19,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <map>
 
@@ -88,44 +89,49 @@ std::string local_asctime()
 
 } // namespace
 
+const ProgressMessage PROGRESS_MESSAGES[] = {
+    {MSG_NO_BIO_FILE, "2 - No BIO file found"},
+    {MSG_INIT_STARTED, "3 - Initialization started"},
+    {MSG_RESET_BIO, "4 - Reset bio-record"},
+    {MSG_READ_BIO, "5 - Read BIO file"},
+    {MSG_BIO_OPEN_FAILURE, "6 - BIO file open failure"},
+    {MSG_BIO_PROBABILITIES, "7 - Calculate bio probabilities"},
+    {MSG_BIO_PROBABILITIES_PROGRESS, "8 - Calculate bio probabilities: %.0f%% completed"},
+    {MSG_RESET_FUT, "9 - Reset fut-record"},
+    {MSG_RESET_POL, "10 - Reset pol-record"},
+    {MSG_RESET_RPO, "11 - Reset rpo-record"},
+    {MSG_RESET_INS, "12 - Reset ins-record"},
+    {MSG_RESET_DEL, "13 - Reset del-record"},
+    {MSG_RESET_MKV, "14 - Reset mkv-record"},
+    {MSG_RESET_COW, "15 - Reset cow-record"},
+    {MSG_READING_POL, "16 - Read POL file: %.0f%% completed"},
+    {MSG_DP_STARTED, "17 - Dynamic programming (DP) started"},
+    {MSG_DP_CONVERGENCE, "18 - DP convergence: %.7f"},
+    {MSG_DP_FAILED, "19 - DP convergence failed"},
+    {MSG_DP_CONVERGED, "20 - DP converged, profit:%.2f"},
+    {MSG_WRITING_POL, "21 - Writing POL file: %.0f%% completed"},
+    {MSG_WRITING_RPO, "22 - Writing RPO file: %.0f%% completed"},
+    {MSG_WRITING_DEL, "23 - Writing DEL file: %.0f%% completed"},
+    {MSG_CHAIN_STARTED, "24 - Markov chain started"},
+    {MSG_READING_MKV, "25 - Reading MKV file"},
+    {MSG_NO_MKV_FILE, "25 - MKV file not found, creating new file"},
+    {MSG_RESET_MKV_PROGRESS, "26 - Reset mkv-record: %.0f%% completed"},
+    {MSG_CHAIN_COLLECTING, "27 - Markov chain collecting data: %.0f%% completed"},
+    {MSG_CHAIN_CONVERGENCE, "28 - Markov chain convergence: %.7f"},
+    {MSG_CHAIN_FAILED, "29 - Markov chain convergence failed: %f"},
+    {MSG_CHAIN_STATISTICS, "30 - Markov chain statistics"},
+    {MSG_WRITING_RES, "31 - Writing RES file"},
+    {MSG_COMPLETED, "32 - EXE completed"},
+    {MSG_STOP, " STOP(): check Morvenda.EXE"},
+};
+const unsigned PROGRESS_MESSAGE_COUNT = sizeof PROGRESS_MESSAGES / sizeof PROGRESS_MESSAGES[0];
+
 std::string MSG_TEXT(unsigned code, double value)
 {
-    switch (code) {
-    case MSG_NO_BIO_FILE: return "2 - No BIO file found";
-    case MSG_INIT_STARTED: return "3 - Initialization started";
-    case MSG_BIO_OPEN_FAILURE: return "6 - BIO file open failure";
-    case MSG_DP_STARTED: return "17 - Dynamic programming (DP) started";
-    case MSG_DP_CONVERGENCE: return format_value("18 - DP convergence: %.7f", value);
-    case MSG_DP_FAILED: return "19 - DP convergence failed";
-    case MSG_DP_CONVERGED: return format_value("20 - DP converged, profit:%.2f", value);
-    case MSG_CHAIN_STARTED: return "24 - Markov chain started";
-    case MSG_CHAIN_CONVERGENCE: return format_value("28 - Markov chain convergence: %.7f", value);
-    case MSG_CHAIN_STATISTICS: return "30 - Markov chain statistics";
-    case MSG_WRITING_RPO: return format_value("22 - Writing RPO file: %.0f%% completed", value);
-    case MSG_WRITING_DEL: return format_value("23 - Writing DEL file: %.0f%% completed", value);
-    case MSG_COMPLETED: return "32 - EXE completed";
-    case MSG_CHAIN_FAILED: return format_value("29 - Markov chain convergence failed: %f", value);
-    case MSG_NO_MKV_FILE: return "25 - MKV file not found, creating new file";
-    case MSG_CHAIN_COLLECTING: return format_value("27 - Markov chain collecting data: %.0f%% completed", value);
-    case MSG_WRITING_POL: return format_value("21 - Writing POL file: %.0f%% completed", value);
-    case MSG_READING_POL: return format_value("16 - Read POL file: %.0f%% completed", value);
-    case MSG_RESET_MKV_PROGRESS: return format_value("26 - Reset mkv-record: %.0f%% completed", value);
-    case MSG_BIO_PROBABILITIES: return "7 - Calculate bio probabilities";
-    case MSG_BIO_PROBABILITIES_PROGRESS: return format_value("8 - Calculate bio probabilities: %.0f%% completed", value);
-    case MSG_RESET_BIO: return "4 - Reset bio-record";
-    case MSG_READ_BIO: return "5 - Read BIO file";
-    case MSG_RESET_FUT: return "9 - Reset fut-record";
-    case MSG_RESET_POL: return "10 - Reset pol-record";
-    case MSG_RESET_RPO: return "11 - Reset rpo-record";
-    case MSG_RESET_INS: return "12 - Reset ins-record";
-    case MSG_RESET_DEL: return "13 - Reset del-record";
-    case MSG_RESET_MKV: return "14 - Reset mkv-record";
-    case MSG_RESET_COW: return "15 - Reset cow-record";
-    case MSG_READING_MKV: return "25 - Reading MKV file";
-    case MSG_WRITING_RES: return "31 - Writing RES file";
-    case MSG_STOP: return " STOP(): check Morvenda.EXE";
-    default: return "Unknown message";
-    }
+    for (const ProgressMessage& m : PROGRESS_MESSAGES)
+        if (m.code == code)
+            return std::strchr(m.format, '%') != nullptr ? format_value(m.format, value) : m.format;
+    return "Unknown message";
 }
 
 void WRITE_MSG_FILE(unsigned code, double value)

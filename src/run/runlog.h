@@ -17,42 +17,54 @@
 
 #include <string>
 
-/* Progress codes of WRITE_MSG_FILE, each with the text msg.txt gets (a
-** printf format where the message shows a value).  Codes and texts are
-** fixed; the gaps in the numbering are unused. */
-constexpr unsigned MSG_NO_BIO_FILE                =  0; /* "2 - No BIO file found" */
-constexpr unsigned MSG_INIT_STARTED               =  1; /* "3 - Initialization started" */
-constexpr unsigned MSG_BIO_OPEN_FAILURE           =  2; /* "6 - BIO file open failure" */
-constexpr unsigned MSG_DP_STARTED                 =  3; /* "17 - Dynamic programming (DP) started" */
-constexpr unsigned MSG_DP_CONVERGENCE             =  4; /* "18 - DP convergence: %.7f" */
-constexpr unsigned MSG_DP_FAILED                  =  5; /* "19 - DP convergence failed" */
-constexpr unsigned MSG_DP_CONVERGED               =  6; /* "20 - DP converged, profit:%.2f" */
-constexpr unsigned MSG_CHAIN_STARTED              =  7; /* "24 - Markov chain started" */
-constexpr unsigned MSG_CHAIN_CONVERGENCE          =  8; /* "28 - Markov chain convergence: %.7f" */
-constexpr unsigned MSG_CHAIN_STATISTICS           =  9; /* "30 - Markov chain statistics" */
-constexpr unsigned MSG_WRITING_RPO                = 10; /* "22 - Writing RPO file: %.0f%% completed" */
-constexpr unsigned MSG_WRITING_DEL                = 11; /* "23 - Writing DEL file: %.0f%% completed" */
-constexpr unsigned MSG_COMPLETED                  = 12; /* "32 - EXE completed" */
-constexpr unsigned MSG_CHAIN_FAILED               = 13; /* "29 - Markov chain convergence failed: %f" */
-constexpr unsigned MSG_NO_MKV_FILE                = 14; /* "25 - MKV file not found, creating new file" */
-constexpr unsigned MSG_CHAIN_COLLECTING           = 15; /* "27 - Markov chain collecting data: %.0f%% completed" */
-constexpr unsigned MSG_WRITING_POL                = 16; /* "21 - Writing POL file: %.0f%% completed" */
-constexpr unsigned MSG_READING_POL                = 17; /* "16 - Read POL file: %.0f%% completed" */
-constexpr unsigned MSG_RESET_MKV_PROGRESS         = 20; /* "26 - Reset mkv-record: %.0f%% completed" */
-constexpr unsigned MSG_BIO_PROBABILITIES          = 21; /* "7 - Calculate bio probabilities" */
-constexpr unsigned MSG_BIO_PROBABILITIES_PROGRESS = 22; /* "8 - Calculate bio probabilities: %.0f%% completed" */
-constexpr unsigned MSG_RESET_BIO                  = 30; /* "4 - Reset bio-record" */
-constexpr unsigned MSG_READ_BIO                   = 31; /* "5 - Read BIO file" */
-constexpr unsigned MSG_RESET_FUT                  = 40; /* "9 - Reset fut-record" */
-constexpr unsigned MSG_RESET_POL                  = 41; /* "10 - Reset pol-record" */
-constexpr unsigned MSG_RESET_RPO                  = 42; /* "11 - Reset rpo-record" */
-constexpr unsigned MSG_RESET_INS                  = 43; /* "12 - Reset ins-record" */
-constexpr unsigned MSG_RESET_DEL                  = 44; /* "13 - Reset del-record" */
-constexpr unsigned MSG_RESET_MKV                  = 45; /* "14 - Reset mkv-record" */
-constexpr unsigned MSG_RESET_COW                  = 46; /* "15 - Reset cow-record" */
-constexpr unsigned MSG_READING_MKV                = 50; /* "25 - Reading MKV file" */
-constexpr unsigned MSG_WRITING_RES                = 51; /* "31 - Writing RES file" */
-constexpr unsigned MSG_STOP                       = 99; /* " STOP(): check Morvenda.EXE" */
+/* Progress codes of WRITE_MSG_FILE.  Each code is the number its message
+** shows in msg.txt, so that the code in the program and the number another
+** program reads are one.  Two messages show 25: reading the MKV file takes
+** 25, and "MKV file not found" 125.  The error pause shows no number and has
+** code 99.  The texts never change: other programs poll them. */
+constexpr unsigned MSG_NO_BIO_FILE                =   2; /* "2 - No BIO file found" */
+constexpr unsigned MSG_INIT_STARTED               =   3; /* "3 - Initialization started" */
+constexpr unsigned MSG_RESET_BIO                  =   4; /* "4 - Reset bio-record" */
+constexpr unsigned MSG_READ_BIO                   =   5; /* "5 - Read BIO file" */
+constexpr unsigned MSG_BIO_OPEN_FAILURE           =   6; /* "6 - BIO file open failure" */
+constexpr unsigned MSG_BIO_PROBABILITIES          =   7; /* "7 - Calculate bio probabilities" */
+constexpr unsigned MSG_BIO_PROBABILITIES_PROGRESS =   8; /* "8 - Calculate bio probabilities: %.0f%% completed" */
+constexpr unsigned MSG_RESET_FUT                  =   9; /* "9 - Reset fut-record" */
+constexpr unsigned MSG_RESET_POL                  =  10; /* "10 - Reset pol-record" */
+constexpr unsigned MSG_RESET_RPO                  =  11; /* "11 - Reset rpo-record" */
+constexpr unsigned MSG_RESET_INS                  =  12; /* "12 - Reset ins-record" */
+constexpr unsigned MSG_RESET_DEL                  =  13; /* "13 - Reset del-record" */
+constexpr unsigned MSG_RESET_MKV                  =  14; /* "14 - Reset mkv-record" */
+constexpr unsigned MSG_RESET_COW                  =  15; /* "15 - Reset cow-record" */
+constexpr unsigned MSG_READING_POL                =  16; /* "16 - Read POL file: %.0f%% completed" */
+constexpr unsigned MSG_DP_STARTED                 =  17; /* "17 - Dynamic programming (DP) started" */
+constexpr unsigned MSG_DP_CONVERGENCE             =  18; /* "18 - DP convergence: %.7f" */
+constexpr unsigned MSG_DP_FAILED                  =  19; /* "19 - DP convergence failed" */
+constexpr unsigned MSG_DP_CONVERGED               =  20; /* "20 - DP converged, profit:%.2f" */
+constexpr unsigned MSG_WRITING_POL                =  21; /* "21 - Writing POL file: %.0f%% completed" */
+constexpr unsigned MSG_WRITING_RPO                =  22; /* "22 - Writing RPO file: %.0f%% completed" */
+constexpr unsigned MSG_WRITING_DEL                =  23; /* "23 - Writing DEL file: %.0f%% completed" */
+constexpr unsigned MSG_CHAIN_STARTED              =  24; /* "24 - Markov chain started" */
+constexpr unsigned MSG_READING_MKV                =  25; /* "25 - Reading MKV file" */
+constexpr unsigned MSG_NO_MKV_FILE                = 125; /* "25 - MKV file not found, creating new file" */
+constexpr unsigned MSG_RESET_MKV_PROGRESS         =  26; /* "26 - Reset mkv-record: %.0f%% completed" */
+constexpr unsigned MSG_CHAIN_COLLECTING           =  27; /* "27 - Markov chain collecting data: %.0f%% completed" */
+constexpr unsigned MSG_CHAIN_CONVERGENCE          =  28; /* "28 - Markov chain convergence: %.7f" */
+constexpr unsigned MSG_CHAIN_FAILED               =  29; /* "29 - Markov chain convergence failed: %f" */
+constexpr unsigned MSG_CHAIN_STATISTICS           =  30; /* "30 - Markov chain statistics" */
+constexpr unsigned MSG_WRITING_RES                =  31; /* "31 - Writing RES file" */
+constexpr unsigned MSG_COMPLETED                  =  32; /* "32 - EXE completed" */
+constexpr unsigned MSG_STOP                       =  99; /* " STOP(): check Morvenda.EXE" */
+
+/* The messages of the progress file in the order of a run: each code with
+** its text (a printf format where the message shows a value).  The
+** workbench reads a run's stage from this table. */
+struct ProgressMessage {
+    unsigned code;
+    const char* format;
+};
+extern const ProgressMessage PROGRESS_MESSAGES[];
+extern const unsigned PROGRESS_MESSAGE_COUNT;
 
 /* Rewrites msg.txt with the message of `code` (value formatted where the
 ** message shows a number). */
