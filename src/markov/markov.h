@@ -5,6 +5,17 @@
 #ifndef MORVENDA_MARKOV_H
 #define MORVENDA_MARKOV_H
 
+/* How heifers enter an empty place (entry_mode of MARKOV_CHAIN). */
+constexpr unsigned short ENTRY_FULL_HERD_AT_START = 0; /* a whole herd of heifers in month 1, only into an empty herd */
+constexpr unsigned short ENTRY_REFILL = 1;             /* refill to a full place in the policy's entry months */
+/* Whether a run of the chain gathers the monthly statistics (collect). */
+constexpr unsigned short CHAIN_PROJECT_ONLY = 0;
+constexpr unsigned short CHAIN_COLLECT = 1;
+/* Lengths of the runs the driver makes. */
+constexpr unsigned short STEADY_STATE_PASS_MONTHS = 12; /* one pass of the steady-state search */
+constexpr unsigned short STEADY_HERD_MONTHS = 36;       /* analysis 1, collecting */
+constexpr unsigned short STORED_HERD_MONTHS = 300;      /* analyses 2 and 3, collecting */
+
 void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned short collect);
 /* Modes of RESET_MKV_RECORD (there is no mode 2).  The two single-slot
 ** modes equal the number of the working slot they clear, so the chain can

@@ -148,7 +148,7 @@ void RESET_MKV_RECORD(unsigned short mode, unsigned short count)
     if (mode != RESET_COLLECTING)
         return;
 
-    TIMETAKEN(3);
+    TIMETAKEN(CLOCK_LAP_START);
 
     /* The walk over the months in milk reports the first 40%; the rows
     ** are then cleared in one part per progress mark of the months. */

@@ -147,7 +147,7 @@ void RESET_RUN_VALUES()
 void RESET_BIO_RECORD()
 {
     std::printf("\n RESET_BIO_RECORD started ...");
-    TIMETAKEN(3);
+    TIMETAKEN(CLOCK_LAP_START);
     WRITE_MSG_FILE(MSG_RESET_BIO);
     CLEAR_BLOCK(bio, sizeof(BioRecord));
     bio->kg = 1;

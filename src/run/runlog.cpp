@@ -189,7 +189,7 @@ ElapsedTime SPLIT_ELAPSED(double elapsed_seconds)
 double TIMETAKEN(short type)
 {
     switch (type) {
-    case 1: {
+    case CLOCK_START: {
         clock_start = std::clock();
         std::string now = local_asctime();
         std::printf("\n Morvenda1.1 started: %.19s\n", now.c_str());
@@ -198,7 +198,7 @@ double TIMETAKEN(short type)
         starttime = now;
         return 0;
     }
-    case 2: {
+    case CLOCK_END: {
         clock_end = std::clock();
         std::string now = local_asctime();
         std::printf("\n Morvenda1.0 started    : %.19s", starttime.c_str());
@@ -210,10 +210,10 @@ double TIMETAKEN(short type)
         std::printf("\n Seconds                : %d", split.seconds);
         return e;
     }
-    case 3:
+    case CLOCK_LAP_START:
         clock_lap = std::clock();
         return 0;
-    case 4:
+    case CLOCK_LAP_END:
         return (clock_ms(std::clock()) - clock_ms(clock_lap)) / 1000.0;
     default:
         WARN_RUN(nullptr, "\n TIMETAKEN error");

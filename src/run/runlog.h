@@ -86,8 +86,12 @@ void REPEATED_STOP(const char* error);
 /* Forgets the counts (a new run). */
 void RESET_REPEATED_STOPS();
 
-/* Run clock: 1 start, 2 end with elapsed-time report, 3 lap start,
-** 4 lap end.  Returns elapsed seconds for 2 and 4, else 0. */
+/* Run clock: start, end with the elapsed-time report, lap start, lap
+** end.  Returns elapsed seconds at the end and a lap's end, else 0. */
+constexpr short CLOCK_START = 1;
+constexpr short CLOCK_END = 2;
+constexpr short CLOCK_LAP_START = 3;
+constexpr short CLOCK_LAP_END = 4;
 double TIMETAKEN(short type);
 
 /* Splits elapsed seconds into whole hours, minutes and seconds. */
