@@ -789,9 +789,9 @@ void add_guard(httplib::Server& server, const std::string& token, std::set<std::
     }));
 }
 
-int usage()
+int usage(std::FILE* to = stderr)
 {
-    std::fprintf(stderr,
+    std::fprintf(to,
                  "usage: morvenda serve [--dir DIR] [--port 8080] [--host 127.0.0.1]\n"
                  "                      [--max-queued 8] [--run-seconds 3600] [--disk-mb 4096]\n"
                  "  --dir DIR          the herds folder (default: the working directory)\n"
@@ -836,7 +836,7 @@ int serve_command(int argc, char** argv)
     for (int i = 1; i < argc; i++) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            usage();
+            usage(stdout);
             return 0;
         }
         if (i + 1 >= argc)
