@@ -868,6 +868,16 @@ int serve_command(int argc, char** argv)
         std::fprintf(stderr, "morvenda serve: %s is not a folder\n", options.dir.c_str());
         return 1;
     }
+    /* The server's own folders inside DIR must be folders of DIR, not links
+    ** that lead out of it. */
+    for (const char* own : {"runs", ".check"}) {
+        std::error_code lec;
+        if (std::filesystem::is_symlink(dir / own, lec)) {
+            std::fprintf(stderr, "morvenda serve: %s is a symbolic link: the server writes only inside %s\n",
+                         (dir / own).c_str(), dir.c_str());
+            return 1;
+        }
+    }
     /* A run's child must not die of a write to a closed pipe of ours, and
     ** the server must not die of a client that went away. */
     std::signal(SIGPIPE, SIG_IGN);

@@ -268,6 +268,8 @@ void Workbench::create_herd(const std::string& name, const std::string& example,
         refused = Refusal{413, "the file is too large"};
         return;
     }
+    if ((refused = disk_refusal(content.size())))
+        return;
     std::lock_guard one_at_a_time(herd_lock(name));
     struct stat st{};
     if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
@@ -378,14 +380,18 @@ std::optional<Refusal> Workbench::room_for_a_run()
     if (active >= slots_ + limits.max_queued)
         return Refusal{503, "the queue is full: " + std::to_string(limits.max_queued) +
                                 " runs wait for a free core already; try again when one has ended"};
+    return disk_refusal((active + 1) * RUN_DISK_ALLOWANCE);
+}
+
+std::optional<Refusal> Workbench::disk_refusal(std::uintmax_t more) const
+{
     std::uintmax_t used = folder_bytes(dir_);
-    std::uintmax_t needed = used + (active + 1) * RUN_DISK_ALLOWANCE;
-    if (needed > limits_.disk_bytes)
-        return Refusal{507, "the herds folder uses " + std::to_string(used / MEGABYTE) + " MB of its " +
-                                std::to_string(limits_.disk_bytes / MEGABYTE) +
-                                " MB (morvenda serve --disk-mb): delete old runs under " + RUNS_FOLDER +
-                                "/ before starting another"};
-    return std::nullopt;
+    if (used + more <= limits_.disk_bytes)
+        return std::nullopt;
+    return Refusal{507, "the herds folder uses " + std::to_string(used / MEGABYTE) + " MB of its " +
+                            std::to_string(limits_.disk_bytes / MEGABYTE) +
+                            " MB (morvenda serve --disk-mb): delete old runs under " + RUNS_FOLDER +
+                            "/ to make room"};
 }
 
 /* A run prepared but not queued: its folder goes again. */

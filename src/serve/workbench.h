@@ -84,6 +84,8 @@ private:
     /* A refusal when another run would not fit: the queue is full, or the
     ** folder is near its disk budget. */
     std::optional<Refusal> room_for_a_run();
+    /* A refusal when `more` bytes would take the folder past its budget. */
+    std::optional<Refusal> disk_refusal(std::uintmax_t more) const;
     std::string queue_full(const std::string& id, std::optional<Refusal>& refused);
     /* The lock that each save or creation of the herd holds. */
     std::mutex& herd_lock(const std::string& name);

@@ -8,10 +8,12 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/wait.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -334,7 +336,24 @@ TEST(ServeRuns, TheQueueTheTimeOfARunAndTheDiskAreLimited)
         EXPECT_EQ(res->status, 507);
         EXPECT_NE(res->body.find("--disk-mb"), std::string::npos) << res->body;
         EXPECT_EQ(json_of(served.client().Get("/api/runs")), json::array());
+        json upload = {{"name", "large.bio"}, {"text", std::string(2u << 20, '1')}};
+        EXPECT_EQ(served.client().Post("/api/herds", upload.dump(), JSON_TYPE)->status, 507);
+        EXPECT_FALSE(std::filesystem::exists(served.dir() + "/large.bio"));
     }
+}
+
+TEST(ServeCommand, AServerFolderThatIsALinkOutIsRefusedAtStart)
+{
+    ScratchDir dir;
+    std::filesystem::create_directory("herds");
+    std::filesystem::create_directory("elsewhere");
+    std::filesystem::create_directory_symlink("../elsewhere", "herds/runs");
+    const std::string command = std::string(MORVENDA_BINARY) + " serve --dir herds --port 0 2>err.txt </dev/null";
+    const int status = std::system(command.c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const std::string err = READ_TEXT("err.txt");
+    EXPECT_NE(err.find("runs is a symbolic link"), std::string::npos) << err;
+    EXPECT_TRUE(std::filesystem::is_empty("elsewhere"));
 }
 
 } // namespace
