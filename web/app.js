@@ -45,8 +45,10 @@ function el(tag, attrs = {}, ...children) {
 
 async function api(path, options = {}) {
   const init = { method: options.method || 'GET', headers: {} };
-  if (options.body !== undefined) {
-    init.body = JSON.stringify(options.body);
+  /* every change goes as JSON, a bodiless one (Cancel) too: the server
+     takes no other kind from a page */
+  if (init.method !== 'GET') {
+    init.body = JSON.stringify(options.body === undefined ? {} : options.body);
     init.headers['Content-Type'] = 'application/json';
   }
   /* a list the page asked for while loading is taken once */

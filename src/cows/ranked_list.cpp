@@ -5,7 +5,11 @@
 ** Money is written to the file unrounded (the shortest text that reads
 ** back as the same number), so that a program reading the file gets the
 ** model's values, not the rounded ones of the rpo file.  Text fields are
-** quoted by libcsv when they hold a comma, a quote or a line end.
+** quoted by libcsv when they hold a comma, a quote or a line end.  A text
+** field that a spreadsheet would take for a formula (one that begins with
+** =, +, -, @, a tab or a carriage return and is not a plain number, such
+** as a cow id "=HYPERLINK(...)") is written with a leading ' so that it
+** shows as the text it is; numbers such as -2.5 stay numbers.
 */
 #include "cows/ranked_list.h"
 
@@ -53,9 +57,60 @@ void append_fixed(Text& out, double x, int decimals)
     out.append(buf, static_cast<std::size_t>(FIXED_TEXT(buf, sizeof buf, x, decimals)));
 }
 
-/* A text field, quoted when it must be. */
-void append_text(Text& out, const std::string& text)
+/* A plain decimal number: an optional sign, digits with at most one
+** point, an optional exponent. */
+bool is_plain_number(const std::string& text)
 {
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    if (i < n && (text[i] == '+' || text[i] == '-'))
+        i++;
+    std::size_t digits = 0;
+    while (i < n && text[i] >= '0' && text[i] <= '9') {
+        i++;
+        digits++;
+    }
+    if (i < n && text[i] == '.') {
+        i++;
+        while (i < n && text[i] >= '0' && text[i] <= '9') {
+            i++;
+            digits++;
+        }
+    }
+    if (digits == 0)
+        return false;
+    if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+        i++;
+        if (i < n && (text[i] == '+' || text[i] == '-'))
+            i++;
+        std::size_t exponent = 0;
+        while (i < n && text[i] >= '0' && text[i] <= '9') {
+            i++;
+            exponent++;
+        }
+        if (exponent == 0)
+            return false;
+    }
+    return i == n;
+}
+
+/* True when a spreadsheet would run the text as a formula. */
+bool looks_like_formula(const std::string& text)
+{
+    if (text.empty())
+        return false;
+    const char first = text[0];
+    const bool risky = first == '=' || first == '+' || first == '-' || first == '@' || first == '\t' ||
+                       first == '\r';
+    return risky && !is_plain_number(text);
+}
+
+/* A text field, quoted when it must be; one a spreadsheet would run as a
+** formula gets a leading '. */
+void append_text(Text& out, const std::string& field)
+{
+    const std::string guarded = looks_like_formula(field) ? "'" + field : std::string();
+    const std::string& text = guarded.empty() ? field : guarded;
     bool plain = true;
     for (char ch : text)
         plain = plain && ch != ',' && ch != '"' && ch != '\r' && ch != '\n';

@@ -27,6 +27,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -64,9 +65,9 @@ std::string system_error()
 
 } // namespace
 
-OutputFile::OutputFile(const std::string& name)
+OutputFile::OutputFile(const std::string& name, Links links)
 {
-    open(name);
+    open(name, links);
 }
 
 OutputFile::~OutputFile()
@@ -81,7 +82,7 @@ bool OutputFile::fail(const std::string& why)
     return false;
 }
 
-bool OutputFile::open(const std::string& name)
+bool OutputFile::open(const std::string& name, Links links)
 {
     discard();
     error_.clear();
@@ -94,6 +95,8 @@ bool OutputFile::open(const std::string& name)
     bool exists = false;
     target_ = name;
     if (lstat(name.c_str(), &st) == 0) {
+        if (S_ISLNK(st.st_mode) && links == Links::REFUSE)
+            return fail("a symbolic link, which is not written through");
         if (S_ISLNK(st.st_mode)) {
             char* real = realpath(name.c_str(), nullptr);
             if (real == nullptr)
@@ -112,11 +115,12 @@ bool OutputFile::open(const std::string& name)
     }
 
     const std::string folder = folder_of(target_);
-    static unsigned long serial = 0;
+    /* Threads of one process (the workbench server's) share the count. */
+    static std::atomic<unsigned long> serial{0};
     int fd = -1;
     for (int attempt = 0; attempt < TEMP_ATTEMPTS && fd < 0; attempt++) {
         temp_ = folder + "/.morvenda-" + std::to_string(getpid()) + "-" + std::to_string(serial++) + ".tmp";
-        fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
             break;
     }

@@ -9,8 +9,10 @@
 ** write error at any point leaves the old file whole.  The temporary name
 ** is unique per process and created exclusively, so two runs never share
 ** one.  A name that is a symbolic link is written through to the link's
-** target; a name that is not a regular file (a folder, a device, a pipe)
-** is refused, so that the rename never replaces a special file.
+** target, unless the caller refuses links (the workbench server, whose
+** files must never lead out of its folder); a name that is not a regular
+** file (a folder, a device, a pipe) is refused, so that the rename never
+** replaces a special file.
 ** commit_later lets the caller go on while the disk writes.
 **
 ** FORMAT_FIXED is printf's "%w.pf" without stdio's per-call cost, for the
@@ -28,16 +30,20 @@
 
 class OutputFile {
 public:
+    /* What a name that is a symbolic link gets: written through to its
+    ** target, or refused. */
+    enum class Links { FOLLOW, REFUSE };
+
     OutputFile() = default;
     /* Opens `name` at once; ok() and error() tell how it went. */
-    explicit OutputFile(const std::string& name);
+    explicit OutputFile(const std::string& name, Links links = Links::FOLLOW);
     /* An uncommitted file is discarded: the target stays as it was. */
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
     /* Starts writing `name`; false (with error()) when it cannot be. */
-    bool open(const std::string& name);
+    bool open(const std::string& name, Links links = Links::FOLLOW);
     bool ok() const { return fp_ != nullptr; }
     /* The buffered stream to write to while the file is open. */
     std::FILE* fp() const { return fp_; }

@@ -5,22 +5,43 @@
 ** address anyone on the network could reach it, so every request must then
 ** carry the access token printed at start (?token=, an Authorization
 ** bearer header, or the cookie the page gets when opened with the token).
-** On the loopback address a request must name a loopback host (a page of
-** another site cannot reach the server through a name of its own), and a
-** request that changes anything must not come from another site's page.
+**
+** Every request must name the server by one of its own names and its port
+** (a page of another site cannot reach it through a name of its own).  A
+** request that changes anything must come from the server's own page: its
+** Origin is exactly http:// and its Host, it is not marked cross-site, and
+** it carries application/json (which a plain form of another page cannot
+** send).  Every answer forbids framing and scripts from elsewhere.
+**
+** The library reads requests on a pool of workers; the server's own front
+** (FrontServer) serves each connection under deadlines, so that a client
+** that sends its request slowly cannot hold a worker for long, and caps the
+** connections of one address off the loopback address.  The access token is
+** checked as soon as the headers are in, before a body is read.
 **
 ** The page and its scripts are served from the web folder of the source
 ** tree, the chart library from the packages installed there.
 */
 #include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <httplib.h>
@@ -49,14 +70,35 @@ constexpr int TOKEN_BYTES = 24;
 constexpr const char* TOKEN_COOKIE = "morvenda_token";
 /* A browser keeps several connections open per page; each holds a worker
 ** while it is kept alive, so there are workers to spare and idle
-** connections are let go soon. */
-constexpr std::size_t WORKERS = 32;
+** connections are let go soon.  A request's headers must be in within
+** HEADER_SECONDS of its first byte, its body within BODY_SECONDS after
+** them (8 MB at a slow 150 kB/s); off the loopback address one client
+** address holds at most CONNECTIONS_PER_ADDRESS connections. */
+constexpr std::size_t WORKERS = 128;
 constexpr time_t KEEP_ALIVE_SECONDS = 2;
+constexpr std::size_t KEEP_ALIVE_REQUESTS = 100;
+constexpr auto HEADER_SECONDS = std::chrono::seconds(10);
+constexpr auto BODY_SECONDS = std::chrono::seconds(60);
+constexpr int WRITE_TIMEOUT_MS = 10000;
+constexpr int STOP_CHECK_MS = 100; /* how often an idle connection looks for a stop */
+constexpr int CONNECTIONS_PER_ADDRESS = 16;
+/* Connections that may wait to be accepted (the library's own is 5, which
+** resets a burst of parallel connects). */
+constexpr int LISTEN_BACKLOG = 512;
+constexpr std::size_t READ_BUFFER = 16384;
+constexpr long long MEGABYTE = 1ll << 20;
+
+/* Headers of every answer: no framing by another page, scripts and other
+** content from the server only, no guessing of types, no referrer. */
+constexpr const char* CONTENT_SECURITY_POLICY =
+    "default-src 'self'; script-src 'self'; style-src 'self'; img-src 'self' data:; "
+    "connect-src 'self'; object-src 'none'; base-uri 'none'; form-action 'self'; frame-ancestors 'none'";
 
 struct Options {
     std::string dir = ".";
     std::string host = DEFAULT_HOST;
     int port = DEFAULT_PORT;
+    serve::WorkbenchLimits limits;
 };
 
 /* The server's library compresses some exact content types (and every
@@ -74,10 +116,217 @@ struct Asset {
 };
 constexpr Asset ASSETS[] = {
     {"/", "index.html", "text/html; charset=utf-8"},
+    {"/early.js", "early.js", JS_TYPE},
     {"/app.js", "app.js", JS_TYPE},
     {"/app.css", "app.css", "text/css; charset=utf-8"},
     {"/vendor/uPlot.iife.min.js", "node_modules/uplot/dist/uPlot.iife.min.js", JS_TYPE},
     {"/vendor/uPlot.min.css", "node_modules/uplot/dist/uPlot.min.css", "text/css; charset=utf-8"},
+};
+
+/* ---- the front: connections under deadlines ------------------------- */
+
+using Clock = std::chrono::steady_clock;
+
+/* One connection's socket for the library's request reader: reads are
+** buffered and end at the connection's deadline, whatever the pace at
+** which the client sends. */
+class ConnectionStream : public httplib::Stream {
+public:
+    explicit ConnectionStream(int sock) : sock_(sock) {}
+
+    void set_deadline(Clock::time_point t) { deadline_ = t; }
+    /* The rest of the connection is not to be read (a refused request
+    ** whose body was left unread). */
+    void close_after() { close_after_ = true; }
+    bool must_close() const { return close_after_; }
+
+    /* Waits up to `seconds` for the next request's first byte; false when
+    ** none came, the client closed, or `stopping` said so. */
+    template <class Stopping>
+    bool wait_for_request(time_t seconds, Stopping stopping)
+    {
+        if (at_ < filled_)
+            return true;
+        auto until = Clock::now() + std::chrono::seconds(seconds);
+        while (!stopping() && Clock::now() < until)
+            if (wait(POLLIN, STOP_CHECK_MS))
+                return true;
+        return false;
+    }
+
+    bool is_readable() const override { return at_ < filled_ || wait(POLLIN, remaining_ms()); }
+    bool is_writable() const override { return wait(POLLOUT, WRITE_TIMEOUT_MS); }
+
+    ssize_t read(char* ptr, size_t size) override
+    {
+        if (at_ == filled_) {
+            at_ = filled_ = 0;
+            if (!wait(POLLIN, remaining_ms()))
+                return -1;
+            if (size >= READ_BUFFER)
+                return ::recv(sock_, ptr, size, 0);
+            ssize_t n = ::recv(sock_, buffer_, READ_BUFFER, 0);
+            if (n <= 0)
+                return n;
+            filled_ = static_cast<std::size_t>(n);
+        }
+        std::size_t n = std::min(size, filled_ - at_);
+        std::memcpy(ptr, buffer_ + at_, n);
+        at_ += n;
+        return static_cast<ssize_t>(n);
+    }
+
+    ssize_t write(const char* ptr, size_t size) override
+    {
+        if (!is_writable())
+            return -1;
+        return ::send(sock_, ptr, size, MSG_NOSIGNAL);
+    }
+
+    void get_remote_ip_and_port(std::string& ip, int& port) const override { address_of(true, ip, port); }
+    void get_local_ip_and_port(std::string& ip, int& port) const override { address_of(false, ip, port); }
+    socket_t socket() const override { return sock_; }
+
+private:
+    int remaining_ms() const
+    {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
+        return left > 0 ? static_cast<int>(left) : 0;
+    }
+
+    bool wait(short events, int ms) const
+    {
+        pollfd p{sock_, events, 0};
+        int got;
+        do
+            got = ::poll(&p, 1, ms);
+        while (got < 0 && errno == EINTR);
+        return got > 0;
+    }
+
+    void address_of(bool remote, std::string& ip, int& port) const
+    {
+        sockaddr_storage a{};
+        socklen_t len = sizeof a;
+        sockaddr* sa = reinterpret_cast<sockaddr*>(&a);
+        ip.clear();
+        port = 0;
+        if ((remote ? ::getpeername(sock_, sa, &len) : ::getsockname(sock_, sa, &len)) != 0)
+            return;
+        char text[INET6_ADDRSTRLEN] = "";
+        if (a.ss_family == AF_INET) {
+            const sockaddr_in* v4 = reinterpret_cast<const sockaddr_in*>(&a);
+            ::inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
+            port = ntohs(v4->sin_port);
+        } else if (a.ss_family == AF_INET6) {
+            const sockaddr_in6* v6 = reinterpret_cast<const sockaddr_in6*>(&a);
+            ::inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
+            port = ntohs(v6->sin6_port);
+        }
+        ip = text;
+    }
+
+    int sock_;
+    Clock::time_point deadline_ = Clock::now();
+    bool close_after_ = false;
+    char buffer_[READ_BUFFER];
+    std::size_t at_ = 0;
+    std::size_t filled_ = 0;
+};
+
+/* The connection whose request the current worker is reading. */
+thread_local ConnectionStream* current_connection = nullptr;
+
+/* Marks the current connection to be closed after this answer. */
+void close_connection_after(httplib::Response& res)
+{
+    if (current_connection != nullptr)
+        current_connection->close_after();
+    res.set_header("Connection", "close");
+}
+
+/* The library's server with the front's connection handling: the library
+** accepts and hands each connection to a worker, which serves it here. */
+class FrontServer : public httplib::Server {
+public:
+    explicit FrontServer(bool cap_per_address) : cap_per_address_(cap_per_address) {}
+
+    /* The library listens with a short backlog: a second listen() on the
+    ** bound socket lengthens it. */
+    bool lengthen_backlog() { return ::listen(svr_sock_, LISTEN_BACKLOG) == 0; }
+
+private:
+    bool process_and_close_socket(socket_t sock) override
+    {
+        int one = 1;
+        ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        {
+            ConnectionStream stream(sock);
+            std::string address;
+            int port = 0;
+            stream.get_remote_ip_and_port(address, port);
+            if (admit(address)) {
+                serve_connection(stream);
+                leave(address);
+            } else {
+                refuse_busy(stream);
+            }
+        }
+        ::shutdown(sock, SHUT_RDWR);
+        ::close(sock);
+        return true;
+    }
+
+    void serve_connection(ConnectionStream& stream)
+    {
+        auto stopping = [this] { return svr_sock_ == INVALID_SOCKET; };
+        for (std::size_t count = 1; count <= KEEP_ALIVE_REQUESTS; count++) {
+            if (!stream.wait_for_request(keep_alive_timeout_sec_, stopping))
+                return;
+            stream.set_deadline(Clock::now() + HEADER_SECONDS);
+            bool closed = false;
+            current_connection = &stream;
+            bool ok = process_request(stream, count == KEEP_ALIVE_REQUESTS, closed, [&stream](httplib::Request&) {
+                stream.set_deadline(Clock::now() + BODY_SECONDS);
+            });
+            current_connection = nullptr;
+            if (!ok || closed || stream.must_close())
+                return;
+        }
+    }
+
+    bool admit(const std::string& address)
+    {
+        std::lock_guard lock(mutex_);
+        int& count = connections_[address];
+        if (cap_per_address_ && count >= CONNECTIONS_PER_ADDRESS) {
+            if (count == 0)
+                connections_.erase(address);
+            return false;
+        }
+        count++;
+        return true;
+    }
+
+    void leave(const std::string& address)
+    {
+        std::lock_guard lock(mutex_);
+        if (--connections_[address] <= 0)
+            connections_.erase(address);
+    }
+
+    static void refuse_busy(ConnectionStream& stream)
+    {
+        std::string body = json{{"error", "too many connections from one address: close some and try again"}}.dump();
+        std::string answer = "HTTP/1.1 503 Service Unavailable\r\nContent-Type: " + std::string(JSON_TYPE) +
+                             "\r\nContent-Length: " + std::to_string(body.size()) +
+                             "\r\nConnection: close\r\n\r\n" + body;
+        stream.write(answer.data(), answer.size());
+    }
+
+    bool cap_per_address_;
+    std::mutex mutex_;
+    std::map<std::string, int> connections_;
 };
 
 std::atomic<httplib::Server*> running_server{nullptr};
@@ -114,20 +363,6 @@ std::string read_whole(const std::string& path)
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
-}
-
-/* Host part of a Host or Origin value: "http://a:1" and "a:1" give "a". */
-std::string host_part(std::string value)
-{
-    std::size_t scheme = value.find("://");
-    if (scheme != std::string::npos)
-        value = value.substr(scheme + 3);
-    if (!value.empty() && value[0] == '[') {
-        std::size_t close = value.find(']');
-        return close == std::string::npos ? value : value.substr(1, close - 1);
-    }
-    std::size_t colon = value.find(':');
-    return colon == std::string::npos ? value : value.substr(0, colon);
 }
 
 std::string cookie_value(const std::string& cookies, const std::string& name)
@@ -390,23 +625,113 @@ void add_routes(httplib::Server& server, serve::Workbench& bench, const std::str
     });
 }
 
-/* Refuses what must not reach the routes: see the file's header. */
-void add_guard(httplib::Server& server, const Options& options, const std::string& token)
+std::string lower(std::string s)
 {
-    bool loopback = is_loopback(options.host);
-    server.set_pre_routing_handler([loopback, token](const httplib::Request& req, httplib::Response& res) {
+    for (char& ch : s)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return s;
+}
+
+bool is_wildcard(const std::string& host)
+{
+    return host == "0.0.0.0" || host == "::" || host.empty();
+}
+
+/* The addresses of the machine's interfaces, IPv4 first. */
+std::vector<std::string> machine_addresses()
+{
+    std::vector<std::string> v4, v6;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return v4;
+    for (ifaddrs* i = list; i != nullptr; i = i->ifa_next) {
+        if (i->ifa_addr == nullptr)
+            continue;
+        char text[INET6_ADDRSTRLEN] = "";
+        if (i->ifa_addr->sa_family == AF_INET) {
+            ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr, text, sizeof text);
+            v4.push_back(text);
+        } else if (i->ifa_addr->sa_family == AF_INET6) {
+            const in6_addr& a = reinterpret_cast<sockaddr_in6*>(i->ifa_addr)->sin6_addr;
+            if (IN6_IS_ADDR_LINKLOCAL(&a)) /* needs a zone, which no browser takes */
+                continue;
+            ::inet_ntop(AF_INET6, &a, text, sizeof text);
+            v6.push_back(text);
+        }
+    }
+    ::freeifaddrs(list);
+    v4.insert(v4.end(), v6.begin(), v6.end());
+    return v4;
+}
+
+/* How an address is written in a URL's host: IPv6 in brackets. */
+std::string url_host(const std::string& host)
+{
+    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
+
+/* The addresses a browser may open the server at, the first the one to
+** show first. */
+std::vector<std::string> addresses_to_open(const std::string& host)
+{
+    if (!is_wildcard(host))
+        return {host};
+    std::vector<std::string> out;
+    for (const std::string& a : machine_addresses())
+        if (!is_loopback(a) && a.rfind("127.", 0) != 0)
+            out.push_back(a);
+    out.push_back(host == "::" ? "::1" : "127.0.0.1");
+    return out;
+}
+
+/* Host header values that name this server: "name:port" in lower case,
+** also plain "name" on port 80. */
+std::set<std::string> own_names(const std::string& host, int port)
+{
+    std::vector<std::string> names = {host};
+    if (is_loopback(host) || is_wildcard(host))
+        names.insert(names.end(), {"127.0.0.1", "localhost", "::1"});
+    if (is_wildcard(host)) {
+        for (const std::string& a : machine_addresses())
+            names.push_back(a);
+        char name[256] = "";
+        if (::gethostname(name, sizeof name - 1) == 0 && name[0] != '\0') {
+            names.push_back(name);
+            names.push_back(std::string(name) + ".local");
+        }
+    }
+    std::set<std::string> out;
+    for (const std::string& n : names) {
+        out.insert(lower(url_host(n)) + ":" + std::to_string(port));
+        if (port == 80)
+            out.insert(lower(url_host(n)));
+    }
+    return out;
+}
+
+/* The media type of a Content-Type value, without parameters, in lower case. */
+std::string media_type(const std::string& value)
+{
+    std::string type = lower(value.substr(0, value.find(';')));
+    while (!type.empty() && type.back() == ' ')
+        type.pop_back();
+    return type;
+}
+
+/* Refuses what must not reach the routes: see the file's header. */
+void add_guard(httplib::Server& server, const std::string& token, std::set<std::string> names)
+{
+    server.set_pre_routing_handler([token, names](const httplib::Request& req, httplib::Response& res) {
+        /* A refused request's body is not read: the connection ends with
+        ** the answer. */
         auto refuse = [&res](int status, const std::string& why) {
             send_error(res, status, why);
+            close_connection_after(res);
             return httplib::Server::HandlerResponse::Handled;
         };
-        std::string host = host_part(req.get_header_value("Host"));
-        if (loopback && !is_loopback(host))
-            return refuse(403, "this server answers only to a loopback address");
-        if (req.method != "GET" && req.method != "HEAD" && req.has_header("Origin")) {
-            std::string origin = host_part(req.get_header_value("Origin"));
-            if (origin != host)
-                return refuse(403, "a request from another site's page");
-        }
+        std::string host = lower(req.get_header_value("Host"));
+        if (!names.count(host))
+            return refuse(403, "this server answers only to its own names and port (those printed when it started)");
         if (!token.empty()) {
             std::string given;
             std::string auth = req.get_header_value("Authorization");
@@ -424,14 +749,83 @@ void add_guard(httplib::Server& server, const Options& options, const std::strin
                 res.set_header("Set-Cookie", std::string(TOKEN_COOKIE) + "=" + token +
                                                  "; Path=/; HttpOnly; SameSite=Strict");
         }
+        if (req.method == "GET" || req.method == "HEAD" || req.method == "OPTIONS")
+            return httplib::Server::HandlerResponse::Unhandled;
+        /* Everything else changes something. */
+        if (req.get_header_value("Sec-Fetch-Site") == "cross-site")
+            return refuse(403, "a change asked by another site's page");
+        if (!req.has_header("Origin"))
+            return refuse(403, "a change needs an Origin header naming this server (http://" + host + ")");
+        if (lower(req.get_header_value("Origin")) != "http://" + host)
+            return refuse(403, "a change asked by another page than this server's (Origin " +
+                                   req.get_header_value("Origin") + ")");
+        if (!req.has_header("Content-Length") &&
+            lower(req.get_header_value("Transfer-Encoding")).find("chunked") == std::string::npos)
+            return refuse(411, "a change needs a Content-Length header (0 for no body)");
+        if (media_type(req.get_header_value("Content-Type")) != "application/json")
+            return refuse(415, "a change must be sent as application/json");
         return httplib::Server::HandlerResponse::Unhandled;
     });
+
+    /* The library's own refusals get a message too, and end the
+    ** connection (a body may be left unread). */
+    server.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
+        if (!res.body.empty())
+            return httplib::Server::HandlerResponse::Unhandled;
+        std::string why;
+        switch (res.status) {
+        case 400: why = "the request could not be read (its start line, its headers or its body, "
+                        "which must come whole within the server's time)"; break;
+        case 404: why = "no such page"; break;
+        case 405: why = "that method is not served here"; break;
+        case 413: why = "the request is larger than " + std::to_string(MAX_BODY_BYTES / MEGABYTE) + " MB"; break;
+        case 414: why = "the address is too long"; break;
+        default: why = "the request was refused (" + std::to_string(res.status) + ")"; break;
+        }
+        send_error(res, res.status, why);
+        if (res.status != 404)
+            close_connection_after(res);
+        return httplib::Server::HandlerResponse::Handled;
+    }));
 }
 
-int usage()
+int usage(std::FILE* to = stderr)
 {
-    std::fprintf(stderr, "usage: morvenda serve [--dir DIR] [--port 8080] [--host 127.0.0.1]\n");
+    std::fprintf(to,
+                 "usage: morvenda serve [--dir DIR] [--port 8080] [--host 127.0.0.1]\n"
+                 "                      [--max-queued 8] [--run-seconds 3600] [--disk-mb 4096]\n"
+                 "  --dir DIR          the herds folder (default: the working directory)\n"
+                 "  --port N           the port (0: any free port)\n"
+                 "  --host ADDR        the address to listen on; off 127.0.0.1 every request\n"
+                 "                     needs the access token printed at start\n"
+                 "  --max-queued N     runs that may wait for a free core; more are refused\n"
+                 "  --run-seconds N    a run still going after N seconds is stopped\n"
+                 "  --disk-mb N        room the herds folder (runs included) may take; no\n"
+                 "                     new run starts when it would not fit\n");
     return 2;
+}
+
+/* A number above 0, or false. */
+bool positive_number(const std::string& text, double& out)
+{
+    char* end = nullptr;
+    double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !(v > 0.0) || !std::isfinite(v))
+        return false;
+    out = v;
+    return true;
+}
+
+/* A whole number of at least `least`, or false. */
+bool whole_number(const std::string& text, long long least, long long& out)
+{
+    char* end = nullptr;
+    errno = 0;
+    long long v = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || v < least)
+        return false;
+    out = v;
+    return true;
 }
 
 } // namespace
@@ -441,20 +835,30 @@ int serve_command(int argc, char** argv)
     Options options;
     for (int i = 1; i < argc; i++) {
         std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            usage(stdout);
+            return 0;
+        }
         if (i + 1 >= argc)
             return usage();
         std::string value = argv[++i];
+        long long number = 0;
         if (arg == "--dir")
             options.dir = value;
         else if (arg == "--host")
             options.host = value;
         else if (arg == "--port") {
-            char* end = nullptr;
-            long port = std::strtol(value.c_str(), &end, 10);
-            if (*end != '\0' || port < 0 || port > 65535)
+            if (!whole_number(value, 0, number) || number > 65535)
                 return usage();
-            options.port = static_cast<int>(port);
-        } else
+            options.port = static_cast<int>(number);
+        } else if (arg == "--max-queued" && whole_number(value, 0, number))
+            options.limits.runs.max_queued = static_cast<std::size_t>(number);
+        else if (arg == "--run-seconds") {
+            if (!positive_number(value, options.limits.runs.run_seconds))
+                return usage();
+        } else if (arg == "--disk-mb" && whole_number(value, 1, number) && number < (1ll << 40))
+            options.limits.disk_bytes = static_cast<std::uintmax_t>(number) * MEGABYTE;
+        else
             return usage();
     }
 
@@ -464,19 +868,36 @@ int serve_command(int argc, char** argv)
         std::fprintf(stderr, "morvenda serve: %s is not a folder\n", options.dir.c_str());
         return 1;
     }
+    /* The server's own folders inside DIR must be folders of DIR, not links
+    ** that lead out of it. */
+    for (const char* own : {"runs", ".check"}) {
+        std::error_code lec;
+        if (std::filesystem::is_symlink(dir / own, lec)) {
+            std::fprintf(stderr, "morvenda serve: %s is a symbolic link: the server writes only inside %s\n",
+                         (dir / own).c_str(), dir.c_str());
+            return 1;
+        }
+    }
     /* A run's child must not die of a write to a closed pipe of ours, and
     ** the server must not die of a client that went away. */
     std::signal(SIGPIPE, SIG_IGN);
 
     unsigned cores = std::thread::hardware_concurrency();
-    serve::Workbench bench(dir.string(), program_beside(MODEL_PROGRAM), MORVENDA_EXAMPLES_DIR, cores ? cores : 1);
-    std::string token = is_loopback(options.host) ? "" : random_token();
+    serve::Workbench bench(dir.string(), program_beside(MODEL_PROGRAM), MORVENDA_EXAMPLES_DIR, cores ? cores : 1,
+                           options.limits);
+    bool loopback = is_loopback(options.host);
+    std::string token = loopback ? "" : random_token();
 
-    httplib::Server server;
+    FrontServer server(!loopback);
     server.set_payload_max_length(MAX_BODY_BYTES);
     server.new_task_queue = [] { return new httplib::ThreadPool(WORKERS); };
     server.set_keep_alive_timeout(KEEP_ALIVE_SECONDS);
-    add_guard(server, options, token);
+    server.set_keep_alive_max_count(KEEP_ALIVE_REQUESTS);
+    server.set_tcp_nodelay(true);
+    server.set_default_headers({{"Content-Security-Policy", CONTENT_SECURITY_POLICY},
+                                {"X-Content-Type-Options", "nosniff"},
+                                {"X-Frame-Options", "DENY"},
+                                {"Referrer-Policy", "no-referrer"}});
     add_routes(server, bench, MORVENDA_WEB_DIR);
 
     int port = options.port;
@@ -488,15 +909,17 @@ int serve_command(int argc, char** argv)
         std::fprintf(stderr, "morvenda serve: cannot listen on %s:%d\n", options.host.c_str(), options.port);
         return 1;
     }
-    std::string shown_host = options.host.find(':') != std::string::npos ? "[" + options.host + "]" : options.host;
+    if (!server.lengthen_backlog())
+        std::fprintf(stderr, "morvenda serve: the listen backlog stays short: %s\n", std::strerror(errno));
+    add_guard(server, token, own_names(options.host, port));
+
     std::printf("morvenda serve: herds in %s\n", dir.c_str());
-    if (token.empty())
-        std::printf("morvenda serve: open http://%s:%d/\n", shown_host.c_str(), port);
-    else {
+    if (!token.empty())
         std::printf("morvenda serve: listening on %s, reachable from the network: every request needs the access token\n",
                     options.host.c_str());
-        std::printf("morvenda serve: open http://%s:%d/?token=%s\n", shown_host.c_str(), port, token.c_str());
-    }
+    for (const std::string& address : addresses_to_open(options.host))
+        std::printf("morvenda serve: open http://%s:%d/%s\n", url_host(address).c_str(), port,
+                    token.empty() ? "" : ("?token=" + token).c_str());
     std::fflush(stdout);
 
     running_server.store(&server);

@@ -18,6 +18,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "run/output_file.h"
+
 namespace serve {
 
 namespace fs = std::filesystem;
@@ -134,6 +136,20 @@ nlohmann::json run_json(const RunInfo& run)
             {"args", run.args}};
 }
 
+std::string write_whole_file(const std::string& path, const std::string& text)
+{
+    OutputFile out(path, OutputFile::Links::REFUSE);
+    if (!out.ok())
+        return out.error();
+    if (std::fwrite(text.data(), 1, text.size(), out.fp()) != text.size()) {
+        out.discard();
+        return "the disk refused the writing";
+    }
+    if (!out.commit())
+        return out.error();
+    return "";
+}
+
 pid_t start_child(const std::string& program, const std::vector<std::string>& args,
                   const std::string& folder, const std::string& console)
 {
@@ -158,7 +174,7 @@ pid_t start_child(const std::string& program, const std::vector<std::string>& ar
         if (chdir(dir) != 0)
             _exit(127);
         int in = open("/dev/null", O_RDONLY);
-        int log = open(out, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int log = open(out, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644);
         if (in < 0 || log < 0)
             _exit(127);
         dup2(in, 0);
@@ -197,9 +213,10 @@ int run_child(const std::string& program, const std::vector<std::string>& args,
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-RunQueue::RunQueue(std::string runs_dir, std::string program, unsigned slots, Finisher finisher)
+RunQueue::RunQueue(std::string runs_dir, std::string program, unsigned slots, RunLimits limits,
+                   Finisher finisher)
     : runs_dir_(std::move(runs_dir)), program_(std::move(program)), slots_(slots ? slots : 1),
-      finisher_(std::move(finisher))
+      limits_(limits), finisher_(std::move(finisher))
 {
     fs::create_directories(runs_dir_);
     load_saved();
@@ -239,11 +256,17 @@ std::string RunQueue::new_folder()
     }
 }
 
-void RunQueue::submit(const std::string& id, const std::string& kind, const std::string& herd,
+bool RunQueue::submit(const std::string& id, const std::string& kind, const std::string& herd,
                       const std::vector<std::string>& args)
 {
     {
         std::lock_guard lock(mutex_);
+        std::size_t running = 0;
+        for (const auto& [other, run] : runs_)
+            running += run.state == "running";
+        std::size_t free_slots = running < slots_ ? slots_ - running : 0;
+        if (queue_.size() >= free_slots + limits_.max_queued)
+            return false;
         RunInfo run;
         run.id = id;
         run.kind = kind;
@@ -257,6 +280,16 @@ void RunQueue::submit(const std::string& id, const std::string& kind, const std:
         save(run);
     }
     wake_.notify_all();
+    return true;
+}
+
+std::size_t RunQueue::active()
+{
+    std::lock_guard lock(mutex_);
+    std::size_t n = queue_.size();
+    for (const auto& [id, run] : runs_)
+        n += run.state == "running";
+    return n;
 }
 
 std::optional<RunInfo> RunQueue::get(const std::string& id)
@@ -321,6 +354,7 @@ void RunQueue::watch()
         lock.unlock();
         reap();
         lock.lock();
+        stop_overrunning();
         start_queued();
         wake_.wait_for(lock, WATCH_PERIOD);
     }
@@ -345,10 +379,24 @@ void RunQueue::start_queued()
         } else {
             run.state = "running";
             run.message = "started";
+            run.began = std::chrono::steady_clock::now();
             running++;
         }
         save(run);
     }
+}
+
+/* Called with the lock held: a run past its time is ended with its whole
+** process group; the next look reaps it. */
+void RunQueue::stop_overrunning()
+{
+    auto now = std::chrono::steady_clock::now();
+    for (auto& [id, run] : runs_)
+        if (run.state == "running" && run.pid > 0 && !run.overran && !run.cancel_asked &&
+            std::chrono::duration<double>(now - run.began).count() >= limits_.run_seconds) {
+            run.overran = true;
+            kill(-run.pid, SIGKILL);
+        }
 }
 
 void RunQueue::reap()
@@ -374,7 +422,7 @@ void RunQueue::reap()
             std::lock_guard lock(mutex_);
             snapshot = runs_[id];
         }
-        if (status == 0 && !snapshot.cancel_asked && finisher_)
+        if (status == 0 && !snapshot.cancel_asked && !snapshot.overran && finisher_)
             finisher_(snapshot, folder);
         std::lock_guard lock(mutex_);
         end_run(runs_[id], status);
@@ -390,7 +438,13 @@ void RunQueue::end_run(RunInfo& run, int status)
     run.finished = now_seconds();
     run.pid = 0;
     run.console_tail = last_lines(folder + "/" + CONSOLE_FILE, CONSOLE_TAIL_LINES);
-    if (run.cancel_asked) {
+    if (run.overran) {
+        run.state = "failed";
+        char limit[32];
+        std::snprintf(limit, sizeof limit, "%g", limits_.run_seconds);
+        run.message = std::string("stopped after ") + limit +
+                      " s, the longest a run may take here (morvenda serve --run-seconds)";
+    } else if (run.cancel_asked) {
         run.state = "cancelled";
         run.message = "cancelled" + (msg.empty() ? std::string() : " at: " + msg);
     } else if (status == 0) {
@@ -407,15 +461,9 @@ void RunQueue::end_run(RunInfo& run, int status)
 /* Called with the lock held (or before the watcher starts). */
 void RunQueue::save(const RunInfo& run)
 {
-    std::string path = folder_of(run.id) + "/" + RUN_STATE_FILE;
-    std::string tmp = path + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return;
-        out << run_json(run).dump(1) << "\n";
-    }
-    std::rename(tmp.c_str(), path.c_str());
+    /* A state that cannot be saved is still kept in memory: the list shows it
+    ** until the server stops. */
+    (void)write_whole_file(folder_of(run.id) + "/" + RUN_STATE_FILE, run_json(run).dump(1) + "\n");
 }
 
 void RunQueue::load_saved()

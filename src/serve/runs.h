@@ -13,6 +13,7 @@
 #ifndef MORVENDA_SERVE_RUNS_H
 #define MORVENDA_SERVE_RUNS_H
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -41,10 +42,27 @@ struct RunInfo {
     long long finished = 0;
     std::vector<std::string> args; /* the program's arguments, in the run folder */
     pid_t pid = 0;
+    std::chrono::steady_clock::time_point began; /* when it started running */
     bool cancel_asked = false;
+    bool overran = false; /* stopped for taking longer than a run may */
+};
+
+/* What the queue allows: runs waiting at most, and the time a run may take
+** before it is stopped (with anything it started). */
+struct RunLimits {
+    std::size_t max_queued = 8;
+    double run_seconds = 3600.0;
 };
 
 nlohmann::json run_json(const RunInfo& run);
+
+/* Every file the server writes goes through the program's writer: a
+** temporary file of its own, created exclusively, synced and renamed over
+** the name, so that parallel writers never meet and a reader never sees
+** half a file.  A name that is a symbolic link is refused, never written
+** through out of the folder.  "" or why it could not be written (the old
+** file then stays as it was). */
+std::string write_whole_file(const std::string& path, const std::string& text);
 
 /* 0..1 from a msg.txt line: how far the run is. */
 double progress_of(const std::string& message);
@@ -66,7 +84,7 @@ public:
     ** it is shown as done (results are prepared there). */
     using Finisher = std::function<void(const RunInfo&, const std::string& folder)>;
 
-    RunQueue(std::string runs_dir, std::string program, unsigned slots, Finisher finisher);
+    RunQueue(std::string runs_dir, std::string program, unsigned slots, RunLimits limits, Finisher finisher);
     ~RunQueue();
     RunQueue(const RunQueue&) = delete;
     RunQueue& operator=(const RunQueue&) = delete;
@@ -75,8 +93,13 @@ public:
     std::string new_folder();
     std::string folder_of(const std::string& id) const { return runs_dir_ + "/" + id; }
 
-    void submit(const std::string& id, const std::string& kind, const std::string& herd,
+    /* false (nothing queued) when as many runs wait for a free core as
+    ** may. */
+    bool submit(const std::string& id, const std::string& kind, const std::string& herd,
                 const std::vector<std::string>& args);
+    /* Runs waiting or running now. */
+    std::size_t active();
+    const RunLimits& limits() const { return limits_; }
     std::optional<RunInfo> get(const std::string& id);
     std::vector<RunInfo> list();
     /* false when there is no such run or it has already ended. */
@@ -86,6 +109,7 @@ private:
     void watch();
     void start_queued();
     void reap();
+    void stop_overrunning();
     void save(const RunInfo& run);
     void load_saved();
     void end_run(RunInfo& run, int status);
@@ -93,6 +117,7 @@ private:
     std::string runs_dir_;
     std::string program_;
     unsigned slots_;
+    RunLimits limits_;
     Finisher finisher_;
     std::mutex mutex_;
     std::condition_variable wake_;

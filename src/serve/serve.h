@@ -2,6 +2,7 @@
 ** serve.h -- the workbench commands of the morvenda program.
 **
 **   morvenda serve [--dir DIR] [--port 8080] [--host 127.0.0.1]
+**                  [--max-queued 8] [--run-seconds 3600] [--disk-mb 4096]
 **   morvenda check HERD.bio
 **
 ** `serve` runs a local web server for editing, running and comparing

@@ -40,6 +40,10 @@ constexpr const char* RESULTS_FILE = "results.json";
 constexpr const char* COWS_INPUT = "cows.csv";
 constexpr const char* COWS_OUTPUT = "ranked.csv";
 constexpr int CHECK_TIMEOUT_MS = 20000;
+/* The room a run is counted to need until it has ended: a whole run of a
+** large herd leaves some 36 MB. */
+constexpr std::uintmax_t RUN_DISK_ALLOWANCE = 64ull << 20;
+constexpr std::uintmax_t MEGABYTE = 1ull << 20;
 constexpr int NAMES_ITEM = 2;
 constexpr int WARM_ITEM = 3;
 constexpr int ANALYSIS_ITEM = 6;
@@ -117,19 +121,20 @@ bool is_run_file_name(const std::string& name)
     return is_plain_name(name);
 }
 
-Workbench::Workbench(std::string dir, std::string program, std::string examples_dir, unsigned slots)
-    : dir_(std::move(dir)), program_(std::move(program)), examples_dir_(std::move(examples_dir))
+Workbench::Workbench(std::string dir, std::string program, std::string examples_dir, unsigned slots,
+                     WorkbenchLimits limits)
+    : dir_(std::move(dir)), program_(std::move(program)), examples_dir_(std::move(examples_dir)),
+      limits_(limits), slots_(slots ? slots : 1)
 {
     check_dir_ = dir_ + "/" + CHECK_FOLDER;
     fs::create_directories(check_dir_);
     runs_ = std::make_unique<RunQueue>(
-        dir_ + "/" + RUNS_FOLDER, program_, slots, [](const RunInfo& run, const std::string& folder) {
+        dir_ + "/" + RUNS_FOLDER, program_, slots, limits_.runs, [](const RunInfo& run, const std::string& folder) {
             if (run.kind != "run")
                 return;
             nlohmann::json results = build_results(folder + "/" + RUN_NAMES[NAME_RES],
                                                    folder + "/" + RUN_NAMES[NAME_RPO]);
-            std::ofstream out(folder + "/" + RESULTS_FILE, std::ios::binary | std::ios::trunc);
-            out << results.dump();
+            write_whole_file(folder + "/" + RESULTS_FILE, results.dump());
         });
 }
 
@@ -207,26 +212,28 @@ nlohmann::json Workbench::open_herd(const std::string& name, std::optional<Refus
 void Workbench::write_file(const std::string& path, const std::string& text,
                            std::optional<Refusal>& refused)
 {
-    std::string tmp = path + ".saving";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.flush();
-        if (!out) {
-            std::remove(tmp.c_str());
-            refused = Refusal{500, "the file could not be written"};
-            return;
-        }
-    }
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        refused = Refusal{500, "the file could not be written"};
-    }
+    std::string why = write_whole_file(path, text);
+    if (!why.empty())
+        refused = Refusal{500, "the file could not be written: " + why};
+}
+
+std::mutex& Workbench::herd_lock(const std::string& name)
+{
+    std::lock_guard guard(locks_mutex_);
+    std::unique_ptr<std::mutex>& lock = herd_locks_[name];
+    if (!lock)
+        lock = std::make_unique<std::mutex>();
+    return *lock;
 }
 
 void Workbench::save_herd(const std::string& name, const std::map<std::string, std::string>& changes,
                           std::optional<Refusal>& refused)
 {
+    herd_path(name, refused);
+    if (refused)
+        return;
+    /* One save of a herd at a time: each reads the file the last one left. */
+    std::lock_guard one_at_a_time(herd_lock(name));
     std::string text = read_herd(name, refused);
     if (refused || changes.empty())
         return;
@@ -261,7 +268,14 @@ void Workbench::create_herd(const std::string& name, const std::string& example,
         refused = Refusal{413, "the file is too large"};
         return;
     }
+    if ((refused = disk_refusal(content.size())))
+        return;
+    std::lock_guard one_at_a_time(herd_lock(name));
     struct stat st{};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        refused = Refusal{409, name + " is a symbolic link: the server writes no file through a link"};
+        return;
+    }
     if (!overwrite && ::lstat(path.c_str(), &st) == 0) {
         refused = Refusal{409, name + " exists already"};
         return;
@@ -345,13 +359,61 @@ std::string Workbench::prepare_run_folder(const std::string& herd, std::string& 
     return folder;
 }
 
+/* Bytes of the regular files under `dir`, links not followed. */
+static std::uintmax_t folder_bytes(const std::string& dir)
+{
+    std::uintmax_t total = 0;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec), end;
+         !ec && it != end; it.increment(ec)) {
+        std::error_code e2;
+        if (it->is_regular_file(e2) && !it->is_symlink(e2))
+            total += it->file_size(e2);
+    }
+    return total;
+}
+
+std::optional<Refusal> Workbench::room_for_a_run()
+{
+    const RunLimits& limits = runs_->limits();
+    std::size_t active = runs_->active();
+    if (active >= slots_ + limits.max_queued)
+        return Refusal{503, "the queue is full: " + std::to_string(limits.max_queued) +
+                                " runs wait for a free core already; try again when one has ended"};
+    return disk_refusal((active + 1) * RUN_DISK_ALLOWANCE);
+}
+
+std::optional<Refusal> Workbench::disk_refusal(std::uintmax_t more) const
+{
+    std::uintmax_t used = folder_bytes(dir_);
+    if (used + more <= limits_.disk_bytes)
+        return std::nullopt;
+    return Refusal{507, "the herds folder uses " + std::to_string(used / MEGABYTE) + " MB of its " +
+                            std::to_string(limits_.disk_bytes / MEGABYTE) +
+                            " MB (morvenda serve --disk-mb): delete old runs under " + RUNS_FOLDER +
+                            "/ to make room"};
+}
+
+/* A run prepared but not queued: its folder goes again. */
+std::string Workbench::queue_full(const std::string& id, std::optional<Refusal>& refused)
+{
+    std::error_code ec;
+    fs::remove_all(runs_->folder_of(id), ec);
+    refused = Refusal{503, "the queue is full: " + std::to_string(runs_->limits().max_queued) +
+                               " runs wait for a free core already; try again when one has ended"};
+    return "";
+}
+
 std::string Workbench::start_run(const std::string& herd, std::optional<Refusal>& refused)
 {
+    if ((refused = room_for_a_run()))
+        return "";
     std::string id;
     prepare_run_folder(herd, id, refused);
     if (refused)
         return "";
-    runs_->submit(id, "run", herd, {RUN_BIO});
+    if (!runs_->submit(id, "run", herd, {RUN_BIO}))
+        return queue_full(id, refused);
     return id;
 }
 
@@ -371,6 +433,8 @@ std::string Workbench::start_cows(const std::string& herd, const std::string& cs
         refused = Refusal{400, "a cow list is needed"};
         return "";
     }
+    if ((refused = room_for_a_run()))
+        return "";
     std::string id;
     std::string folder = prepare_run_folder(herd, id, refused);
     if (refused)
@@ -383,7 +447,8 @@ std::string Workbench::start_cows(const std::string& herd, const std::string& cs
         args.insert(args.end(), {"--month", month});
     if (!columns.empty())
         args.insert(args.end(), {"--columns", columns});
-    runs_->submit(id, "cows", herd, args);
+    if (!runs_->submit(id, "cows", herd, args))
+        return queue_full(id, refused);
     return id;
 }
 

@@ -13,6 +13,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,12 +33,20 @@ struct Refusal {
     std::string why;
 };
 
+/* What the server allows: the queue's limits, and the room the herds
+** folder (its runs included) may take on the disk. */
+struct WorkbenchLimits {
+    RunLimits runs;
+    std::uintmax_t disk_bytes = 4ull << 30;
+};
+
 bool is_herd_name(const std::string& name);
 bool is_run_file_name(const std::string& name);
 
 class Workbench {
 public:
-    Workbench(std::string dir, std::string program, std::string examples_dir, unsigned slots);
+    Workbench(std::string dir, std::string program, std::string examples_dir, unsigned slots,
+              WorkbenchLimits limits = {});
 
     const std::string& dir() const { return dir_; }
     RunQueue& runs() { return *runs_; }
@@ -72,12 +81,24 @@ private:
     std::string prepare_run_folder(const std::string& herd, std::string& id,
                                    std::optional<Refusal>& refused);
     void write_file(const std::string& path, const std::string& text, std::optional<Refusal>& refused);
+    /* A refusal when another run would not fit: the queue is full, or the
+    ** folder is near its disk budget. */
+    std::optional<Refusal> room_for_a_run();
+    /* A refusal when `more` bytes would take the folder past its budget. */
+    std::optional<Refusal> disk_refusal(std::uintmax_t more) const;
+    std::string queue_full(const std::string& id, std::optional<Refusal>& refused);
+    /* The lock that each save or creation of the herd holds. */
+    std::mutex& herd_lock(const std::string& name);
 
     std::string dir_;
     std::string program_;
     std::string examples_dir_;
     std::string check_dir_;
+    WorkbenchLimits limits_;
+    unsigned slots_;
     std::unique_ptr<RunQueue> runs_;
+    std::mutex locks_mutex_;
+    std::map<std::string, std::unique_ptr<std::mutex>> herd_locks_;
 };
 
 /* Messages of `morvenda check` as {item, index, text}: index is the value

@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cows/ranked_list.h"
 #include "support/support.h"
@@ -31,6 +33,56 @@ TEST(RankedFile, WrittenThroughItsOwnTemporaryFileOnly)
     for (const auto& entry : std::filesystem::directory_iterator("."))
         entries += entry.path().filename().string().rfind(".morvenda-", 0) == 0 ? 100 : 1;
     EXPECT_EQ(entries, 4); // precious.txt, the link, ranked.csv, folder.csv
+}
+
+TEST(RankedFile, TextThatASpreadsheetWouldRunIsWrittenAsText)
+{
+    ScratchDir dir;
+    // Rejected rows: the file then holds their id, note and days in milk as given.
+    const std::vector<std::pair<std::string, std::string>> cells = {
+        {"=HYPERLINK(\"http://x\",\"y\")", "'=HYPERLINK(\"http://x\",\"y\")"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"+1+1", "'+1+1"},
+        {"-2+3", "'-2+3"},
+        {"\tcmd", "'\tcmd"},
+        {"-2.5", "-2.5"},
+        {"+7", "+7"},
+        {"-1e3", "-1e3"},
+        {"1042", "1042"},
+        {"A-7", "A-7"},
+        {"-", "'-"},
+    };
+    std::vector<CowRow> rows(cells.size());
+    RankedHerd herd;
+    for (std::size_t i = 0; i < cells.size(); i++) {
+        rows[i].line = static_cast<int>(i) + 2;
+        rows[i].id = cells[i].first;
+        rows[i].dim_text = cells[i].first;
+        RankedCow cow;
+        cow.row = &rows[i];
+        herd.cows.push_back(cow);
+        herd.order.push_back(i);
+    }
+    std::string error;
+    ASSERT_TRUE(WRITE_RANKED_FILE("ranked.csv", herd, error)) << error;
+    const std::string text = READ_TEXT("ranked.csv");
+    std::size_t at = text.find('\n') + 1;
+    for (const auto& [given, written] : cells) {
+        const std::size_t end = text.find('\n', at);
+        ASSERT_NE(end, std::string::npos);
+        const std::string line = text.substr(at, end - at);
+        at = end + 1;
+        // a field with a quote or a comma comes quoted, its quotes doubled
+        std::string field = written;
+        if (field.find_first_of(",\"") != std::string::npos) {
+            std::string quoted = "\"";
+            for (char ch : field)
+                quoted += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+            field = quoted + "\"";
+        }
+        EXPECT_EQ(line.rfind(field + ",", 0), 0u) << given << " -> " << line;
+        EXPECT_NE(line.find("," + field + ","), std::string::npos) << given << " (dim) -> " << line;
+    }
 }
 
 } // namespace

@@ -78,6 +78,8 @@ async function main() {
     const page = context.pages()[0] || (await context.newPage());
     const errors = [];
     page.on('pageerror', (e) => errors.push(e.message));
+    // a script, style or request the page's policy blocks is an error too
+    page.on('console', (m) => { if (/Content Security Policy/i.test(m.text())) errors.push(m.text()); });
 
     // Herds: two herds from the example.
     await page.goto(url);
@@ -91,8 +93,10 @@ async function main() {
       await page.click('#new-create');
       await page.waitForSelector(`#edit-title:has-text("Edit ${name}")`);
     }
-    await page.goto(`${url}#herds`);
+    await page.goto(`${url}?token=0123#herds`);
     await page.waitForSelector('#herd-list tbody tr:nth-child(3)');
+    check(await page.evaluate(() => location.search === '' && location.hash === '#herds'),
+      'a token leaves the address bar once the page has loaded');
     check((await page.locator('#herd-list tbody tr').count()) === 3, 'the herds list shows the new herds');
     check(await page.evaluate(() => typeof window.uPlot === 'undefined'), 'the chart library waits for the first chart');
     await shot(page, 'herds');

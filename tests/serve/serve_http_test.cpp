@@ -201,7 +201,7 @@ TEST(ServeRuns, RunToCompletionShowsResultsAndFiles)
     json all = json_of(served.client().Get("/api/runs"));
     ASSERT_EQ(all.size(), 1u);
     EXPECT_EQ(all[0]["id"], id);
-    EXPECT_EQ(served.client().Post("/api/runs/" + id + "/cancel")->status, 409);
+    EXPECT_EQ(served.client().Post("/api/runs/" + id + "/cancel", "", JSON_TYPE)->status, 409);
 }
 
 TEST(ServeRuns, CancelEndsTheRunAndAFailedRunKeepsItsLastMessage)
@@ -211,11 +211,11 @@ TEST(ServeRuns, CancelEndsTheRunAndAFailedRunKeepsItsLastMessage)
     std::string id = served.start_run("base.bio");
     for (int i = 0; i < 200 && json_of(served.client().Get("/api/runs/" + id))["state"] != "running"; i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(served.client().Post("/api/runs/" + id + "/cancel")->status, 200);
+    EXPECT_EQ(served.client().Post("/api/runs/" + id + "/cancel", "", JSON_TYPE)->status, 200);
     json run = served.wait_run(id, 30);
     EXPECT_EQ(run["state"], "cancelled") << run.dump();
     EXPECT_EQ(served.client().Get("/api/runs/" + id + "/results")->status, 409);
-    EXPECT_EQ(served.client().Post("/api/runs/nope/cancel")->status, 404);
+    EXPECT_EQ(served.client().Post("/api/runs/nope/cancel", "", JSON_TYPE)->status, 404);
 
     save(served, "base.bio", {{"20.5", "0.4x"}}, 200);
     std::string failed = served.start_run("base.bio");
@@ -312,7 +312,7 @@ TEST(ServeSafety, OversizedBodiesAndForeignPagesAreRefused)
 
     /* A request through a name that is not a loopback name, and a change
     ** asked by another site's page. */
-    auto c = served.client();
+    httplib::Client c("127.0.0.1", served.port());
     EXPECT_EQ(c.Get("/api/herds", {{"Host", "attacker.example:80"}})->status, 403);
     EXPECT_EQ(c.Post("/api/runs", {{"Origin", "http://attacker.example"}}, json{{"herd", "base.bio"}}.dump(), JSON_TYPE)->status, 403);
     EXPECT_EQ(json_of(c.Get("/api/runs")), json::array());

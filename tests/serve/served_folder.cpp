@@ -16,12 +16,18 @@
 
 #include <gtest/gtest.h>
 
-ServedFolder::ServedFolder(const std::string& host) : host_(host)
+ServedFolder::ServedFolder(const std::string& host, const std::vector<std::string>& options) : host_(host)
 {
     char tmpl[] = "/tmp/morvenda-serve-XXXXXX";
     if (mkdtemp(tmpl) == nullptr)
         throw std::runtime_error("cannot create a temporary directory");
     dir_ = tmpl;
+    std::vector<std::string> args = {"morvenda", "serve", "--dir", dir_, "--port", "0", "--host", host_};
+    args.insert(args.end(), options.begin(), options.end());
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
     int out[2];
     if (pipe(out) != 0)
         throw std::runtime_error("no pipe");
@@ -30,8 +36,7 @@ ServedFolder::ServedFolder(const std::string& host) : host_(host)
         dup2(out[1], 1);
         close(out[0]);
         close(out[1]);
-        execl(MORVENDA_BINARY, "morvenda", "serve", "--dir", dir_.c_str(), "--port", "0", "--host",
-              host_.c_str(), static_cast<char*>(nullptr));
+        execv(MORVENDA_BINARY, argv.data());
         _exit(127);
     }
     close(out[1]);
@@ -72,7 +77,13 @@ httplib::Client ServedFolder::client() const
     c.set_read_timeout(60, 0);
     if (!token_.empty())
         c.set_bearer_token_auth(token_.c_str());
+    c.set_default_headers({{"Origin", origin()}});
     return c;
+}
+
+std::string ServedFolder::origin() const
+{
+    return "http://" + host_ + ":" + std::to_string(port_);
 }
 
 void ServedFolder::add_example(const std::string& name)

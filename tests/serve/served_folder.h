@@ -9,13 +9,15 @@
 
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
 class ServedFolder {
 public:
-    explicit ServedFolder(const std::string& host = "127.0.0.1");
+    /* `options` are more options of `morvenda serve` (limits). */
+    explicit ServedFolder(const std::string& host = "127.0.0.1", const std::vector<std::string>& options = {});
     ~ServedFolder();
     ServedFolder(const ServedFolder&) = delete;
     ServedFolder& operator=(const ServedFolder&) = delete;
@@ -24,7 +26,11 @@ public:
     const std::string& token() const { return token_; }
     const std::string& banner() const { return banner_; }
     int port() const { return port_; }
+    /* A client as the server's own page: its requests carry the page's
+    ** Origin (and the token, where one is needed). */
     httplib::Client client() const;
+    /* The page's Origin, http://HOST:PORT. */
+    std::string origin() const;
 
     /* A herd made from the example herd in pounds. */
     void add_example(const std::string& name);
