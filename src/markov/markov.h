@@ -5,6 +5,8 @@
 #ifndef MORVENDA_MARKOV_H
 #define MORVENDA_MARKOV_H
 
+#include <string>
+
 void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned short collect);
 /* Modes of RESET_MKV_RECORD (there is no mode 2).  The two single-slot
 ** modes equal the number of the working slot they clear, so the chain can
@@ -17,5 +19,11 @@ constexpr unsigned short RESET_ALL_SLOTS = 4;  /* all three slots, before the st
 void RESET_MKV_RECORD(unsigned short mode, unsigned short count);
 void READ_MKV_FILE();
 void WRITE_MKV_FILE();
+
+/* True when the policy in the pol record has a decision the state allows
+** for every state the chain can visit with this bio record, and a heifer
+** entry decision for every slot; else false with the first state that has
+** none in `missing`. */
+bool POLICY_DECIDES_HERD(std::string& missing);
 
 #endif

@@ -12,7 +12,11 @@
 **
 ** Before anything is written the run makes sure it writes over nothing it
 ** needs: no output file may be the bio file or another output file, and no
-** other run may be writing in the same folders (run/run_lock.h).
+** other run may be writing in the same folders (run/run_lock.h).  It also
+** makes sure that every output can be written (its folder exists, its name
+** is not too long, it is no device: run/output_check.h) and that a policy
+** read from a pol file decides every state the herd can be in, so that a
+** run that cannot finish fails before it has replaced any file.
 */
 #include "run/driver.h"
 
@@ -24,6 +28,7 @@
 #include "bio/bio.h"
 #include "dp/dp.h"
 #include "markov/markov.h"
+#include "run/output_check.h"
 #include "run/output_file.h"
 #include "run/records.h"
 #include "run/run_lock.h"
@@ -98,11 +103,18 @@ std::vector<Output> planned_outputs()
 }
 
 /* False (after the message) when an output would overwrite the bio file or
-** another output, or another run writes in one of their folders. */
+** another output, cannot be written, or another run writes in one of
+** their folders. */
 bool outputs_are_safe(const std::string& biofile, RunLock& lock)
 {
     const std::vector<Output> outputs = planned_outputs();
     for (std::size_t i = 0; i < outputs.size(); i++) {
+        const std::string refusal = OUTPUT_REFUSAL(*outputs[i].name);
+        if (!refusal.empty()) {
+            std::printf("\n MAIN: the %s \"%s\" cannot be written: %s: nothing written", outputs[i].item,
+                        outputs[i].name->c_str(), refusal.c_str());
+            return false;
+        }
         if (SAME_FILE(*outputs[i].name, biofile)) {
             std::printf("\n MAIN: the %s \"%s\" is the bio file \"%s\": nothing written",
                         outputs[i].item, outputs[i].name->c_str(), biofile.c_str());
@@ -180,6 +192,13 @@ int run_phases(int argc, char** argv)
             return 1;
     } else if (bio->policy == 0) {
         READ_POL_FILE();
+        std::string missing;
+        if (bio->analysis >= 1 && bio->analysis <= 3 && !POLICY_DECIDES_HERD(missing)) {
+            std::printf("\n MAIN: the pol file %s does not fit this herd (%s): nothing written",
+                        polfile.c_str(), missing.c_str());
+            STOP(1);
+            return 1;
+        }
     }
 
     if (bio->writepol == 1)

@@ -23,6 +23,8 @@
 */
 #include "run/output_file.h"
 
+#include "run/output_check.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -88,6 +90,8 @@ bool OutputFile::open(const std::string& name)
     replaces_large_ = false;
     if (name.empty() || name.find('\0') != std::string::npos)
         return fail("not a usable file name");
+    if (UNDER_SYSTEM_FOLDER(name))
+        return fail("a name under /dev or /proc, not a regular file");
 
     /* Find the file that is really replaced, and refuse special files. */
     struct stat st {};
