@@ -37,6 +37,7 @@
 #include "run/records.h"
 #include "run/run_lock.h"
 #include "run/runlog.h"
+#include "run/temp_files.h"
 
 namespace {
 
@@ -228,6 +229,8 @@ int run_cows(const Options& o)
                     o.ranked_file.c_str());
         return EXIT_FAILED;
     }
+    const std::string ranked_folder = std::filesystem::path(o.ranked_file).parent_path().string();
+    (void)SWEEP_STALE_TEMP_FILES(ranked_folder.empty() ? "." : ranked_folder);
 
     CowList list;
     std::string error;

@@ -22,6 +22,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,7 @@
 #include "run/records.h"
 #include "run/run_lock.h"
 #include "run/runlog.h"
+#include "run/temp_files.h"
 #include "stats/stats.h"
 
 namespace {
@@ -102,6 +104,12 @@ std::vector<Output> planned_outputs()
     return out;
 }
 
+std::string folder_of(const std::string& file)
+{
+    const std::string folder = std::filesystem::path(file).parent_path().string();
+    return folder.empty() ? "." : folder;
+}
+
 /* False (after the message) when an output would overwrite the bio file or
 ** another output, cannot be written, or another run writes in one of
 ** their folders. */
@@ -132,6 +140,8 @@ bool outputs_are_safe(const std::string& biofile, RunLock& lock)
                         outputs[i].name->c_str());
             return false;
         }
+        /* the folder is ours now: what a killed run left in it goes */
+        (void)SWEEP_STALE_TEMP_FILES(folder_of(*outputs[i].name));
     }
     return true;
 }

@@ -3,10 +3,11 @@
 ** and the fast fixed-point conversion of the large files.
 **
 ** The temporary file is created with O_EXCL under a short name of its own
-** (".morvenda-<pid>-<n>.tmp") in the target's folder: short, so that a
-** target name at the length limit still leaves room; in the same folder,
-** so that the rename is atomic; and with the process number, so that two
-** runs never meet on it.  It takes the mode of the file it replaces (a new
+** (".morvenda-<host>-<pid>-<n>.tmp", run/temp_files.h) in the target's
+** folder: short, so that a target name at the length limit still leaves
+** room; in the same folder, so that the rename is atomic; and with the
+** host and process, so that two runs never meet on it and a stopped run's
+** leftovers can be told from a live run's.  It takes the mode of the file it replaces (a new
 ** file gets the usual 0666 less the umask).
 **
 ** commit_later leaves the sync and the rename to a thread of the file's
@@ -24,6 +25,7 @@
 #include "run/output_file.h"
 
 #include "run/output_check.h"
+#include "run/temp_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -119,11 +121,13 @@ bool OutputFile::open(const std::string& name)
     static unsigned long serial = 0;
     int fd = -1;
     for (int attempt = 0; attempt < TEMP_ATTEMPTS && fd < 0; attempt++) {
-        temp_ = folder + "/.morvenda-" + std::to_string(getpid()) + "-" + std::to_string(serial++) + ".tmp";
+        temp_ = folder + "/" + TEMP_NAME_START() + std::to_string(serial++) + TEMP_NAME_END;
         fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
             break;
     }
+    if (fd >= 0)
+        (void)TEMP_FILE_MADE(temp_);
     if (fd < 0) {
         const std::string why = system_error();
         temp_.clear();
@@ -183,6 +187,7 @@ std::string save_file(int fd, const std::string& temp, const std::string& target
             ::close(old);
         std::remove(temp.c_str());
     }
+    TEMP_FILE_GONE(temp);
     return why;
 }
 
@@ -230,6 +235,7 @@ int OutputFile::close_stream()
     fp_ = nullptr;
     if (fd < 0) {
         std::remove(temp_.c_str());
+        TEMP_FILE_GONE(temp_);
         temp_.clear();
     }
     return fd;
@@ -289,6 +295,7 @@ void OutputFile::discard()
     }
     if (!temp_.empty()) {
         std::remove(temp_.c_str());
+        TEMP_FILE_GONE(temp_);
         temp_.clear();
     }
 }

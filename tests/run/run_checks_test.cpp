@@ -3,11 +3,18 @@
 // and the ones that can be known before writing leave every file as it was.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <thread>
 
+#include "run/temp_files.h"
 #include "support/bio_text.h"
 #include "support/support.h"
 
@@ -19,6 +26,14 @@ bool console_has(const std::string& text)
 }
 
 const char* const STOPPED = " STOP(): check Morvenda.EXE";
+
+int temporary_files()
+{
+    int n = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("."))
+        n += entry.path().filename().string().rfind(".morvenda-", 0) == 0 ? 1 : 0;
+    return n;
+}
 
 } // namespace
 
@@ -104,4 +119,49 @@ TEST(RunChecks, OutputsThatCannotBeWrittenAreFoundBeforeAnyIsWritten)
     }
     /* console output sent to a file through /dev/stdout is left alone */
     EXPECT_EQ(READ_TEXT("console.txt").find("month"), std::string::npos);
+}
+
+TEST(RunChecks, TemporaryFilesOfAStoppedRunAreRemovedOrSwept)
+{
+    ScratchDir dir;
+    make_herd("analysis=71 writepol=YES writerpo=YES");
+    /* stopped while it writes: SIGTERM removes what it has open */
+    const pid_t run = fork();
+    ASSERT_GE(run, 0);
+    if (run == 0) {
+        if (std::freopen("console.txt", "w", stdout) == nullptr || std::freopen("/dev/null", "r", stdin) == nullptr)
+            _exit(127);
+        execl(MORVENDA_BINARY, MORVENDA_BINARY, "herd.bio", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    bool seen = false;
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!seen && std::chrono::steady_clock::now() < give_up && waitpid(run, nullptr, WNOHANG) == 0) {
+        seen = temporary_files() > 0;
+        if (!seen)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    if (seen)
+        kill(run, SIGTERM);
+    int status = 0;
+    waitpid(run, &status, 0);
+    ASSERT_TRUE(seen) << "the run wrote no file";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_EQ(temporary_files(), 0);
+
+    /* killed outright: the next run sweeps this host's dead leftovers and
+    ** leaves another host's alone */
+    const pid_t dead = fork();
+    ASSERT_GE(dead, 0);
+    if (dead == 0)
+        _exit(0);
+    waitpid(dead, nullptr, 0);
+    const std::string start = TEMP_NAME_START();
+    const std::string stale = start.substr(0, start.rfind('-', start.size() - 2) + 1) + std::to_string(dead) + "-0.tmp";
+    WRITE_TEXT(stale, std::string(1000, 'x'));
+    WRITE_TEXT(".morvenda-another.host-" + std::to_string(dead) + "-0.tmp", "x");
+    make_herd("policy=KEEPALL analysis=71 writepol=NO writerpo=NO");
+    EXPECT_EQ(RUN_PROGRAM("herd.bio"), 0);
+    EXPECT_FALSE(FILE_EXISTS(stale));
+    EXPECT_EQ(temporary_files(), 1);
 }
