@@ -18,6 +18,9 @@ constexpr unsigned short RESET_ALL_SLOTS = 4;  /* all three slots, before the st
 
 void RESET_MKV_RECORD(unsigned short mode, unsigned short count);
 void READ_MKV_FILE();
+/* False when the stored herd file exists but READ_MKV_FILE would find it
+** damaged; says and stores nothing. */
+bool MKV_FILE_IS_WHOLE();
 void WRITE_MKV_FILE();
 
 /* True when the policy in the pol record has a decision the state allows

@@ -13,8 +13,10 @@
 ** is reported (the first few one by one, one pause for all of them), and
 ** so is a file that ends before the "99" line.  A damaged stored herd ends
 ** the run: projected from what was left of it, the herd would be smaller
-** than the farm's and every figure of the report wrong.  A missing file is
-** not an error: the herd starts empty and the file is created.  The writer writes a new file beside the old one
+** than the farm's and every figure of the report wrong.  The run checks
+** the file (MKV_FILE_IS_WHOLE) before it writes its policy files, so that a
+** damaged herd fails the run before any file is replaced.  A missing file
+** is not an error: the herd starts empty and the file is created.  The writer writes a new file beside the old one
 ** and renames it over it (run/output_file.h), so the stored herd, which is
 ** the next run's input, is never left half written; a herd that could not
 ** be stored ends the run.
@@ -110,6 +112,8 @@ constexpr int REPORTED_LINES = 10;
 int bad_lines = 0;
 /* The current read met the end of the file inside the cow states. */
 bool ended_early = false;
+/* The current read only checks the file: it says and stores nothing. */
+bool checking = false;
 
 /* A share of a herd place: a number in 0..1. */
 bool is_probability(double value)
@@ -121,7 +125,7 @@ bool is_probability(double value)
 ** pauses once for all of them. */
 bool report_bad_line()
 {
-    return ++bad_lines <= REPORTED_LINES;
+    return ++bad_lines <= REPORTED_LINES && !checking;
 }
 
 void bad_line(int lineno, const char* what)
@@ -134,7 +138,8 @@ void bad_line(int lineno, const char* what)
 ** herd is not whole. */
 bool early_end(int lineno)
 {
-    std::printf("\n error EOF: %s ends at line %d, before the line 99 that ends the cow states",
+    if (!checking)
+        std::printf("\n error EOF: %s ends at line %d, before the line 99 that ends the cow states",
                 mkvfile.c_str(), lineno);
     ended_early = true;
     return false;
@@ -156,6 +161,8 @@ bool read_header(std::FILE* f, int& lineno)
         hs = bio->start_sea;
         h3 = 0;
     }
+    if (checking)
+        return true;
     mkv->header1 = static_cast<short>(h1);
     mkv->header_sea = static_cast<short>(hs);
     mkv->header3 = static_cast<short>(h3);
@@ -199,6 +206,8 @@ bool read_cows(std::FILE* f, int& lineno)
             bad_line(lineno, "probability is not a number in 0..1");
             continue;
         }
+        if (checking)
+            continue;
         mkv->pstate[curr][lact][mim][mpreg][2] = p;
         if (mpreg == 0) {
             mkv->pfs[curr][lact][mim][2] = pfs;
@@ -235,7 +244,8 @@ void read_young_stock(std::FILE* f, int& lineno)
             bad_line(lineno, "probability is not a number in 0..1");
             continue;
         }
-        mkv->pheifer[age][mpreg][2] = p;
+        if (!checking)
+            mkv->pheifer[age][mpreg][2] = p;
     }
 }
 
@@ -314,6 +324,27 @@ void READ_MKV_FILE()
         END_RUN(1);
     }
     std::printf("\n READ_MKV_FILE done ...");
+}
+
+bool MKV_FILE_IS_WHOLE()
+{
+    std::string text, why;
+    const InputRead got = READ_INPUT_FILE(mkvfile, LARGEST_MKV_FILE, text, why);
+    if (got == InputRead::not_opened)
+        return true; /* a new herd: the file will be made */
+    if (got == InputRead::refused || text.empty())
+        return false;
+    File f(fmemopen(text.data(), text.size(), "r"));
+    if (!f)
+        return true; /* the reader will say */
+    int lineno = 0;
+    bad_lines = 0;
+    ended_early = false;
+    checking = true;
+    if (read_header(f.get(), lineno) && read_cows(f.get(), lineno))
+        read_young_stock(f.get(), lineno);
+    checking = false;
+    return bad_lines == 0 && !ended_early;
 }
 
 void WRITE_MKV_FILE()

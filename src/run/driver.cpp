@@ -196,6 +196,10 @@ int run_phases(int argc, char** argv)
     INIT_POLICY_RECORDS();
     WRITE_MSG_FILE(MSG_RESET_MKV);
     INIT_MKV_RECORD();
+    /* A damaged stored herd fails the run before a policy is solved or
+    ** a file written: the reader says what is wrong and ends the run. */
+    if (bio->analysis >= 1 && bio->analysis <= 3 && !MKV_FILE_IS_WHOLE())
+        READ_MKV_FILE();
 
     if (bio->policy >= 1) {
         if (DP_POLICY(bio->policy) == 0)

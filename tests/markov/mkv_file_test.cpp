@@ -317,3 +317,26 @@ TEST_F(MkvFile, EmptyFileOrUnreadableHeaderEndsTheRun)
     EXPECT_TRUE(READ_ENDS_RUN(log));
     EXPECT_NE(log.find("\n READ_MKV_FILE: herd.mkv line 1: header"), std::string::npos);
 }
+
+TEST_F(MkvFile, TheCheckBeforeWritingAgreesWithTheReaderAndStoresNothing)
+{
+    std::string log;
+    mkvfile = "absent.mkv";
+    EXPECT_TRUE(MKV_FILE_IS_WHOLE()); /* a new herd */
+    mkvfile = "herd.mkv";
+    WRITE_TEXT("herd.mkv", "1 4 0\n3 1 8 0 0.5 0.25 0.125\n99\n12 0 0.25\n");
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(MKV_FILE_IS_WHOLE());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(SLOT2_MASS(), 0.0);
+    for (const char* damaged : {"", "1 4 0\n3 1 8 0 0.5 0.25 0.125\n", "1 4 0\n3 1 8 0 1.5 0.0 0.0\n99\n",
+                                "1 4 0\n99\n12 0 x\n", "x\n99\n"}) {
+        WRITE_TEXT("herd.mkv", damaged);
+        testing::internal::CaptureStdout();
+        EXPECT_FALSE(MKV_FILE_IS_WHOLE()) << damaged;
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "the check says nothing";
+        EXPECT_EQ(READ_TEXT("msg.txt"), "") << "nor pauses";
+        EXPECT_TRUE(READ_ENDS_RUN(log)) << damaged;
+        WRITE_TEXT("msg.txt", "");
+    }
+}

@@ -57,7 +57,7 @@ TEST(RunChecks, ADamagedStoredHerdEndsTheRun)
         {"1 4 0\n3 13 8 0 0.5 0.0 0.0\n99\n", "\n curr:3 lact:13 mim:8 mpreg:0: holstein.mkv line 2"},
         {herd + "garbage\n", "not a young-stock class"},
     };
-    make_herd("policy=KEEPALL analysis=2 writepol=NO writerpo=NO");
+    make_herd("policy=KEEPALL analysis=2 writepol=YES writerpo=YES");
     for (const auto& c : cases) {
         WRITE_TEXT("holstein.mkv", c.text);
         EXPECT_EQ(RUN_PROGRAM("herd.bio"), 1) << c.message;
@@ -66,7 +66,13 @@ TEST(RunChecks, ADamagedStoredHerdEndsTheRun)
         EXPECT_FALSE(console_has("MARKOV_CHAIN_STATS")) << "no projection from a damaged herd";
         EXPECT_EQ(READ_TEXT("msg.txt"), STOPPED);
         EXPECT_EQ(READ_TEXT("holstein.mkv"), c.text) << "the stored herd is left as it was";
+        EXPECT_FALSE(console_has("DP_POLICY")) << "found before the solve";
+        EXPECT_FALSE(FILE_EXISTS("holstein.pol") || FILE_EXISTS("holstein.rpo") || FILE_EXISTS("holstein.del"));
     }
+    /* analysis 1 reads the stored herd too */
+    make_herd("policy=KEEPALL analysis=1 writepol=NO writerpo=NO");
+    EXPECT_EQ(RUN_PROGRAM("herd.bio"), 1);
+    EXPECT_TRUE(console_has("\n READ_MKV_FILE: holstein.mkv is damaged: the run ends"));
 }
 
 TEST(RunChecks, APolFileOfAnotherHerdIsRefusedBeforeAnyFileIsWritten)
