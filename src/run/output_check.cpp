@@ -94,9 +94,6 @@ std::string OUTPUT_REFUSAL(const std::string& name)
             return "a part of the name is longer than " + std::to_string(LONGEST_NAME_PART) + " characters";
         start = slash + 1;
     }
-    if (UNDER_SYSTEM_FOLDER(name))
-        return "a name under /dev or /proc, not a regular file";
-
     struct stat st {};
     if (stat(name.c_str(), &st) == 0) {
         if (!S_ISREG(st.st_mode))
@@ -108,6 +105,8 @@ std::string OUTPUT_REFUSAL(const std::string& name)
         if (lstat(name.c_str(), &link) == 0)
             return "a symbolic link that leads to no file";
     }
+    if (UNDER_SYSTEM_FOLDER(name))
+        return "a name under /dev or /proc, not a regular file";
 
     const std::string folder = folder_of(name);
     struct stat fst {};

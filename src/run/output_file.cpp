@@ -92,8 +92,6 @@ bool OutputFile::open(const std::string& name)
     replaces_large_ = false;
     if (name.empty() || name.find('\0') != std::string::npos)
         return fail("not a usable file name");
-    if (UNDER_SYSTEM_FOLDER(name))
-        return fail("a name under /dev or /proc, not a regular file");
 
     /* Find the file that is really replaced, and refuse special files. */
     struct stat st {};
@@ -116,18 +114,24 @@ bool OutputFile::open(const std::string& name)
     } else if (errno != ENOENT) {
         return fail(system_error());
     }
+    /* /dev/stdout and /proc/self/fd/1 lead to the file the console goes to */
+    if (UNDER_SYSTEM_FOLDER(name))
+        return fail("a name under /dev or /proc, not a regular file");
 
     const std::string folder = folder_of(target_);
     static unsigned long serial = 0;
     int fd = -1;
     for (int attempt = 0; attempt < TEMP_ATTEMPTS && fd < 0; attempt++) {
         temp_ = folder + "/" + TEMP_NAME_START() + std::to_string(serial++) + TEMP_NAME_END;
+        const bool tracked = TEMP_FILE_MADE(temp_);
         fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int open_errno = errno;
+        if (fd < 0 && tracked)
+            TEMP_FILE_GONE(temp_);
+        errno = open_errno;
         if (fd < 0 && errno != EEXIST)
             break;
     }
-    if (fd >= 0)
-        (void)TEMP_FILE_MADE(temp_);
     if (fd < 0) {
         const std::string why = system_error();
         temp_.clear();

@@ -21,10 +21,12 @@
 const std::string& TEMP_NAME_START();
 constexpr const char* TEMP_NAME_END = ".tmp";
 
-/* A temporary file has been made under `path`: it is removed if the
-** process is stopped by SIGINT, SIGHUP or SIGTERM before TEMP_FILE_GONE.
-** False when too many are open to keep track of (the file is then left
-** to the next sweep). */
+/* A temporary file is about to be made under `path`: from now on it is
+** removed if the process is stopped by SIGINT, SIGHUP or SIGTERM before
+** TEMP_FILE_GONE.  Called before the file is made, so that no moment is
+** left in which it exists untracked (a stop signal may be taken by any
+** thread).  False when too many are open to keep track of (the file is
+** then left to the next sweep). */
 bool TEMP_FILE_MADE(const std::string& path);
 /* The temporary file `path` has been renamed or removed. */
 void TEMP_FILE_GONE(const std::string& path);

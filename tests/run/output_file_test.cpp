@@ -4,6 +4,7 @@
 // printf's text.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -158,11 +159,17 @@ TEST(OutputFile, LinksAreFollowedSpecialFilesRefused)
         EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
     }
     /* the console, reached by name or through a link, is never replaced */
-    ASSERT_EQ(symlink("/dev/stdout", "out.res"), 0);
-    for (const char* console : {"/dev/stdout", "/proc/self/fd/1", "out.res", "/dev/../dev/stderr"}) {
+    WRITE_TEXT("console.log", "the log\n");
+    const int log = open("console.log", O_WRONLY | O_APPEND);
+    ASSERT_GE(log, 0);
+    const std::string by_fd = "/proc/self/fd/" + std::to_string(log);
+    ASSERT_EQ(symlink(by_fd.c_str(), "out.res"), 0);
+    for (const std::string& console : {by_fd, std::string("out.res"), "/dev/fd/" + std::to_string(log)}) {
         EXPECT_FALSE(write_file(console, "x", &error)) << console;
         EXPECT_EQ(error, "a name under /dev or /proc, not a regular file") << console;
     }
+    close(log);
+    EXPECT_EQ(READ_TEXT("console.log"), "the log\n");
     EXPECT_FALSE(write_file("no/such/folder/f", "x", &error));
     EXPECT_FALSE(write_file("", "x", &error));
     EXPECT_FALSE(write_file(std::string("a\0b", 3), "x", &error));
