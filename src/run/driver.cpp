@@ -88,7 +88,7 @@ std::vector<Output> planned_outputs()
     static const std::string msg_file = "msg.txt";
     static const std::string warm_file = "warm.txt";
     std::vector<Output> out;
-    out.push_back({&msg_file, "progress file msg.txt"});
+    out.push_back({&msg_file, "progress file msg.txt"}); /* first, always */
     if (warmstart == 1 && bio->policy >= 1)
         out.push_back({&warm_file, "warm-start file warm.txt"});
     if (bio->writepol == 1)
@@ -117,7 +117,9 @@ bool outputs_are_safe(const std::string& biofile, RunLock& lock)
 {
     const std::vector<Output> outputs = planned_outputs();
     for (std::size_t i = 0; i < outputs.size(); i++) {
-        const std::string refusal = OUTPUT_REFUSAL(*outputs[i].name);
+        /* msg.txt is rewritten in place and may be a pipe or a device on
+        ** purpose (run/runlog.h); every other output replaces a file */
+        const std::string refusal = i == 0 ? std::string() : OUTPUT_REFUSAL(*outputs[i].name);
         if (!refusal.empty()) {
             std::printf("\n MAIN: the %s \"%s\" cannot be written: %s: nothing written", outputs[i].item,
                         outputs[i].name->c_str(), refusal.c_str());

@@ -125,6 +125,13 @@ TEST(RunChecks, OutputsThatCannotBeWrittenAreFoundBeforeAnyIsWritten)
     }
     /* console output sent to a file through /dev/stdout is left alone */
     EXPECT_EQ(READ_TEXT("console.txt").find("month"), std::string::npos);
+
+    /* msg.txt is rewritten in place, not replaced: a link to a device is
+    ** the user's way of not keeping it */
+    std::remove("msg.txt");
+    ASSERT_EQ(symlink("/dev/null", "msg.txt"), 0);
+    make_herd("policy=KEEPALL analysis=71 writepol=NO writerpo=NO");
+    EXPECT_EQ(RUN_PROGRAM("herd.bio"), 0) << READ_TEXT("console.txt").substr(0, 2000);
 }
 
 TEST(RunChecks, TemporaryFilesOfAStoppedRunAreRemovedOrSwept)
