@@ -17,18 +17,14 @@
 
 #include <csv.h>
 
-#include "run/input_file.h"
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cmath>
-#include <cstring>
-#include <cstdio>
-#include <memory>
 #include <sstream>
 #include <string_view>
+
+#include "run/input_file.h"
 
 namespace {
 

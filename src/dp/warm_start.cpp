@@ -21,7 +21,6 @@
 ** A warm.txt that cannot be written fails the run, as every other output
 ** does.
 */
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -151,7 +150,6 @@ short READ_WARM_FILE()
             return set_aside("holds more than " + std::to_string(carried_count) + " values (line " +
                              std::to_string(line) + ")");
         char* after;
-        errno = 0;
         const double v = std::strtod(pos, &after);
         if (after == pos || (after < end && !blank_char(*after)))
             return set_aside("line " + std::to_string(line) + " is not a number");
