@@ -6,21 +6,25 @@
 ** a time, so that every row knows the line it starts on and a message can
 ** name it.  A UTF-8 byte-order mark before the header is dropped; other
 ** bytes, non-ASCII ids included, pass through unchanged.
+**
+** The list is read only from a regular file of bounded size (a device or a
+** pipe under its name would be read without end), and a row is bounded
+** too: the CSV reader grows a field's buffer a fixed step at a time, so a
+** field of megabytes cost time that grew with its square.  A milk figure
+** or a relative yield beyond any cow's is a bad row, not a class 15 cow.
 */
 #include "cows/cow_list.h"
 
 #include <csv.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cmath>
-#include <cstring>
-#include <cstdio>
-#include <memory>
 #include <sstream>
 #include <string_view>
+
+#include "run/input_file.h"
 
 namespace {
 
@@ -31,7 +35,16 @@ const char* const BYTE_ORDER_MARK = "\xEF\xBB\xBF";
 constexpr double MAX_LACT_NUMBER = 1000.0;
 /* Day counts above this are not a cow's (about 270 years). */
 constexpr double MAX_DAYS = 100000.0;
-constexpr std::size_t READ_CHUNK = 1 << 16;
+/* Test-day milk a day above this is no cow's, in kilograms or pounds. */
+constexpr double MAX_DAILY_MILK = 500.0;
+/* A relative yield above this (ten times the herd mean) is no cow's. */
+constexpr double MAX_REL_YIELD = 1000.0;
+/* The largest herds have some tens of thousands of cows, a row under a
+** hundred characters: a list beyond 16 MB or 200,000 rows is not a herd's. */
+constexpr std::size_t LARGEST_COW_LIST = 16u << 20;
+constexpr std::size_t MOST_ROWS = 200000;
+/* Characters of one row, its quoted line ends included. */
+constexpr std::size_t LONGEST_ROW = 1u << 16;
 
 enum Column { COL_ID, COL_LACT, COL_DIM, COL_DCC, COL_REL_YIELD, COL_MILK, COL_DATE, COLUMN_COUNT };
 
@@ -96,16 +109,32 @@ public:
         if (text.compare(0, 3, BYTE_ORDER_MARK) == 0)
             pos = 3;
         line_ = 0;
-        list_.rows.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')));
+        const std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+        if (lines > MOST_ROWS) {
+            csv_free(&parser);
+            error = "more than " + std::to_string(MOST_ROWS) + " rows";
+            return false;
+        }
+        list_.rows.reserve(lines);
         bool ok = true;
         bool row_open = false;
+        std::size_t row_length = 0;
         while (pos < text.size() && ok) {
             std::size_t end = text.find('\n', pos);
             end = end == std::string::npos ? text.size() : end + 1;
             line_++;
-            if (!row_open)
+            if (!row_open) {
                 row_line_ = line_;
+                row_length = 0;
+            }
             const std::size_t len = end - pos;
+            row_length += len;
+            if (row_length > LONGEST_ROW) {
+                error = "line " + std::to_string(row_line_) + ": a row longer than " + std::to_string(LONGEST_ROW) +
+                        " characters";
+                ok = false;
+                break;
+            }
             const long rows_before = rows_ended_;
             if (csv_parse(&parser, text.data() + pos, len, on_field, on_row, this) != len) {
                 error = std::string("line ") + std::to_string(line_) + ": " + csv_strerror(csv_error(&parser));
@@ -308,10 +337,20 @@ private:
         if (index_[COL_REL_YIELD] >= 0 && (!cell(COL_REL_YIELD).empty() || index_[COL_MILK] < 0)) {
             if (!number(row, COL_REL_YIELD, f.rel_yield))
                 return;
+            if (f.rel_yield > MAX_REL_YIELD) {
+                fail(row, COL_REL_YIELD, "relative yield above " + std::to_string(static_cast<int>(MAX_REL_YIELD)) +
+                                             " %: " + cell_text(COL_REL_YIELD));
+                return;
+            }
             f.has_rel_yield = true;
         } else if (!cell(COL_MILK).empty()) {
             if (!number(row, COL_MILK, f.milk))
                 return;
+            if (f.milk > MAX_DAILY_MILK) {
+                fail(row, COL_MILK, "more milk a day than a cow gives (over " +
+                                        std::to_string(static_cast<int>(MAX_DAILY_MILK)) + "): " + cell_text(COL_MILK));
+                return;
+            }
             f.has_milk = true;
         }
 
@@ -386,18 +425,9 @@ bool PARSE_COW_LIST(const std::string& text, const std::string& name, const Colu
 bool READ_COW_LIST(const std::string& name, const ColumnMap& columns, int default_sea, CowList& list,
                    std::string& error)
 {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> fp(std::fopen(name.c_str(), "rb"), std::fclose);
-    if (fp == nullptr) {
-        error = name + ": cannot be read: " + std::strerror(errno);
-        return false;
-    }
-    std::string text;
-    char buf[READ_CHUNK];
-    std::size_t got;
-    while ((got = std::fread(buf, 1, sizeof buf, fp.get())) > 0)
-        text.append(buf, got);
-    if (std::ferror(fp.get())) {
-        error = name + ": cannot be read: " + std::strerror(errno);
+    std::string text, why;
+    if (READ_INPUT_FILE(name, LARGEST_COW_LIST, text, why) != InputRead::read) {
+        error = name + ": cannot be read: " + why;
         return false;
     }
     return PARSE_COW_LIST(text, name, columns, default_sea, list, error);

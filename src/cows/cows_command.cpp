@@ -8,6 +8,14 @@
 ** rpo, del or MKV file, no report, no warm.txt.  Only msg.txt shows the
 ** progress, and the ranked list is the one file written.
 **
+** The ranked list must not replace a file the run or a later run needs:
+** the bio file, the cow list, msg.txt, warm.txt, or a file the bio file
+** names (a pol file read under USE_POL, the stored herd, the report).  Nor
+** may it go to a device or under /proc, where /dev/stdout would replace a
+** console log redirected to a file.  Like a run, the command holds the
+** lock of the working folder and of the ranked list's folder, so that its
+** msg.txt does not interleave with a run's.
+**
 ** A fatal error of a routine unwinds here through END_RUN.
 */
 #include "cows/cows_command.h"
@@ -24,8 +32,12 @@
 #include "cows/ranked_list.h"
 #include "dp/dp.h"
 #include "run/driver.h"
+#include "run/output_check.h"
+#include "run/output_file.h"
 #include "run/records.h"
+#include "run/run_lock.h"
 #include "run/runlog.h"
+#include "run/temp_files.h"
 
 namespace {
 
@@ -51,6 +63,9 @@ struct Options {
     int sea = 0; /* 0: today's month */
     ColumnMap columns;
 };
+
+/* Parsing went well: go on. */
+constexpr int PARSED = -1;
 
 int usage_error(const std::string& what)
 {
@@ -89,8 +104,16 @@ int parse_options(int argc, char** argv, Options& o)
     std::string positional[2];
     int npositional = 0;
     bool month_given = false;
+    if (argc < 2) {
+        std::fputs(USAGE, stderr);
+        return EXIT_USAGE;
+    }
     for (int i = 1; i < argc; i++) {
         const std::string arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            std::fputs(USAGE, stdout);
+            return EXIT_DONE;
+        }
         const bool has_value = i + 1 < argc;
         if (arg == "-o" || arg == "--month" || arg == "--date" || arg == "--columns") {
             if (!has_value)
@@ -127,25 +150,40 @@ int parse_options(int argc, char** argv, Options& o)
         o.ranked_file = default_ranked_name(o.cow_file);
     if (o.sea == 0)
         o.sea = todays_month();
-    return -1;
+    return PARSED;
 }
 
-/* True when both names are the same existing file. */
-bool same_file(const std::string& a, const std::string& b)
+/* The file of the bio file's or the run's that the ranked list would
+** replace, with its words; "" when there is none. */
+std::string replaced_run_file(const std::string& ranked)
 {
-    std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec) && !ec;
+    const struct {
+        const std::string* name;
+        const char* item;
+    } files[] = {
+        {&polfile, "pol file"}, {&rpofile, "rpo file"}, {&delfile, "del file"},
+        {&mkvfile, "mkv file"}, {&resfile, "res file"},
+    };
+    for (const auto& f : files)
+        if (!f.name->empty() && SAME_FILE(ranked, *f.name))
+            return std::string("the ") + f.item + " " + *f.name + " of the bio file";
+    return "";
 }
 
 /* The policy of the bio file, as a run obtains it; true when the pay-offs
 ** are known (solved), false when the decisions came from the pol file. */
-bool obtain_policy(const std::string& bio_file)
+bool obtain_policy(const std::string& bio_file, const std::string& ranked_file)
 {
     WRITE_MSG_FILE(MSG_INIT_STARTED);
     runname = bio_file;
     INIT_BIO_RECORD();
     if (READ_BIO_FILE() == 1)
         END_RUN(EXIT_FAILED);
+    const std::string replaced = replaced_run_file(ranked_file);
+    if (!replaced.empty()) {
+        std::printf("\n MORVENDA_COWS: %s would overwrite %s", ranked_file.c_str(), replaced.c_str());
+        END_RUN(EXIT_FAILED);
+    }
     BIO_PROBABILITY();
 
     WRITE_MSG_FILE(MSG_RESET_FUT);
@@ -171,10 +209,28 @@ int run_cows(const Options& o)
         std::printf("\n MORVENDA_COWS: bio file name longer than %zu characters", MAX_NAME_LENGTH);
         return EXIT_FAILED;
     }
-    if (same_file(o.ranked_file, o.cow_file) || same_file(o.ranked_file, o.bio_file)) {
+    if (SAME_FILE(o.ranked_file, o.cow_file) || SAME_FILE(o.ranked_file, o.bio_file)) {
         std::printf("\n MORVENDA_COWS: %s would overwrite an input file", o.ranked_file.c_str());
         return EXIT_FAILED;
     }
+    for (const char* run_file : {"msg.txt", "warm.txt"})
+        if (SAME_FILE(o.ranked_file, run_file)) {
+            std::printf("\n MORVENDA_COWS: %s would overwrite the run's %s", o.ranked_file.c_str(), run_file);
+            return EXIT_FAILED;
+        }
+    const std::string refusal = OUTPUT_REFUSAL(o.ranked_file);
+    if (!refusal.empty()) {
+        std::printf("\n MORVENDA_COWS: %s cannot be written: %s", o.ranked_file.c_str(), refusal.c_str());
+        return EXIT_FAILED;
+    }
+    RunLock lock;
+    if (!lock.lock_working_folder() || !lock.lock_folder_of(o.ranked_file)) {
+        std::printf("\n MORVENDA_COWS: another run is writing in this folder or in the folder of %s",
+                    o.ranked_file.c_str());
+        return EXIT_FAILED;
+    }
+    const std::string ranked_folder = std::filesystem::path(o.ranked_file).parent_path().string();
+    (void)SWEEP_STALE_TEMP_FILES(ranked_folder.empty() ? "." : ranked_folder);
 
     CowList list;
     std::string error;
@@ -184,7 +240,7 @@ int run_cows(const Options& o)
     }
     std::printf("\n READ_COW_LIST done ... %zu rows", list.rows.size());
 
-    const bool payoffs_known = obtain_policy(o.bio_file);
+    const bool payoffs_known = obtain_policy(o.bio_file, o.ranked_file);
 
     const RankedHerd herd = VALUE_COWS(list, payoffs_known);
     if (!WRITE_RANKED_FILE(o.ranked_file, herd, error)) {
@@ -202,9 +258,9 @@ int run_cows(const Options& o)
 int MORVENDA_COWS(int argc, char** argv)
 {
     Options o;
-    const int bad = parse_options(argc, argv, o);
-    if (bad >= 0)
-        return bad;
+    const int parsed = parse_options(argc, argv, o);
+    if (parsed != PARSED)
+        return parsed;
     int status;
     try {
         status = run_cows(o);

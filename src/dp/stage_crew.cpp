@@ -19,6 +19,7 @@
 #include "dp/stage_crew.h"
 
 #include <cassert>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
@@ -37,8 +38,14 @@ constexpr int GENERATION_SHIFT = 2 * END_BITS;
 int stage_threads_from_environment()
 {
     const char* v = std::getenv("MORVENDA_THREADS");
-    if (v != nullptr && std::strcmp(v, "1") == 0)
+    if (v == nullptr || std::strcmp(v, "2") == 0)
+        return DEFAULT_THREADS;
+    if (std::strcmp(v, "1") == 0)
         return 1;
+    /* A value the crew cannot use: said on the error stream, which the
+    ** console log of a run does not share, before the run starts. */
+    std::fprintf(stderr, "morvenda: warning: MORVENDA_THREADS='%s' is not 1 or 2: %d threads are used\n", v,
+                 DEFAULT_THREADS);
     return DEFAULT_THREADS;
 }
 

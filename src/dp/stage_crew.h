@@ -21,7 +21,8 @@
 #include <thread>
 
 /* Threads of the value iteration: 2, or 1 when the environment sets
-** MORVENDA_THREADS=1. */
+** MORVENDA_THREADS=1; any value but 1 or 2 is warned of on the error
+** stream, naming it, and 2 threads are used. */
 int stage_threads_from_environment();
 
 class StageCrew {

@@ -15,14 +15,20 @@
 ** half.  Only a converged solve calls the writer, and it refuses values
 ** that are not finite: a failed run must not poison the next one.  For the
 ** same reason the reader sets aside a file holding a value that is not
-** finite or larger than any herd's (a run then starts cold).
+** finite or larger than any herd's, or text that is not a number (a run
+** then starts cold).  It reads only a regular file of bounded size, so a
+** pipe or a device under the name cannot hang the run or fill the memory.
+** A warm.txt that cannot be written fails the run, as every other output
+** does.
 */
 #include <cmath>
 #include <cstdio>
-#include <memory>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "dp/dp.h"
+#include "run/input_file.h"
 #include "run/output_file.h"
 #include "run/records.h"
 #include "run/runlog.h"
@@ -34,6 +40,9 @@ const char* const WARM_FILE = "warm.txt";
 /* No cow or herd place is worth this much in any currency; a stored value
 ** beyond it is not a herd's. */
 constexpr double LARGEST_VALUE = 1e9;
+/* The file holds some 27,000 lines of at most 18 characters: half a
+** megabyte.  Nothing four times as large is a warm file. */
+constexpr std::size_t LARGEST_WARM_FILE = 2u << 20;
 
 /* States the file carries: open cows, and pregnant cows that conceived in
 ** month in milk 2..15. */
@@ -76,7 +85,7 @@ void WRITE_WARM_FILE(unsigned short buffer)
     if (!f.open(WARM_FILE)) {
         std::printf("\n WRITE_WARM_FILE: warm.txt open failure (%s)", f.error().c_str());
         STOP(1);
-        return;
+        END_RUN(1);
     }
     char line[512];
     for (double v : values) {
@@ -92,16 +101,36 @@ void WRITE_WARM_FILE(unsigned short buffer)
     std::printf("\n WRITE_WARM_FILE done ...");
 }
 
+namespace {
+
+/* A warm.txt that cannot be used: the run starts cold. */
+short set_aside(const std::string& why)
+{
+    std::printf("\n\a READ_WARM_FILE: warm.txt %s, set aside: cold start", why.c_str());
+    return 0;
+}
+
+bool blank_char(char ch)
+{
+    return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n';
+}
+
+} // namespace
+
 short READ_WARM_FILE()
 {
     std::printf("\n READ_WARM_FILE started ...");
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(WARM_FILE, "r"), std::fclose);
-    if (!f) {
+    std::string text, why;
+    const InputRead got = READ_INPUT_FILE(WARM_FILE, LARGEST_WARM_FILE, text, why);
+    if (got == InputRead::not_opened) {
         std::printf("\n\a READ_WARM_FILE done ... warm.txt not read");
         return 0;
     }
-    /* Every number up to the first that cannot be read, at most as many
-    ** as the file can carry. */
+    if (got == InputRead::refused)
+        return set_aside(why);
+    /* Every number the file can carry, one a line; a short file is taken
+    ** as far as it goes, anything else that is not a number is no warm
+    ** file. */
     std::size_t carried_count = 2 + NSLOT;
     for (int mim = 1; mim <= MAXMIM; mim++)
         for (int mpreg = 0; mpreg <= MAXMPREG; mpreg++)
@@ -109,10 +138,26 @@ short READ_WARM_FILE()
                 carried_count += MAXCURR * MAXLACT;
     std::vector<double> values;
     values.reserve(carried_count);
-    double v;
-    while (values.size() < carried_count && std::fscanf(f.get(), "%lf\n", &v) == 1)
+    const char* pos = text.c_str();
+    const char* const end = pos + text.size();
+    int line = 1;
+    for (;;) {
+        while (pos < end && blank_char(*pos))
+            line += *pos++ == '\n' ? 1 : 0;
+        if (pos == end)
+            break;
+        if (values.size() == carried_count)
+            return set_aside("holds more than " + std::to_string(carried_count) + " values (line " +
+                             std::to_string(line) + ")");
+        char* after;
+        const double v = std::strtod(pos, &after);
+        if (after == pos || (after < end && !blank_char(*after)))
+            return set_aside("line " + std::to_string(line) + " is not a number");
         values.push_back(v);
-    f.reset();
+        pos = after;
+    }
+    if (values.empty())
+        return set_aside("holds no values");
     for (double x : values)
         if (!std::isfinite(x) || std::fabs(x) > LARGEST_VALUE) {
             std::printf("\n\a READ_WARM_FILE: warm.txt holds values no herd can have, set aside: cold start");

@@ -5,6 +5,8 @@
 #ifndef MORVENDA_MARKOV_H
 #define MORVENDA_MARKOV_H
 
+#include <string>
+
 /* How heifers enter an empty place (entry_mode of MARKOV_CHAIN). */
 constexpr unsigned short ENTRY_FULL_HERD_AT_START = 0; /* a whole herd of heifers in month 1, only into an empty herd */
 constexpr unsigned short ENTRY_REFILL = 1;             /* refill to a full place in the policy's entry months */
@@ -27,6 +29,15 @@ constexpr unsigned short RESET_ALL_SLOTS = 4;  /* all three slots, before the st
 
 void RESET_MKV_RECORD(unsigned short mode, unsigned short count);
 void READ_MKV_FILE();
+/* False when the stored herd file exists but READ_MKV_FILE would find it
+** damaged; says and stores nothing. */
+bool MKV_FILE_IS_WHOLE();
 void WRITE_MKV_FILE();
+
+/* True when the policy in the pol record has a decision the state allows
+** for every state the chain can visit with this bio record, and a heifer
+** entry decision for every slot; else false with the first state that has
+** none in `missing`. */
+bool POLICY_DECIDES_HERD(std::string& missing);
 
 #endif

@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "markov/month_tables.h"
 #include "run/records.h"
@@ -341,6 +342,14 @@ void collect_services(const Month& mo, const Visit& s, double f, double d, int v
 
 /* ---- moving the cows -------------------------------------------------- */
 
+/* Where the decisions came from, for a message about one that is missing. */
+std::string policy_source()
+{
+    if (bio->policy == 0)
+        return "the pol file " + polfile;
+    return "the solved policy";
+}
+
 void invalid_decision()
 {
     std::printf("\n MARKOV_CHAIN: a decision the state does not allow");
@@ -375,7 +384,8 @@ void open_cow(Month& mo, int c, int l, int mim)
 
     const short decision = decision_of(mo, c, l, mim, 0);
     if (decision == DEC_NONE) {
-        std::printf("\n decision error open t=%d", mo.t);
+        std::printf("\n decision error open t=%d curr:%d lact:%d mim:%d: no decision in %s", mo.t, c, l, mim,
+                    policy_source().c_str());
         REPEATED_STOP("MARKOV_CHAIN decision error");
         return;
     }
@@ -485,7 +495,8 @@ void pregnant_cow(Month& mo, int c, int l, int mim, int mpreg)
 
     const short decision = decision_of(mo, c, l, mim, mpreg);
     if (decision == DEC_NONE) {
-        std::printf("\n decision error preg: %d %d %d %d %d : %d", c, l, mim, mpreg, mo.m, decision);
+        std::printf("\n decision error preg: %d %d %d %d %d : %d: no decision in %s", c, l, mim, mpreg, mo.m,
+                    decision, policy_source().c_str());
         REPEATED_STOP("MARKOV_CHAIN decision error");
         return;
     }

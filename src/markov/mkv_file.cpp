@@ -10,9 +10,13 @@
 **
 ** The reader takes the file line by line and checks every field: a line
 ** with an index outside the records or a mass that is not a number in 0..1
-** is reported and left out (one pause for all of them), and an early end of the file ends the
-** cow section.  A missing file is not an error: the herd starts empty and
-** the file is created.  The writer writes a new file beside the old one
+** is reported (the first few one by one, one pause for all of them), and
+** so is a file that ends before the "99" line.  A damaged stored herd ends
+** the run: projected from what was left of it, the herd would be smaller
+** than the farm's and every figure of the report wrong.  The run checks
+** the file (MKV_FILE_IS_WHOLE) before it writes its policy files, so that a
+** damaged herd fails the run before any file is replaced.  A missing file
+** is not an error: the herd starts empty and the file is created.  The writer writes a new file beside the old one
 ** and renames it over it (run/output_file.h), so the stored herd, which is
 ** the next run's input, is never left half written; a herd that could not
 ** be stored ends the run.
@@ -106,6 +110,10 @@ constexpr int REPORTED_LINES = 10;
 
 /* Lines of the current read left out. */
 int bad_lines = 0;
+/* The current read met the end of the file inside the cow states. */
+bool ended_early = false;
+/* The current read only checks the file: it says and stores nothing. */
+bool checking = false;
 
 /* A share of a herd place: a number in 0..1. */
 bool is_probability(double value)
@@ -117,13 +125,24 @@ bool is_probability(double value)
 ** pauses once for all of them. */
 bool report_bad_line()
 {
-    return ++bad_lines <= REPORTED_LINES;
+    return ++bad_lines <= REPORTED_LINES && !checking;
 }
 
 void bad_line(int lineno, const char* what)
 {
     if (report_bad_line())
         std::printf("\n READ_MKV_FILE: %s line %d: %s", mkvfile.c_str(), lineno, what);
+}
+
+/* The file ended before the "99" line that ends the cow states: the
+** herd is not whole. */
+bool early_end(int lineno)
+{
+    if (!checking)
+        std::printf("\n error EOF: %s ends at line %d, before the line 99 that ends the cow states",
+                mkvfile.c_str(), lineno);
+    ended_early = true;
+    return false;
 }
 
 /* The header line; unreadable, it gives the values of a new file.  False
@@ -133,11 +152,8 @@ bool read_header(std::FILE* f, int& lineno)
     std::string line;
     long h1 = 0, hs = 0, h3 = 0;
     lineno++;
-    if (!read_line(f, line)) {
-        std::printf("\n error EOF");
-        STOP(1);
-        return false;
-    }
+    if (!read_line(f, line))
+        return early_end(lineno);
     Fields in{line.c_str()};
     if (!in.integer(h1) || !in.integer(hs) || !in.integer(h3) || !in.at_end()) {
         bad_line(lineno, "header is not three whole numbers");
@@ -145,6 +161,8 @@ bool read_header(std::FILE* f, int& lineno)
         hs = bio->start_sea;
         h3 = 0;
     }
+    if (checking)
+        return true;
     mkv->header1 = static_cast<short>(h1);
     mkv->header_sea = static_cast<short>(hs);
     mkv->header3 = static_cast<short>(h3);
@@ -157,11 +175,8 @@ bool read_cows(std::FILE* f, int& lineno)
     std::string line;
     for (;;) {
         lineno++;
-        if (!read_line(f, line)) {
-            std::printf("\n error EOF");
-            STOP(1);
-            return false;
-        }
+        if (!read_line(f, line))
+            return early_end(lineno);
         if (blank(line))
             continue;
         Fields in{line.c_str()};
@@ -181,15 +196,18 @@ bool read_cows(std::FILE* f, int& lineno)
         if (curr < 0 || curr > MAXCURR || lact < 0 || lact > MAXLACT || mim < 0 || mim > MAXMIM ||
             mpreg < 0 || mpreg > MAXMPREG) {
             if (report_bad_line())
-                std::printf("\n curr:%d lact:%d mim:%d mpreg:%d", static_cast<unsigned short>(curr),
-                            static_cast<unsigned short>(lact), static_cast<unsigned short>(mim),
-                            static_cast<unsigned short>(mpreg));
+                std::printf("\n curr:%d lact:%d mim:%d mpreg:%d: %s line %d: a cow state outside the records",
+                            static_cast<unsigned short>(curr), static_cast<unsigned short>(lact),
+                            static_cast<unsigned short>(mim), static_cast<unsigned short>(mpreg),
+                            mkvfile.c_str(), lineno);
             continue;
         }
         if (!is_probability(p) || (mpreg == 0 && (!is_probability(pfs) || !is_probability(pdelay)))) {
             bad_line(lineno, "probability is not a number in 0..1");
             continue;
         }
+        if (checking)
+            continue;
         mkv->pstate[curr][lact][mim][mpreg][2] = p;
         if (mpreg == 0) {
             mkv->pfs[curr][lact][mim][2] = pfs;
@@ -217,15 +235,17 @@ void read_young_stock(std::FILE* f, int& lineno)
         }
         if (age < 0 || age > NAGE - 1 || mpreg < 0 || mpreg > MAXMPREG) {
             if (report_bad_line())
-                std::printf("\n age:%d mpreg:%d", static_cast<unsigned short>(age),
-                            static_cast<unsigned short>(mpreg));
+                std::printf("\n age:%d mpreg:%d: %s line %d: a young-stock class outside the records",
+                            static_cast<unsigned short>(age), static_cast<unsigned short>(mpreg),
+                            mkvfile.c_str(), lineno);
             continue;
         }
         if (!is_probability(p)) {
             bad_line(lineno, "probability is not a number in 0..1");
             continue;
         }
-        mkv->pheifer[age][mpreg][2] = p;
+        if (!checking)
+            mkv->pheifer[age][mpreg][2] = p;
     }
 }
 
@@ -291,16 +311,40 @@ void READ_MKV_FILE()
     WRITE_MSG_FILE(MSG_READING_MKV);
     int lineno = 0;
     bad_lines = 0;
+    ended_early = false;
     if (read_header(f.get(), lineno) && read_cows(f.get(), lineno))
         read_young_stock(f.get(), lineno);
     f.reset();
-    if (bad_lines > 0) {
+    if (bad_lines > 0 || ended_early) {
         if (bad_lines > REPORTED_LINES)
             std::printf("\n READ_MKV_FILE: %s: %d more lines left out", mkvfile.c_str(),
                         bad_lines - REPORTED_LINES);
+        std::printf("\n READ_MKV_FILE: %s is damaged: the run ends", mkvfile.c_str());
         STOP(1);
+        END_RUN(1);
     }
     std::printf("\n READ_MKV_FILE done ...");
+}
+
+bool MKV_FILE_IS_WHOLE()
+{
+    std::string text, why;
+    const InputRead got = READ_INPUT_FILE(mkvfile, LARGEST_MKV_FILE, text, why);
+    if (got == InputRead::not_opened)
+        return true; /* a new herd: the file will be made */
+    if (got == InputRead::refused || text.empty())
+        return false;
+    File f(fmemopen(text.data(), text.size(), "r"));
+    if (!f)
+        return true; /* the reader will say */
+    int lineno = 0;
+    bad_lines = 0;
+    ended_early = false;
+    checking = true;
+    if (read_header(f.get(), lineno) && read_cows(f.get(), lineno))
+        read_young_stock(f.get(), lineno);
+    checking = false;
+    return bad_lines == 0 && !ended_early;
 }
 
 void WRITE_MKV_FILE()

@@ -12,22 +12,29 @@
 **
 ** Before anything is written the run makes sure it writes over nothing it
 ** needs: no output file may be the bio file or another output file, and no
-** other run may be writing in the same folders (run/run_lock.h).
+** other run may be writing in the same folders (run/run_lock.h).  It also
+** makes sure that every output can be written (its folder exists, its name
+** is not too long, it is no device: run/output_check.h) and that a policy
+** read from a pol file decides every state the herd can be in, so that a
+** run that cannot finish fails before it has replaced any file.
 */
 #include "run/driver.h"
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "bio/bio.h"
 #include "dp/dp.h"
 #include "markov/markov.h"
+#include "run/output_check.h"
 #include "run/output_file.h"
 #include "run/records.h"
 #include "run/run_lock.h"
 #include "run/runlog.h"
+#include "run/temp_files.h"
 #include "stats/stats.h"
 
 namespace {
@@ -81,7 +88,7 @@ std::vector<Output> planned_outputs()
     static const std::string msg_file = "msg.txt";
     static const std::string warm_file = "warm.txt";
     std::vector<Output> out;
-    out.push_back({&msg_file, "progress file msg.txt"});
+    out.push_back({&msg_file, "progress file msg.txt"}); /* first, always */
     if (warmstart == 1 && bio->policy >= 1)
         out.push_back({&warm_file, "warm-start file warm.txt"});
     if (bio->writepol == 1)
@@ -97,12 +104,27 @@ std::vector<Output> planned_outputs()
     return out;
 }
 
+std::string folder_of(const std::string& file)
+{
+    const std::string folder = std::filesystem::path(file).parent_path().string();
+    return folder.empty() ? "." : folder;
+}
+
 /* False (after the message) when an output would overwrite the bio file or
-** another output, or another run writes in one of their folders. */
+** another output, cannot be written, or another run writes in one of
+** their folders. */
 bool outputs_are_safe(const std::string& biofile, RunLock& lock)
 {
     const std::vector<Output> outputs = planned_outputs();
     for (std::size_t i = 0; i < outputs.size(); i++) {
+        /* msg.txt is rewritten in place and may be a pipe or a device on
+        ** purpose (run/runlog.h); every other output replaces a file */
+        const std::string refusal = i == 0 ? std::string() : OUTPUT_REFUSAL(*outputs[i].name);
+        if (!refusal.empty()) {
+            std::printf("\n MAIN: the %s \"%s\" cannot be written: %s: nothing written", outputs[i].item,
+                        outputs[i].name->c_str(), refusal.c_str());
+            return false;
+        }
         if (SAME_FILE(*outputs[i].name, biofile)) {
             std::printf("\n MAIN: the %s \"%s\" is the bio file \"%s\": nothing written",
                         outputs[i].item, outputs[i].name->c_str(), biofile.c_str());
@@ -120,6 +142,8 @@ bool outputs_are_safe(const std::string& biofile, RunLock& lock)
                         outputs[i].name->c_str());
             return false;
         }
+        /* the folder is ours now: what a killed run left in it goes */
+        (void)SWEEP_STALE_TEMP_FILES(folder_of(*outputs[i].name));
     }
     return true;
 }
@@ -174,12 +198,23 @@ int run_phases(int argc, char** argv)
     INIT_POLICY_RECORDS();
     WRITE_MSG_FILE(MSG_RESET_MKV);
     INIT_MKV_RECORD();
+    /* A damaged stored herd fails the run before a policy is solved or
+    ** a file written: the reader says what is wrong and ends the run. */
+    if (bio->analysis >= 1 && bio->analysis <= 3 && !MKV_FILE_IS_WHOLE())
+        READ_MKV_FILE();
 
     if (bio->policy >= 1) {
         if (DP_POLICY(bio->policy) == 0)
             return 1;
     } else if (bio->policy == 0) {
         READ_POL_FILE();
+        std::string missing;
+        if (bio->analysis >= 1 && bio->analysis <= 3 && !POLICY_DECIDES_HERD(missing)) {
+            std::printf("\n MAIN: the pol file %s does not fit this herd (%s): nothing written",
+                        polfile.c_str(), missing.c_str());
+            STOP(1);
+            return 1;
+        }
     }
 
     if (bio->writepol == 1)

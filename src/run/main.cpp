@@ -16,7 +16,7 @@
 
 int main(int argc, char** argv)
 {
-    if (argc > 2 && std::strcmp(argv[1], "cows") == 0)
+    if (argc >= 2 && std::strcmp(argv[1], "cows") == 0)
         return MORVENDA_COWS(argc - 1, argv + 1);
     if (argc >= 2 && std::strcmp(argv[1], "serve") == 0)
         return hand_over_to_server(argc - 1, argv + 1);

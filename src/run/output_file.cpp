@@ -3,10 +3,11 @@
 ** and the fast fixed-point conversion of the large files.
 **
 ** The temporary file is created with O_EXCL under a short name of its own
-** (".morvenda-<pid>-<n>.tmp") in the target's folder: short, so that a
-** target name at the length limit still leaves room; in the same folder,
-** so that the rename is atomic; and with the process number, so that two
-** runs never meet on it.  It takes the mode of the file it replaces (a new
+** (".morvenda-<host>-<pid>-<n>.tmp", run/temp_files.h) in the target's
+** folder: short, so that a target name at the length limit still leaves
+** room; in the same folder, so that the rename is atomic; and with the
+** host and process, so that two runs never meet on it and a stopped run's
+** leftovers can be told from a live run's.  It takes the mode of the file it replaces (a new
 ** file gets the usual 0666 less the umask).
 **
 ** commit_later leaves the sync and the rename to a thread of the file's
@@ -22,6 +23,9 @@
 ** file.
 */
 #include "run/output_file.h"
+
+#include "run/output_check.h"
+#include "run/temp_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -113,14 +117,22 @@ bool OutputFile::open(const std::string& name, Links links)
     } else if (errno != ENOENT) {
         return fail(system_error());
     }
+    /* /dev/stdout and /proc/self/fd/1 lead to the file the console goes to */
+    if (UNDER_SYSTEM_FOLDER(name))
+        return fail("a name under /dev or /proc, not a regular file");
 
     const std::string folder = folder_of(target_);
     /* Threads of one process (the workbench server's) share the count. */
     static std::atomic<unsigned long> serial{0};
     int fd = -1;
     for (int attempt = 0; attempt < TEMP_ATTEMPTS && fd < 0; attempt++) {
-        temp_ = folder + "/.morvenda-" + std::to_string(getpid()) + "-" + std::to_string(serial++) + ".tmp";
+        temp_ = folder + "/" + TEMP_NAME_START() + std::to_string(serial++) + TEMP_NAME_END;
+        const bool tracked = TEMP_FILE_MADE(temp_);
         fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        const int open_errno = errno;
+        if (fd < 0 && tracked)
+            TEMP_FILE_GONE(temp_);
+        errno = open_errno;
         if (fd < 0 && errno != EEXIST)
             break;
     }
@@ -183,6 +195,7 @@ std::string save_file(int fd, const std::string& temp, const std::string& target
             ::close(old);
         std::remove(temp.c_str());
     }
+    TEMP_FILE_GONE(temp);
     return why;
 }
 
@@ -230,6 +243,7 @@ int OutputFile::close_stream()
     fp_ = nullptr;
     if (fd < 0) {
         std::remove(temp_.c_str());
+        TEMP_FILE_GONE(temp_);
         temp_.clear();
     }
     return fd;
@@ -289,6 +303,7 @@ void OutputFile::discard()
     }
     if (!temp_.empty()) {
         std::remove(temp_.c_str());
+        TEMP_FILE_GONE(temp_);
         temp_.clear();
     }
 }

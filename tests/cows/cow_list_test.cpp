@@ -2,6 +2,9 @@
 // and mapping, and every kind of bad cell kept with its line and column.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <string>
 
 #include "cows/cow_list.h"
@@ -128,6 +131,9 @@ TEST(CowList, EveryKindOfBadCellIsKeptWithItsColumn)
         {"a,2,100,0,nan", "milk", "not a number"},
         {"a,2,100,0,3O", "milk", "not a number"},
         {"a,2", "dim", "missing value"}, // a short row
+        {"a,2,100,0,1e308", "milk", "more milk a day than a cow gives"},
+        {"a,2,100,0,99999", "milk", "more milk a day"},
+        {"a,2,100,0,500.5", "milk", "more milk a day"},
     };
     std::string text = "id,lact,dim,dcc,milk\n";
     for (const Case& c : cases)
@@ -162,6 +168,55 @@ TEST(CowList, WholeListErrorsComeBeforeAnyRow)
     EXPECT_NE(error.find("absent.csv: cannot be read"), std::string::npos) << error;
     EXPECT_FALSE(READ_COW_LIST(".", {}, MARCH, list, error));
     EXPECT_NE(error.find("cannot be read"), std::string::npos) << error;
+}
+
+TEST(CowList, YieldsBeyondAnyCowAreBadRows)
+{
+    const CowList list = parse("id,lact,dim,dcc,rel_yield,milk\n"
+                               "a,2,100,0,1e300,\n"
+                               "b,2,100,0,1000.5,\n"
+                               "c,2,100,0,1000,\n"
+                               "d,2,100,0,,500\n");
+    ASSERT_EQ(list.rows.size(), 4u);
+    EXPECT_STREQ(list.rows[0].error_column, "rel_yield");
+    EXPECT_NE(list.rows[0].error.find("relative yield above 1000 %"), std::string::npos) << list.rows[0].error;
+    EXPECT_STREQ(list.rows[1].error_column, "rel_yield");
+    EXPECT_EQ(list.rows[2].error, "");
+    EXPECT_EQ(list.rows[3].error, "");
+}
+
+TEST(CowList, DevicesPipesAndHugeListsOrRowsAreRefused)
+{
+    ScratchDir dir;
+    CowList list;
+    std::string error;
+    /* /dev/zero grew the list without end; a pipe hung the read */
+    EXPECT_FALSE(READ_COW_LIST("/dev/zero", {}, MARCH, list, error));
+    EXPECT_NE(error.find("/dev/zero: cannot be read: not a regular file"), std::string::npos) << error;
+    ASSERT_EQ(mkfifo("cows.csv", 0600), 0);
+    EXPECT_FALSE(READ_COW_LIST("cows.csv", {}, MARCH, list, error));
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+    std::remove("cows.csv");
+
+    std::string big = "id,lact,dim,dcc,milk\n";
+    while (big.size() <= (16u << 20))
+        big += "cow-with-a-long-name-0000000000000000000000000000000000,2,100,0,30\n";
+    WRITE_TEXT("cows.csv", big);
+    EXPECT_FALSE(READ_COW_LIST("cows.csv", {}, MARCH, list, error));
+    EXPECT_NE(error.find("larger than"), std::string::npos) << error;
+    std::string rows = "id,lact,dim,dcc,milk\n";
+    for (int i = 0; i < 200001; i++)
+        rows += "\n";
+    EXPECT_NE(parse_error(rows).find("more than 200000 rows"), std::string::npos);
+
+    /* a field of megabytes, on one line or quoted over many */
+    EXPECT_NE(parse_error("id,lact,dim,dcc,milk\n" + std::string(5u << 20, 'x') + ",2,100,0,30\n")
+                  .find("line 2: a row longer than 65536 characters"),
+              std::string::npos);
+    std::string quoted = "id,lact,dim,dcc,milk\n\"";
+    for (int i = 0; i < 10000; i++)
+        quoted += "0123456789\n";
+    EXPECT_NE(parse_error(quoted + "\",2,100,0,30\n").find("line 2: a row longer than"), std::string::npos);
 }
 
 } // namespace

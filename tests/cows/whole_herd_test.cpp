@@ -400,4 +400,46 @@ TEST_F(WholeHerd, WritesOnlyTheRankedListAndStopsEarlyOnAWholeListError)
     std::filesystem::current_path("..");
 }
 
+TEST_F(WholeHerd, TheRankedListReplacesNoFileOfTheRunAndNoConsole)
+{
+    std::filesystem::create_directory("names");
+    WRITE_TEXT("names/good.csv", "id,lact,dim,dcc,rel_yield\n1,2,100,0,100\n");
+    WRITE_TEXT("names/warm.txt", "1.0\n");
+    WRITE_TEXT("names/herd.bio", READ_TEXT("herd.bio"));
+    std::filesystem::copy_file("holstein.pol", "names/holstein.pol");
+    std::filesystem::current_path("names");
+    const std::string pol = READ_TEXT("holstein.pol");
+    const struct {
+        const char* output;
+        const char* message;
+    } cases[] = {
+        {"msg.txt", "msg.txt would overwrite the run's msg.txt"},
+        {"./warm.txt", "./warm.txt would overwrite the run's warm.txt"},
+        {"holstein.pol", "holstein.pol would overwrite the pol file holstein.pol of the bio file"},
+        {"holstein.res", "holstein.res would overwrite the res file holstein.res of the bio file"},
+        {"/dev/stdout", "/dev/stdout cannot be written: a name under /dev or /proc"},
+        {"/proc/self/fd/1", "/proc/self/fd/1 cannot be written: a name under /dev or /proc"},
+        {"no/folder/r.csv", "no/folder/r.csv cannot be written: the folder no/folder does not exist"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(RUN_PROGRAM(std::string("cows herd.bio good.csv -o ") + c.output, "../names_console.txt"), 1)
+            << c.output;
+        const std::string console = READ_TEXT("../names_console.txt");
+        EXPECT_NE(console.find("\n MORVENDA_COWS: " + std::string(c.message)), std::string::npos) << console;
+        EXPECT_EQ(console.find("DP_POLICY"), std::string::npos) << "refused before the solve";
+    }
+    EXPECT_EQ(READ_TEXT("warm.txt"), "1.0\n");
+    EXPECT_EQ(READ_TEXT("holstein.pol"), pol);
+    EXPECT_FALSE(FILE_EXISTS("holstein.res"));
+
+    /* usage: asked for, missing or with an argument too many */
+    EXPECT_EQ(RUN_PROGRAM("cows", "../names_console.txt"), 2);
+    EXPECT_FALSE(FILE_EXISTS("cows")); /* not taken as a bio file */
+    EXPECT_EQ(RUN_PROGRAM("cows -h", "../names_console.txt"), 0);
+    EXPECT_NE(READ_TEXT("../names_console.txt").find("usage: morvenda cows HERD.bio COWS.csv"), std::string::npos);
+    EXPECT_EQ(RUN_PROGRAM("cows --help", "../names_console.txt"), 0);
+    EXPECT_EQ(RUN_PROGRAM("cows herd.bio good.csv extra.csv", "../names_console.txt"), 2);
+    std::filesystem::current_path("..");
+}
+
 } // namespace

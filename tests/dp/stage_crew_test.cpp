@@ -57,9 +57,17 @@ TEST(StageCrew, ThreadsFromTheEnvironment)
     EXPECT_EQ(stage_threads_from_environment(), 2);
     setenv("MORVENDA_THREADS", "1", 1);
     EXPECT_EQ(stage_threads_from_environment(), 1);
-    for (const char* other : {"2", "0", "one", ""}) {
+    setenv("MORVENDA_THREADS", "2", 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(stage_threads_from_environment(), 2);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    /* a value the crew cannot use is named in a warning */
+    for (const char* other : {"0", "-1", "abc", "999", ""}) {
         setenv("MORVENDA_THREADS", other, 1);
+        testing::internal::CaptureStderr();
         EXPECT_EQ(stage_threads_from_environment(), 2) << other;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "morvenda: warning: MORVENDA_THREADS='" + std::string(other) + "' is not 1 or 2: 2 threads are used\n");
     }
     if (saved != nullptr)
         setenv("MORVENDA_THREADS", keep.c_str(), 1);

@@ -88,8 +88,10 @@ TEST(WarmStart, FailedWritesKeepTheOldFile)
 {
     ScratchDir dir;
     CLEAR_DP_RECORDS();
-    ASSERT_EQ(mkdir("warm.txt", 0700), 0); /* no file to replace: pause, go on */
-    EXPECT_EQ(write_warm(500.0),
+    ASSERT_EQ(mkdir("warm.txt", 0700), 0); /* no file to replace: the run ends */
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(WRITE_WARM_FILE(1), RunEnded);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "\n WRITE_WARM_FILE started ... warm.txt\n WRITE_WARM_FILE: warm.txt open failure (not a regular file)\a@");
     rmdir("warm.txt");
 
@@ -103,6 +105,47 @@ TEST(WarmStart, FailedWritesKeepTheOldFile)
     }
     EXPECT_TRUE(READ_TEXT("warm.txt") == "old\n");
     EXPECT_EQ(FILES_IN("."), (std::vector<std::string>{"msg.txt", "warm.txt"})); /* no temporary file left */
+}
+
+TEST(WarmStart, OnlyAWholeRegularFileOfNumbersIsRead)
+{
+    ScratchDir dir;
+    auto read_warm = [](std::string& log) {
+        CLEAR_DP_RECORDS();
+        testing::internal::CaptureStdout();
+        const short got = READ_WARM_FILE();
+        log = testing::internal::GetCapturedStdout();
+        return got;
+    };
+    std::string log;
+    /* a pipe would hang the read, a folder or a huge file is no warm file */
+    ASSERT_EQ(mkfifo("warm.txt", 0600), 0);
+    EXPECT_EQ(read_warm(log), 0);
+    EXPECT_NE(log.find("\n\a READ_WARM_FILE: warm.txt not a regular file, set aside: cold start"), std::string::npos);
+    std::remove("warm.txt");
+    WRITE_TEXT("warm.txt", std::string(3u << 20, '1'));
+    EXPECT_EQ(read_warm(log), 0);
+    EXPECT_NE(log.find("warm.txt larger than"), std::string::npos) << log;
+
+    /* text that is not the file's: a ranked cow list, an empty file */
+    WRITE_TEXT("warm.txt", "id,lact,dim\n1,2,3\n");
+    EXPECT_EQ(read_warm(log), 0);
+    EXPECT_NE(log.find("warm.txt line 1 is not a number, set aside"), std::string::npos) << log;
+    WRITE_TEXT("warm.txt", "10.0\n0.0\n5.0x\n");
+    EXPECT_EQ(read_warm(log), 0);
+    EXPECT_NE(log.find("warm.txt line 3 is not a number"), std::string::npos) << log;
+    EXPECT_EQ(fut->heifer[2], 0.0);
+    WRITE_TEXT("warm.txt", "");
+    EXPECT_EQ(read_warm(log), 0);
+    EXPECT_EQ(log.find("warm.txt read"), std::string::npos);
+
+    /* a short file of numbers is read as far as it goes */
+    WRITE_TEXT("warm.txt", "10.0\n-2.5\n3\n");
+    EXPECT_EQ(read_warm(log), 1);
+    EXPECT_NE(log.find("\n READ_WARM_FILE done ... warm.txt read"), std::string::npos);
+    EXPECT_EQ(fut->heifer[2], 10.0);
+    EXPECT_EQ(fut->heifer_now, -2.5);
+    EXPECT_EQ(fut->cash[0], 3.0);
 }
 
 TEST(WarmStart, NoPoisonWrittenOrRead)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Fuzzes the three readers of outside text (bio file, pol file, stored herd
-# file) with libFuzzer, then merges what adds coverage into the replayed
+# Fuzzes the readers of outside text (bio file, pol file, stored herd file,
+# warm-start file, cow list) with libFuzzer, then merges what adds coverage into the replayed
 # corpus under tests/fuzz/corpus/ (libFuzzer's merge keeps it small).
 #   tests/fuzz/run-fuzzers.sh [seconds per reader, default 600] [reader ...]
 # The targets work in a folder of their own, so every path given to them is
@@ -12,7 +12,7 @@ cd "$root"
 seconds=${1:-600}
 shift || true
 readers=("$@")
-[ ${#readers[@]} -gt 0 ] || readers=(bio pol mkv)
+[ ${#readers[@]} -gt 0 ] || readers=(bio pol mkv warm cows)
 least=1000
 
 bash scripts/setup.sh clang

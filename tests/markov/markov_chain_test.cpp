@@ -236,9 +236,16 @@ TEST_F(MarkovChain, InconsistentPolicyIsReported)
     mkv->pstate[5][2][8][3][2] = 0.2;
     pol->decision[5][2][12][0][1] = DEC_NONE;
     pol->decision[5][2][8][3][1] = DEC_NONE;
+    const short policy = bio->policy;
+    bio->policy = 0; /* read from a pol file */
+    polfile = "other_herd.pol";
     std::string log = RUN_CHAIN(1, 1, 0);
-    EXPECT_NE(log.find("\n decision error open t=1"), std::string::npos);
-    EXPECT_NE(log.find("\n decision error preg: 5 2 8 3 1 : 8"), std::string::npos);
+    bio->policy = policy;
+    EXPECT_NE(log.find("\n decision error open t=1 curr:5 lact:2 mim:12: no decision in the pol file other_herd.pol"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("\n decision error preg: 5 2 8 3 1 : 8: no decision in the pol file other_herd.pol"),
+              std::string::npos);
     EXPECT_EQ(READ_TEXT("msg.txt"), " STOP(): check Morvenda.EXE");
 
     /* Unserved mass above the state's mass. */

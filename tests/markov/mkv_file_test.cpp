@@ -24,6 +24,23 @@ std::string CAPTURED(void (*routine)())
     return testing::internal::GetCapturedStdout();
 }
 
+/* Runs the reader on a damaged file: the log, and whether the reader
+** ended the run with status 1 after a single pause. */
+bool READ_ENDS_RUN(std::string& log)
+{
+    testing::internal::CaptureStdout();
+    int status = 0;
+    try {
+        READ_MKV_FILE();
+    } catch (const RunEnded& e) {
+        status = e.status;
+    }
+    log = testing::internal::GetCapturedStdout();
+    return status == 1 && std::count(log.begin(), log.end(), '@') == 1 &&
+           log.find("READ_MKV_FILE done") == std::string::npos &&
+           log.find("\n READ_MKV_FILE: herd.mkv is damaged: the run ends") != std::string::npos;
+}
+
 double SLOT2_MASS()
 {
     double sum = 0.0;
@@ -162,7 +179,7 @@ TEST_F(MkvFile, HeaderAndTerminatorOnlyIsAnEmptyHerd)
     EXPECT_EQ(mkv->header_sea, 9);
 }
 
-TEST_F(MkvFile, BadLinesAreReportedAndLeftOut)
+TEST_F(MkvFile, BadLinesAreReportedAndEndTheRun)
 {
     WRITE_TEXT("herd.mkv",
                "1 4 0\n"
@@ -180,34 +197,36 @@ TEST_F(MkvFile, BadLinesAreReportedAndLeftOut)
                "12 10 0.5\n"
                "12 0 x\n"
                "12 0 0.25\n");
-    const std::string log = CAPTURED(READ_MKV_FILE);
-    EXPECT_NE(log.find("\n curr:16 lact:1 mim:1 mpreg:0"), std::string::npos);
-    EXPECT_NE(log.find("\n curr:3 lact:65535 mim:2 mpreg:0"), std::string::npos);
+    std::string log;
+    EXPECT_TRUE(READ_ENDS_RUN(log)) << log;
+    EXPECT_NE(log.find("\n curr:16 lact:1 mim:1 mpreg:0: herd.mkv line 2: a cow state outside"), std::string::npos);
+    EXPECT_NE(log.find("\n curr:3 lact:65535 mim:2 mpreg:0: herd.mkv line 3:"), std::string::npos);
     EXPECT_NE(log.find("herd.mkv line 5: probability"), std::string::npos);
     EXPECT_NE(log.find("herd.mkv line 6: probability"), std::string::npos);
     EXPECT_NE(log.find("herd.mkv line 7: probability"), std::string::npos);
     EXPECT_NE(log.find("herd.mkv line 8:"), std::string::npos);
-    EXPECT_NE(log.find("\n age:31 mpreg:0"), std::string::npos);
-    EXPECT_NE(log.find("\n age:12 mpreg:10"), std::string::npos);
+    EXPECT_NE(log.find("\n age:31 mpreg:0: herd.mkv line 12:"), std::string::npos);
+    EXPECT_NE(log.find("\n age:12 mpreg:10: herd.mkv line 13:"), std::string::npos);
     EXPECT_NE(log.find("herd.mkv line 14:"), std::string::npos);
     EXPECT_EQ(READ_TEXT("msg.txt"), " STOP(): check Morvenda.EXE");
 
-    EXPECT_EQ(mkv->pstate[3][12][2][0][2], 0.125);
-    EXPECT_EQ(mkv->pstate[3][1][8][2][2], 0.0625);
-    EXPECT_EQ(mkv->pheifer[12][0][2], 0.25);
-    EXPECT_NEAR(SLOT2_MASS(), 0.125 + 0.0625 + 0.25, 1e-15);
+    /* Each kind of damage alone ends the run too: a share of 5, a
+    ** lactation of 13, a garbage last line. */
+    for (const char* text : {"1 4 0\n3 1 4 0 5 0.0 0.0\n99\n", "1 4 0\n3 13 4 0 0.5 0.0 0.0\n99\n",
+                             "1 4 0\n3 1 4 0 0.5 0.0 0.0\n99\n0 0 0.5\n#garbage"}) {
+        WRITE_TEXT("herd.mkv", text);
+        EXPECT_TRUE(READ_ENDS_RUN(log)) << text << log;
+    }
 }
 
-TEST_F(MkvFile, EarlyEndOfFileLeavesTheCowSection)
+TEST_F(MkvFile, EarlyEndOfFileEndsTheRunNamingTheFile)
 {
     WRITE_TEXT("herd.mkv", "1 4 0\n3 1 8 0 0.5 0.25 0.125\n3 1 9 0 0.25 0.0 0.0");
-    const std::string log = CAPTURED(READ_MKV_FILE);
-    EXPECT_NE(log.find("\n error EOF"), std::string::npos);
-    EXPECT_NE(log.find("\n READ_MKV_FILE done ..."), std::string::npos);
-    EXPECT_EQ(mkv->pstate[3][1][8][0][2], 0.5);
-    EXPECT_EQ(mkv->pfs[3][1][8][2], 0.25);
-    EXPECT_EQ(mkv->pdelay[3][1][8][2], 0.125);
-    EXPECT_EQ(mkv->pstate[3][1][9][0][2], 0.25); /* last line without its line end */
+    std::string log;
+    EXPECT_TRUE(READ_ENDS_RUN(log)) << log;
+    EXPECT_NE(log.find("\n error EOF: herd.mkv ends at line 4, before the line 99"), std::string::npos) << log;
+    /* the last line without its line end is still read */
+    EXPECT_EQ(mkv->pstate[3][1][9][0][2], 0.25);
 }
 
 TEST_F(MkvFile, FailedWriteEndsTheRunAndLeavesNoHalfFile)
@@ -270,12 +289,12 @@ TEST_F(MkvFile, ReaderTakesOnlyWhatTheWriterWrites)
     for (int i = 0; i < 5000; i++)
         text += "16 1 1 0 0.5 0.0 0.0\n";
     WRITE_TEXT("herd.mkv", text + "99\n");
-    const std::string log = CAPTURED(READ_MKV_FILE);
+    std::string log;
+    EXPECT_TRUE(READ_ENDS_RUN(log));
     EXPECT_NE(log.find("herd.mkv line 2: probability is not a number in 0..1"), std::string::npos);
     EXPECT_NE(log.find("herd.mkv line 3: probability"), std::string::npos);
-    EXPECT_NE(log.find("\n READ_MKV_FILE: herd.mkv: 4992 more lines left out\a@"), std::string::npos);
+    EXPECT_NE(log.find("\n READ_MKV_FILE: herd.mkv: 4992 more lines left out\n READ_MKV_FILE: herd.mkv is damaged"), std::string::npos);
     EXPECT_EQ(std::count(log.begin(), log.end(), '@'), 1);
-    EXPECT_EQ(SLOT2_MASS(), 0.0);
 
     /* Devices, folders and oversized files are refused. */
     for (const std::string& name : {std::string("/dev/zero"), std::string(".")}) {
@@ -286,19 +305,38 @@ TEST_F(MkvFile, ReaderTakesOnlyWhatTheWriterWrites)
     }
 }
 
-TEST_F(MkvFile, EmptyFileOrUnreadableHeader)
+TEST_F(MkvFile, EmptyFileOrUnreadableHeaderEndsTheRun)
 {
     WRITE_TEXT("herd.mkv", "");
-    std::string log = CAPTURED(READ_MKV_FILE);
-    EXPECT_EQ(log,
-              "\n READ_MKV_FILE started ... herd.mkv\n error EOF\a@\n READ_MKV_FILE done ...");
-    EXPECT_EQ(SLOT2_MASS(), 0.0);
+    std::string log;
+    EXPECT_TRUE(READ_ENDS_RUN(log));
+    EXPECT_EQ(log, "\n READ_MKV_FILE started ... herd.mkv\n error EOF: herd.mkv ends at line 1, before the "
+                   "line 99 that ends the cow states\n READ_MKV_FILE: herd.mkv is damaged: the run ends\a@");
 
-    /* A header that is not three numbers: reported, the cows still read. */
     WRITE_TEXT("herd.mkv", "Morvenda herd\n3 1 8 0 0.5 0.0 0.0\n99\n");
-    log = CAPTURED(READ_MKV_FILE);
+    EXPECT_TRUE(READ_ENDS_RUN(log));
     EXPECT_NE(log.find("\n READ_MKV_FILE: herd.mkv line 1: header"), std::string::npos);
-    EXPECT_EQ(mkv->header1, 1);
-    EXPECT_EQ(mkv->header_sea, 4);
-    EXPECT_EQ(mkv->pstate[3][1][8][0][2], 0.5);
+}
+
+TEST_F(MkvFile, TheCheckBeforeWritingAgreesWithTheReaderAndStoresNothing)
+{
+    std::string log;
+    mkvfile = "absent.mkv";
+    EXPECT_TRUE(MKV_FILE_IS_WHOLE()); /* a new herd */
+    mkvfile = "herd.mkv";
+    WRITE_TEXT("herd.mkv", "1 4 0\n3 1 8 0 0.5 0.25 0.125\n99\n12 0 0.25\n");
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(MKV_FILE_IS_WHOLE());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(SLOT2_MASS(), 0.0);
+    for (const char* damaged : {"", "1 4 0\n3 1 8 0 0.5 0.25 0.125\n", "1 4 0\n3 1 8 0 1.5 0.0 0.0\n99\n",
+                                "1 4 0\n99\n12 0 x\n", "x\n99\n"}) {
+        WRITE_TEXT("herd.mkv", damaged);
+        testing::internal::CaptureStdout();
+        EXPECT_FALSE(MKV_FILE_IS_WHOLE()) << damaged;
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "the check says nothing";
+        EXPECT_EQ(READ_TEXT("msg.txt"), "") << "nor pauses";
+        EXPECT_TRUE(READ_ENDS_RUN(log)) << damaged;
+        WRITE_TEXT("msg.txt", "");
+    }
 }

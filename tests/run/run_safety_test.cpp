@@ -113,7 +113,7 @@ TEST(RunSafety, AStoredHerdThatCannotBeSavedFailsTheRun)
     ScratchDir dir;
     make_herd("policy=KEEPALL analysis=2 writepol=NO writerpo=NO mkvfile=no/such/folder/h.mkv");
     EXPECT_EQ(RUN_PROGRAM("herd.bio"), 1);
-    EXPECT_TRUE(console_has("\n WRITE_MKV_FILE: no/such/folder/h.mkv open failure (No such file or directory)"));
+    EXPECT_TRUE(console_has("\"no/such/folder/h.mkv\" cannot be written: the folder no/such/folder does not exist"));
     EXPECT_NE(READ_TEXT("msg.txt"), "32 - EXE completed");
 
     /* A device as the stored herd is never replaced. */
