@@ -158,9 +158,9 @@ int parse_options(int argc, char** argv, Options& o)
     return -1;
 }
 
-/* The policy of the bio file, as a run obtains it, writing none of the
-** run's files. */
-void obtain_policy(const std::string& bio_file)
+} // namespace
+
+void OBTAIN_SIM_POLICY(const std::string& bio_file)
 {
     WRITE_MSG_FILE(MSG_INIT_STARTED);
     runname = bio_file;
@@ -184,6 +184,8 @@ void obtain_policy(const std::string& bio_file)
         READ_POL_FILE();
     }
 }
+
+namespace {
 
 /* A file the command writes, with the words that name it. */
 struct Target {
@@ -264,7 +266,7 @@ int run_simulate(Options o)
         std::printf("\n MORVENDA_SIMULATE: bio file name longer than %zu characters", MAX_NAME_LENGTH);
         return EXIT_FAILED;
     }
-    obtain_policy(o.bio_file);
+    OBTAIN_SIM_POLICY(o.bio_file);
 
     if (o.summary_file.empty())
         o.summary_file = runname + SUMMARY_SUFFIX;

@@ -17,12 +17,18 @@
 #define MORVENDA_SIM_SIMULATE_COMMAND_H
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "sim/herd_sim.h"
 
 /* argv[0] is "simulate". */
 int MORVENDA_SIMULATE(int argc, char** argv);
+
+/* The policy of the bio file, as a run obtains it (solved, or read under
+** USE_POL), writing none of the run's files; a policy that cannot be had
+** ends the run (END_RUN).  Allocates the records. */
+void OBTAIN_SIM_POLICY(const std::string& bio_file);
 
 /* The start herd of the run whose policy the records hold, as the chain
 ** starts it: analysis 1 searches the steady state from the stored herd (or
