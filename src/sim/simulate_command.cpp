@@ -277,6 +277,12 @@ int run_simulate(Options o)
                                std::string("the records' ") + name + " (--records)"});
     if (!outputs_are_safe(o, outputs))
         return EXIT_USAGE;
+    std::error_code ec;
+    if (!o.records_dir.empty() && std::filesystem::exists(o.records_dir, ec) &&
+        !std::filesystem::is_directory(o.records_dir, ec)) {
+        std::fprintf(stderr, "morvenda simulate: --records %s is a file, not a folder\n", o.records_dir.c_str());
+        return EXIT_USAGE;
+    }
 
     FIND_START_HERD();
     SimSetup setup = SIM_SETUP(static_cast<int>(o.places), static_cast<int>(o.years),

@@ -192,6 +192,7 @@ TEST_F(SimulateCommand, BadOptionsAreUsageErrorsNamingTheOption)
         {"--cows", "--cows"},
         {"-o herd.bio", "the bio file"},
         {"--records . -o tests.csv", "one file"},
+        {"--records herd.bio", "not a folder"},
     };
     for (const auto& [args, named] : cases) {
         EXPECT_EQ(RUN_PROGRAM(std::string("simulate herd.bio ") + args), 2) << args;

@@ -151,6 +151,21 @@ TEST_F(KnownHerd, FiguresAreTheChainsWithoutSpread)
     EXPECT_NE(summary.find("\ncullrateall,1,cow,0.000000,0.000000,"), std::string::npos);
 }
 
+/* A policy without a valid decision for a state the herd reaches, or with
+** a heifer-entry switch that is neither 0 nor 1, is named, not followed. */
+TEST_F(KnownHerd, AnInvalidPolicyIsNamed)
+{
+    certain_herd();
+    const SimSetup setup = setup_and_chain(PLACES, 1, 36);
+    pol->decision[8][1][4][2][4] = DEC_NONE; /* April, the heifers' second month pregnant */
+    std::vector<SimReplicate> reps = RUN_REPLICATES(setup, 1, 2, 2, nullptr);
+    EXPECT_EQ(reps[0].bad_state, "curr 8 lact 1 mim 4 mpreg 2 policy month 4: decision 8");
+    pol->decision[8][1][4][2][4] = DEC_KEEP;
+    pol->enter[3] = 5;
+    reps = RUN_REPLICATES(setup, 1, 1, 1, nullptr);
+    EXPECT_EQ(reps[0].bad_state, "heifer entry switch 5 in policy month 3");
+}
+
 /* One random stream per replicate: the same seed gives the same summary
 ** and records on one thread or two and in either order; another seed gives
 ** other herds. */
