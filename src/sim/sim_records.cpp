@@ -51,15 +51,14 @@ const char* reason_text(ExitReason reason)
 
 } // namespace
 
-SimRecords::SimRecords(const std::string& herd)
-    : herd_(csv_field(herd)),
-      tests_("herd,cow,date,lact,calving,milk\n"),
-      inseminations_("herd,cow,date\n"),
-      calvings_("herd,cow,date,lact\n"),
-      checks_("herd,cow,date,result\n"),
-      exits_("herd,cow,entry,entry_reason,date,reason\n"),
-      cows_("cow,birth\n")
+SimRecords::SimRecords(const std::string& herd) : herd_(csv_field(herd))
 {
+    text_[TESTS] = "herd,cow,date,lact,calving,milk\n";
+    text_[INSEMINATIONS] = "herd,cow,date\n";
+    text_[CALVINGS] = "herd,cow,date,lact\n";
+    text_[CHECKS] = "herd,cow,date,result\n";
+    text_[EXITS] = "herd,cow,entry,entry_reason,date,reason\n";
+    text_[COWS] = "cow,birth\n";
 }
 
 void SimRecords::lead(std::string& out, int cow)
@@ -70,63 +69,89 @@ void SimRecords::lead(std::string& out, int cow)
     out += ',';
 }
 
+void SimRecords::spill(int file, bool all)
+{
+    /* Rows wait in memory up to this many bytes a file. */
+    constexpr std::size_t SPILL_BYTES = 1 << 20;
+    std::string& text = text_[file];
+    if (!out_[file] || failed_ || (!all && text.size() < SPILL_BYTES))
+        return;
+    if (std::fwrite(text.data(), 1, text.size(), out_[file]->fp()) != text.size()) {
+        failed_ = true;
+        error_ = std::string(FILE_NAMES[file]) + ": write error";
+    }
+    text.clear();
+}
+
 void SimRecords::test_day(int cow, int day, int lact, int calving, double milk)
 {
     /* Three decimals: a test-day weighing is read to the tenth at best. */
     constexpr int MILK_DECIMALS = 3;
-    lead(tests_, cow);
-    add_date(tests_, day);
-    tests_ += ',' + std::to_string(lact) + ',';
-    add_date(tests_, calving);
+    std::string& t = text_[TESTS];
+    lead(t, cow);
+    add_date(t, day);
+    t += ',' + std::to_string(lact) + ',';
+    add_date(t, calving);
     char text[64];
     std::snprintf(text, sizeof text, ",%.*f\n", MILK_DECIMALS, milk);
-    tests_ += text;
+    t += text;
+    spill(TESTS, false);
 }
 
 void SimRecords::insemination(int cow, int day)
 {
-    lead(inseminations_, cow);
-    add_date(inseminations_, day);
-    inseminations_ += '\n';
+    std::string& t = text_[INSEMINATIONS];
+    lead(t, cow);
+    add_date(t, day);
+    t += '\n';
+    spill(INSEMINATIONS, false);
 }
 
 void SimRecords::calving(int cow, int day, int lact)
 {
-    lead(calvings_, cow);
-    add_date(calvings_, day);
-    calvings_ += ',' + std::to_string(lact) + '\n';
+    std::string& t = text_[CALVINGS];
+    lead(t, cow);
+    add_date(t, day);
+    t += ',' + std::to_string(lact) + '\n';
+    spill(CALVINGS, false);
 }
 
 void SimRecords::pregnancy_check(int cow, int day, bool pregnant)
 {
-    lead(checks_, cow);
-    add_date(checks_, day);
-    checks_ += pregnant ? ",pregnant\n" : ",open\n";
+    std::string& t = text_[CHECKS];
+    lead(t, cow);
+    add_date(t, day);
+    t += pregnant ? ",pregnant\n" : ",open\n";
+    spill(CHECKS, false);
 }
 
 void SimRecords::stay(int cow, int entry, bool bought, int exit_day, ExitReason reason)
 {
-    lead(exits_, cow);
-    add_date(exits_, entry);
-    exits_ += bought ? ",bought," : ",born,";
+    std::string& t = text_[EXITS];
+    lead(t, cow);
+    add_date(t, entry);
+    t += bought ? ",bought," : ",born,";
     if (exit_day >= 0) {
-        add_date(exits_, exit_day);
-        exits_ += ',';
-        exits_ += reason_text(reason);
+        add_date(t, exit_day);
+        t += ',';
+        t += reason_text(reason);
     } else {
-        exits_ += ',';
+        t += ',';
     }
-    exits_ += '\n';
+    t += '\n';
+    spill(EXITS, false);
 }
 
 void SimRecords::cow(int cow, int birth)
 {
-    cows_ += std::to_string(cow) + ',';
-    add_date(cows_, birth);
-    cows_ += '\n';
+    std::string& t = text_[COWS];
+    t += std::to_string(cow) + ',';
+    add_date(t, birth);
+    t += '\n';
+    spill(COWS, false);
 }
 
-bool SimRecords::write(const std::string& folder, std::string& error) const
+bool SimRecords::open(const std::string& folder, std::string& error)
 {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
@@ -134,15 +159,33 @@ bool SimRecords::write(const std::string& folder, std::string& error) const
         error = "cannot make the records folder " + folder + ": " + ec.message();
         return false;
     }
-    const std::string* texts[6] = {&tests_, &inseminations_, &calvings_, &checks_, &exits_, &cows_};
-    for (int i = 0; i < 6; i++) {
+    for (int i = 0; i < FILES; i++) {
         const std::string name = (std::filesystem::path(folder) / FILE_NAMES[i]).string();
-        OutputFile out(name);
-        if (!out.ok() || std::fwrite(texts[i]->data(), 1, texts[i]->size(), out.fp()) != texts[i]->size() ||
-            !out.commit()) {
-            error = name + ": " + out.error();
+        out_[i] = std::make_unique<OutputFile>(name);
+        if (!out_[i]->ok()) {
+            error = name + ": " + out_[i]->error();
+            for (auto& f : out_)
+                f.reset();
             return false;
         }
     }
+    return true;
+}
+
+bool SimRecords::commit(std::string& error)
+{
+    for (int i = 0; i < FILES; i++)
+        spill(i, true);
+    if (failed_) {
+        error = error_;
+        for (auto& f : out_)
+            f.reset(); /* each left as it was */
+        return false;
+    }
+    for (int i = 0; i < FILES; i++)
+        if (!out_[i] || !out_[i]->commit()) {
+            error = std::string(FILE_NAMES[i]) + ": " + (out_[i] ? out_[i]->error() : "not open");
+            return false;
+        }
     return true;
 }

@@ -17,7 +17,10 @@
 #ifndef MORVENDA_SIM_RECORDS_H
 #define MORVENDA_SIM_RECORDS_H
 
+#include <memory>
 #include <string>
+
+#include "run/output_file.h"
 
 enum class ExitReason { DIED, CULLED_INVOLUNTARY, CULLED_VOLUNTARY };
 
@@ -34,18 +37,28 @@ public:
     void stay(int cow, int entry, bool bought, int exit_day, ExitReason reason);
     void cow(int cow, int birth);
 
-    /* Writes the six files into `folder` (made when missing); false with
-    ** `error` when one could not be written (the others stay as written). */
-    bool write(const std::string& folder, std::string& error) const;
+    /* Starts the six files in `folder` (made when missing); false with
+    ** `error` when one cannot be made.  Rows go out to the files as they
+    ** come, so a large herd's records need no room in memory. */
+    bool open(const std::string& folder, std::string& error);
+    /* Finishes the six files; each is written whole or not at all (false
+    ** with `error` when one could not be). */
+    bool commit(std::string& error);
 
     /* The names of the six files. */
     static const char* const FILE_NAMES[6];
 
 private:
+    enum { TESTS, INSEMINATIONS, CALVINGS, CHECKS, EXITS, COWS, FILES };
     void lead(std::string& out, int cow);
+    /* Hands a file's rows to its file once they fill the buffer. */
+    void spill(int file, bool all);
 
     std::string herd_; /* the herd column, quoted when it needs it */
-    std::string tests_, inseminations_, calvings_, checks_, exits_, cows_;
+    std::string text_[FILES];
+    std::unique_ptr<OutputFile> out_[FILES];
+    bool failed_ = false;
+    std::string error_;
 };
 
 #endif

@@ -21,6 +21,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <new>
 #include <string>
@@ -299,6 +300,11 @@ int run_simulate(Options o)
     std::printf("\n SIMULATE_HERDS started ... %lld herds of %lld places for %lld years", o.replicates, o.places,
                 o.years);
     SimRecords records(setup.herd_name);
+    std::string error;
+    if (!o.records_dir.empty() && !records.open(o.records_dir, error)) {
+        std::printf("\n MORVENDA_SIMULATE: %s", error.c_str());
+        return EXIT_FAILED;
+    }
     std::vector<SimReplicate> reps;
     try {
         reps = RUN_REPLICATES(setup, o.seed, static_cast<int>(o.replicates), SIM_THREADS,
@@ -315,9 +321,8 @@ int run_simulate(Options o)
             return EXIT_FAILED;
         }
 
-    std::string error;
     if (!write_text(o.summary_file, SUMMARY_TEXT(reps, setup.places, setup.years), error) ||
-        (!o.records_dir.empty() && !records.write(o.records_dir, error))) {
+        (!o.records_dir.empty() && !records.commit(error))) {
         std::printf("\n MORVENDA_SIMULATE: %s", error.c_str());
         return EXIT_FAILED;
     }
@@ -351,19 +356,29 @@ std::vector<SimReplicate> RUN_REPLICATES(const SimSetup& setup, std::uint64_t se
                                          SimRecords* records, bool backwards)
 {
     std::vector<SimReplicate> reps(static_cast<std::size_t>(count));
+    const int n = std::max(1, std::min(threads, count));
+    /* a failure of a thread (memory) is raised again on the caller's */
+    std::vector<std::exception_ptr> failure(static_cast<std::size_t>(n));
     auto work = [&](int first, int step) {
-        for (int i = first; i < count; i += step) {
-            const int k = backwards ? count - 1 - i : i;
-            reps[static_cast<std::size_t>(k)] = SIMULATE_REPLICATE(setup, seed, k + 1, k == 0 ? records : nullptr);
+        try {
+            for (int i = first; i < count; i += step) {
+                const int k = backwards ? count - 1 - i : i;
+                reps[static_cast<std::size_t>(k)] =
+                    SIMULATE_REPLICATE(setup, seed, k + 1, k == 0 ? records : nullptr);
+            }
+        } catch (...) {
+            failure[static_cast<std::size_t>(first)] = std::current_exception();
         }
     };
-    const int n = std::max(1, std::min(threads, count));
     std::vector<std::thread> crew;
     for (int w = 1; w < n; w++)
         crew.emplace_back(work, w, n);
     work(0, n);
     for (std::thread& th : crew)
         th.join();
+    for (const std::exception_ptr& e : failure)
+        if (e)
+            std::rethrow_exception(e);
     return reps;
 }
 

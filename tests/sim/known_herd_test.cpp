@@ -63,10 +63,11 @@ TEST_F(KnownHerd, RecordsAreExactlyThePredictedOnes)
     setup.test_day_cv = 0.0;
     setup.herd_name = "known";
     SimRecords records(setup.herd_name);
+    std::string error;
+    ASSERT_TRUE(records.open("rec", error)) << error;
     const std::vector<SimReplicate> reps = RUN_REPLICATES(setup, 7, 1, 1, &records);
     ASSERT_EQ(reps[0].bad_state, "");
-    std::string error;
-    ASSERT_TRUE(records.write("rec", error)) << error;
+    ASSERT_TRUE(records.commit(error)) << error;
 
     const CsvTable cows = read_csv("rec/cows.csv");
     ASSERT_EQ(cows.rows.size(), 3u);
@@ -175,9 +176,10 @@ TEST_F(KnownHerd, SameSeedSameBytesOnAnyThreads)
     const SimSetup setup = setup_and_chain(40, 2, 36);
     auto run = [&](std::uint64_t seed, int threads, bool backwards, const char* folder) {
         SimRecords records("h");
-        const std::vector<SimReplicate> reps = RUN_REPLICATES(setup, seed, 9, threads, &records, backwards);
         std::string error;
-        EXPECT_TRUE(records.write(folder, error)) << error;
+        EXPECT_TRUE(records.open(folder, error)) << error;
+        const std::vector<SimReplicate> reps = RUN_REPLICATES(setup, seed, 9, threads, &records, backwards);
+        EXPECT_TRUE(records.commit(error)) << error;
         std::string all = SUMMARY_TEXT(reps, setup.places, setup.years);
         for (const char* name : SimRecords::FILE_NAMES)
             all += READ_TEXT(std::string(folder) + "/" + name);
