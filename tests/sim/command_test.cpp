@@ -170,6 +170,21 @@ TEST_F(SimulateCommand, RecordsFollowTheDateRules)
     EXPECT_FALSE(FILE_EXISTS("holstein.mkv")) << "a file of the run was written";
 }
 
+/* The policy a run wrote, read back under USE_POL, gives the very herds
+** of the solved one. */
+TEST_F(SimulateCommand, ThePolFileOfARunGivesTheSameHerds)
+{
+    make_herd("", "examples/holstein_kg.bio");
+    ASSERT_EQ(RUN_PROGRAM("herd.bio", "run.txt"), 0);
+    ASSERT_TRUE(FILE_EXISTS("holstein.pol"));
+    WRITE_TEXT("herd_pol.bio", set_items(READ_TEXT("herd.bio"), "policy=USE_POL"));
+    ASSERT_EQ(RUN_PROGRAM("simulate herd.bio --cows 80 --years 2 --replicates 6 -o solved.csv"), 0);
+    ASSERT_EQ(RUN_PROGRAM("simulate herd_pol.bio --cows 80 --years 2 --replicates 6 -o read.csv"), 0)
+        << READ_TEXT("console.txt");
+    EXPECT_FALSE(READ_TEXT("solved.csv").empty());
+    EXPECT_EQ(READ_TEXT("read.csv"), READ_TEXT("solved.csv"));
+}
+
 TEST_F(SimulateCommand, BadOptionsAreUsageErrorsNamingTheOption)
 {
     make_herd("", "examples/holstein_kg.bio");
