@@ -15,10 +15,13 @@
 
 namespace {
 
-/* 1,000 places x 3 years x 70 replicates: 210,000 place-years a herd. */
+/* 1,000 places x 3 years x 80 replicates: 240,000 place-years a herd, of
+** which at least 200,000 cow-years (places are empty between a cow and the
+** next heifer). */
 constexpr int PLACES = 1000;
 constexpr int YEARS = 3;
-constexpr int REPLICATES = 70;
+constexpr int REPLICATES = 80;
+constexpr double MIN_COW_YEARS = 200000.0;
 constexpr std::uint64_t SEED = 20261209;
 constexpr double TOLERANCE_SE = 4.0;
 
@@ -32,8 +35,13 @@ void expect_chain_agrees(const char* herd, unsigned short months)
 {
     const SimSetup setup = setup_and_chain(PLACES, YEARS, months);
     const std::vector<SimReplicate> reps = RUN_REPLICATES(setup, SEED, REPLICATES, 2, nullptr);
-    for (const SimReplicate& r : reps)
+    double cow_months = 0.0;
+    for (const SimReplicate& r : reps) {
         ASSERT_EQ(r.bad_state, "");
+        for (const SimYear& y : r.years)
+            cow_months += y.sum[SUM_PRESENT];
+    }
+    EXPECT_GE(cow_months / 12.0, MIN_COW_YEARS) << herd;
     for (const char* label : COMPARED) {
         const SimFigure* f = SIM_FIGURE(label);
         ASSERT_NE(f, nullptr) << label;
