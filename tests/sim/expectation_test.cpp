@@ -31,10 +31,10 @@ const char* const COMPARED[] = {"cash_cyr",       "milkyield_cyr", "milksales_cy
 
 /* Simulates the herd whose policy and start herd the records hold and
 ** compares every compared figure of years 1-3 with the chain's. */
-void expect_chain_agrees(const char* herd, unsigned short months)
+void expect_chain_agrees(const char* herd, unsigned short months, int replicates = REPLICATES)
 {
     const SimSetup setup = setup_and_chain(PLACES, YEARS, months);
-    const std::vector<SimReplicate> reps = RUN_REPLICATES(setup, SEED, REPLICATES, 2, nullptr);
+    const std::vector<SimReplicate> reps = RUN_REPLICATES(setup, SEED, replicates, 2, nullptr);
     double cow_months = 0.0;
     for (const SimReplicate& r : reps) {
         ASSERT_EQ(r.bad_state, "");
@@ -115,6 +115,30 @@ TEST_F(ChainExpectation, StoredHerdWithDiscounting)
     /* the steady state just found becomes the stored herd of analysis 2 */
     bio->analysis = 2;
     expect_chain_agrees("stored kg, analysis 2", MAXT);
+}
+
+/* Analysis 3 from the stored herd: no heifer ever enters, the herd
+** dwindles. */
+TEST_F(ChainExpectation, StoredHerdWithoutEntry)
+{
+    make_herd("", "examples/holstein_kg.bio");
+    prepare_herd();
+    bio->analysis = 3;
+    /* the dwindling herd needs more herds for its cow-years */
+    expect_chain_agrees("stored kg, analysis 3", MAXT, 120);
+}
+
+/* Analysis 3 from an empty herd: a whole herd of heifers in month 1, and
+** none after. */
+TEST_F(ChainExpectation, WholeHerdOfHeifersAtTheStart)
+{
+    make_herd("", "examples/holstein_kg.bio");
+    prepare_herd();
+    bio->analysis = 3;
+    testing::internal::CaptureStdout();
+    RESET_MKV_RECORD(RESET_ALL_SLOTS, MAXT);
+    testing::internal::GetCapturedStdout();
+    expect_chain_agrees("heifers only, analysis 3", MAXT, 100);
 }
 
 } // namespace
