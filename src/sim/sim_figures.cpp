@@ -46,6 +46,12 @@ std::vector<SimFigure> make_figures()
         f.scale = scale;
         return f;
     };
+    /* culls over the cow-months present, a year */
+    auto count_rate = [&](const char* label, std::initializer_list<T> num) {
+        SimFigure f = ratio(label, num, {{SUM_PRESENT, 1}}, MONTHS_A_YEAR);
+        f.herd_count = true;
+        return f;
+    };
     return {
         per_cow("eaa_cyr", {{SUM_MILKSALES, 1}, {SUM_CALFSALES, 1}, {SUM_FEED, -1}, {SUM_BREEDSUPPLY, -1},
                             {SUM_HEIFERCOST, -1}, {SUM_VET, -1}, {SUM_LABOR, -1}, {SUM_OTHER, -1},
@@ -70,9 +76,9 @@ std::vector<SimFigure> make_figures()
         ratio("feedcost_cwt", {{SUM_FEED, 1}}, {{SUM_CWT, 1}}, 1.0),
         ratio("clvinterval", {{SUM_CALVMIM, 1}}, {{SUM_CALVINGS, 1}}, 1.0),
         ratio("daystoconc", {{SUM_CONCDAYS, 1}}, {{SUM_CONCEPTIONS, 1}}, 1.0),
-        ratio("cullrateall", {{SUM_REPL, 1}, {SUM_PIND, 1}}, {{SUM_PRESENT, 1}}, MONTHS_A_YEAR),
-        ratio("cullratevol", {{SUM_REPL, 1}}, {{SUM_PRESENT, 1}}, MONTHS_A_YEAR),
-        ratio("cullrateinv", {{SUM_PIND, 1}}, {{SUM_PRESENT, 1}}, MONTHS_A_YEAR),
+        count_rate("cullrateall", {{SUM_REPL, 1}, {SUM_PIND, 1}}),
+        count_rate("cullratevol", {{SUM_REPL, 1}}),
+        count_rate("cullrateinv", {{SUM_PIND, 1}}),
         ratio("herdlife", {{SUM_PRESENT, 1}}, {{SUM_REPL, 1}, {SUM_PIND, 1}}, DAYS_PER_MONTH),
         ratio("pregnancyrate0", {{SUM_CONCEPTIONS, 1}}, {{SUM_HEATS, 1}}, 1.0),
         ratio("daysopen", {{SUM_OPENMIM, 1}}, {{SUM_OPEN, 1}}, DAYS_PER_MONTH),
@@ -179,13 +185,18 @@ std::string SUMMARY_TEXT(const std::vector<SimReplicate>& reps, int places, int 
     values.reserve(reps.size());
     for (const SimFigure& f : SIM_FIGURES())
         for (int year = 1; year <= years; year++)
-            for (int scope = 0; scope < (f.ratio ? 1 : 2); scope++) {
-                /* scope 0: per place; 1: the whole herd */
-                const double factor = scope == 0 ? 1.0 : places;
+            for (int scope = 0; scope < (f.ratio && !f.herd_count ? 1 : 2); scope++) {
+                /* scope 0: per place; 1: the whole herd (a count for a
+                ** culling rate) */
+                const bool count = scope == 1 && f.herd_count;
+                const double factor = scope == 0 || count ? 1.0 : places;
                 values.clear();
                 for (const SimReplicate& r : reps) {
+                    const SimYear& y = r.years[static_cast<std::size_t>(year - 1)];
                     double v;
-                    if (REPLICATE_FIGURE(f, r.years[static_cast<std::size_t>(year - 1)], places, v))
+                    if (count)
+                        values.push_back(combine(f.num, y));
+                    else if (REPLICATE_FIGURE(f, y, places, v))
                         values.push_back(v * factor);
                 }
                 out += f.label;
@@ -194,13 +205,13 @@ std::string SUMMARY_TEXT(const std::vector<SimReplicate>& reps, int places, int 
                     out += ",,,,,,,\n";
                     continue;
                 }
-                const SimEstimate e = ESTIMATE_FIGURE(f, year, reps, places);
-                double mean = e.value * factor;
-                double ss = 0.0;
                 double plain = 0.0;
                 for (double v : values)
                     plain += v;
                 plain /= static_cast<double>(values.size());
+                /* a ratio's mean is the pooled one; a count's the plain mean */
+                const double mean = count ? plain : ESTIMATE_FIGURE(f, year, reps, places).value * factor;
+                double ss = 0.0;
                 for (double v : values)
                     ss += (v - plain) * (v - plain);
                 const double sd = values.size() > 1 ? std::sqrt(ss / static_cast<double>(values.size() - 1)) : 0.0;

@@ -11,6 +11,9 @@
 **   ratio     one sum over another (culling rates, herd life, calving
 **             interval, days open, anything per 100 units of milk).
 **
+** The culling rates have a whole-herd figure too: the number of cows
+** culled in the year.
+**
 ** Over replicates a per-cow figure's estimate is the mean; a ratio's is the
 ** pooled ratio of the sums over all replicates, with a delta-method
 ** standard error: a mean of per-replicate ratios would be biased, and
@@ -36,6 +39,9 @@ struct SimFigure {
     Term num[13];
     Term den[3];
     double scale;
+    /* a rate whose numerator counts cows (culls): the whole herd's figure
+    ** is that count over the year */
+    bool herd_count;
 };
 
 /* Every figure, in the order of the summary. */

@@ -165,7 +165,17 @@ TEST_F(SimulateCommand, RecordsFollowTheDateRules)
     const CsvTable summary = read_csv("holstein_sim.csv");
     EXPECT_EQ(summary.header,
               (std::vector<std::string>{"figure", "year", "scope", "mean", "sd", "p5", "p25", "p50", "p75", "p95"}));
-    EXPECT_EQ(summary.rows.size(), 4u * (16 * 2 + 13));
+    /* 16 money and milk figures per cow and per herd, 13 ratios per cow,
+    ** and the culls of the herd for the 3 culling rates, each year */
+    EXPECT_EQ(summary.rows.size(), 4u * (16 * 2 + 13 + 3));
+    double culls = -1.0, rate = -1.0;
+    for (const Row& r : summary.rows)
+        if (r.at("figure") == "cullrateall" && r.at("year") == "1")
+            (r.at("scope") == "herd" ? culls : rate) = std::stod(r.at("mean"));
+    /* some 33 % of 60 places a year */
+    EXPECT_GT(culls, 0.2 * 60);
+    EXPECT_LT(culls, 0.5 * 60);
+    EXPECT_GT(rate, 0.2);
     EXPECT_NE(READ_TEXT("console.txt").find("year 4: cash per cow"), std::string::npos);
     EXPECT_FALSE(FILE_EXISTS("holstein.mkv")) << "a file of the run was written";
 }
