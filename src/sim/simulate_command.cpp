@@ -116,6 +116,10 @@ int parse_options(int argc, char** argv, Options& o)
     bool have_bio = false;
     for (int i = 1; i < argc; i++) {
         const std::string arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            std::fputs(USAGE, stdout);
+            return EXIT_DONE;
+        }
         if (arg.size() > 1 && arg[0] == '-') {
             if (i + 1 >= argc)
                 return usage_error(arg + " needs a value");

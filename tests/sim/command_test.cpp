@@ -226,6 +226,8 @@ TEST_F(SimulateCommand, BadOptionsAreUsageErrorsNamingTheOption)
     }
     EXPECT_EQ(READ_TEXT("herd.bio"), bio);
     EXPECT_FALSE(FILE_EXISTS("tests.csv"));
+    EXPECT_EQ(RUN_PROGRAM("simulate --help"), 0);
+    EXPECT_NE(READ_TEXT("console.txt").find("usage: morvenda simulate"), std::string::npos);
     /* a herd that cannot be read fails as a run fails */
     EXPECT_EQ(RUN_PROGRAM("simulate missing.bio"), 1);
 }
