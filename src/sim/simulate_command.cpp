@@ -17,6 +17,7 @@
 #include "sim/simulate_command.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -363,21 +364,25 @@ std::vector<SimReplicate> RUN_REPLICATES(const SimSetup& setup, std::uint64_t se
     const int n = std::max(1, std::min(threads, count));
     /* a failure of a thread (memory) is raised again on the caller's */
     std::vector<std::exception_ptr> failure(static_cast<std::size_t>(n));
-    auto work = [&](int first, int step) {
+    /* each thread takes the next replicate not yet taken, so a thread the
+    ** machine slows down takes fewer; every replicate lands in its own slot */
+    std::atomic<int> next{0};
+    auto work = [&](int worker) {
         try {
-            for (int i = first; i < count; i += step) {
+            for (int i = next++; i < count; i = next++) {
                 const int k = backwards ? count - 1 - i : i;
                 reps[static_cast<std::size_t>(k)] =
                     SIMULATE_REPLICATE(setup, seed, k + 1, k == 0 ? records : nullptr);
             }
         } catch (...) {
-            failure[static_cast<std::size_t>(first)] = std::current_exception();
+            failure[static_cast<std::size_t>(worker)] = std::current_exception();
+            next = count; /* the others stop too */
         }
     };
     std::vector<std::thread> crew;
     for (int w = 1; w < n; w++)
-        crew.emplace_back(work, w, n);
-    work(0, n);
+        crew.emplace_back(work, w);
+    work(0);
     for (std::thread& th : crew)
         th.join();
     for (const std::exception_ptr& e : failure)
