@@ -417,6 +417,11 @@ Outcome open_cow(Replicate& r, Cow& cow, const Month& mo, MonthSums& s)
         return Outcome::GONE_AT_END;
     }
 
+    if (mim >= MAXMIM) { /* the run's limits keep every cow below it */
+        name_bad_state(r, cow, mo, decision);
+        cow.present = false;
+        return Outcome::GONE_AT_START;
+    }
     bool conceived = false;
     int first_service = mo.last_day + 1;
     if (inseminate)
@@ -481,6 +486,11 @@ Outcome pregnant_cow(Replicate& r, Cow& cow, const Month& mo, MonthSums& s)
     }
 
     if (mp < MAXMPREG) {
+        if (mim >= MAXMIM) { /* the run's limits keep every cow below it */
+            name_bad_state(r, cow, mo, decision);
+            cow.present = false;
+            return Outcome::GONE_AT_START;
+        }
         const bool aborts = r.events.uniform() < bio->abort[mp];
         cow.curr = next_class(r, c, l, mim, 0);
         cow.mim = static_cast<short>(mim + 1);
