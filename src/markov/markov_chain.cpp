@@ -424,11 +424,8 @@ void open_cow(Month& mo, int c, int l, int mim)
     }
 
     if (window) {
-        const double hd = bio->heatdetectionrate[mim][mo.sea];
-        const double pr = hd * bio->conceptionrate[l][mim][mo.sea];
-        const double Ps = std::min(1.0, hd + (1.0 - pr) * hd * SECOND_HEAT);
-        const double Pc = pr + (1.0 - pr) * pr * SECOND_HEAT;
-        const double E = 1.0 + (1.0 - pr) * SECOND_HEAT;
+        const ServiceChances sc = SERVICE_CHANCES(l, mim, mo.sea);
+        const double Ps = sc.Ps, Pc = sc.Pc, E = sc.E;
 
         if (decision == DEC_INSEMINATE) {
             mkv->keep[c][mo.t] += p;

@@ -3,6 +3,7 @@
 **
 **   morvenda herd.bio
 **   morvenda cows herd.bio cows.csv [options]   (value the herd's own cows)
+**   morvenda simulate herd.bio [options]         (herds of real cows under the policy)
 **   morvenda serve [--dir DIR] [--port 8080] [--host 127.0.0.1]
 **   morvenda check herd.bio
 **   morvenda figures [--json|--markdown]   (the report's yearly figures)
@@ -12,12 +13,15 @@
 #include "cows/cows_command.h"
 #include "run/driver.h"
 #include "serve/serve.h"
+#include "sim/simulate_command.h"
 #include "stats/figures.h"
 
 int main(int argc, char** argv)
 {
     if (argc >= 2 && std::strcmp(argv[1], "cows") == 0)
         return MORVENDA_COWS(argc - 1, argv + 1);
+    if (argc >= 2 && std::strcmp(argv[1], "simulate") == 0)
+        return MORVENDA_SIMULATE(argc - 1, argv + 1);
     if (argc >= 2 && std::strcmp(argv[1], "serve") == 0)
         return hand_over_to_server(argc - 1, argv + 1);
     if (argc >= 2 && std::strcmp(argv[1], "check") == 0)

@@ -64,6 +64,19 @@ check "ranked_herd.png is a valid PNG of sensible size" png_ok ranked_charts/ran
 "$src/tools/morvenda-plot" -o ranked_charts -r "$report" >/dev/null 2>err.txt
 check "a file that is not a ranked list is said so" grep -q "not a ranked list of morvenda cows" err.txt
 
+# --- the fan chart of simulated herds
+cd "$work/run"
+"$program" simulate "$src/examples/holstein_kg.bio" --cows 50 --years 4 --replicates 40 -o sim.csv \
+  </dev/null >sim_console.txt 2>&1
+check "morvenda simulate on the example herd exits 0" test $? -eq 0
+"$src/tools/morvenda-plot" -o sim_charts -s sim.csv >/dev/null 2>sim.err
+check "fan chart alone exits 0" test $? -eq 0
+check "sim_fan.png is a valid PNG of sensible size" png_ok sim_charts/sim_fan.png
+"$src/tools/morvenda-plot" -o sim_charts -f nosuchfigure -s sim.csv >/dev/null 2>err.txt
+check "an unknown figure is said so" grep -q "no figure nosuchfigure" err.txt
+"$src/tools/morvenda-plot" -o sim_charts -s "$report" >/dev/null 2>err.txt
+check "a file that is not a summary is said so" grep -q "not a summary of morvenda simulate" err.txt
+
 # --- the sweep tool: three variants of the example herd
 cd "$work"
 "$src/tools/morvenda-sweep" -m "$program" -j 2 -o sweep.csv -d runs \
