@@ -105,14 +105,10 @@ struct Service {
 
 Service service_of(int lact, int mim, int sea)
 {
-    const double hdr = bio->heatdetectionrate[mim][sea];
-    const double q = hdr * bio->conceptionrate[lact][mim][sea];
-    double hd = hdr + (1.0 - q) * hdr * SECOND_HEAT;
-    if (hd >= 1.0)
-        hd = 1.0;
+    const ServiceChances c = SERVICE_CHANCES(lact, mim, sea);
     Service s;
-    s.pc = q + q * (1.0 - q) * SECOND_HEAT;
-    s.cost = (bio->instime / 60.0 * bio->wage + bio->inscost) * hd;
+    s.pc = c.Pc;
+    s.cost = (bio->instime / 60.0 * bio->wage + bio->inscost) * c.Ps;
     return s;
 }
 

@@ -35,6 +35,7 @@
 #ifndef MORVENDA_RECORDS_H
 #define MORVENDA_RECORDS_H
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -435,6 +436,31 @@ inline void pregnancy_window(int lact, int mim, int& first, int& last)
 {
     first = mim - bio->lbm > 1 ? mim - bio->lbm : 1;
     last = mim - waiting_period_end(lact) < MAXMPREG ? mim - waiting_period_end(lact) : MAXMPREG;
+}
+
+/* The services of an open cow inseminated this month, as the solver, the
+** projection and the herd simulation all count them.  Her first heat is detected
+** with the heat detection rate hd and a service conceives with the
+** conception rate; a cow still open after it has a second heat within the
+** month with the share SECOND_HEAT.  pr = hd x conception rate. */
+struct ServiceChances {
+    double hd;      /* heat detection rate */
+    double cr;      /* conception rate of a service */
+    double Ps;      /* services charged: the expected number, at most one */
+    double Pc;      /* conception within the month */
+    double E;       /* expected number of heats (service opportunities) */
+};
+
+inline ServiceChances SERVICE_CHANCES(int lact, int mim, int sea)
+{
+    ServiceChances s;
+    s.hd = bio->heatdetectionrate[mim][sea];
+    s.cr = bio->conceptionrate[lact][mim][sea];
+    const double pr = s.hd * s.cr;
+    s.Ps = std::min(1.0, s.hd + (1.0 - pr) * s.hd * SECOND_HEAT);
+    s.Pc = pr + (1.0 - pr) * pr * SECOND_HEAT;
+    s.E = 1.0 + (1.0 - pr) * SECOND_HEAT;
+    return s;
 }
 
 /* True when a cow in month of pregnancy mpreg (0 = open) at month in milk
