@@ -7,7 +7,6 @@
 
 #include <string>
 
-
 /* How heifers enter an empty place (entry_mode of MARKOV_CHAIN). */
 constexpr unsigned short ENTRY_FULL_HERD_AT_START = 0; /* a whole herd of heifers in month 1, only into an empty herd */
 constexpr unsigned short ENTRY_REFILL = 1;             /* refill to a full place in the policy's entry months */
