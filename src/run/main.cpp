@@ -4,11 +4,14 @@
 **   morvenda herd.bio
 **   morvenda cows herd.bio cows.csv [options]   (value the herd's own cows)
 **   morvenda serve [--dir DIR] [--port 8080] [--host 127.0.0.1]
-**   morvenda check herd.bio
+**   morvenda check [--json] herd.bio
+**   morvenda items [--json]                     (the bio file's item table)
+**   morvenda set herd.bio CHANGE... [-o OUT]    (a variant of a bio file)
 */
 #include <cstring>
 
 #include "cows/cows_command.h"
+#include "items/items_command.h"
 #include "run/driver.h"
 #include "serve/serve.h"
 
@@ -20,5 +23,9 @@ int main(int argc, char** argv)
         return hand_over_to_server(argc - 1, argv + 1);
     if (argc >= 2 && std::strcmp(argv[1], "check") == 0)
         return check_command(argc - 1, argv + 1);
+    if (argc >= 2 && std::strcmp(argv[1], "items") == 0)
+        return items_command(argc - 1, argv + 1);
+    if (argc >= 2 && std::strcmp(argv[1], "set") == 0)
+        return set_command(argc - 1, argv + 1);
     return MORVENDA_RUN(argc, argv);
 }
