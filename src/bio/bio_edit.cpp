@@ -17,7 +17,7 @@ namespace {
 
 constexpr std::size_t STAMP_LENGTH = 24;   /* the time stamp line */
 constexpr std::size_t NOTE_LENGTH = 448;   /* a note line without its line end */
-constexpr int MOST_DECIMALS = 40;          /* plain decimals of the smallest values */
+constexpr int MOST_DECIMALS = 330;         /* plain decimals of the smallest doubles */
 /* A scaled value keeps 12 significant digits: 0.52 x 1.1 is written 0.572,
 ** not as the nearest double's 0.5720000000000001. */
 constexpr int SCALED_DIGITS = 12;
@@ -69,7 +69,7 @@ std::string plain_decimal(double v)
 {
     if (v == 0.0)
         return "0";
-    char buf[400];
+    char buf[720]; /* 309 digits before the point, 330 after */
     for (int decimals = 0; decimals <= MOST_DECIMALS; decimals++) {
         std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
         if (std::strtod(buf, nullptr) == v)

@@ -537,6 +537,24 @@ const char* axis_name(BioAxis axis)
     return "";
 }
 
+const char* kind_word(BioKind kind)
+{
+    switch (kind) {
+    case BioKind::text:
+    case BioKind::note:
+        return "text";
+    case BioKind::name:
+        return "name";
+    case BioKind::integer:
+        return "integer";
+    case BioKind::number:
+        return "number";
+    case BioKind::keyword:
+        return "keyword";
+    }
+    return "";
+}
+
 bool is_decimal_number(const std::string& token)
 {
     /* [+-] digits [. digits] | [+-] . digits, then [eE [+-] digits] */

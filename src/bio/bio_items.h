@@ -99,6 +99,9 @@ std::string axis_label(BioAxis axis, int first, int k);
 /* The position of `label` on the axis, or -1. */
 int axis_position(BioAxis axis, int first, int count, const std::string& label);
 const char* axis_name(BioAxis axis);
+/* "number", "integer", "keyword", "name", "text" (the time stamp and the
+** note lines). */
+const char* kind_word(BioKind kind);
 
 /* A value found in the file: the field, its row and column, its bytes. */
 struct BioToken {

@@ -29,25 +29,6 @@ constexpr std::size_t LARGEST_BIO_FILE = 4u << 20; /* as the reader takes */
 constexpr int FAULT = 1;
 constexpr int USAGE = 2;
 
-const char* kind_word(BioKind kind)
-{
-    switch (kind) {
-    case BioKind::text:
-        return "text";
-    case BioKind::name:
-        return "name";
-    case BioKind::integer:
-        return "integer";
-    case BioKind::number:
-        return "number";
-    case BioKind::keyword:
-        return "keyword";
-    case BioKind::note:
-        return "line";
-    }
-    return "";
-}
-
 /* The valid range in words: "0..1", "1, 2, 3 or 71", "JAN..DEC", "any". */
 std::string range_words(const BioField& f)
 {

@@ -41,24 +41,6 @@ std::vector<std::string> column_labels(BioAxis axis, int first, int count)
     return out;
 }
 
-const char* kind_word(BioKind kind)
-{
-    switch (kind) {
-    case BioKind::text:
-    case BioKind::note:
-        return "text";
-    case BioKind::name:
-        return "name";
-    case BioKind::integer:
-        return "integer";
-    case BioKind::number:
-        return "number";
-    case BioKind::keyword:
-        return "keyword";
-    }
-    return "";
-}
-
 /* The page's items, from the program's item table: an item of one field
 ** takes its shape; an item of several lists them as its rows (series of
 ** item 26) or its values (the scalars of items 2, 14, 16, 27, 31, 33). */
