@@ -335,8 +335,8 @@ void Walk::run()
     in_.skip_white();
     if (!in_.at_end()) {
         BioFault w;
-        w.offset = in_.pos;
-        w.length = in_.take_token() == w.offset ? in_.pos - w.offset : 0;
+        w.offset = in_.take_token();
+        w.length = in_.pos - w.offset;
         w.token = in_.text.substr(w.offset, w.length);
         w.reason = format("data after item %d is ignored", LAST_ITEM);
         w.warning = true;
@@ -436,11 +436,10 @@ bool Walk::judge_value(int f, int row, int col, std::size_t start, const std::st
     double number = 0.0;
     fault.reason = bio_value_fault(field, token, number);
     if (fault.reason.empty() && f == LBM) {
-        const char* const names[3] = {"waiting period of lactation 1", "waiting period of lactation 2",
-                                      "waiting period of later lactations"};
         for (int g = 0; g < vwp_seen_ && fault.reason.empty(); g++)
             if (number < vwp_[g]) /* no month would be left to inseminate in */
-                fault.reason = format("%ld is before the %s %ld", static_cast<long>(number), names[g], vwp_[g]);
+                fault.reason = format("%ld is before the %s %ld", static_cast<long>(number),
+                                      bio_fields()[VWP1 + g].what, vwp_[g]);
     }
     if (fault.reason.empty()) {
         if (f >= VWP1 && f < VWP1 + 3) {
@@ -454,8 +453,11 @@ bool Walk::judge_value(int f, int row, int col, std::size_t start, const std::st
     ** where a keyword is) may stand for a missing or an added value: every
     ** position after it is uncertain. */
     bool wrong_form = false;
-    if (field.kind == BioKind::number || field.kind == BioKind::integer)
-        wrong_form = fault.reason.find(" expected, found ") != std::string::npos;
+    long whole = 0;
+    if (field.kind == BioKind::number)
+        wrong_form = !is_decimal_number(token) || !std::isfinite(std::strtod(token.c_str(), nullptr));
+    else if (field.kind == BioKind::integer)
+        wrong_form = !parse_whole(token, whole);
     else if (field.rule == BioRule::month || field.rule == BioRule::policy)
         wrong_form = looks_numeric(token);
     fault.stops = wrong_form;
