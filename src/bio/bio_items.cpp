@@ -308,6 +308,7 @@ public:
 private:
     bool stamp();
     bool field(int f);
+    bool heading(int f);
     /* false when the walk ends here */
     bool early_end(int f, int row, int col);
     bool judge_value(int f, int row, int col, std::size_t start, const std::string& token);
@@ -376,6 +377,35 @@ bool Walk::stamp()
     return true;
 }
 
+/* Takes a heading line.  A longer line than the reader takes leaves the
+** rest of it to be read as values: every value after it may stand one or
+** more places late, and nothing says so but this warning. */
+bool Walk::heading(int f)
+{
+    in_.take_line(HEADING_LENGTH);
+    const std::string& t = in_.text;
+    if (in_.pos == 0 || t[in_.pos - 1] == '\n')
+        return true;
+    std::size_t rest = in_.pos;
+    while (rest < t.size() && t[rest] != '\n' && is_blank(t[rest]))
+        rest++;
+    if (rest >= t.size() || t[rest] == '\n')
+        return true;
+    BioFault w;
+    w.field = f;
+    w.row = w.col = -1;
+    w.offset = rest;
+    w.length = 0;
+    while (rest + w.length < t.size() && !is_blank(t[rest + w.length]))
+        w.length++;
+    w.token = t.substr(rest, w.length);
+    w.reason = format("the heading is longer than %zu characters, the rest of its line is read as values",
+                      HEADING_LENGTH);
+    w.warning = true;
+    w.stops = true;
+    return sink_.fault(w);
+}
+
 bool Walk::early_end(int f, int row, int col)
 {
     BioFault e;
@@ -396,7 +426,8 @@ bool Walk::field(int f)
         in_.skip_white();
         if (in_.at_end())
             return early_end(f, -1, -1); /* the heading itself */
-        in_.take_line(HEADING_LENGTH);
+        if (!heading(f))
+            return false;
     }
     for (int r = 0; r < field.rows; r++)
         for (int c = 0; c < field.cols; c++) {
@@ -461,8 +492,7 @@ bool Walk::judge_value(int f, int row, int col, std::size_t start, const std::st
     else if (field.rule == BioRule::month || field.rule == BioRule::policy)
         wrong_form = looks_numeric(token);
     fault.stops = wrong_form;
-    const bool go_on = sink_.fault(fault);
-    return go_on && !fault.stops;
+    return sink_.fault(fault);
 }
 
 } // namespace
@@ -690,7 +720,7 @@ public:
     bool fault(const BioFault& f) override
     {
         out_.push_back(f);
-        return true;
+        return !f.stops;
     }
 
 private:

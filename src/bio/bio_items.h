@@ -134,8 +134,8 @@ public:
     /* A value that passed its checks (integers and numbers parsed into
     ** `number`).  The time stamp comes as field 0 with its stored text. */
     virtual void value(const BioToken& at, const std::string& token, double number) = 0;
-    /* A fault; return true to go on walking (faults that stop end the walk
-    ** whatever is returned). */
+    /* A fault or a warning; return true to go on walking (a file that ends
+    ** early ends the walk whatever is returned). */
     virtual bool fault(const BioFault& fault) = 0;
 };
 

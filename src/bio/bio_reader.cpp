@@ -79,6 +79,10 @@ public:
         if (f.warning) {
             if (f.field == 0)
                 std::printf("\n READ_BIO_FILE: %s", f.reason.c_str());
+            else if (f.field > 0)
+                std::printf("\n READ_BIO_FILE: %s, item %d (%s): %s (\"%s\")", name_.c_str(),
+                            bio_fields()[f.field].item, bio_fields()[f.field].what, f.reason.c_str(),
+                            f.token.c_str());
             else
                 std::printf("\n READ_BIO_FILE: %s: %s (\"%s\")", name_.c_str(), f.reason.c_str(),
                             f.token.c_str());

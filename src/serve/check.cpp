@@ -106,7 +106,7 @@ nlohmann::json bio_check(const std::string& text, const std::string& shown_name)
     bool ok = true;
     for (const BioFault& f : bio_faults(text)) {
         messages.push_back(fault_json(f, shown_name));
-        ok = ok && f.warning;
+        ok = ok && f.warning && !f.stops; /* a walk that stopped judged not all */
     }
     return {{"ok", ok}, {"messages", messages}};
 }

@@ -215,6 +215,25 @@ TEST_F(Items, CheckListsEveryRangeFaultAndStopsWhereAValueIsMissing)
     EXPECT_TRUE(faults[0].stops);
 }
 
+TEST_F(Items, AHeadingTooLongToTakeWholeIsWarnedOf)
+{
+    /* A heading of 50 characters: its last is read as the first heat
+    ** detection rate, and every value after it moves. */
+    const std::string t = edit(example_text(), H_HEAT, 0, std::string(50, 'h') + " 0.5");
+    ReadResult r = read_bio_text(t);
+    EXPECT_NE(r.console.find("item 19 (heat detection rate): the heading is longer than 49 characters, "
+                             "the rest of its line is read as values (\"h\")"),
+              std::string::npos)
+        << r.console;
+    const std::vector<BioFault> faults = bio_faults(t);
+    ASSERT_EQ(faults.size(), 1u);
+    EXPECT_TRUE(faults[0].warning);
+    EXPECT_TRUE(faults[0].stops);
+    EXPECT_EQ(faults[0].row, -1);
+    /* The longest heading and trailing blanks after it are no fault. */
+    EXPECT_TRUE(bio_faults(edit(example_text(), H_HEAT, 0, std::string(49, 'h') + "   ")).empty());
+}
+
 TEST_F(Items, BreedingWindowAndHighestMonthInMilkAreCheckedByTheReader)
 {
     const std::string ex = example_text();
