@@ -21,6 +21,9 @@
 #include <string>
 #include <vector>
 
+/* The largest bio file read at all (a bio file is some 20 kB). */
+constexpr std::size_t LARGEST_BIO_FILE = 4u << 20;
+
 enum class BioKind {
     text,    /* the first line, kept as the time stamp */
     name,    /* a file or run name: one token */

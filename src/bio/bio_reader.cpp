@@ -15,9 +15,10 @@
 **
 ** A file that cannot be read to the end (a missing token, a token that is
 ** not a number, a keyword or range that would index outside the records)
-** or a value outside its item's range (the guide's item table) is reported
-** with the file, the item and the token, followed by the STOP pause, and the
-** run ends.  Only a regular file of bio-file size is read at all.
+** or a value outside its item's range (the item table) is reported with
+** the file, the item and the token, followed by the STOP pause, and the
+** run ends: the first fault only (`morvenda check --json` lists them all).
+** Only a regular file of bio-file size is read at all.
 */
 #include <cassert>
 #include <cmath>
@@ -35,7 +36,6 @@
 namespace {
 
 constexpr double LB_PER_KG = 2.204624;
-constexpr std::size_t LARGEST_BIO_FILE = 4u << 20; /* a bio file is some 20 kB */
 
 /* The reader's temporary tables, discarded when it returns. */
 struct ReaderTables {

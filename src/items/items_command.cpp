@@ -25,7 +25,6 @@
 
 namespace {
 
-constexpr std::size_t LARGEST_BIO_FILE = 4u << 20; /* as the reader takes */
 constexpr int FAULT = 1;
 constexpr int USAGE = 2;
 

@@ -27,8 +27,6 @@
 
 namespace {
 
-constexpr std::size_t LARGEST_BIO_FILE = 4u << 20; /* as the reader takes */
-
 /* Row or column `k` of a field, with what it stands for. */
 void add_position(nlohmann::json& out, const char* which, BioAxis axis, int first, int k)
 {
