@@ -1,12 +1,10 @@
 /*
 ** bio_reader.cpp -- reads the bio file and derives the per-state biology.
 **
-** The bio file is the single input of a run.  It is read by position:
-** a first line kept as the file's time stamp, then a stream of tokens
-** (numbers and a few keywords) broken up by heading lines that are skipped
-** unread.  READ_BIO_FILE loads the whole file into memory and walks it with
-** a small cursor, so that a heading is "skip white space, then the rest of
-** the line" and a number is always a whole token.
+** The bio file is the single input of a run.  It is read by position,
+** with the layout, the form and the range of every value taken from the
+** item table (bio_items.cpp): READ_BIO_FILE loads the whole file into
+** memory, walks the table over it and stores each value as it comes.
 **
 ** After the last item the reader places the 24-month price and switch
 ** series on their calendar months and derives the tables that the dynamic
@@ -17,13 +15,12 @@
 **
 ** A file that cannot be read to the end (a missing token, a token that is
 ** not a number, a keyword or range that would index outside the records)
-** or a value outside its item's range (the guide's item table) is reported
-** with the file, the item and the token, followed by the STOP pause, and the
-** run ends.  Only a regular file of bio-file size is read at all.
+** or a value outside its item's range (the item table) is reported with
+** the file, the item and the token, followed by the STOP pause, and the
+** run ends: the first fault only (`morvenda check --json` lists them all).
+** Only a regular file of bio-file size is read at all.
 */
-#include <cctype>
-#include <cerrno>
-#include <climits>
+#include <cassert>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +28,7 @@
 #include <string>
 
 #include "bio/bio.h"
+#include "bio/bio_items.h"
 #include "run/input_file.h"
 #include "run/records.h"
 #include "run/runlog.h"
@@ -38,21 +36,6 @@
 namespace {
 
 constexpr double LB_PER_KG = 2.204624;
-constexpr std::size_t STAMP_LENGTH = 24;    /* longest time stamp line */
-constexpr std::size_t HEADING_LENGTH = 49;  /* longest heading line */
-constexpr std::size_t SKIPPED_LENGTH = 449; /* longest line of item 35 */
-constexpr std::size_t LARGEST_BIO_FILE = 4u << 20; /* a bio file is some 20 kB */
-
-/* Valid ranges of the items (the guide's item table lists them).  Bounds
-** far above any herd's keep every derived figure finite; money is in any
-** currency, weights and milk in pounds or kilograms. */
-constexpr double LARGEST_MONEY = 1e7;        /* a price or cost of one item */
-constexpr double LARGEST_FACTOR = 10.0;      /* factors on yield, disposal, conception, sale value */
-constexpr double LARGEST_DAILY_MILK = 500.0; /* per cow and day */
-constexpr double LARGEST_WEIGHT = 5000.0;    /* a cow's body weight */
-constexpr double LARGEST_INTAKE = 500.0;     /* dry matter per cow and day */
-constexpr double LARGEST_MINUTES = 44000.0;  /* minutes in a month */
-constexpr double LARGEST_PERCENT = 100.0;
 
 /* The reader's temporary tables, discarded when it returns. */
 struct ReaderTables {
@@ -68,169 +51,6 @@ struct ReaderTables {
     double p_bodyweight[NSLOT];
 };
 
-/* Cursor over the bio file held in memory. */
-struct BioText {
-    std::string name; /* the bio file's name, for messages */
-    std::string text;
-    std::size_t pos = 0;
-};
-
-bool is_blank(char c)
-{
-    return std::isspace(static_cast<unsigned char>(c)) != 0;
-}
-
-void skip_white(BioText& in)
-{
-    while (in.pos < in.text.size() && is_blank(in.text[in.pos]))
-        in.pos++;
-}
-
-[[noreturn]] void early_end(const BioText& in, int item, const char* what)
-{
-    std::printf("\n READ_BIO_FILE: %s, item %d (%s): the file ends early, no value found",
-                in.name.c_str(), item, what);
-    STOP(1);
-    END_RUN(1);
-}
-
-[[noreturn]] void bad_token(const BioText& in, int item, const char* what,
-                            const std::string& token, const char* expected)
-{
-    std::printf("\n READ_BIO_FILE: %s, item %d (%s): %s expected, found \"%s\"",
-                in.name.c_str(), item, what, expected, token.c_str());
-    STOP(1);
-    END_RUN(1);
-}
-
-/* Skips white space, then takes the rest of the line up to and including
-** its line end, at most `longest` characters.  The text is not used. */
-void skip_heading(BioText& in, int item, const char* what, std::size_t longest)
-{
-    skip_white(in);
-    if (in.pos >= in.text.size())
-        early_end(in, item, what);
-    std::size_t taken = 0;
-    while (in.pos < in.text.size() && taken < longest) {
-        char c = in.text[in.pos++];
-        taken++;
-        if (c == '\n')
-            break;
-    }
-}
-
-std::string next_token(BioText& in, int item, const char* what)
-{
-    skip_white(in);
-    if (in.pos >= in.text.size())
-        early_end(in, item, what);
-    std::size_t start = in.pos;
-    while (in.pos < in.text.size() && !is_blank(in.text[in.pos]))
-        in.pos++;
-    return in.text.substr(start, in.pos - start);
-}
-
-double read_value(BioText& in, int item, const char* what)
-{
-    std::string token = next_token(in, item, what);
-    const char* s = token.c_str();
-    char* end = nullptr;
-    double v = std::strtod(s, &end);
-    if (end == s || end != s + token.size() || !std::isfinite(v))
-        bad_token(in, item, what, token, "a number");
-    return v;
-}
-
-short read_integer(BioText& in, int item, const char* what)
-{
-    std::string token = next_token(in, item, what);
-    const char* s = token.c_str();
-    char* end = nullptr;
-    errno = 0;
-    long v = std::strtol(s, &end, 10);
-    if (end == s || end != s + token.size() || errno == ERANGE || v < SHRT_MIN || v > SHRT_MAX)
-        bad_token(in, item, what, token, "a whole number");
-    return static_cast<short>(v);
-}
-
-/* A number in lowest..highest; any other ends the run naming the token. */
-double read_ranged(BioText& in, int item, const char* what, double lowest, double highest)
-{
-    const std::size_t start = in.pos;
-    const double v = read_value(in, item, what);
-    if (!(v >= lowest && v <= highest)) {
-        in.pos = start;
-        const std::string token = next_token(in, item, what);
-        std::printf("\n READ_BIO_FILE: %s, item %d (%s): \"%s\" is outside %g..%g", in.name.c_str(),
-                    item, what, token.c_str(), lowest, highest);
-        STOP(1);
-        END_RUN(1);
-    }
-    return v;
-}
-
-/* A probability or rate: 0..1. */
-double read_probability(BioText& in, int item, const char* what)
-{
-    return read_ranged(in, item, what, 0.0, 1.0);
-}
-
-/* A price or cost that cannot be negative. */
-double read_cost(BioText& in, int item, const char* what)
-{
-    return read_ranged(in, item, what, 0.0, LARGEST_MONEY);
-}
-
-/* A body weight: positive. */
-double read_weight(BioText& in, int item, const char* what)
-{
-    const double w = read_ranged(in, item, what, 0.0, LARGEST_WEIGHT);
-    if (w <= 0.0) {
-        std::printf("\n READ_BIO_FILE: %s, item %d (%s): a weight must be above 0", in.name.c_str(),
-                    item, what);
-        STOP(1);
-        END_RUN(1);
-    }
-    return w;
-}
-
-/* A factor on a figure of the herd. */
-double read_factor(BioText& in, int item, const char* what)
-{
-    return read_ranged(in, item, what, 0.0, LARGEST_FACTOR);
-}
-
-std::string read_name(BioText& in, int item, const char* what)
-{
-    std::string token = next_token(in, item, what);
-    if (token.find('\0') != std::string::npos) {
-        /* The name would be cut at the NUL: another file than the one written. */
-        std::printf("\n READ_BIO_FILE: %s, item %d: the %s holds a NUL character", in.name.c_str(),
-                    item, what);
-        STOP(1);
-        END_RUN(1);
-    }
-    if (token.size() > MAX_NAME_LENGTH) {
-        std::printf("\n READ_BIO_FILE: %s, item %d: the %s is longer than %zu characters",
-                    in.name.c_str(), item, what, MAX_NAME_LENGTH);
-        STOP(1);
-        END_RUN(1);
-    }
-    return token;
-}
-
-/* Ends the run when a stored value would index outside the records. */
-void check_range(const BioText& in, int item, const char* what, long value, long lowest,
-                 long highest)
-{
-    if (value < lowest || value > highest) {
-        std::printf("\n READ_BIO_FILE: %s, item %d (%s): %ld is outside %ld..%ld",
-                    in.name.c_str(), item, what, value, lowest, highest);
-        STOP(1);
-        END_RUN(1);
-    }
-}
-
 /* Switch keyword of the insemination and heifer-entry series:
 ** 1 forced, 0 forbidden, 8 left to the policy. */
 short switch_code(const std::string& token)
@@ -242,243 +62,204 @@ short switch_code(const std::string& token)
     return 8;
 }
 
-/* Rows first..last of 12 values (calendar months 1..12), each in
-** lowest..highest. */
-template <std::size_t R>
-void read_month_table(BioText& in, int item, const char* what, double (&table)[R][NSEA],
-                      int first, int last, double lowest, double highest)
-{
-    for (int m = first; m <= last; m++)
-        for (int s = 1; s <= 12; s++)
-            table[m][s] = read_ranged(in, item, what, lowest, highest);
-}
+/* Takes the values of the item table's walk into the record and the
+** temporary tables; the first fault ends the run with its message. */
+class ReaderSink : public BioSink {
+public:
+    ReaderSink(const std::string& name, ReaderTables& tmp) : name_(name), tmp_(tmp) {}
 
-/* The first line: at most 24 characters, kept with its line end when
-** shorter.  The rest of a longer line is skipped with a warning. */
-void read_time_stamp(BioText& in)
-{
-    std::size_t end = in.text.find('\n');
-    std::size_t length = end == std::string::npos ? in.text.size() : end;
-    if (length < STAMP_LENGTH) {
-        std::size_t take = end == std::string::npos ? length : length + 1;
-        biofiletime = in.text.substr(0, take);
-        in.pos = take;
-    } else if (length == STAMP_LENGTH) {
-        biofiletime = in.text.substr(0, STAMP_LENGTH);
-        in.pos = STAMP_LENGTH; /* the line end is skipped with the next token */
-    } else {
-        biofiletime = in.text.substr(0, STAMP_LENGTH);
-        std::printf("\n READ_BIO_FILE: first line longer than %zu characters, the rest is ignored",
-                    STAMP_LENGTH);
-        in.pos = end == std::string::npos ? in.text.size() : end + 1;
-    }
-}
-
-/* Reads items 2 to 36 into the record and the temporary tables. */
-void read_items(BioText& in, ReaderTables& tmp)
-{
-    /* 2: run name and file names */
-    runname = read_name(in, 2, "run name");
-    rpofile = read_name(in, 2, "rpo file name");
-    delfile = read_name(in, 2, "del file name");
-    mkvfile = read_name(in, 2, "mkv file name");
-    resfile = read_name(in, 2, "res file name");
-    polfile = read_name(in, 2, "pol file name");
-
-    warmstart = read_integer(in, 3, "warm start flag");
-    check_range(in, 3, "warm start flag", warmstart, 0, 1);
-    double version = read_value(in, 4, "version number");
-    std::printf(" version: %.1f", version);
-    bio->kg = next_token(in, 5, "units keyword") == "KG" ? 1 : 0;
-    bio->analysis = read_integer(in, 6, "analysis mode");
-    if (bio->analysis != 1 && bio->analysis != 2 && bio->analysis != 3 && bio->analysis != 71) {
-        std::printf("\n READ_BIO_FILE: %s, item 6 (analysis mode): %d is not 1, 2, 3 or 71",
-                    in.name.c_str(), bio->analysis);
-        STOP(1);
-        END_RUN(1);
+    void value(const BioToken& at, const std::string& token, double v) override
+    {
+        const BioField& field = bio_fields()[at.field];
+        store(field.item, item_index(at.field, at.row, at.col), token, v);
     }
 
-    skip_heading(in, 7, "milk factor by month of pregnancy", HEADING_LENGTH);
-    for (int p = 1; p <= 9; p++)
-        bio->milk_mpreg[p] = read_factor(in, 7, "milk factor by month of pregnancy");
-
-    static const char* const curve_names[4] = {"", "milk curve of lactation 1",
-                                               "milk curve of lactation 2",
-                                               "milk curve of lactation 3"};
-    for (int l = 1; l <= 3; l++) {
-        skip_heading(in, 7 + l, curve_names[l], HEADING_LENGTH);
-        read_month_table(in, 7 + l, curve_names[l], tmp.milkcurve[l], 1, 24, 0.0, LARGEST_DAILY_MILK);
-    }
-
-    skip_heading(in, 11, "involuntary disposal by lactation", HEADING_LENGTH);
-    for (int l = 1; l <= 12; l++)
-        tmp.pindlact[l] = read_factor(in, 11, "involuntary disposal by lactation");
-
-    skip_heading(in, 12, "involuntary disposal by month in milk", HEADING_LENGTH);
-    read_month_table(in, 12, "involuntary disposal by month in milk", tmp.pindmim, 1, 24, 0.0, 1.0);
-
-    skip_heading(in, 13, "abortion risk", HEADING_LENGTH);
-    for (int p = 2; p <= 9; p++)
-        bio->abort[p] = read_probability(in, 13, "abortion risk");
-
-    static const char* const vwp_names[4] = {"", "waiting period of lactation 1",
-                                             "waiting period of lactation 2",
-                                             "waiting period of later lactations"};
-    for (int g = 1; g <= 3; g++) {
-        bio->vwp[g] = static_cast<short>(read_integer(in, 14, vwp_names[g]) - 1);
-        check_range(in, 14, vwp_names[g], bio->vwp[g] + 1, 1, 24);
-    }
-    bio->lbm = static_cast<short>(read_integer(in, 15, "last breeding month") - 1);
-    check_range(in, 15, "last breeding month", bio->lbm + 1, 1, 24);
-    for (int g = 1; g <= 3; g++)
-        if (bio->lbm < bio->vwp[g]) {
-            /* No month would be left to inseminate in. */
-            std::printf("\n READ_BIO_FILE: %s, item 15 (last breeding month): %d is before the %s %d",
-                        in.name.c_str(), bio->lbm + 1, vwp_names[g], bio->vwp[g] + 1);
-            STOP(1);
-            END_RUN(1);
+    bool fault(const BioFault& f) override
+    {
+        if (f.warning) {
+            if (f.field == 0)
+                std::printf("\n READ_BIO_FILE: %s", f.reason.c_str());
+            else if (f.field > 0)
+                std::printf("\n READ_BIO_FILE: %s, item %d (%s): %s (\"%s\")", name_.c_str(),
+                            bio_fields()[f.field].item, bio_fields()[f.field].what, f.reason.c_str(),
+                            f.token.c_str());
+            else
+                std::printf("\n READ_BIO_FILE: %s: %s (\"%s\")", name_.c_str(), f.reason.c_str(),
+                            f.token.c_str());
+            return true;
         }
-
-    bio->instime = read_ranged(in, 16, "insemination time", 0.0, LARGEST_MINUTES);
-    bio->inscost = read_cost(in, 16, "insemination cost");
-
-    bio->maxlact = read_integer(in, 17, "highest lactation");
-    check_range(in, 17, "highest lactation", bio->maxlact, 1, MAXLACT);
-
-    for (int l = 1; l <= 12; l++)
-        tmp.conclact[l] = read_factor(in, 18, "conception factor by lactation");
-
-    skip_heading(in, 19, "heat detection rate", HEADING_LENGTH);
-    read_month_table(in, 19, "heat detection rate", bio->heatdetectionrate, 2, 15, 0.0, 1.0);
-    skip_heading(in, 20, "conception rate", HEADING_LENGTH);
-    read_month_table(in, 20, "conception rate", bio->conceptionrate[0], 2, 15, 0.0, 1.0);
-    skip_heading(in, 21, "reproduction cost", HEADING_LENGTH);
-    read_month_table(in, 21, "reproduction cost", bio->reprocost, 2, 15, 0.0, LARGEST_MONEY);
-
-    skip_heading(in, 22, "open body weight", HEADING_LENGTH);
-    for (int m = 1; m <= 24; m++) {
-        bio->bodyweight[1][m][0] = read_weight(in, 22, "open body weight");
-        bio->bodyweight[2][m][0] = read_weight(in, 22, "open body weight");
+        const BioField& field = bio_fields()[f.field];
+        const char* what = f.row < 0 ? heading_words(field) : field.what;
+        if (field.rule == BioRule::month)
+            std::printf("\n start_sea error");
+        if (field.rule == BioRule::policy)
+            std::printf("\n bio->policy error");
+        if (field.kind == BioKind::name && !f.stops)
+            std::printf("\n READ_BIO_FILE: %s, item %d: %s", name_.c_str(), field.item, f.reason.c_str());
+        else
+            std::printf("\n READ_BIO_FILE: %s, item %d (%s): %s", name_.c_str(), field.item, what,
+                        f.reason.c_str());
+        STOP(1);
+        END_RUN(1);
     }
 
-    skip_heading(in, 23, "body weight gain in pregnancy", HEADING_LENGTH);
-    for (int p = 1; p <= 9; p++) {
-        double gain = read_ranged(in, 23, "body weight gain in pregnancy", 0.0, LARGEST_WEIGHT);
-        bio->bodyweight_mpreg[1][p] = gain;
-        for (int m = 1; m <= 24; m++)
-            bio->bodyweight[1][m][p] = gain + bio->bodyweight[1][m][0];
+private:
+    /* The heading of a field that shares its item with others. */
+    static const char* heading_words(const BioField& field)
+    {
+        if (field.item == 26)
+            return "prices";
+        if (field.item == 27)
+            return "write switches";
+        return field.what;
     }
-    for (int p = 1; p <= 9; p++) {
-        double gain = read_ranged(in, 23, "body weight gain in pregnancy", 0.0, LARGEST_WEIGHT);
-        bio->bodyweight_mpreg[2][p] = gain;
-        for (int l = 2; l <= 12; l++)
+
+    void store(int item, int k, const std::string& token, double v);
+
+    const std::string& name_;
+    ReaderTables& tmp_;
+};
+
+/* Value k (from 0) of `item`. */
+void ReaderSink::store(int item, int k, const std::string& token, double v)
+{
+    /* item 33 in file order */
+    double* const costs[15] = {&bio->p_calf,     &bio->fixedcost1, &bio->fixedcost2, &bio->drycost,
+                               &bio->lactcost,   &bio->p_lactfeed, &bio->p_dryfeed,  &bio->drydmi,
+                               &bio->fat,        &bio->yield_sd,   &bio->yield_corr, &bio->wage,
+                               &bio->freshtime,  &bio->lacttime,   &bio->drytime};
+    double* const limits[5] = {&bio->minmilk, &bio->minrev, &bio->interest, &bio->cullcost,
+                               &bio->sel_factor};
+    std::string* const names[6] = {&runname, &rpofile, &delfile, &mkvfile, &resfile, &polfile};
+    const int row = k / 12 + 1, month = k % 12 + 1; /* tables of 12 calendar months */
+    const short whole = static_cast<short>(v);
+    switch (item) {
+    case 1:
+        biofiletime = token;
+        break;
+    case 2:
+        *names[k] = token;
+        break;
+    case 3:
+        warmstart = whole;
+        break;
+    case 4:
+        std::printf(" version: %.1f", v);
+        break;
+    case 5:
+        bio->kg = token == "KG" ? 1 : 0;
+        break;
+    case 6:
+        bio->analysis = whole;
+        break;
+    case 7:
+        bio->milk_mpreg[k + 1] = v;
+        break;
+    case 8:
+    case 9:
+    case 10:
+        tmp_.milkcurve[item - 7][row][month] = v;
+        break;
+    case 11:
+        tmp_.pindlact[k + 1] = v;
+        break;
+    case 12:
+        tmp_.pindmim[row][month] = v;
+        break;
+    case 13:
+        bio->abort[k + 2] = v;
+        break;
+    case 14:
+        bio->vwp[k + 1] = static_cast<short>(whole - 1);
+        break;
+    case 15:
+        bio->lbm = static_cast<short>(whole - 1);
+        break;
+    case 16:
+        (k == 0 ? bio->instime : bio->inscost) = v;
+        break;
+    case 17:
+        bio->maxlact = whole;
+        break;
+    case 18:
+        tmp_.conclact[k + 1] = v;
+        break;
+    case 19:
+        bio->heatdetectionrate[row + 1][month] = v;
+        break;
+    case 20:
+        bio->conceptionrate[0][row + 1][month] = v;
+        break;
+    case 21:
+        bio->reprocost[row + 1][month] = v;
+        break;
+    case 22:
+        bio->bodyweight[k % 2 + 1][k / 2 + 1][0] = v;
+        break;
+    case 23: {
+        const int p = k % 9 + 1;
+        bio->bodyweight_mpreg[k / 9 + 1][p] = v;
+        if (k < 9)
             for (int m = 1; m <= 24; m++)
-                bio->bodyweight[l][m][p] = gain + bio->bodyweight[2][m][0];
+                bio->bodyweight[1][m][p] = v + bio->bodyweight[1][m][0];
+        else
+            for (int l = 2; l <= 12; l++)
+                for (int m = 1; m <= 24; m++)
+                    bio->bodyweight[l][m][p] = v + bio->bodyweight[2][m][0];
+        break;
     }
-
-    skip_heading(in, 24, "insemination switches", HEADING_LENGTH);
-    for (int f = 1; f <= 24; f++)
-        tmp.serve[f] = switch_code(next_token(in, 24, "insemination switches"));
-    skip_heading(in, 25, "heifer entry switches", HEADING_LENGTH);
-    for (int f = 1; f <= 24; f++)
-        tmp.enter[f] = switch_code(next_token(in, 25, "heifer entry switches"));
-
-    skip_heading(in, 26, "prices", HEADING_LENGTH);
-    for (int f = 1; f <= 24; f++)
-        tmp.p_heifer[f] = read_cost(in, 26, "heifer price");
-    for (int f = 1; f <= 24; f++)
-        tmp.p_milk[f] = read_cost(in, 26, "milk price");
-    for (int f = 1; f <= 24; f++)
-        tmp.p_bodyweight[f] = read_cost(in, 26, "cull cow price");
-
-    skip_heading(in, 27, "write switches", HEADING_LENGTH);
-    bio->writepol = next_token(in, 27, "pol file switch") == "YES" ? 1 : 0;
-    bio->writerpo = next_token(in, 27, "rpo file switch") == "YES" ? 1 : 0;
-
-    static const char* const month_names[13] = {"", "JAN", "FEB", "MAR", "APR", "MAY", "JUN",
-                                                "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
-    std::string start = next_token(in, 28, "start month");
-    bio->start_sea = 0;
-    for (int s = 1; s <= 12; s++)
-        if (start == month_names[s])
-            bio->start_sea = static_cast<short>(s);
-    if (bio->start_sea == 0) {
-        /* The series could not be placed on calendar months. */
-        std::printf("\n start_sea error");
-        STOP(1);
-        END_RUN(1);
+    case 24:
+        tmp_.serve[k + 1] = switch_code(token);
+        break;
+    case 25:
+        tmp_.enter[k + 1] = switch_code(token);
+        break;
+    case 26: {
+        double* const series[3] = {tmp_.p_heifer, tmp_.p_milk, tmp_.p_bodyweight};
+        series[k / 24][k % 24 + 1] = v;
+        break;
     }
-
-    std::string policy = next_token(in, 29, "policy");
-    if (policy == "OPTIMAL")
-        bio->policy = POLICY_OPTIMAL;
-    else if (policy == "KEEPPREG")
-        bio->policy = POLICY_KEEPPREG;
-    else if (policy == "KEEPALL")
-        bio->policy = POLICY_KEEPALL;
-    else if (policy == "USE_POL")
-        bio->policy = POLICY_USE_POL;
-    else {
-        std::printf("\n bio->policy error");
-        std::printf("\n READ_BIO_FILE: %s, item 29 (policy): \"%s\" is not OPTIMAL, KEEPPREG, KEEPALL or USE_POL",
-                    in.name.c_str(), policy.c_str());
-        STOP(1);
-        END_RUN(1);
+    case 27:
+        (k == 0 ? bio->writepol : bio->writerpo) = token == "YES" ? 1 : 0;
+        break;
+    case 28: {
+        static const char* const months[13] = {"", "JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                                               "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+        for (int s = 1; s <= 12; s++)
+            if (token == months[s])
+                bio->start_sea = static_cast<short>(s);
+        break;
     }
-
-    bio->maxmim = read_integer(in, 30, "highest month in milk");
-    if (bio->maxmim <= bio->lbm)
-        bio->maxmim = MAXMIM;
-    check_range(in, 30, "highest month in milk", bio->maxmim, 1, MAXMIM);
-
-    bio->minmilk = read_ranged(in, 31, "minimum milk yield", 0.0, LARGEST_DAILY_MILK);
-    bio->minrev = read_ranged(in, 31, "minimum net revenue", -LARGEST_MONEY, LARGEST_MONEY);
-    bio->interest = read_probability(in, 31, "interest rate");
-    bio->cullcost = read_cost(in, 31, "culling cost");
-    bio->sel_factor = read_factor(in, 31, "sale value factor");
-
-    bio->ci_adjust = next_token(in, 32, "calving interval adjustment") == "YES" ? 1 : 0;
-
-    /* A calf may cost more to dispose of than it fetches. */
-    bio->p_calf = read_ranged(in, 33, "calf value", -LARGEST_MONEY, LARGEST_MONEY);
-    bio->fixedcost1 = read_cost(in, 33, "fixed cost 1");
-    bio->fixedcost2 = read_cost(in, 33, "fixed cost 2");
-    bio->drycost = read_cost(in, 33, "daily cost of a dry cow");
-    bio->lactcost = read_cost(in, 33, "daily cost of a lactating cow");
-    bio->p_lactfeed = read_cost(in, 33, "feed price of lactating cows");
-    bio->p_dryfeed = read_cost(in, 33, "feed price of dry cows");
-    bio->drydmi = read_ranged(in, 33, "dry cow intake", 0.0, LARGEST_INTAKE);
-    bio->fat = read_ranged(in, 33, "milk fat percentage", 0.0, LARGEST_PERCENT);
-    bio->yield_sd = read_ranged(in, 33, "yield standard deviation", -LARGEST_PERCENT, LARGEST_PERCENT);
-    if (bio->yield_sd < 0.0) {
-        /* Negative class probabilities would follow. */
-        std::printf("\n READ_BIO_FILE: %s, item 33 (yield standard deviation): %g is negative",
-                    in.name.c_str(), bio->yield_sd);
-        STOP(1);
-        END_RUN(1);
+    case 29:
+        bio->policy = token == "OPTIMAL"    ? POLICY_OPTIMAL
+                      : token == "KEEPPREG" ? POLICY_KEEPPREG
+                      : token == "KEEPALL"  ? POLICY_KEEPALL
+                                            : POLICY_USE_POL;
+        break;
+    case 30:
+        /* A cow may always reach the end of the breeding window. */
+        bio->maxmim = whole <= bio->lbm ? static_cast<short>(MAXMIM) : whole;
+        break;
+    case 31:
+        *limits[k] = v;
+        break;
+    case 32:
+        bio->ci_adjust = token == "YES" ? 1 : 0;
+        break;
+    case 33:
+        *costs[k] = v;
+        break;
+    case 34:
+        bio->vetcost[k + 1] = v;
+        break;
+    case 35:
+        break; /* notes */
+    case 36:
+        tmp_.lactfactor[k + 4] = v;
+        break;
+    default:
+        assert(false);
     }
-    bio->yield_corr = read_value(in, 33, "yield correlation");
-    if (bio->yield_corr < -1.0 || bio->yield_corr > 1.0) {
-        /* The spread of next lactation's yield would be the root of a
-        ** negative number. */
-        std::printf("\n READ_BIO_FILE: %s, item 33 (yield correlation): %g is outside -1..1",
-                    in.name.c_str(), bio->yield_corr);
-        STOP(1);
-        END_RUN(1);
-    }
-    bio->wage = read_cost(in, 33, "wage");
-    bio->freshtime = read_ranged(in, 33, "labour time of a fresh cow", 0.0, LARGEST_MINUTES);
-    bio->lacttime = read_ranged(in, 33, "labour time of a lactating cow", 0.0, LARGEST_MINUTES);
-    bio->drytime = read_ranged(in, 33, "labour time of a dry cow", 0.0, LARGEST_MINUTES);
-
-    for (int m = 1; m <= 4; m++)
-        bio->vetcost[m] = read_cost(in, 34, "veterinary cost");
-
-    for (int i = 0; i < 13; i++)
-        skip_heading(in, 35, "skipped lines", SKIPPED_LENGTH);
-
-    for (int l = 4; l <= 12; l++)
-        tmp.lactfactor[l] = read_factor(in, 36, "lactation factor");
 }
 
 /* Places the 24 model months on month indices: the first year on 1..12,
@@ -651,13 +432,13 @@ bool all_finite(const T& table)
 
 /* The derived tables are the inputs of every later phase: a value that is
 ** not a number there would reach the files. */
-void check_derived_tables(const BioText& in)
+void check_derived_tables(const std::string& name)
 {
     if (all_finite(bio->milkyield) && all_finite(bio->dmi) && all_finite(bio->labortime) &&
         all_finite(bio->rev) && all_finite(bio->iofc) && all_finite(bio->sel) &&
         all_finite(bio->pind) && all_finite(bio->conceptionrate))
         return;
-    std::printf("\n READ_BIO_FILE: %s: the items give figures that are not numbers", in.name.c_str());
+    std::printf("\n READ_BIO_FILE: %s: the items give figures that are not numbers", name.c_str());
     STOP(1);
     END_RUN(1);
 }
@@ -672,13 +453,12 @@ short READ_BIO_FILE()
     WRITE_MSG_FILE(MSG_READ_BIO);
     auto tmp = std::make_unique<ReaderTables>(); /* value-initialised: all 0 */
 
-    BioText in;
-    in.name = biofile;
+    std::string text;
     std::string why;
-    const InputRead got = READ_INPUT_FILE(biofile, LARGEST_BIO_FILE, in.text, why);
+    const InputRead got = READ_INPUT_FILE(biofile, LARGEST_BIO_FILE, text, why);
     if (got == InputRead::not_opened) {
         WRITE_MSG_FILE(MSG_BIO_OPEN_FAILURE);
-        std::printf("\n READ_BIO_FILE: file open failure:%s", biofile.c_str());
+        std::printf("\n READ_BIO_FILE: file open failure:%s (%s)", biofile.c_str(), why.c_str());
         STOP(1);
         return 1;
     }
@@ -688,8 +468,8 @@ short READ_BIO_FILE()
         END_RUN(1);
     }
 
-    read_time_stamp(in);
-    read_items(in, *tmp);
+    ReaderSink sink(biofile, *tmp);
+    walk_bio_text(text, sink, true);
 
     place_series(*tmp);
     bio->milk_mpreg[0] = 1.0;
@@ -700,7 +480,7 @@ short READ_BIO_FILE()
     derive_disposal_and_conception(*tmp);
     derive_weight_and_sale_value();
     derive_intake_and_costs();
-    check_derived_tables(in);
+    check_derived_tables(biofile);
 
     std::printf("\n READ_BIO_FILE done ...");
     return 0;

@@ -5,12 +5,15 @@
 **   morvenda cows herd.bio cows.csv [options]   (value the herd's own cows)
 **   morvenda simulate herd.bio [options]         (herds of real cows under the policy)
 **   morvenda serve [--dir DIR] [--port 8080] [--host 127.0.0.1]
-**   morvenda check herd.bio
+**   morvenda check [--json] herd.bio
+**   morvenda items [--json]                     (the bio file's item table)
+**   morvenda set herd.bio CHANGE... [-o OUT]    (a variant of a bio file)
 **   morvenda figures [--json|--markdown]   (the report's yearly figures)
 */
 #include <cstring>
 
 #include "cows/cows_command.h"
+#include "items/items_command.h"
 #include "run/driver.h"
 #include "serve/serve.h"
 #include "sim/simulate_command.h"
@@ -26,6 +29,10 @@ int main(int argc, char** argv)
         return hand_over_to_server(argc - 1, argv + 1);
     if (argc >= 2 && std::strcmp(argv[1], "check") == 0)
         return check_command(argc - 1, argv + 1);
+    if (argc >= 2 && std::strcmp(argv[1], "items") == 0)
+        return items_command(argc - 1, argv + 1);
+    if (argc >= 2 && std::strcmp(argv[1], "set") == 0)
+        return set_command(argc - 1, argv + 1);
     if (argc >= 2 && std::strcmp(argv[1], "figures") == 0)
         return figures_command(argc - 1, argv + 1);
     return MORVENDA_RUN(argc, argv);

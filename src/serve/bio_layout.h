@@ -4,13 +4,9 @@
 ** The workbench edits a bio file in place: it must know, for every value,
 ** the item it belongs to and the bytes it occupies, so that a change
 ** replaces exactly that token and nothing else (a file saved without
-** changes stays byte for byte the same).  The walk follows the program's
-** reader: the first line is the time stamp, a heading is "skip white space,
-** then the rest of the line up to 49 characters", a value is a whole token
-** between white space.
-**
-** The item table also carries what the page shows: a name, a unit, a
-** one-line explanation and the group the item belongs to.
+** changes stays byte for byte the same).  Both the items and the walk are
+** the program's own (bio/bio_items.h); here they are put the way the page
+** shows them: a value is "item.index", its index counted over the item.
 */
 #ifndef MORVENDA_SERVE_BIO_LAYOUT_H
 #define MORVENDA_SERVE_BIO_LAYOUT_H
@@ -19,6 +15,8 @@
 #include <map>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 namespace serve {
 
@@ -64,6 +62,12 @@ std::string token_text(const std::string& text, const BioToken& token);
 ** at most their length).  Returns "" on success, else what was wrong; the
 ** text is left unchanged then. */
 std::string apply_changes(std::string& text, const std::map<std::string, std::string>& changes);
+
+/* Every fault of the text as `morvenda check --json` lists them:
+** {"ok": no errors, "messages": [{item, name, index, row, column, the
+** month in milk or calendar month they stand for, token, reason,
+** severity, stops, text}]}; `shown_name` names the file in the texts. */
+nlohmann::json bio_check(const std::string& text, const std::string& shown_name);
 
 } // namespace serve
 

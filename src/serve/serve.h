@@ -3,11 +3,12 @@
 **
 **   morvenda serve [--dir DIR] [--port 8080] [--host 127.0.0.1]
 **                  [--max-queued 8] [--run-seconds 3600] [--disk-mb 4096]
-**   morvenda check HERD.bio
+**   morvenda check [--json] HERD.bio
 **
 ** `serve` runs a local web server for editing, running and comparing
 ** herds; `check` only reads a bio file with the program's reader and
-** reports what it found wrong (the server's validation runs it as a child).
+** reports what it found wrong, or with --json every fault the item table
+** finds (the server's validation lists the same).
 */
 #ifndef MORVENDA_SERVE_SERVE_H
 #define MORVENDA_SERVE_SERVE_H

@@ -23,6 +23,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "bio/bio_items.h"
 #include "serve/bio_layout.h"
 #include "serve/results.h"
 
@@ -35,20 +36,15 @@ namespace {
 constexpr const char* RUNS_FOLDER = "runs";
 constexpr const char* CHECK_FOLDER = ".check";
 constexpr const char* RUN_BIO = "herd.bio";
-constexpr const char* RUN_CONSOLE = "console.txt";
 constexpr const char* RESULTS_FILE = "results.json";
 constexpr const char* COWS_INPUT = "cows.csv";
 constexpr const char* COWS_OUTPUT = "ranked.csv";
-constexpr int CHECK_TIMEOUT_MS = 20000;
 /* The room a run is counted to need until it has ended: a whole run of a
 ** large herd leaves some 36 MB. */
 constexpr std::uintmax_t RUN_DISK_ALLOWANCE = 64ull << 20;
 constexpr std::uintmax_t MEGABYTE = 1ull << 20;
-constexpr int NAMES_ITEM = 2;
-constexpr int WARM_ITEM = 3;
-constexpr int ANALYSIS_ITEM = 6;
-constexpr int POLICY_ITEM = 29;
-/* The names a run's outputs get, in the order of item 2. */
+/* The names a run's outputs get, in the order of the file names of the
+** item table (runname .. polfile). */
 const char* const RUN_NAMES[6] = {"herd", "herd.rpo", "herd.del", "herd.mkv", "herd.res", "herd.pol"};
 enum { NAME_RUN, NAME_RPO, NAME_DEL, NAME_MKV, NAME_RES, NAME_POL };
 
@@ -101,10 +97,18 @@ bool is_plain_name(const std::string& name)
     return matches(name, FILE_NAME) && name.find("..") == std::string::npos;
 }
 
-std::string value_of(const std::string& text, const BioWalk& walk, int item, int index)
+/* "item.index" of value k of the item table's field `name`. */
+std::string key_of(const char* name, int k = 0)
 {
+    const int f = find_bio_field(name);
+    return std::to_string(bio_fields()[f].item) + "." + std::to_string(item_index(f, 0, 0) + k);
+}
+
+std::string value_of(const std::string& text, const BioWalk& walk, const char* name, int k = 0)
+{
+    const std::string key = key_of(name, k);
     for (const BioToken& t : walk.tokens)
-        if (t.item == item && t.index == index)
+        if (std::to_string(t.item) + "." + std::to_string(t.index) == key)
             return token_text(text, t);
     return "";
 }
@@ -295,22 +299,9 @@ nlohmann::json Workbench::check_herd(const std::string& name,
         refused = Refusal{400, why};
         return nullptr;
     }
-    std::string pattern = check_dir_ + "/XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        refused = Refusal{500, "no scratch folder for the check"};
-        return nullptr;
-    }
-    std::string folder = pattern;
-    write_file(folder + "/" + RUN_BIO, text, refused);
-    int status = refused ? -1
-                         : run_child(program_, {"check", RUN_BIO}, folder, folder + "/" + RUN_CONSOLE,
-                                     CHECK_TIMEOUT_MS);
-    std::string console = read_regular(folder + "/" + RUN_CONSOLE, MAX_FILE_BYTES).value_or("");
-    std::error_code ec;
-    fs::remove_all(folder, ec);
-    if (refused)
-        return nullptr;
-    return {{"ok", status == 0}, {"messages", parse_check_output(console, text, name)}};
+    /* The program's own item table judges the text: every fault at its
+    ** value, not only the first. */
+    return bio_check(text, name);
 }
 
 std::string Workbench::prepare_run_folder(const std::string& herd, std::string& id,
@@ -325,18 +316,18 @@ std::string Workbench::prepare_run_folder(const std::string& herd, std::string& 
     ** (analyses 2 and 3), the policy (USE_POL) and the warm-start values.
     ** They are taken from the herds folder only, by plain names. */
     std::vector<std::pair<std::string, std::string>> inputs;
-    std::string analysis = value_of(text, walk, ANALYSIS_ITEM, 0);
+    std::string analysis = value_of(text, walk, "analysis");
     if (analysis == "2" || analysis == "3")
-        inputs.emplace_back(value_of(text, walk, NAMES_ITEM, NAME_MKV), RUN_NAMES[NAME_MKV]);
-    if (value_of(text, walk, POLICY_ITEM, 0) == "USE_POL")
-        inputs.emplace_back(value_of(text, walk, NAMES_ITEM, NAME_POL), RUN_NAMES[NAME_POL]);
-    if (value_of(text, walk, WARM_ITEM, 0) == "1")
+        inputs.emplace_back(value_of(text, walk, "runname", NAME_MKV), RUN_NAMES[NAME_MKV]);
+    if (value_of(text, walk, "policy") == "USE_POL")
+        inputs.emplace_back(value_of(text, walk, "runname", NAME_POL), RUN_NAMES[NAME_POL]);
+    if (value_of(text, walk, "warmstart") == "1")
         inputs.emplace_back("warm.txt", "warm.txt");
 
     std::map<std::string, std::string> names;
     for (int i = 0; i < 6; i++)
-        if (!value_of(text, walk, NAMES_ITEM, i).empty())
-            names[std::to_string(NAMES_ITEM) + "." + std::to_string(i)] = RUN_NAMES[i];
+        if (!value_of(text, walk, "runname", i).empty())
+            names[key_of("runname", i)] = RUN_NAMES[i];
     std::string why = apply_changes(text, names);
     if (!why.empty()) {
         refused = Refusal{400, why};
@@ -490,75 +481,6 @@ std::string Workbench::run_file_path(const std::string& id, const std::string& f
         return "";
     }
     return path;
-}
-
-nlohmann::json parse_check_output(const std::string& console, const std::string& text,
-                                  const std::string& shown_name)
-{
-    static const std::regex ITEM(R"(item (\d+))");
-    static const std::regex FOUND(R"(found \"([^\"]*)\")");
-    static const std::regex NEGATIVE(R"(negative value (\S+))");
-    static const std::regex OUTSIDE(R"(: (-?\d+) is outside)");
-    BioWalk walk = walk_bio(text);
-    nlohmann::json out = nlohmann::json::array();
-    std::istringstream lines(console);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::size_t start = line.find_first_not_of(" @\a");
-        if (start == std::string::npos)
-            continue;
-        line = line.substr(start);
-        /* The reader's pause after a message: a bell and an "@". */
-        while (!line.empty() && (line.back() == '@' || line.back() == '\a' || line.back() == ' ' ||
-                                 line.back() == '\r'))
-            line.pop_back();
-        int item = 0;
-        std::smatch m;
-        if (line.rfind("READ_BIO_FILE:", 0) == 0 && std::regex_search(line, m, ITEM))
-            item = std::stoi(m[1].str());
-        else if (line.find("first line longer") != std::string::npos)
-            item = 1;
-        else if (line.find("start_sea error") != std::string::npos)
-            item = 28;
-        else if (line.find("bio->policy error") != std::string::npos)
-            item = 29;
-        else if (line.rfind("READ_BIO_FILE:", 0) != 0)
-            continue;
-        /* The value at fault: the first value of the item that reads as
-        ** the token the message names. */
-        std::string token;
-        bool numeric = false;
-        if (std::regex_search(line, m, FOUND))
-            token = m[1].str();
-        else if (std::regex_search(line, m, NEGATIVE) || std::regex_search(line, m, OUTSIDE)) {
-            token = m[1].str();
-            numeric = true;
-        }
-        int index = -1;
-        if (item == 28 || item == 29)
-            index = 0;
-        for (const BioToken& t : walk.tokens) {
-            if (t.item != item || token.empty())
-                continue;
-            std::string v = token_text(text, t);
-            bool same = v == token;
-            if (!same && numeric) {
-                char* end = nullptr;
-                double a = std::strtod(v.c_str(), &end);
-                same = end != v.c_str() && a == std::strtod(token.c_str(), nullptr);
-            }
-            if (same) {
-                index = t.index;
-                break;
-            }
-        }
-        std::string shown = line;
-        std::size_t at = shown.find(RUN_BIO);
-        if (at != std::string::npos)
-            shown.replace(at, std::string(RUN_BIO).size(), shown_name);
-        out.push_back({{"item", item}, {"index", index}, {"text", shown}});
-    }
-    return out;
 }
 
 } // namespace serve

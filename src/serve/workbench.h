@@ -64,7 +64,8 @@ public:
     /* A new herd from an example (example != "") or from the given text. */
     void create_herd(const std::string& name, const std::string& example, const std::string& text,
                      bool overwrite, std::optional<Refusal>& refused);
-    /* The program's reader on the herd with the changes applied. */
+    /* Every fault of the herd with the changes applied, by the program's
+    ** item table (bio_check). */
     nlohmann::json check_herd(const std::string& name, const std::map<std::string, std::string>& changes,
                               std::optional<Refusal>& refused);
 
@@ -100,11 +101,6 @@ private:
     std::mutex locks_mutex_;
     std::map<std::string, std::unique_ptr<std::mutex>> herd_locks_;
 };
-
-/* Messages of `morvenda check` as {item, index, text}: index is the value
-** at fault within the item when the message names its token, else -1. */
-nlohmann::json parse_check_output(const std::string& console, const std::string& text,
-                                  const std::string& shown_name);
 
 } // namespace serve
 

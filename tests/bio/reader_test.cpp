@@ -136,8 +136,8 @@ TEST_F(Reader, KeywordCasesLimitsAndLastMonth)
     t = edit(t, "Involuntary disposal per month", 1, repeat("1", 12));
     t = edit(t, H_CONC, 1, "0.6 " + repeat("0.4", 11));
     t = edit(t, H_ABORT, AT_CONCLACT, "2.0 " + repeat("1", 11));
-    t = edit(t, H_ABORT, AT_LBM, "21");
-    ReadResult r = read_bio_text(edit(t, H_WRITE, AT_MAXMIM, "20"));
+    t = edit(t, H_ABORT, AT_LBM, "16");
+    ReadResult r = read_bio_text(edit(t, H_WRITE, AT_MAXMIM, "15"));
     ASSERT_EQ(r.status, 0) << r.console;
     EXPECT_EQ(bio->kg, 0);
     EXPECT_EQ(bio->writepol, 0);
@@ -149,11 +149,11 @@ TEST_F(Reader, KeywordCasesLimitsAndLastMonth)
     EXPECT_EQ(bio->conceptionrate[1][2][1], 1.0);
     EXPECT_DOUBLE_EQ(bio->conceptionrate[1][2][2], 0.8);
     EXPECT_DOUBLE_EQ(bio->conceptionrate[0][2][1], 0.6);
-    EXPECT_EQ(bio->lbm, 20);
+    EXPECT_EQ(bio->lbm, 15);
     EXPECT_EQ(bio->maxmim, 24); /* not above the last breeding month */
 
-    r = read_bio_text(edit(t, H_WRITE, AT_MAXMIM, "21"));
-    EXPECT_EQ(bio->maxmim, 21);
+    r = read_bio_text(edit(t, H_WRITE, AT_MAXMIM, "16"));
+    EXPECT_EQ(bio->maxmim, 16);
     r = read_bio_text(edit(t, H_WRITE, AT_POLICY, "KEEPALL"));
     EXPECT_EQ(bio->policy, POLICY_KEEPALL);
     r = read_bio_text(edit(t, H_WRITE, AT_POLICY, "USE_POL"));
@@ -238,10 +238,11 @@ TEST_F(Reader, BadFilesEndTheRun)
         {edit(ex, H_ABORT, AT_MAXLACT, "13"), "item 17 (highest lactation): 13 is outside 1..12"},
         {edit(ex, H_ABORT, AT_MAXLACT, "0"), "item 17 (highest lactation): 0 is outside 1..12"},
         {edit(ex, H_WRITE, AT_MAXMIM, "25"), "item 30 (highest month in milk): 25 is outside"},
-        {edit(ex, H_ABORT, AT_LBM, "25"), "item 15 (last breeding month): 25 is outside 1..24"},
+        {edit(ex, H_ABORT, AT_LBM, "25"), "item 15 (last breeding month): 25 is outside 1..16"},
         {edit(ex, H_ABORT, AT_LBM, "0"), "item 15 (last breeding month): 0 is outside"},
         {edit(ex, H_ABORT, AT_VWP, "0 3 3"), "item 14 (waiting period of lactation 1): 0 is"},
-        {edit(ex, H_WRITE, AT_START, "Mar"), "\n start_sea error\a@"},
+        {edit(ex, H_WRITE, AT_START, "Mar"),
+         "\n start_sea error\n READ_BIO_FILE: test.bio, item 28 (start month): \"Mar\" is not JAN..DEC\a@"},
         {edit(ex, H_WRITE, AT_FEED, "0.12 0.09 28 3.9 -1 0.6"), "(yield standard deviation)"},
         {edit(ex, H_WRITE, AT_FEED, "0.12 0.09 28 3.9 11 1.5"), "(yield correlation)"},
         {edit(ex, H_HEAT, 0, "Heat detection rate, mim 2-15 x JAN-DEC, fraction 0-1"),
@@ -278,7 +279,7 @@ TEST_F(Reader, ProgramEndsWithStatusOneOnABadFile)
     EXPECT_EQ(READ_TEXT("msg.txt"), " STOP(): check Morvenda.EXE");
 
     EXPECT_EQ(RUN_PROGRAM("missing.bio"), 1);
-    EXPECT_NE(READ_TEXT("console.txt").find("\n READ_BIO_FILE: file open failure:missing.bio\a@"),
+    EXPECT_NE(READ_TEXT("console.txt").find("\n READ_BIO_FILE: file open failure:missing.bio (No such file or directory)\a@"),
               std::string::npos);
 }
 

@@ -161,6 +161,25 @@ TEST(ServeHerds, ValidationNamesTheItemAndTheValueAtFault)
     EXPECT_TRUE(std::filesystem::is_empty(served.dir() + "/.check"));
 }
 
+TEST(ServeHerds, ValidationOutlinesEveryValueOutOfRange)
+{
+    ServedFolder served;
+    served.add_example("base.bio");
+    /* A decimal out of range (1.5 in 0..1), a negative milk price and a
+    ** negative interest rate: all three at their values, in file order. */
+    json bad = check(served, "base.bio", {{"31.2", "-1"}, {"12.30", "1.5"}, {"26.30", "-19"}});
+    EXPECT_FALSE(bad["ok"].get<bool>());
+    ASSERT_EQ(bad["messages"].size(), 3u) << bad.dump(1);
+    EXPECT_EQ(bad["messages"][0]["item"], 12);
+    EXPECT_EQ(bad["messages"][0]["index"], 30);
+    EXPECT_NE(bad["messages"][0]["text"].get<std::string>().find("base.bio, item 12"), std::string::npos);
+    EXPECT_EQ(bad["messages"][1]["item"], 26);
+    EXPECT_EQ(bad["messages"][1]["index"], 30);
+    EXPECT_EQ(bad["messages"][1]["name"], "milk_price");
+    EXPECT_EQ(bad["messages"][2]["item"], 31);
+    EXPECT_EQ(bad["messages"][2]["index"], 2);
+}
+
 TEST(ServeRuns, RunToCompletionShowsResultsAndFiles)
 {
     ServedFolder served;

@@ -35,6 +35,22 @@ for tool in morvenda-plot morvenda-sweep bio-set; do
   check "$tool without arguments shows its usage on standard error" grep -q "^  tools/$tool " "$work/help.err"
 done
 
+# --- bio-set: a wrapper of morvenda set, byte for byte outside the values named
+ex=$src/examples/holstein_lb.bio
+MORVENDA_PROGRAM=$program "$src/tools/bio-set" "$ex" 'serve[7]=NO' interest=0.04 >"$work/variant.bio" 2>"$work/set.err"
+check "bio-set exits 0" test $? -eq 0
+check "bio-set changes only the values named" \
+  test "$(diff "$ex" "$work/variant.bio" | grep -c '^>')" -eq 2
+check "serve[7] is model month 7 of the switches" \
+  grep -qx 'free free free free free free NO free free free free free' "$work/variant.bio"
+"$program" set "$ex" serve.7=NO interest=0.04 >"$work/same.bio"
+check "bio-set writes what morvenda set writes" cmp -s "$work/variant.bio" "$work/same.bio"
+MORVENDA_PROGRAM=$program "$src/tools/bio-set" "$ex" interest=4 >/dev/null 2>"$work/set.err"
+check "a value outside its range exits 1" test $? -eq 1
+check "the refused value is named" grep -q 'item 31 (interest rate), interest: "4" is outside 0..1' "$work/set.err"
+MORVENDA_PROGRAM=$program "$src/tools/bio-set" "$ex" no_such_item=4 >/dev/null 2>&1
+check "an unknown name exits 2" test $? -eq 2
+
 # --- the plot tool on the example herd's report and pay-off file
 mkdir -p "$work/run" && cd "$work/run"
 "$program" "$src/examples/holstein_lb.bio" </dev/null >console.txt 2>&1
