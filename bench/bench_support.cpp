@@ -10,8 +10,7 @@
 #include <string>
 
 #include "bio/bio.h"
-#include "run/driver.h"
-#include "run/records.h"
+#include "core/records.h"
 
 void enter_scratch_folder(const char* bench)
 {

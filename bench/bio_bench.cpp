@@ -14,8 +14,8 @@
 #include <string>
 
 #include "bio/bio.h"
-#include "run/records.h"
-#include "run/runlog.h"
+#include "core/records.h"
+#include "core/runlog.h"
 
 namespace {
 

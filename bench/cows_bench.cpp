@@ -26,7 +26,7 @@
 #include "cows/cow_list.h"
 #include "cows/ranked_list.h"
 #include "dp/dp.h"
-#include "run/records.h"
+#include "core/records.h"
 
 #include "bench_support.h"
 

@@ -26,10 +26,10 @@
 #include "bio/bio.h"
 #include "dp/dp.h"
 #include "dp/dp_internal.h"
-#include "run/records.h"
+#include "core/records.h"
 
 #include "bench_support.h"
-#include "run/runlog.h"
+#include "core/runlog.h"
 
 namespace {
 

@@ -24,8 +24,7 @@
 #include "bio/bio.h"
 #include "dp/dp.h"
 #include "markov/markov.h"
-#include "run/driver.h"
-#include "run/records.h"
+#include "core/records.h"
 
 #include "bench_support.h"
 

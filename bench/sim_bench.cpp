@@ -21,7 +21,7 @@
 #include <cstdlib>
 
 #include "dp/dp.h"
-#include "run/records.h"
+#include "core/records.h"
 #include "sim/herd_sim.h"
 #include "sim/simulate_command.h"
 

@@ -15,7 +15,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "run/records.h"
+#include "core/records.h"
 #include "stats/stats.h"
 
 namespace {

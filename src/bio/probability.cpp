@@ -21,10 +21,10 @@
 #include <cmath>
 #include <cstdio>
 
-#include "run/records.h"
-#include "run/runlog.h"
+#include "core/records.h"
+#include "core/runlog.h"
 #include "bio/bio.h"
-#include "bio/numeric.h"
+#include "core/numeric.h"
 
 namespace {
 

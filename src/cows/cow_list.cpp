@@ -24,7 +24,7 @@
 #include <sstream>
 #include <string_view>
 
-#include "run/input_file.h"
+#include "core/input_file.h"
 
 namespace {
 

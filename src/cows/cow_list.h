@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "cows/cow_value.h"
-#include "run/huge_pages.h"
+#include "core/huge_pages.h"
 
 /* One input row. */
 struct CowRow {

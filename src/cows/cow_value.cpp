@@ -24,7 +24,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "run/records.h"
+#include "core/records.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 
 #include <string>
 
-#include "run/records.h"
+#include "core/records.h"
 
 /* ---- constants of the mapping ----------------------------------------- */
 

@@ -31,13 +31,12 @@
 #include "cows/cow_list.h"
 #include "cows/ranked_list.h"
 #include "dp/dp.h"
-#include "run/driver.h"
-#include "run/output_check.h"
-#include "run/output_file.h"
-#include "run/records.h"
-#include "run/run_lock.h"
-#include "run/runlog.h"
-#include "run/temp_files.h"
+#include "core/output_check.h"
+#include "core/output_file.h"
+#include "core/records.h"
+#include "core/run_lock.h"
+#include "core/runlog.h"
+#include "core/temp_files.h"
 
 namespace {
 

@@ -22,9 +22,9 @@
 #include <cstring>
 #include <memory>
 
-#include "run/huge_pages.h"
-#include "run/output_file.h"
-#include "run/records.h"
+#include "core/huge_pages.h"
+#include "core/output_file.h"
+#include "core/records.h"
 
 namespace {
 

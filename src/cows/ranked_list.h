@@ -15,7 +15,7 @@
 
 #include "cows/cow_list.h"
 #include "cows/cow_value.h"
-#include "run/huge_pages.h"
+#include "core/huge_pages.h"
 
 struct RankedCow {
     const CowRow* row = nullptr;

@@ -7,13 +7,14 @@
 ** reach the not-converged path cheaply, or runs one worker to check that the
 ** split over two cores leaves every result unchanged.
 **
-** The files of the dynamic program are written through run/output_file.h,
-** which also gives the number conversion FORMAT_FIXED.
+** The files of the dynamic program are written through core/output_file.h,
+** their numbers formatted by core/number_format.h.
 */
 #ifndef MORVENDA_DP_INTERNAL_H
 #define MORVENDA_DP_INTERNAL_H
 
-#include "run/output_file.h"
+#include "core/number_format.h"
+#include "core/output_file.h"
 
 /* Stage at which the value iteration gives up (10000 in a run). */
 void DP_SET_STAGE_LIMIT(int limit);

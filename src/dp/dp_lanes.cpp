@@ -12,8 +12,8 @@
 #include <cstdio>
 #include <new>
 
-#include "run/huge_pages.h"
-#include "run/runlog.h"
+#include "core/huge_pages.h"
+#include "core/runlog.h"
 
 namespace {
 

@@ -31,7 +31,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "run/records.h"
+#include "core/records.h"
 
 /* Yield class slots of a row: class 0 is never a cow's class, but keeps
 ** its slot so that lane l is class l. */

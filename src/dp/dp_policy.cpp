@@ -32,13 +32,13 @@
 #include <limits>
 #include <string>
 
-#include "bio/numeric.h"
+#include "core/numeric.h"
 #include "dp/dp.h"
 #include "dp/dp_internal.h"
 #include "dp/dp_lanes.h"
 #include "dp/stage_crew.h"
-#include "run/records.h"
-#include "run/runlog.h"
+#include "core/records.h"
+#include "core/runlog.h"
 
 namespace {
 

@@ -31,11 +31,12 @@
 
 #include "dp/dp.h"
 #include "dp/dp_internal.h"
-#include "run/input_file.h"
-#include "run/huge_pages.h"
-#include "run/output_file.h"
-#include "run/records.h"
-#include "run/runlog.h"
+#include "core/input_file.h"
+#include "core/huge_pages.h"
+#include "core/number_format.h"
+#include "core/output_file.h"
+#include "core/records.h"
+#include "core/runlog.h"
 
 namespace {
 

@@ -28,10 +28,11 @@
 #include <vector>
 
 #include "dp/dp.h"
-#include "run/input_file.h"
-#include "run/output_file.h"
-#include "run/records.h"
-#include "run/runlog.h"
+#include "core/input_file.h"
+#include "core/number_format.h"
+#include "core/output_file.h"
+#include "core/records.h"
+#include "core/runlog.h"
 
 namespace {
 

@@ -20,8 +20,8 @@
 
 #include "bio/bio_edit.h"
 #include "bio/bio_items.h"
-#include "run/input_file.h"
-#include "run/output_file.h"
+#include "core/input_file.h"
+#include "core/output_file.h"
 
 namespace {
 

@@ -5,6 +5,8 @@
 #ifndef MORVENDA_MARKOV_H
 #define MORVENDA_MARKOV_H
 
+#include <functional>
+
 #include <string>
 
 /* How heifers enter an empty place (entry_mode of MARKOV_CHAIN). */
@@ -40,5 +42,10 @@ void WRITE_MKV_FILE();
 ** entry decision for every slot; else false with the first state that has
 ** none in `missing`. */
 bool POLICY_DECIDES_HERD(std::string& missing);
+
+/* The steady-state search of analysis 1: repeats `pass` (a 12-month
+** projection that leaves its distribution in the stored slot) until the
+** herd stops changing.  Returns the number of passes made. */
+unsigned short STEADY_STATE_LOOP(const std::function<void()>& pass);
 
 #endif

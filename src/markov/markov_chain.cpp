@@ -28,8 +28,8 @@
 #include <string>
 
 #include "markov/month_tables.h"
-#include "run/records.h"
-#include "run/runlog.h"
+#include "core/records.h"
+#include "core/runlog.h"
 
 namespace {
 
@@ -761,7 +761,7 @@ void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned shor
     ** second-year slot comes round at least three times. */
     const bool tables = mo.collect && count >= TABLE_RUN_MONTHS;
     if (mo.collect) {
-        TIMETAKEN(3);
+        TIMETAKEN(CLOCK_LAP_START);
         std::memset(&prg_month, 0, sizeof prg_month);
     }
     if (tables) {

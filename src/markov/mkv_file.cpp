@@ -17,7 +17,7 @@
 ** the file (MKV_FILE_IS_WHOLE) before it writes its policy files, so that a
 ** damaged herd fails the run before any file is replaced.  A missing file
 ** is not an error: the herd starts empty and the file is created.  The writer writes a new file beside the old one
-** and renames it over it (run/output_file.h), so the stored herd, which is
+** and renames it over it (core/output_file.h), so the stored herd, which is
 ** the next run's input, is never left half written; a herd that could not
 ** be stored ends the run.
 */
@@ -30,10 +30,10 @@
 #include <memory>
 #include <string>
 
-#include "run/input_file.h"
-#include "run/output_file.h"
-#include "run/records.h"
-#include "run/runlog.h"
+#include "core/input_file.h"
+#include "core/output_file.h"
+#include "core/records.h"
+#include "core/runlog.h"
 
 namespace {
 

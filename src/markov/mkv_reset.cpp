@@ -35,8 +35,8 @@
 #include <cstring>
 #include <type_traits>
 
-#include "run/records.h"
-#include "run/runlog.h"
+#include "core/records.h"
+#include "core/runlog.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 */
 #include "markov/month_tables.h"
 
-#include "run/huge_pages.h"
+#include "core/huge_pages.h"
 
 namespace {
 

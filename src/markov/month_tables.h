@@ -19,7 +19,7 @@
 #ifndef MORVENDA_MARKOV_MONTH_TABLES_H
 #define MORVENDA_MARKOV_MONTH_TABLES_H
 
-#include "run/records.h"
+#include "core/records.h"
 
 /* A state's values in one policy slot m (calendar month sea). */
 struct alignas(64) StateMonth {

@@ -20,7 +20,7 @@
 #include <string>
 
 #include "markov/markov.h"
-#include "run/records.h"
+#include "core/records.h"
 
 namespace {
 

@@ -19,9 +19,9 @@
 
 #include "bio/bio.h"
 #include "bio/bio_items.h"
-#include "run/input_file.h"
-#include "run/records.h"
-#include "run/runlog.h"
+#include "core/input_file.h"
+#include "core/records.h"
+#include "core/runlog.h"
 #include "serve/bio_layout.h"
 #include "serve/serve.h"
 

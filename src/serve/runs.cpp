@@ -18,7 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "run/output_file.h"
+#include "core/output_file.h"
 
 namespace serve {
 

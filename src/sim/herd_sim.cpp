@@ -43,9 +43,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "bio/numeric.h"
+#include "core/numeric.h"
 #include "markov/markov.h"
-#include "run/records.h"
+#include "core/records.h"
 #include "sim/sim_calendar.h"
 #include "sim/sim_random.h"
 #include "sim/sim_records.h"

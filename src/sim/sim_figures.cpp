@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "run/records.h"
+#include "core/records.h"
 
 namespace {
 

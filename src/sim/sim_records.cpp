@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "run/output_file.h"
+#include "core/output_file.h"
 #include "sim/sim_calendar.h"
 
 const char* const SimRecords::FILE_NAMES[6] = {"tests.csv", "inseminations.csv", "calvings.csv",

@@ -12,7 +12,7 @@
 **   cows.csv              cow,birth
 **
 ** The simulation hands over rows as they happen; WRITE saves the files
-** into a folder, each written whole or not at all (run/output_file.h).
+** into a folder, each written whole or not at all (core/output_file.h).
 */
 #ifndef MORVENDA_SIM_RECORDS_H
 #define MORVENDA_SIM_RECORDS_H
@@ -20,7 +20,7 @@
 #include <memory>
 #include <string>
 
-#include "run/output_file.h"
+#include "core/output_file.h"
 
 enum class ExitReason { DIED, CULLED_INVOLUNTARY, CULLED_VOLUNTARY };
 

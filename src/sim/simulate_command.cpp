@@ -31,10 +31,9 @@
 #include "bio/bio.h"
 #include "dp/dp.h"
 #include "markov/markov.h"
-#include "run/driver.h"
-#include "run/output_file.h"
-#include "run/records.h"
-#include "run/runlog.h"
+#include "core/output_file.h"
+#include "core/records.h"
+#include "core/runlog.h"
 #include "sim/sim_figures.h"
 #include "sim/sim_records.h"
 #include "stats/stats.h"
@@ -354,7 +353,7 @@ void FIND_START_HERD()
         mkv->sea_next = bio->start_sea;
     }
     if (bio->analysis != 2 && bio->analysis != 3)
-        STEADY_STATE_LOOP([] { MARKOV_CHAIN(1, 12, 0); });
+        STEADY_STATE_LOOP([] { MARKOV_CHAIN(ENTRY_REFILL, STEADY_STATE_PASS_MONTHS, CHAIN_PROJECT_ONLY); });
 }
 
 std::vector<SimReplicate> RUN_REPLICATES(const SimSetup& setup, std::uint64_t seed, int count, int threads,

@@ -16,7 +16,7 @@
 #include <cstddef>
 #include <string>
 
-#include "run/records.h"
+#include "core/records.h"
 
 /* What a figure is measured in.  Money and milk take the herd's own units
 ** when shown: the bio file's currency is not named, and milk is in kg or

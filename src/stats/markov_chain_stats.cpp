@@ -32,9 +32,9 @@
 #include <memory>
 #include <new>
 
-#include "bio/numeric.h"
-#include "run/records.h"
-#include "run/runlog.h"
+#include "core/numeric.h"
+#include "core/records.h"
+#include "core/runlog.h"
 #include "stats/stats.h"
 
 namespace {
@@ -384,7 +384,7 @@ void year_flow_sums(int t, int sea, int k, double& sumd0, double& sumd1)
 
     /* discount factors at the start and the end of the month */
     double d0 = 1.0, d1 = 1.0;
-    if (bio->analysis != 1) {
+    if (bio->analysis != ANALYSIS_STEADY_STATE) {
         double rate = bio->interest / 12.0;
         d0 = DISCOUNT(rate, k - 1);
         d1 = DISCOUNT(rate, k);
@@ -413,7 +413,7 @@ void year_flow_sums(int t, int sea, int k, double& sumd0, double& sumd1)
 
     /* with no discounting the first year of the steady herd must earn what
     ** the dynamic program valued */
-    if (bio->analysis == 1 && bio->interest <= 0.0001 && t == 12 &&
+    if (bio->analysis == ANALYSIS_STEADY_STATE && bio->interest <= 0.0001 && t == 12 &&
         std::fabs(s.cash_maxm - DPcash12) > 0.01)
         std::printf("\n MARKOV_CHAIN_STATS: difference: mkv->cash_maxm:%f  DPcash12:%f", s.cash_maxm,
                     DPcash12);
@@ -628,7 +628,7 @@ void calving_season_tables(StatsWork& w, unsigned short maxm)
         for (int t = 1; t <= maxm; t++) {
             int tc = t - m;
             int yc;
-            if (bio->analysis == 1)
+            if (bio->analysis == ANALYSIS_STEADY_STATE)
                 yc = 1;
             else if (tc < 1)
                 yc = 0;

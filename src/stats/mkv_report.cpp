@@ -27,10 +27,10 @@
 #include <memory>
 #include <vector>
 
-#include "bio/numeric.h"
-#include "run/output_file.h"
-#include "run/records.h"
-#include "run/runlog.h"
+#include "core/numeric.h"
+#include "core/output_file.h"
+#include "core/records.h"
+#include "core/runlog.h"
 #include "stats/figures.h"
 #include "stats/stats.h"
 

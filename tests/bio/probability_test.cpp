@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "bio/numeric.h"
+#include "core/numeric.h"
 #include "support/bio_text.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "bio/bio.h"
 #include "cows/cow_value.h"
 #include "cows/ranked_list.h"
-#include "run/records.h"
+#include "core/records.h"
 #include "support/support.h"
 
 namespace {

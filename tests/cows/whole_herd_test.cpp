@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "bio/bio.h"
-#include "run/records.h"
+#include "core/records.h"
 #include "support/bio_text.h"
 #include "support/support.h"
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "dp/dp.h"
-#include "run/records.h"
+#include "core/records.h"
 #include "support/support.h"
 
 void CLEAR_DP_RECORDS()

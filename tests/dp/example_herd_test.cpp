@@ -11,7 +11,7 @@
 #include "dp/dp.h"
 #include "dp/dp_internal.h"
 #include "dp/dp_herd.h"
-#include "run/records.h"
+#include "core/records.h"
 #include "support/bio_text.h"
 #include "support/support.h"
 

@@ -16,9 +16,10 @@
 #include "dp/dp.h"
 #include "dp/dp_internal.h"
 #include "dp/dp_herd.h"
-#include "run/output_file.h"
-#include "run/records.h"
-#include "run/runlog.h"
+#include "core/number_format.h"
+#include "core/output_file.h"
+#include "core/records.h"
+#include "core/runlog.h"
 #include "support/file_faults.h"
 #include "support/support.h"
 

@@ -7,8 +7,8 @@
 #include "bio/bio.h"
 #include "bio/bio_edit.h"
 #include "bio/bio_items.h"
-#include "run/records.h"
-#include "run/runlog.h"
+#include "core/records.h"
+#include "core/runlog.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

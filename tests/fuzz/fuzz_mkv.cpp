@@ -10,8 +10,8 @@
 #include <string>
 
 #include "markov/markov.h"
-#include "run/records.h"
-#include "run/runlog.h"
+#include "core/records.h"
+#include "core/runlog.h"
 
 namespace {
 

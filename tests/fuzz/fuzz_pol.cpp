@@ -2,8 +2,8 @@
 #include "fuzz_support.h"
 
 #include "dp/dp.h"
-#include "run/records.h"
-#include "run/runlog.h"
+#include "core/records.h"
+#include "core/runlog.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "dp/dp.h"
-#include "run/records.h"
+#include "core/records.h"
 
 namespace {
 

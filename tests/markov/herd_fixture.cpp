@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "markov/markov.h"
-#include "run/records.h"
+#include "core/records.h"
 
 void BUILD_HAND_HERD(double pind)
 {

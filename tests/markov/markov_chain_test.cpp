@@ -9,8 +9,8 @@
 
 #include "markov/herd_fixture.h"
 #include "markov/markov.h"
-#include "run/records.h"
-#include "run/runlog.h"
+#include "core/records.h"
+#include "core/runlog.h"
 #include "support/support.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <sys/stat.h>
 
 #include "markov/markov.h"
-#include "run/records.h"
-#include "run/runlog.h"
+#include "core/records.h"
+#include "core/runlog.h"
 #include "support/file_faults.h"
 #include "support/support.h"
 

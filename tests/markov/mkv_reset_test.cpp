@@ -6,7 +6,7 @@
 #include <string>
 
 #include "markov/markov.h"
-#include "run/records.h"
+#include "core/records.h"
 #include "support/support.h"
 
 namespace {

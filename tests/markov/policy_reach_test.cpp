@@ -7,7 +7,7 @@
 
 #include "markov/herd_fixture.h"
 #include "markov/markov.h"
-#include "run/records.h"
+#include "core/records.h"
 #include "support/support.h"
 
 namespace {

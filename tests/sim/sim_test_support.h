@@ -10,7 +10,7 @@
 #include <string>
 
 #include "markov/markov.h"
-#include "run/records.h"
+#include "core/records.h"
 #include "sim/herd_sim.h"
 #include "sim/simulate_command.h"
 #include "stats/stats.h"

@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "run/runlog.h"
+#include "core/runlog.h"
 #include "stats/stats.h"
 #include "stats/stats_test_util.h"
 

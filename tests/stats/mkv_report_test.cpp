@@ -7,8 +7,7 @@
 
 #include "bio/bio.h"
 #include "markov/markov.h"
-#include "run/driver.h"
-#include "run/runlog.h"
+#include "core/runlog.h"
 #include "stats/stats.h"
 #include "stats/stats_test_util.h"
 #include "support/report.h"

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "run/records.h"
+#include "core/records.h"
 #include "support/support.h"
 
 inline void CLEAR_PROJECTION(short analysis = 1, double interest = 0.0, short start_sea = 1)

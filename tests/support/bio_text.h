@@ -23,8 +23,8 @@
 
 #include "bio/bio.h"
 #include "bio/bio_edit.h"
-#include "run/records.h"
-#include "run/runlog.h"
+#include "core/records.h"
+#include "core/runlog.h"
 #include "support/support.h"
 
 inline std::string example_text(const char* name = "examples/holstein_lb.bio")

@@ -14,7 +14,7 @@
 #include <set>
 #include <sstream>
 
-#include "run/records.h"
+#include "core/records.h"
 
 ScratchDir::ScratchDir()
 {

@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "run/temp_files.h"
+#include "core/temp_files.h"
 #include "support/bio_text.h"
 #include "support/support.h"
 

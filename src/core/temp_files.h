@@ -3,7 +3,7 @@
 ** left of them when a process dies.
 **
 ** An output is written under ".morvenda-<host>-<pid>-<n>.tmp" beside its
-** target and renamed over it when whole (run/output_file.h).  A run
+** target and renamed over it when whole (core/output_file.h).  A run
 ** stopped by Ctrl-C, a hang-up or a kill request (SIGINT, SIGHUP, SIGTERM)
 ** removes the temporary files it has open before it dies.  A run that is
 ** killed outright (SIGKILL, a power cut) cannot: the next run that writes

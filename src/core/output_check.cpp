@@ -4,9 +4,9 @@
 ** Only what can be known without writing is checked: the name's length,
 ** the folder it goes into, and what already stands under the name.  A
 ** full disk is still found out on writing (the file is then left as it
-** was, run/output_file.h).
+** was, core/output_file.h).
 */
-#include "run/output_check.h"
+#include "core/output_check.h"
 
 #include <climits>
 #include <sys/stat.h>

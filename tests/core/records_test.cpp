@@ -1,7 +1,7 @@
 // Start values of the records after allocation.
 #include <gtest/gtest.h>
 
-#include "run/records.h"
+#include "core/records.h"
 #include "support/support.h"
 
 TEST(Records, StartValuesAfterInit)

@@ -9,7 +9,7 @@
 ** unlink on the claimed ones before it lets the signal take its usual
 ** course.  A signal the user has set to be ignored (nohup) stays ignored.
 */
-#include "run/temp_files.h"
+#include "core/temp_files.h"
 
 #include <signal.h>
 #include <sys/types.h>

@@ -4,7 +4,7 @@
 ** flock on the folder itself: nothing is created, and the lock is released
 ** by the kernel when the process ends however it ends.
 */
-#include "run/run_lock.h"
+#include "core/run_lock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -14,7 +14,7 @@
 
 #include "cows/cows_command.h"
 #include "items/items_command.h"
-#include "run/driver.h"
+#include "app/driver.h"
 #include "serve/serve.h"
 #include "sim/simulate_command.h"
 #include "stats/figures.h"

@@ -1,33 +1,13 @@
-// The run driver: the missing-argument path and the steady-state loop.
+// The steady-state search of analysis 1: when it stops, and when it gives up.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <vector>
 
-#include "run/driver.h"
-#include "run/records.h"
+#include "core/records.h"
+#include "markov/markov.h"
 #include "support/support.h"
-
-TEST(RunDriver, NoArgumentReportsAndExitsOne)
-{
-    ScratchDir dir;
-    EXPECT_EQ(RUN_PROGRAM(""), 1);
-    EXPECT_EQ(READ_TEXT("msg.txt"), "2 - No BIO file found");
-    std::string console = READ_TEXT("console.txt");
-    EXPECT_NE(console.find(" no biofile found!\a@"), std::string::npos);
-    EXPECT_NE(console.find("\n Morvenda1.1 started: "), std::string::npos);
-}
-
-TEST(RunDriver, NoArgumentPausesAfterTheMessage)
-{
-    ScratchDir dir;
-    testing::internal::CaptureStdout();
-    char prog[] = "morvenda";
-    char* argv[] = {prog, nullptr};
-    int status = MORVENDA_RUN(1, argv);
-    std::string console = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(status, 1);
-    EXPECT_NE(console.find(" no biofile found!\a@"), std::string::npos);
-}
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "run/huge_pages.h"
-#include "run/records.h"
+#include "core/huge_pages.h"
+#include "core/records.h"
 
 namespace {
 

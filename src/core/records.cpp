@@ -16,7 +16,7 @@
 ** the kernel hands out one fault at a time instead of 512 (example herd:
 ** 27,000 page faults instead of 112,000, 40 % less CPU time in all).
 */
-#include "run/records.h"
+#include "core/records.h"
 
 #include <sys/mman.h>
 
@@ -26,8 +26,8 @@
 #include <new>
 #include <type_traits>
 
-#include "run/huge_pages.h"
-#include "run/runlog.h"
+#include "core/huge_pages.h"
+#include "core/runlog.h"
 
 BioRecord* bio = nullptr;
 FutRecord* fut = nullptr;
@@ -246,4 +246,16 @@ void INIT_DEL_RECORD()
 void INIT_MKV_RECORD()
 {
     init_record(mkv, "INIT_MKV_RECORD", "\n INIT_MKV_RECORD: Insufficient memory available. ", true, nullptr);
+}
+
+void INIT_POLICY_RECORDS()
+{
+    WRITE_MSG_FILE(MSG_RESET_POL);
+    INIT_POL_RECORD();
+    WRITE_MSG_FILE(MSG_RESET_RPO);
+    INIT_RPO_RECORD();
+    WRITE_MSG_FILE(MSG_RESET_INS);
+    INIT_INS_RECORD();
+    WRITE_MSG_FILE(MSG_RESET_DEL);
+    INIT_DEL_RECORD();
 }

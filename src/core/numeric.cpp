@@ -2,12 +2,12 @@
 ** numeric.cpp -- the normal distribution function, the guarded power and
 ** the month fold.
 */
-#include "bio/numeric.h"
+#include "core/numeric.h"
 
 #include <cmath>
 #include <cstdio>
 
-#include "run/runlog.h"
+#include "core/runlog.h"
 
 double NORMAL_CDF(double x)
 {

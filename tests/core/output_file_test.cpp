@@ -15,8 +15,9 @@
 #include <random>
 #include <string>
 
-#include "run/output_file.h"
-#include "run/temp_files.h"
+#include "core/number_format.h"
+#include "core/output_file.h"
+#include "core/temp_files.h"
 #include "support/file_faults.h"
 #include "support/support.h"
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <set>
 
-#include "run/runlog.h"
+#include "core/runlog.h"
 #include "support/support.h"
 
 TEST(ProgressFile, EveryCodeWritesItsMessageWithoutLineEnd)

@@ -86,6 +86,18 @@ constexpr short POLICY_OPTIMAL = 1;
 constexpr short POLICY_KEEPPREG = 2;
 constexpr short POLICY_KEEPALL = 3;
 
+/* Analyses of bio->analysis: what the run projects after the policy. */
+constexpr short ANALYSIS_STEADY_STATE = 1;  /* steady herd, then 36 months */
+constexpr short ANALYSIS_STORED_HERD = 2;   /* 300 months from the stored herd, heifers refill */
+constexpr short ANALYSIS_STORED_START = 3;  /* 300 months, heifers only into an empty start */
+constexpr short ANALYSIS_POLICY_ONLY = 71;  /* the policy and its files, no projection */
+
+/* True for the analyses that project the herd. */
+inline bool projects_herd(short analysis)
+{
+    return analysis >= ANALYSIS_STEADY_STATE && analysis <= ANALYSIS_STORED_START;
+}
+
 /* ---- bio: inputs and derived biology ---------------------------------- */
 
 struct BioRecord {
@@ -489,6 +501,10 @@ void INIT_RPO_RECORD();
 void INIT_INS_RECORD();
 void INIT_DEL_RECORD();
 void INIT_MKV_RECORD();
+
+/* Allocates or resets the records a policy is solved or read into (pol,
+** rpo, ins, del), each step announced in msg.txt. */
+void INIT_POLICY_RECORDS();
 
 void RESET_BIO_RECORD();
 void RESET_FUT_RECORD();

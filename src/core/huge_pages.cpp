@@ -1,7 +1,7 @@
 /*
 ** huge_pages.cpp -- mapping 2 MB-aligned blocks advised to 2 MB pages.
 */
-#include "run/huge_pages.h"
+#include "core/huge_pages.h"
 
 #include <cstdint>
 

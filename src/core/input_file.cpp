@@ -6,7 +6,7 @@
 ** read), and read to its end but never past the limit, in case it grows
 ** while it is read.
 */
-#include "run/input_file.h"
+#include "core/input_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

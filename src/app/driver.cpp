@@ -12,13 +12,13 @@
 **
 ** Before anything is written the run makes sure it writes over nothing it
 ** needs: no output file may be the bio file or another output file, and no
-** other run may be writing in the same folders (run/run_lock.h).  It also
+** other run may be writing in the same folders (core/run_lock.h).  It also
 ** makes sure that every output can be written (its folder exists, its name
 ** is not too long, it is no device: run/output_check.h) and that a policy
 ** read from a pol file decides every state the herd can be in, so that a
 ** run that cannot finish fails before it has replaced any file.
 */
-#include "run/driver.h"
+#include "app/driver.h"
 
 #include <cmath>
 #include <cstdio>
@@ -29,12 +29,12 @@
 #include "bio/bio.h"
 #include "dp/dp.h"
 #include "markov/markov.h"
-#include "run/output_check.h"
-#include "run/output_file.h"
-#include "run/records.h"
-#include "run/run_lock.h"
-#include "run/runlog.h"
-#include "run/temp_files.h"
+#include "core/output_check.h"
+#include "core/output_file.h"
+#include "core/records.h"
+#include "core/run_lock.h"
+#include "core/runlog.h"
+#include "core/temp_files.h"
 #include "stats/stats.h"
 
 namespace {
@@ -47,30 +47,9 @@ void print_banner()
     std::printf("   Written by the Morvenda developers for farm advisers and researchers.\n");
 }
 
-/* Sum over the stored distribution of |previous - current|. */
-double steady_state_change()
-{
-    double conv = 0.0;
-    for (int c = 0; c < NCURR; c++)
-        for (int l = 0; l <= bio->maxlact; l++)
-            for (int m = 0; m < NMIM; m++)
-                for (int p = 0; p < NMPREG; p++)
-                    conv += std::fabs(mkv->pstate_prev[c][l][m][p] - mkv->pstate[c][l][m][p][2]);
-    return conv;
-}
-
-void keep_previous_distribution()
-{
-    for (int c = 0; c < NCURR; c++)
-        for (int l = 0; l <= bio->maxlact; l++)
-            for (int m = 0; m < NMIM; m++)
-                for (int p = 0; p < NMPREG; p++)
-                    mkv->pstate_prev[c][l][m][p] = mkv->pstate[c][l][m][p][2];
-}
-
 void project_and_report(unsigned short entry_mode, unsigned short months)
 {
-    MARKOV_CHAIN(entry_mode, months, 1);
+    MARKOV_CHAIN(entry_mode, months, CHAIN_COLLECT);
     WRITE_MSG_FILE(MSG_CHAIN_STATISTICS);
     MARKOV_CHAIN_STATS(months);
     WRITE_MKV_STATS(months);
@@ -97,7 +76,7 @@ std::vector<Output> planned_outputs()
         out.push_back({&rpofile, "rpo file name (item 2)"});
         out.push_back({&delfile, "del file name (item 2)"});
     }
-    if (bio->analysis >= 1 && bio->analysis <= 3) {
+    if (projects_herd(bio->analysis)) {
         out.push_back({&mkvfile, "mkv file name (item 2)"});
         out.push_back({&resfile, "res file name (item 2)"});
     }
@@ -118,7 +97,7 @@ bool outputs_are_safe(const std::string& biofile, RunLock& lock)
     const std::vector<Output> outputs = planned_outputs();
     for (std::size_t i = 0; i < outputs.size(); i++) {
         /* msg.txt is rewritten in place and may be a pipe or a device on
-        ** purpose (run/runlog.h); every other output replaces a file */
+        ** purpose (core/runlog.h); every other output replaces a file */
         const std::string refusal = i == 0 ? std::string() : OUTPUT_REFUSAL(*outputs[i].name);
         if (!refusal.empty()) {
             std::printf("\n MAIN: the %s \"%s\" cannot be written: %s: nothing written", outputs[i].item,
@@ -200,7 +179,7 @@ int run_phases(int argc, char** argv)
     INIT_MKV_RECORD();
     /* A damaged stored herd fails the run before a policy is solved or
     ** a file written: the reader says what is wrong and ends the run. */
-    if (bio->analysis >= 1 && bio->analysis <= 3 && !MKV_FILE_IS_WHOLE())
+    if (projects_herd(bio->analysis) && !MKV_FILE_IS_WHOLE())
         READ_MKV_FILE();
 
     if (bio->policy >= 1) {
@@ -209,7 +188,7 @@ int run_phases(int argc, char** argv)
     } else if (bio->policy == 0) {
         READ_POL_FILE();
         std::string missing;
-        if (bio->analysis >= 1 && bio->analysis <= 3 && !POLICY_DECIDES_HERD(missing)) {
+        if (projects_herd(bio->analysis) && !POLICY_DECIDES_HERD(missing)) {
             std::printf("\n MAIN: the pol file %s does not fit this herd (%s): nothing written",
                         polfile.c_str(), missing.c_str());
             STOP(1);
@@ -226,24 +205,24 @@ int run_phases(int argc, char** argv)
 
     int status = 0;
     switch (bio->analysis) {
-    case 1:
+    case ANALYSIS_STEADY_STATE:
         READ_MKV_FILE();
         WRITE_MSG_FILE(MSG_CHAIN_STARTED);
-        STEADY_STATE_LOOP([] { MARKOV_CHAIN(1, 12, 0); });
+        STEADY_STATE_LOOP([] { MARKOV_CHAIN(ENTRY_REFILL, STEADY_STATE_PASS_MONTHS, CHAIN_PROJECT_ONLY); });
         WRITE_MKV_FILE();
-        project_and_report(1, 36);
+        project_and_report(ENTRY_REFILL, STEADY_HERD_MONTHS);
         break;
-    case 2:
+    case ANALYSIS_STORED_HERD:
         WRITE_MSG_FILE(MSG_CHAIN_STARTED);
         READ_MKV_FILE();
-        project_and_report(1, 300);
+        project_and_report(ENTRY_REFILL, STORED_HERD_MONTHS);
         break;
-    case 3:
+    case ANALYSIS_STORED_START:
         WRITE_MSG_FILE(MSG_CHAIN_STARTED);
         READ_MKV_FILE();
-        project_and_report(0, 300);
+        project_and_report(ENTRY_FULL_HERD_AT_START, STORED_HERD_MONTHS);
         break;
-    case 71:
+    case ANALYSIS_POLICY_ONLY:
         break;
     default:
         std::printf("\n MAIN bio->analysis error");
@@ -256,7 +235,7 @@ int run_phases(int argc, char** argv)
     if (!FINISH_POLICY_FILES())
         status = 1;
 
-    TIMETAKEN(2);
+    TIMETAKEN(CLOCK_END);
     std::printf("\n Morvenda done ...");
     if (status == 0) /* the last word agrees with the exit status */
         WRITE_MSG_FILE(MSG_COMPLETED);
@@ -265,49 +244,9 @@ int run_phases(int argc, char** argv)
 
 } // namespace
 
-unsigned short STEADY_STATE_LOOP(const std::function<void()>& pass)
-{
-    unsigned short iter = 0;
-    double conv = 0.0;
-    double prevconv = 0.0;
-    do {
-        if (iter > 1)
-            prevconv = conv;
-        keep_previous_distribution();
-        pass();
-        conv = steady_state_change();
-        iter++;
-        std::printf("   steady-state conv:%.7f (%d)", conv, iter);
-        WRITE_MSG_FILE(MSG_CHAIN_CONVERGENCE, conv);
-        if (conv > prevconv && iter > 100) {
-            std::printf("\n\a convergence decreases, continue with current solution");
-            WRITE_MSG_FILE(MSG_CHAIN_FAILED, conv);
-            conv = 0.0;
-        }
-        if (iter == 500) {
-            std::printf("\n\a steady state not found in 500 iterations, continue with current solution");
-            WRITE_MSG_FILE(MSG_CHAIN_FAILED, conv);
-            conv = 0.0;
-        }
-    } while (conv > 0.0000001);
-    return iter;
-}
-
-void INIT_POLICY_RECORDS()
-{
-    WRITE_MSG_FILE(MSG_RESET_POL);
-    INIT_POL_RECORD();
-    WRITE_MSG_FILE(MSG_RESET_RPO);
-    INIT_RPO_RECORD();
-    WRITE_MSG_FILE(MSG_RESET_INS);
-    INIT_INS_RECORD();
-    WRITE_MSG_FILE(MSG_RESET_DEL);
-    INIT_DEL_RECORD();
-}
-
 int MORVENDA_RUN(int argc, char** argv)
 {
-    TIMETAKEN(1);
+    TIMETAKEN(CLOCK_START);
     RESET_REPEATED_STOPS();
     int status;
     try {

@@ -11,7 +11,7 @@
 ** no reader.  The run clock reads the processor clock in milliseconds for
 ** elapsed times and the calendar clock for the start and end stamps.
 */
-#include "run/runlog.h"
+#include "core/runlog.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
