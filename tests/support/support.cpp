@@ -138,7 +138,7 @@ std::string first_difference(const std::string& a, const std::string& b)
 
 } // namespace
 
-void EXPECT_GOLDEN(const std::string& name)
+testing::AssertionResult golden_files_match(const std::string& name)
 {
     namespace fs = std::filesystem;
     const fs::path golden = SOURCE_PATH("tests/golden/" + name);
@@ -154,9 +154,10 @@ void EXPECT_GOLDEN(const std::string& name)
         fs::create_directories(golden);
         for (const auto& f : written) {
             std::string cmd = "xz -6 -T1 -c '" + f + "' > '" + (golden / (f + ".xz")).string() + "'";
-            ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+            if (std::system(cmd.c_str()) != 0)
+                return testing::AssertionFailure() << cmd << " failed";
         }
-        return;
+        return testing::AssertionSuccess() << "golden copies of " << name << " written";
     }
 
     std::set<std::string> kept;
@@ -166,16 +167,37 @@ void EXPECT_GOLDEN(const std::string& name)
             if (f.size() > 3 && f.compare(f.size() - 3, 3, ".xz") == 0)
                 kept.insert(f.substr(0, f.size() - 3));
         }
-    ASSERT_FALSE(kept.empty()) << "no golden copies in " << golden;
-    EXPECT_EQ(written, kept) << "the run wrote other files than the golden run " << name;
+    if (kept.empty())
+        return testing::AssertionFailure() << "no golden copies in " << golden;
 
+    bool ok = true;
+    std::string faults;
+    if (written != kept) {
+        ok = false;
+        faults += "\n  the run wrote other files than the golden run " + name + ":";
+        for (const auto& f : written)
+            if (kept.count(f) == 0)
+                faults += " +" + f;
+        for (const auto& f : kept)
+            if (written.count(f) == 0)
+                faults += " -" + f;
+    }
     for (const auto& f : written) {
         if (kept.count(f) == 0)
             continue;
         std::string expected;
-        ASSERT_TRUE(command_output("xz -dc '" + (golden / (f + ".xz")).string() + "'", expected)) << f;
-        std::string actual = READ_TEXT(f);
-        EXPECT_TRUE(actual == expected) << name << "/" << f << " differs from its golden copy: "
-                                        << first_difference(actual, expected);
+        if (!command_output("xz -dc '" + (golden / (f + ".xz")).string() + "'", expected)) {
+            ok = false;
+            faults += "\n  " + f + ": its golden copy cannot be read";
+            continue;
+        }
+        const std::string actual = READ_TEXT(f);
+        if (actual != expected) {
+            ok = false;
+            faults += "\n  " + name + "/" + f + " differs from its golden copy: " + first_difference(actual, expected);
+        }
     }
+    if (ok)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "golden files of " << name << ":" << faults;
 }

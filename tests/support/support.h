@@ -9,6 +9,8 @@
 #ifndef MORVENDA_TEST_SUPPORT_H
 #define MORVENDA_TEST_SUPPORT_H
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 /* A fresh temporary directory that becomes the working directory for the
@@ -53,6 +55,9 @@ int RUN_PROGRAM(const std::string& args, const std::string& console_file = "cons
 ** of shape or speed changed no output.  With MORVENDA_UPDATE_GOLDEN=1 in
 ** the environment the golden copies are written instead; do that only for
 ** a change that is meant to change the outputs, and say so in its commit. */
-void EXPECT_GOLDEN(const std::string& name);
+testing::AssertionResult golden_files_match(const std::string& name);
+/* A macro over the assertion result, so that a failure points at the test
+** that made the run rather than at this helper. */
+#define EXPECT_GOLDEN(name) EXPECT_TRUE(golden_files_match(name))
 
 #endif
