@@ -11,6 +11,7 @@
 ** not before a waiting period).
 */
 #include "bio/bio_items.h"
+#include "core/numeric.h"
 
 #include <cassert>
 #include <cstdarg>
@@ -218,8 +219,6 @@ const std::vector<BioItemInfo> ITEMS = {
 };
 /* clang-format on */
 
-const char* const MONTHS[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
-                                "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
 
 /* Field numbers the walk treats apart. */
 int field_of(const char* name)
@@ -529,7 +528,7 @@ std::string axis_label(BioAxis axis, int first, int k)
     case BioAxis::none:
         return "";
     case BioAxis::calendar_month:
-        return MONTHS[(first - 1 + k) % 12];
+        return MONTH_NAMES[MONTH_WRAP(static_cast<short>(first + k))];
     default:
         return std::to_string(first + k);
     }
@@ -633,9 +632,8 @@ std::string bio_value_fault(const BioField& field, const std::string& token, dou
         return "";
     case BioKind::keyword:
         if (field.rule == BioRule::month) {
-            for (const char* m : MONTHS)
-                if (token == m)
-                    return "";
+            if (MONTH_OF_NAME(token) != 0)
+                return "";
             /* The series could not be placed on calendar months. */
             return format("\"%s\" is not JAN..DEC", token.c_str());
         }

@@ -30,6 +30,7 @@
 #include "bio/bio.h"
 #include "bio/bio_items.h"
 #include "core/input_file.h"
+#include "core/numeric.h"
 #include "core/records.h"
 #include "core/runlog.h"
 
@@ -223,11 +224,8 @@ void ReaderSink::store(int item, int k, const std::string& token, double v)
         (k == 0 ? bio->writepol : bio->writerpo) = token == "YES" ? 1 : 0;
         break;
     case 28: {
-        static const char* const months[13] = {"", "JAN", "FEB", "MAR", "APR", "MAY", "JUN",
-                                               "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
-        for (int s = 1; s <= 12; s++)
-            if (token == months[s])
-                bio->start_sea = static_cast<short>(s);
+        if (const int s = MONTH_OF_NAME(token))
+            bio->start_sea = static_cast<short>(s);
         break;
     }
     case 29:

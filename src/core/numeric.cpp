@@ -67,3 +67,14 @@ short MONTH_WRAP(short m)
         m -= 12;
     return m;
 }
+
+const char* const MONTH_NAMES[13] = {"",    "JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                                     "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+
+int MONTH_OF_NAME(const std::string& name)
+{
+    for (int s = 1; s <= 12; s++)
+        if (name == MONTH_NAMES[s])
+            return s;
+    return 0;
+}

@@ -31,6 +31,7 @@
 #include "cows/cow_list.h"
 #include "cows/ranked_list.h"
 #include "dp/dp.h"
+#include "core/numeric.h"
 #include "core/output_check.h"
 #include "core/output_file.h"
 #include "core/records.h"
@@ -52,8 +53,6 @@ const char* const USAGE =
     "                     [--columns NAME=HEADER,...]\n"
     "  NAME is one of id, lact, dim, dcc, rel_yield, milk, date\n";
 
-const char* const MONTH_NAMES[13] = {"",    "JAN", "FEB", "MAR", "APR", "MAY", "JUN",
-                                     "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
 
 struct Options {
     std::string bio_file;
@@ -76,10 +75,7 @@ int month_of_name(std::string name)
 {
     for (char& ch : name)
         ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    for (int s = 1; s <= 12; s++)
-        if (name == MONTH_NAMES[s])
-            return s;
-    return 0;
+    return MONTH_OF_NAME(name);
 }
 
 int todays_month()

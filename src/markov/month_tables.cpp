@@ -9,6 +9,7 @@
 #include "markov/month_tables.h"
 
 #include "core/huge_pages.h"
+#include "core/numeric.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ MonthTables* tables = nullptr;
 
 int calendar_month(int m)
 {
-    return (m - 1) % 12 + 1;
+    return MONTH_WRAP(static_cast<short>(m));
 }
 
 /* The states the projection visits: every open one, and the pregnant
