@@ -68,11 +68,11 @@ std::vector<Output> planned_outputs()
     static const std::string warm_file = "warm.txt";
     std::vector<Output> out;
     out.push_back({&msg_file, "progress file msg.txt"}); /* first, always */
-    if (warmstart == 1 && bio->policy >= 1)
+    if (warmstart == SWITCH_ON && bio->policy >= POLICY_OPTIMAL)
         out.push_back({&warm_file, "warm-start file warm.txt"});
-    if (bio->writepol == 1)
+    if (bio->writepol == SWITCH_ON)
         out.push_back({&polfile, "pol file name (item 2)"});
-    if (bio->writerpo == 1) {
+    if (bio->writerpo == SWITCH_ON) {
         out.push_back({&rpofile, "rpo file name (item 2)"});
         out.push_back({&delfile, "del file name (item 2)"});
     }
@@ -196,9 +196,9 @@ int run_phases(int argc, char** argv)
         }
     }
 
-    if (bio->writepol == 1)
+    if (bio->writepol == SWITCH_ON)
         WRITE_POL_FILE();
-    if (bio->writerpo == 1) {
+    if (bio->writerpo == SWITCH_ON) {
         WRITE_RPO_FILE();
         WRITE_DEL_FILE();
     }

@@ -148,7 +148,7 @@ void ReaderSink::store(int item, int k, const std::string& token, double v)
         std::printf(" version: %.1f", v);
         break;
     case 5:
-        bio->kg = token == "KG" ? 1 : 0;
+        bio->kg = token == "KG" ? UNITS_KG : UNITS_POUNDS;
         break;
     case 6:
         bio->analysis = whole;
@@ -221,7 +221,7 @@ void ReaderSink::store(int item, int k, const std::string& token, double v)
         break;
     }
     case 27:
-        (k == 0 ? bio->writepol : bio->writerpo) = token == "YES" ? 1 : 0;
+        (k == 0 ? bio->writepol : bio->writerpo) = token == "YES" ? SWITCH_ON : SWITCH_OFF;
         break;
     case 28: {
         if (const int s = MONTH_OF_NAME(token))
@@ -242,7 +242,7 @@ void ReaderSink::store(int item, int k, const std::string& token, double v)
         *limits[k] = v;
         break;
     case 32:
-        bio->ci_adjust = token == "YES" ? 1 : 0;
+        bio->ci_adjust = token == "YES" ? SWITCH_ON : SWITCH_OFF;
         break;
     case 33:
         *costs[k] = v;
@@ -364,7 +364,7 @@ void derive_intake_and_costs()
     const double lactdaily = bio->lactcost * DAYS_PER_MONTH;
     const double drydaily = bio->drycost * DAYS_PER_MONTH;
     const double dryintake = bio->drydmi * DAYS_PER_MONTH;
-    const bool kg = bio->kg == 1;
+    const bool kg = bio->kg == UNITS_KG;
 
     for (int c = 1; c <= 15; c++)
         for (int l = 1; l <= 12; l++)

@@ -201,7 +201,7 @@ void BIO_PROBABILITY()
         return;
     }
 
-    const bool ci_adjust = bio->ci_adjust == 1;
+    const bool ci_adjust = bio->ci_adjust == SWITCH_ON;
     if (ci_adjust)
         PREDICT_305M();
 

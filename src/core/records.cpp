@@ -136,7 +136,7 @@ void RESET_RUN_VALUES()
     mkvfile.clear();
     resfile.clear();
     polfile.clear();
-    warmstart = 0;
+    warmstart = SWITCH_OFF;
     fill_all(heifer_rpo, 0.0);
     DPcash12 = 0.0;
     RESET_REPEATED_STOPS();
@@ -150,7 +150,7 @@ void RESET_BIO_RECORD()
     TIMETAKEN(CLOCK_LAP_START);
     WRITE_MSG_FILE(MSG_RESET_BIO);
     CLEAR_BLOCK(bio, sizeof(BioRecord));
-    bio->kg = 1;
+    bio->kg = UNITS_KG;
     std::printf("\n RESET_BIO_RECORD done ...");
 }
 
@@ -165,7 +165,7 @@ void RESET_FUT_RECORD()
 {
     std::printf("\n RESET_FUT_RECORD started ... ");
     CLEAR_BLOCK(fut, sizeof(FutRecord));
-    if (warmstart == 1 && warm_start_reader != nullptr && warm_start_reader() == 1) {
+    if (warmstart == SWITCH_ON && warm_start_reader != nullptr && warm_start_reader() == 1) {
         /* The warm-start values arrive in buffer 2; the value iteration
         ** starts from buffer 0. */
         for (int c = 0; c < NCURR; c++)

@@ -86,6 +86,15 @@ constexpr short POLICY_OPTIMAL = 1;
 constexpr short POLICY_KEEPPREG = 2;
 constexpr short POLICY_KEEPALL = 3;
 
+/* The yes/no switches of the bio file as the records hold them
+** (bio->writepol, bio->writerpo, bio->ci_adjust, warmstart). */
+constexpr short SWITCH_OFF = 0;
+constexpr short SWITCH_ON = 1;
+
+/* Units of bio->kg. */
+constexpr short UNITS_POUNDS = 0;
+constexpr short UNITS_KG = 1;
+
 /* Analyses of bio->analysis: what the run projects after the policy. */
 constexpr short ANALYSIS_STEADY_STATE = 1;  /* steady herd, then 36 months */
 constexpr short ANALYSIS_STORED_HERD = 2;   /* 300 months from the stored herd, heifers refill */

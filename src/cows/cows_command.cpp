@@ -185,7 +185,7 @@ bool obtain_policy(const std::string& bio_file, const std::string& ranked_file)
     INIT_FUT_RECORD();
     /* A valuation starts the solve cold (no warm-file reader is set) and
     ** must not write a warm file either. */
-    warmstart = 0;
+    warmstart = SWITCH_OFF;
     INIT_POLICY_RECORDS();
 
     if (bio->policy >= POLICY_OPTIMAL) {

@@ -705,7 +705,7 @@ short DP_POLICY(short policy)
             std::printf("*");
             s.calc = 0;
         }
-        if (s.calc == STORED_STAGES / 2 && warmstart == 1) {
+        if (s.calc == STORED_STAGES / 2 && warmstart == SWITCH_ON) {
             STORE_LANE_VALUES(s.nw);
             WRITE_WARM_FILE(static_cast<unsigned short>(s.nw));
         }

@@ -177,7 +177,7 @@ void OBTAIN_SIM_POLICY(const std::string& bio_file)
     WRITE_MSG_FILE(MSG_RESET_FUT);
     INIT_FUT_RECORD();
     /* cold start, and no warm file written */
-    warmstart = 0;
+    warmstart = SWITCH_OFF;
     INIT_POLICY_RECORDS();
     WRITE_MSG_FILE(MSG_RESET_MKV);
     INIT_MKV_RECORD();
