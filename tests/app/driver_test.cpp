@@ -10,9 +10,9 @@
 TEST(RunDriver, NoArgumentReportsAndExitsOne)
 {
     ScratchDir dir;
-    EXPECT_EQ(RUN_PROGRAM(""), 1);
-    EXPECT_EQ(READ_TEXT("msg.txt"), "2 - No BIO file found");
-    std::string console = READ_TEXT("console.txt");
+    EXPECT_EQ(run_program(""), 1);
+    EXPECT_EQ(read_text("msg.txt"), "2 - No BIO file found");
+    std::string console = read_text("console.txt");
     EXPECT_NE(console.find(" no biofile found!\a@"), std::string::npos);
     EXPECT_NE(console.find("\n Morvenda1.1 started: "), std::string::npos);
 }
@@ -20,11 +20,11 @@ TEST(RunDriver, NoArgumentReportsAndExitsOne)
 TEST(RunDriver, NoArgumentPausesAfterTheMessage)
 {
     ScratchDir dir;
-    testing::internal::CaptureStdout();
+    capture_console();
     char prog[] = "morvenda";
     char* argv[] = {prog, nullptr};
     int status = MORVENDA_RUN(1, argv);
-    std::string console = testing::internal::GetCapturedStdout();
+    std::string console = captured_console();
     EXPECT_EQ(status, 1);
     EXPECT_NE(console.find(" no biofile found!\a@"), std::string::npos);
 }

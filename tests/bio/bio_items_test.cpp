@@ -15,12 +15,13 @@
 #include "bio/bio_edit.h"
 #include "bio/bio_items.h"
 #include "support/bio_text.h"
+#include "support/support.h"
 
 namespace {
 
 class Items : public testing::Test {
 protected:
-    void SetUp() override { ALLOCATE_RECORDS(); }
+    void SetUp() override { allocate_records(); }
     ScratchDir dir;
 };
 
@@ -291,44 +292,44 @@ TEST_F(Items, ByteOrderMarkAndDataAfterTheLastItem)
 
 TEST_F(Items, CommandsSetItemsAndCheck)
 {
-    WRITE_TEXT("herd.bio", example_text());
+    write_text("herd.bio", example_text());
     /* To standard output, or whole to -o; the input stays as it was. */
-    ASSERT_EQ(RUN_PROGRAM("set herd.bio interest=0.04 'serve.7=NO'", "out.txt"), 0);
-    const std::string variant = READ_TEXT("out.txt");
+    ASSERT_EQ(run_program("set herd.bio interest=0.04 'serve.7=NO'", "out.txt"), 0);
+    const std::string variant = read_text("out.txt");
     EXPECT_EQ(variant, set_items(example_text(), "interest=0.04 serve[7]=NO"));
-    ASSERT_EQ(RUN_PROGRAM("set herd.bio interest=0.04 serve.7=NO -o variant.bio"), 0);
-    EXPECT_EQ(READ_TEXT("variant.bio"), variant);
-    EXPECT_EQ(READ_TEXT("herd.bio"), example_text());
+    ASSERT_EQ(run_program("set herd.bio interest=0.04 serve.7=NO -o variant.bio"), 0);
+    EXPECT_EQ(read_text("variant.bio"), variant);
+    EXPECT_EQ(read_text("herd.bio"), example_text());
     /* A refused value writes nothing; a usage error is status 2. */
-    EXPECT_EQ(RUN_PROGRAM("set herd.bio interest=2 -o refused.bio"), 1);
-    EXPECT_FALSE(FILE_EXISTS("refused.bio"));
-    EXPECT_NE(READ_TEXT("console.txt").find("item 31 (interest rate), interest: \"2\" is outside 0..1"),
+    EXPECT_EQ(run_program("set herd.bio interest=2 -o refused.bio"), 1);
+    EXPECT_FALSE(file_exists("refused.bio"));
+    EXPECT_NE(read_text("console.txt").find("item 31 (interest rate), interest: \"2\" is outside 0..1"),
               std::string::npos);
-    EXPECT_EQ(RUN_PROGRAM("set herd.bio"), 2);
-    EXPECT_EQ(RUN_PROGRAM("set herd.bio nothing=1"), 2);
+    EXPECT_EQ(run_program("set herd.bio"), 2);
+    EXPECT_EQ(run_program("set herd.bio nothing=1"), 2);
     /* Over the input only when -o names it. */
-    ASSERT_EQ(RUN_PROGRAM("set herd.bio maxlact=4 -o herd.bio"), 0);
-    EXPECT_EQ(READ_TEXT("herd.bio"), set_items(example_text(), "maxlact=4"));
+    ASSERT_EQ(run_program("set herd.bio maxlact=4 -o herd.bio"), 0);
+    EXPECT_EQ(read_text("herd.bio"), set_items(example_text(), "maxlact=4"));
 
-    ASSERT_EQ(RUN_PROGRAM("items --json", "items.json"), 0);
-    const nlohmann::json items = nlohmann::json::parse(READ_TEXT("items.json"));
+    ASSERT_EQ(run_program("items --json", "items.json"), 0);
+    const nlohmann::json items = nlohmann::json::parse(read_text("items.json"));
     EXPECT_EQ(items["items"].size(), 36u);
     EXPECT_EQ(items["fields"].size(), bio_fields().size());
     EXPECT_EQ(items["fields"][find_bio_field("conception")]["row_labels"][0], "2");
     EXPECT_EQ(items["fields"][find_bio_field("conception")]["col_labels"][6], "JUL");
 
-    WRITE_TEXT("bad.bio", set_items(example_text(), "interest=0.04") + "\n");
-    WRITE_TEXT("bad.bio", edit(edit(READ_TEXT("bad.bio"), H_CURVE1, 2, "-5 " + repeat("60", 11)), H_WRITE,
+    write_text("bad.bio", set_items(example_text(), "interest=0.04") + "\n");
+    write_text("bad.bio", edit(edit(read_text("bad.bio"), H_CURVE1, 2, "-5 " + repeat("60", 11)), H_WRITE,
                                AT_LIMITS, "15 -2 1.5 50 0.6"));
-    EXPECT_EQ(RUN_PROGRAM("check --json bad.bio", "check.json"), 1);
-    const nlohmann::json check = nlohmann::json::parse(READ_TEXT("check.json"));
+    EXPECT_EQ(run_program("check --json bad.bio", "check.json"), 1);
+    const nlohmann::json check = nlohmann::json::parse(read_text("check.json"));
     ASSERT_EQ(check["faults"].size(), 2u) << check.dump(1);
     EXPECT_EQ(check["faults"][0]["month_in_milk"], 2);
     EXPECT_EQ(check["faults"][0]["calendar_month"], "JAN");
     EXPECT_EQ(check["faults"][1]["name"], "interest");
     EXPECT_EQ(check["faults"][1]["token"], "1.5");
-    EXPECT_EQ(RUN_PROGRAM("check --json missing.bio", "check.json"), 1);
-    EXPECT_NE(READ_TEXT("check.json").find("file open failure"), std::string::npos);
+    EXPECT_EQ(run_program("check --json missing.bio", "check.json"), 1);
+    EXPECT_NE(read_text("check.json").find("file open failure"), std::string::npos);
 }
 
 } // namespace

@@ -8,12 +8,13 @@
 
 #include "core/numeric.h"
 #include "support/bio_text.h"
+#include "support/support.h"
 
 namespace {
 
 class Probability : public testing::Test {
 protected:
-    void SetUp() override { ALLOCATE_RECORDS(); }
+    void SetUp() override { allocate_records(); }
     ScratchDir dir;
 
     /* Reads the example (with an edit) and runs the transitions. */
@@ -21,9 +22,9 @@ protected:
     {
         ReadResult r = read_bio_text(text);
         EXPECT_EQ(r.status, 0) << r.console;
-        testing::internal::CaptureStdout();
+        capture_console();
         BIO_PROBABILITY();
-        return testing::internal::GetCapturedStdout();
+        return captured_console();
     }
 };
 
@@ -85,14 +86,14 @@ TEST(Numeric, MonthWrapMaxAndDiscount)
 TEST(Numeric, PowerBeyondRangeEndsTheRun)
 {
     ScratchDir dir;
-    testing::internal::CaptureStdout();
+    capture_console();
     int status = 0;
     try {
         POW_(10.0, 60.0);
     } catch (const RunEnded& e) {
         status = e.status;
     }
-    std::string console = testing::internal::GetCapturedStdout();
+    std::string console = captured_console();
     EXPECT_EQ(status, 1);
     EXPECT_NE(console.find("\n POW_ xx:10.00000  yy:60.00000"), std::string::npos) << console;
     EXPECT_NE(console.find("\n pow result:"), std::string::npos);
@@ -102,9 +103,9 @@ TEST_F(Probability, ClassMeansOfTheTruncatedNormal)
 {
     std::memset(bio->smy, 0, sizeof bio->smy);
     bio->yield_sd = 10.0;
-    testing::internal::CaptureStdout();
+    capture_console();
     BIO_SMY();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n BIO_SMY started ...\n BIO_SMY done ...");
+    EXPECT_EQ(captured_console(), "\n BIO_SMY started ...\n BIO_SMY done ...");
     EXPECT_NEAR(bio->smy[8], 100.0, 1e-9);
     for (int c = 1; c <= 7; c++)
         EXPECT_NEAR(bio->smy[c] + bio->smy[16 - c], 200.0, 1e-7) << c;
@@ -122,7 +123,7 @@ TEST_F(Probability, ExampleRowsAreDistributions)
                            "100%\n BIO_PROBABILITY done ..."),
               std::string::npos)
         << console;
-    EXPECT_EQ(READ_TEXT("msg.txt"), "8 - Calculate bio probabilities: 100% completed");
+    EXPECT_EQ(read_text("msg.txt"), "8 - Calculate bio probabilities: 100% completed");
 
     for (int l = 0; l <= 12; l++)
         for (int m = 0; m <= 24; m++)
@@ -260,9 +261,9 @@ TEST_F(Probability, BrokenRowsAreReported)
     bio->yield_corr = 1.0;
     bio->ci_adjust = 0;
     RESET_REPEATED_STOPS();
-    testing::internal::CaptureStdout();
+    capture_console();
     EXPECT_THROW(BIO_PROBABILITY(), RunEnded); /* one pause, a few lines, then the end */
-    std::string console = testing::internal::GetCapturedStdout();
+    std::string console = captured_console();
     EXPECT_NE(console.find("\n BIO_PROBABILITY sumprob:"), std::string::npos);
     EXPECT_NE(console.find(" != 1.000\a@"), std::string::npos);
     EXPECT_NE(console.find("\n BIO_PROBABILITY sumprob error: 5 times, the run ends\a@"), std::string::npos);

@@ -7,12 +7,13 @@
 #include <vector>
 
 #include "support/bio_text.h"
+#include "support/support.h"
 
 namespace {
 
 class Reader : public testing::Test {
 protected:
-    void SetUp() override { ALLOCATE_RECORDS(); }
+    void SetUp() override { allocate_records(); }
     ScratchDir dir;
 };
 
@@ -257,7 +258,7 @@ TEST_F(Reader, BadFilesEndTheRun)
         EXPECT_NE(r.console.find(c.message), std::string::npos) << c.message << " in\n"
                                                                 << r.console;
         EXPECT_NE(r.console.find("\a@"), std::string::npos) << c.message;
-        EXPECT_EQ(READ_TEXT("msg.txt"), " STOP(): check Morvenda.EXE");
+        EXPECT_EQ(read_text("msg.txt"), " STOP(): check Morvenda.EXE");
     }
     /* the longest name, heading and skipped line accepted */
     std::string t = edit(ex, "", 1, "run r d m s " + longname.substr(1));
@@ -269,17 +270,17 @@ TEST_F(Reader, BadFilesEndTheRun)
 
 TEST_F(Reader, ProgramEndsWithStatusOneOnABadFile)
 {
-    WRITE_TEXT("bad.bio", edit(example_text(), H_CONC, 2, "0.4 0.4 x"));
-    EXPECT_EQ(RUN_PROGRAM("bad.bio"), 1);
-    std::string console = READ_TEXT("console.txt");
+    write_text("bad.bio", edit(example_text(), H_CONC, 2, "0.4 0.4 x"));
+    EXPECT_EQ(run_program("bad.bio"), 1);
+    std::string console = read_text("console.txt");
     EXPECT_NE(console.find("bad.bio, item 20 (conception rate): a number expected, found \"x\""),
               std::string::npos)
         << console;
     EXPECT_EQ(console.find("BIO_PROBABILITY"), std::string::npos);
-    EXPECT_EQ(READ_TEXT("msg.txt"), " STOP(): check Morvenda.EXE");
+    EXPECT_EQ(read_text("msg.txt"), " STOP(): check Morvenda.EXE");
 
-    EXPECT_EQ(RUN_PROGRAM("missing.bio"), 1);
-    EXPECT_NE(READ_TEXT("console.txt").find("\n READ_BIO_FILE: file open failure:missing.bio (No such file or directory)\a@"),
+    EXPECT_EQ(run_program("missing.bio"), 1);
+    EXPECT_NE(read_text("console.txt").find("\n READ_BIO_FILE: file open failure:missing.bio (No such file or directory)\a@"),
               std::string::npos);
 }
 

@@ -36,7 +36,7 @@ std::vector<std::pair<int, std::string>> included_folders(const fs::path& file)
 
 TEST(Layout, IncludesRunFromTheAppThroughTheStagesToTheCore)
 {
-    const fs::path src = SOURCE_PATH("src");
+    const fs::path src = source_path("src");
     ASSERT_TRUE(fs::is_directory(src / "core"));
     ASSERT_TRUE(fs::is_directory(src / "app"));
     for (const auto& entry : fs::recursive_directory_iterator(src)) {

@@ -42,7 +42,7 @@ bool write_file(const std::string& name, const std::string& text, std::string* e
 TEST(OutputFile, OldFileStaysWholeOnKillOrFullDisk)
 {
     ScratchDir dir;
-    WRITE_TEXT("herd.pol", "old policy\n");
+    write_text("herd.pol", "old policy\n");
 
     /* Killed in the middle of the write. */
     const pid_t child = fork();
@@ -57,7 +57,7 @@ TEST(OutputFile, OldFileStaysWholeOnKillOrFullDisk)
     int status = 0;
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status));
-    EXPECT_EQ(READ_TEXT("herd.pol"), "old policy\n");
+    EXPECT_EQ(read_text("herd.pol"), "old policy\n");
 
     /* The disk fills up. */
     std::string error;
@@ -66,24 +66,24 @@ TEST(OutputFile, OldFileStaysWholeOnKillOrFullDisk)
         EXPECT_FALSE(write_file("herd.pol", std::string(100000, 'y'), &error));
     }
     EXPECT_FALSE(error.empty());
-    EXPECT_EQ(READ_TEXT("herd.pol"), "old policy\n");
+    EXPECT_EQ(read_text("herd.pol"), "old policy\n");
 
     /* Dropped before commit. */
     {
         OutputFile f("herd.pol");
         std::fputs("half", f.fp());
     }
-    EXPECT_EQ(READ_TEXT("herd.pol"), "old policy\n");
+    EXPECT_EQ(read_text("herd.pol"), "old policy\n");
 
     /* Committed: the new text, the old file's mode, nothing else left
     ** behind but the killed child's temporary file. */
     chmod("herd.pol", 0640);
     EXPECT_TRUE(write_file("herd.pol", "new policy\n"));
-    EXPECT_EQ(READ_TEXT("herd.pol"), "new policy\n");
+    EXPECT_EQ(read_text("herd.pol"), "new policy\n");
     struct stat st {};
     stat("herd.pol", &st);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
-    const auto names = FILES_IN(".");
+    const auto names = files_in(".");
     ASSERT_EQ(names.size(), 2u);
     const std::string killed = TEMP_NAME_START().substr(0, TEMP_NAME_START().rfind('-', TEMP_NAME_START().size() - 2)) +
                                "-" + std::to_string(child) + "-0.tmp";
@@ -91,7 +91,7 @@ TEST(OutputFile, OldFileStaysWholeOnKillOrFullDisk)
 
     /* The next writer in the folder sweeps it: its process is gone. */
     EXPECT_EQ(SWEEP_STALE_TEMP_FILES("."), 1);
-    EXPECT_EQ(FILES_IN("."), (std::vector<std::string>{"herd.pol"}));
+    EXPECT_EQ(files_in("."), (std::vector<std::string>{"herd.pol"}));
 }
 
 TEST(OutputFile, StopSignalsRemoveTheTemporaryFiles)
@@ -111,7 +111,7 @@ TEST(OutputFile, StopSignalsRemoveTheTemporaryFiles)
         waitpid(child, &status, 0);
         ASSERT_TRUE(WIFSIGNALED(status)) << sig;
         EXPECT_EQ(WTERMSIG(status), sig) << "the signal still ends the process";
-        EXPECT_TRUE(FILES_IN(".").empty()) << sig;
+        EXPECT_TRUE(files_in(".").empty()) << sig;
     }
 }
 
@@ -132,24 +132,24 @@ TEST(OutputFile, TheSweepSparesLiveFilesAndOtherHosts)
     const std::string other_host = ".morvenda-elsewhere-" + std::to_string(dead) + "-0.tmp";
     const std::string not_ours = ".morvenda-" + std::to_string(dead) + "-0.tmp";
     for (const std::string& name : {stale, live, parent, other_host, not_ours})
-        WRITE_TEXT(name, "x");
+        write_text(name, "x");
     EXPECT_EQ(SWEEP_STALE_TEMP_FILES("."), 1);
-    EXPECT_FALSE(FILE_EXISTS(stale));
+    EXPECT_FALSE(file_exists(stale));
     for (const std::string& name : {live, parent, other_host, not_ours})
-        EXPECT_TRUE(FILE_EXISTS(name)) << name;
+        EXPECT_TRUE(file_exists(name)) << name;
 }
 
 TEST(OutputFile, LinksAreFollowedSpecialFilesRefused)
 {
     ScratchDir dir;
     ASSERT_EQ(mkdir("store", 0700), 0);
-    WRITE_TEXT("store/herd.mkv", "old\n");
+    write_text("store/herd.mkv", "old\n");
     ASSERT_EQ(symlink("store/herd.mkv", "link.mkv"), 0);
     EXPECT_TRUE(write_file("link.mkv", "new\n"));
     struct stat st {};
     ASSERT_EQ(lstat("link.mkv", &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(READ_TEXT("store/herd.mkv"), "new\n");
+    EXPECT_EQ(read_text("store/herd.mkv"), "new\n");
 
     std::string error;
     ASSERT_EQ(symlink("nowhere/file", "dangling"), 0);
@@ -160,7 +160,7 @@ TEST(OutputFile, LinksAreFollowedSpecialFilesRefused)
         EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
     }
     /* the console, reached by name or through a link, is never replaced */
-    WRITE_TEXT("console.log", "the log\n");
+    write_text("console.log", "the log\n");
     const int log = open("console.log", O_WRONLY | O_APPEND);
     ASSERT_GE(log, 0);
     const std::string by_fd = "/proc/self/fd/" + std::to_string(log);
@@ -170,11 +170,11 @@ TEST(OutputFile, LinksAreFollowedSpecialFilesRefused)
         EXPECT_EQ(error, "a name under /dev or /proc, not a regular file") << console;
     }
     close(log);
-    EXPECT_EQ(READ_TEXT("console.log"), "the log\n");
+    EXPECT_EQ(read_text("console.log"), "the log\n");
     EXPECT_FALSE(write_file("no/such/folder/f", "x", &error));
     EXPECT_FALSE(write_file("", "x", &error));
     EXPECT_FALSE(write_file(std::string("a\0b", 3), "x", &error));
-    EXPECT_FALSE(FILE_EXISTS("a"));
+    EXPECT_FALSE(file_exists("a"));
 }
 
 TEST(OutputFile, TemporaryNamesAreOwnAndShort)
@@ -185,15 +185,15 @@ TEST(OutputFile, TemporaryNamesAreOwnAndShort)
     ASSERT_TRUE(a.ok() && b.ok());
     std::fputs("a", a.fp());
     std::fputs("b", b.fp());
-    EXPECT_EQ(FILES_IN(".").size(), 2u);
+    EXPECT_EQ(files_in(".").size(), 2u);
     EXPECT_TRUE(a.commit());
     EXPECT_TRUE(b.commit());
-    EXPECT_EQ(READ_TEXT("herd.res"), "b");
+    EXPECT_EQ(read_text("herd.res"), "b");
 
     /* A name at the length limit still leaves room for the temporary. */
     const std::string longest(255, 'm');
     EXPECT_TRUE(write_file(longest, "stored herd\n"));
-    EXPECT_EQ(READ_TEXT(longest), "stored herd\n");
+    EXPECT_EQ(read_text(longest), "stored herd\n");
 }
 
 TEST(OutputFile, ALargeOldFileIsReplacedWholeAndLaterCommitsWaitToBeFinished)
@@ -201,15 +201,15 @@ TEST(OutputFile, ALargeOldFileIsReplacedWholeAndLaterCommitsWaitToBeFinished)
     ScratchDir dir;
     /* The old file is freed aside; a second name for it keeps it whole. */
     const std::string old_text(3u << 20, 'o');
-    WRITE_TEXT("herd.del", old_text);
+    write_text("herd.del", old_text);
     ASSERT_EQ(link("herd.del", "kept.del"), 0);
     EXPECT_TRUE(write_file("herd.del", "new delays\n"));
-    EXPECT_EQ(READ_TEXT("herd.del"), "new delays\n");
-    EXPECT_EQ(READ_TEXT("kept.del"), old_text);
+    EXPECT_EQ(read_text("herd.del"), "new delays\n");
+    EXPECT_EQ(read_text("kept.del"), old_text);
 
     /* Saves left to their threads: the old files until they are done, the
     ** new ones once waited for, no temporary file either way. */
-    WRITE_TEXT("herd.rpo", old_text);
+    write_text("herd.rpo", old_text);
     OutputFile rpo("herd.rpo"), pol("herd.pol");
     ASSERT_TRUE(rpo.ok() && pol.ok());
     std::fputs("pay-offs\n", rpo.fp());
@@ -218,15 +218,15 @@ TEST(OutputFile, ALargeOldFileIsReplacedWholeAndLaterCommitsWaitToBeFinished)
     EXPECT_TRUE(rpo.commit_later("rpo"));
     EXPECT_TRUE(pol.commit_later("pol"));
     EXPECT_TRUE(FINISH_COMMITS().empty());
-    EXPECT_EQ(READ_TEXT("herd.rpo"), "pay-offs\n");
-    EXPECT_EQ(READ_TEXT("herd.pol"), "decisions\n");
-    EXPECT_EQ(FILES_IN("."), (std::vector<std::string>{"herd.del", "herd.pol", "herd.rpo", "kept.del"}));
+    EXPECT_EQ(read_text("herd.rpo"), "pay-offs\n");
+    EXPECT_EQ(read_text("herd.pol"), "decisions\n");
+    EXPECT_EQ(files_in("."), (std::vector<std::string>{"herd.del", "herd.pol", "herd.rpo", "kept.del"}));
 }
 
 TEST(OutputFile, SameFileComparesFilesNotNames)
 {
     ScratchDir dir;
-    WRITE_TEXT("herd.bio", "x");
+    write_text("herd.bio", "x");
     ASSERT_EQ(mkdir("sub", 0700), 0);
     ASSERT_EQ(link("herd.bio", "hard.bio"), 0);
     EXPECT_TRUE(SAME_FILE("herd.bio", "./herd.bio"));

@@ -6,15 +6,15 @@
 
 TEST(Records, StartValuesAfterInit)
 {
-    ALLOCATE_RECORDS();
+    allocate_records();
     ScratchDir dir;
-    testing::internal::CaptureStdout();
+    capture_console();
     INIT_BIO_RECORD();
     INIT_POL_RECORD();
     INIT_RPO_RECORD();
     INIT_INS_RECORD();
     INIT_DEL_RECORD();
-    std::string log = testing::internal::GetCapturedStdout();
+    std::string log = captured_console();
     EXPECT_EQ(log,
               "\n INIT_BIO_RECORD started ...\n RESET_BIO_RECORD started ..."
               "\n RESET_BIO_RECORD done ...\n INIT_BIO_RECORD done ..."
@@ -25,7 +25,7 @@ TEST(Records, StartValuesAfterInit)
               "\n RESET_INS_RECORD done ...\n INIT_INS_RECORD done ..."
               "\n INIT_DEL_RECORD started ...\n RESET_DEL_RECORD started ..."
               "\n RESET_DEL_RECORD done ...\n INIT_DEL_RECORD done ...");
-    EXPECT_EQ(READ_TEXT("msg.txt"), "4 - Reset bio-record");
+    EXPECT_EQ(read_text("msg.txt"), "4 - Reset bio-record");
 
     EXPECT_EQ(bio->kg, 1);
     EXPECT_EQ(bio->maxlact, 0);
@@ -49,14 +49,14 @@ TEST(Records, StartValuesAfterInit)
 
 TEST(Records, FutResetClearsValuesWithoutWarmStart)
 {
-    ALLOCATE_RECORDS();
+    allocate_records();
     ScratchDir dir;
     warmstart = 0;
     fut->value[3][2][5][0][0] = 17.0;
     fut->cash[4] = 2.0;
-    testing::internal::CaptureStdout();
+    capture_console();
     INIT_FUT_RECORD();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(captured_console(),
               "\n INIT_FUT_RECORD started ...\n RESET_FUT_RECORD started ... "
               "\n RESET_FUT_RECORD done ...\n INIT_FUT_RECORD done ...");
     EXPECT_EQ(fut->value[3][2][5][0][0], 0.0);
@@ -68,7 +68,7 @@ TEST(Records, FutResetClearsValuesWithoutWarmStart)
 ** and a cleared record can be written again. */
 TEST(Records, ClearBlockZeroesExactlyItsBytes)
 {
-    ALLOCATE_RECORDS();
+    allocate_records();
     double* cells = &del->open[0][0][0][0][0];
     const std::size_t n = sizeof del->open / sizeof(double);
     for (std::size_t i = 0; i < n; i++)
@@ -86,9 +86,9 @@ TEST(Records, ClearBlockZeroesExactlyItsBytes)
     EXPECT_EQ(cells[0], 1.5);
     EXPECT_EQ(cells[1], 0.0);
     EXPECT_EQ(cells[2], 0.0);
-    testing::internal::CaptureStdout();
+    capture_console();
     RESET_DEL_RECORD();
-    testing::internal::GetCapturedStdout();
+    captured_console();
     EXPECT_EQ(cells[0], 0.0);
     EXPECT_EQ(cells[n - 1], 0.0);
 }

@@ -22,7 +22,7 @@ namespace {
 
 bool console_has(const std::string& text)
 {
-    return READ_TEXT("console.txt").find(text) != std::string::npos;
+    return read_text("console.txt").find(text) != std::string::npos;
 }
 
 const char* const STOPPED = " STOP(): check Morvenda.EXE";
@@ -42,8 +42,8 @@ TEST(RunChecks, ADamagedStoredHerdEndsTheRun)
     ScratchDir dir;
     /* a whole stored herd to damage */
     make_herd("policy=KEEPALL analysis=1 writepol=NO writerpo=NO");
-    ASSERT_EQ(RUN_PROGRAM("herd.bio"), 0) << READ_TEXT("console.txt");
-    const std::string herd = READ_TEXT("holstein.mkv");
+    ASSERT_EQ(run_program("herd.bio"), 0) << read_text("console.txt");
+    const std::string herd = read_text("holstein.mkv");
     ASSERT_GT(herd.size(), 1000u);
 
     const std::string cut = herd.substr(0, herd.size() / 2);
@@ -59,19 +59,19 @@ TEST(RunChecks, ADamagedStoredHerdEndsTheRun)
     };
     make_herd("policy=KEEPALL analysis=2 writepol=YES writerpo=YES");
     for (const auto& c : cases) {
-        WRITE_TEXT("holstein.mkv", c.text);
-        EXPECT_EQ(RUN_PROGRAM("herd.bio"), 1) << c.message;
-        EXPECT_TRUE(console_has(c.message)) << READ_TEXT("console.txt").substr(0, 3000);
+        write_text("holstein.mkv", c.text);
+        EXPECT_EQ(run_program("herd.bio"), 1) << c.message;
+        EXPECT_TRUE(console_has(c.message)) << read_text("console.txt").substr(0, 3000);
         EXPECT_TRUE(console_has("\n READ_MKV_FILE: holstein.mkv is damaged: the run ends"));
         EXPECT_FALSE(console_has("MARKOV_CHAIN_STATS")) << "no projection from a damaged herd";
-        EXPECT_EQ(READ_TEXT("msg.txt"), STOPPED);
-        EXPECT_EQ(READ_TEXT("holstein.mkv"), c.text) << "the stored herd is left as it was";
+        EXPECT_EQ(read_text("msg.txt"), STOPPED);
+        EXPECT_EQ(read_text("holstein.mkv"), c.text) << "the stored herd is left as it was";
         EXPECT_FALSE(console_has("DP_POLICY")) << "found before the solve";
-        EXPECT_FALSE(FILE_EXISTS("holstein.pol") || FILE_EXISTS("holstein.rpo") || FILE_EXISTS("holstein.del"));
+        EXPECT_FALSE(file_exists("holstein.pol") || file_exists("holstein.rpo") || file_exists("holstein.del"));
     }
     /* analysis 1 reads the stored herd too */
     make_herd("policy=KEEPALL analysis=1 writepol=NO writerpo=NO");
-    EXPECT_EQ(RUN_PROGRAM("herd.bio"), 1);
+    EXPECT_EQ(run_program("herd.bio"), 1);
     EXPECT_TRUE(console_has("\n READ_MKV_FILE: holstein.mkv is damaged: the run ends"));
 }
 
@@ -80,24 +80,24 @@ TEST(RunChecks, APolFileOfAnotherHerdIsRefusedBeforeAnyFileIsWritten)
     ScratchDir dir;
     /* the decisions of a herd of three lactations */
     make_herd("policy=KEEPALL analysis=71 maxlact=3 writerpo=NO");
-    ASSERT_EQ(RUN_PROGRAM("herd.bio"), 0) << READ_TEXT("console.txt");
+    ASSERT_EQ(run_program("herd.bio"), 0) << read_text("console.txt");
     ASSERT_EQ(std::rename("holstein.pol", "other.pol"), 0);
-    const std::string other = READ_TEXT("other.pol");
+    const std::string other = read_text("other.pol");
 
     make_herd("policy=USE_POL polfile=other.pol analysis=2 writepol=YES writerpo=YES");
-    WRITE_TEXT("holstein.rpo", "old rpo");
-    EXPECT_EQ(RUN_PROGRAM("herd.bio"), 1);
+    write_text("holstein.rpo", "old rpo");
+    EXPECT_EQ(run_program("herd.bio"), 1);
     EXPECT_TRUE(console_has("\n MAIN: the pol file other.pol does not fit this herd (t=1 curr:1 lact:4 mim:"))
-        << READ_TEXT("console.txt").substr(0, 3000);
+        << read_text("console.txt").substr(0, 3000);
     EXPECT_FALSE(console_has("decision error"));
-    EXPECT_EQ(READ_TEXT("other.pol"), other);
-    EXPECT_EQ(READ_TEXT("holstein.rpo"), "old rpo");
-    EXPECT_FALSE(FILE_EXISTS("holstein.del") || FILE_EXISTS("holstein.mkv") || FILE_EXISTS("holstein.res"));
-    EXPECT_EQ(READ_TEXT("msg.txt"), STOPPED);
+    EXPECT_EQ(read_text("other.pol"), other);
+    EXPECT_EQ(read_text("holstein.rpo"), "old rpo");
+    EXPECT_FALSE(file_exists("holstein.del") || file_exists("holstein.mkv") || file_exists("holstein.res"));
+    EXPECT_EQ(read_text("msg.txt"), STOPPED);
 
     /* analysis 71 projects nothing: the decisions it lacks are not needed */
     make_herd("policy=USE_POL polfile=other.pol analysis=71 writepol=NO writerpo=NO");
-    EXPECT_EQ(RUN_PROGRAM("herd.bio"), 0);
+    EXPECT_EQ(run_program("herd.bio"), 0);
 }
 
 TEST(RunChecks, OutputsThatCannotBeWrittenAreFoundBeforeAnyIsWritten)
@@ -118,20 +118,20 @@ TEST(RunChecks, OutputsThatCannotBeWrittenAreFoundBeforeAnyIsWritten)
     ASSERT_EQ(mkdir("afolder", 0700), 0);
     for (const auto& c : cases) {
         make_herd("policy=KEEPALL analysis=2 writepol=YES writerpo=YES " + c.assignments);
-        EXPECT_EQ(RUN_PROGRAM("herd.bio"), 1) << c.assignments;
-        EXPECT_TRUE(console_has("\n MAIN: ") && console_has(c.message)) << READ_TEXT("console.txt").substr(0, 2000);
-        EXPECT_FALSE(FILE_EXISTS("holstein.pol") || FILE_EXISTS("holstein.rpo") || FILE_EXISTS("holstein.del"));
-        EXPECT_EQ(READ_TEXT("msg.txt"), STOPPED);
+        EXPECT_EQ(run_program("herd.bio"), 1) << c.assignments;
+        EXPECT_TRUE(console_has("\n MAIN: ") && console_has(c.message)) << read_text("console.txt").substr(0, 2000);
+        EXPECT_FALSE(file_exists("holstein.pol") || file_exists("holstein.rpo") || file_exists("holstein.del"));
+        EXPECT_EQ(read_text("msg.txt"), STOPPED);
     }
     /* console output sent to a file through /dev/stdout is left alone */
-    EXPECT_EQ(READ_TEXT("console.txt").find("month"), std::string::npos);
+    EXPECT_EQ(read_text("console.txt").find("month"), std::string::npos);
 
     /* msg.txt is rewritten in place, not replaced: a link to a device is
     ** the user's way of not keeping it */
     std::remove("msg.txt");
     ASSERT_EQ(symlink("/dev/null", "msg.txt"), 0);
     make_herd("policy=KEEPALL analysis=71 writepol=NO writerpo=NO");
-    EXPECT_EQ(RUN_PROGRAM("herd.bio"), 0) << READ_TEXT("console.txt").substr(0, 2000);
+    EXPECT_EQ(run_program("herd.bio"), 0) << read_text("console.txt").substr(0, 2000);
 }
 
 TEST(RunChecks, TemporaryFilesOfAStoppedRunAreRemovedOrSwept)
@@ -171,10 +171,10 @@ TEST(RunChecks, TemporaryFilesOfAStoppedRunAreRemovedOrSwept)
     waitpid(dead, nullptr, 0);
     const std::string start = TEMP_NAME_START();
     const std::string stale = start.substr(0, start.rfind('-', start.size() - 2) + 1) + std::to_string(dead) + "-0.tmp";
-    WRITE_TEXT(stale, std::string(1000, 'x'));
-    WRITE_TEXT(".morvenda-another.host-" + std::to_string(dead) + "-0.tmp", "x");
+    write_text(stale, std::string(1000, 'x'));
+    write_text(".morvenda-another.host-" + std::to_string(dead) + "-0.tmp", "x");
     make_herd("policy=KEEPALL analysis=71 writepol=NO writerpo=NO");
-    EXPECT_EQ(RUN_PROGRAM("herd.bio"), 0);
-    EXPECT_FALSE(FILE_EXISTS(stale));
+    EXPECT_EQ(run_program("herd.bio"), 0);
+    EXPECT_FALSE(file_exists(stale));
     EXPECT_EQ(temporary_files(), 1);
 }

@@ -21,7 +21,7 @@ namespace {
 
 bool console_has(const std::string& text)
 {
-    return READ_TEXT("console.txt").find(text) != std::string::npos;
+    return read_text("console.txt").find(text) != std::string::npos;
 }
 
 } // namespace
@@ -49,12 +49,12 @@ TEST(RunSafety, OutputsNeverOverwriteTheBioFileOrEachOther)
             ASSERT_EQ(chdir((here + "/d").c_str()), 0);
         }
         make_herd(c.assignments);
-        const std::string bio = READ_TEXT("herd.bio");
-        EXPECT_EQ(RUN_PROGRAM(c.bio), 1) << c.assignments;
-        EXPECT_TRUE(console_has("\n MAIN: " + std::string(c.message))) << READ_TEXT("console.txt");
-        EXPECT_EQ(READ_TEXT("herd.bio"), bio);
-        EXPECT_FALSE(FILE_EXISTS("x.out") || FILE_EXISTS("h.res"));
-        EXPECT_EQ(READ_TEXT("msg.txt"), " STOP(): check Morvenda.EXE");
+        const std::string bio = read_text("herd.bio");
+        EXPECT_EQ(run_program(c.bio), 1) << c.assignments;
+        EXPECT_TRUE(console_has("\n MAIN: " + std::string(c.message))) << read_text("console.txt");
+        EXPECT_EQ(read_text("herd.bio"), bio);
+        EXPECT_FALSE(file_exists("x.out") || file_exists("h.res"));
+        EXPECT_EQ(read_text("msg.txt"), " STOP(): check Morvenda.EXE");
         if (elsewhere) {
             ASSERT_EQ(chdir(here.c_str()), 0);
         }
@@ -66,59 +66,59 @@ TEST(RunSafety, TheProgressFileIsNoBioFile)
     ScratchDir dir;
     make_herd("analysis=71");
     ASSERT_EQ(std::rename("herd.bio", "msg.txt"), 0);
-    const std::string bio = READ_TEXT("msg.txt");
-    EXPECT_EQ(RUN_PROGRAM("./msg.txt"), 1);
+    const std::string bio = read_text("msg.txt");
+    EXPECT_EQ(run_program("./msg.txt"), 1);
     EXPECT_TRUE(console_has("\n MAIN: the bio file \"./msg.txt\" is the progress file msg.txt"));
-    EXPECT_EQ(READ_TEXT("msg.txt"), bio);
+    EXPECT_EQ(read_text("msg.txt"), bio);
 }
 
 TEST(RunSafety, ASecondRunInTheFolderStopsAtOnce)
 {
     ScratchDir dir;
     make_herd("analysis=71");
-    WRITE_TEXT("msg.txt", "first run's message");
+    write_text("msg.txt", "first run's message");
     const int held = open(".", O_RDONLY | O_DIRECTORY);
     ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0); /* as a running run holds it */
-    EXPECT_EQ(RUN_PROGRAM("herd.bio"), 1);
+    EXPECT_EQ(run_program("herd.bio"), 1);
     close(held);
     EXPECT_TRUE(console_has("\n MAIN: another run is writing in this folder: nothing written"));
-    EXPECT_EQ(READ_TEXT("msg.txt"), "first run's message");
+    EXPECT_EQ(read_text("msg.txt"), "first run's message");
 
     /* An output folder held by another run. */
     ASSERT_EQ(mkdir("out", 0700), 0);
     make_herd("analysis=71 polfile=out/h.pol");
     const int out = open("out", O_RDONLY | O_DIRECTORY);
     ASSERT_EQ(flock(out, LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(RUN_PROGRAM("herd.bio"), 1);
+    EXPECT_EQ(run_program("herd.bio"), 1);
     close(out);
     EXPECT_TRUE(console_has("\n MAIN: another run is writing in the folder of out/h.pol: nothing written"));
-    EXPECT_FALSE(FILE_EXISTS("out/h.pol"));
+    EXPECT_FALSE(file_exists("out/h.pol"));
 }
 
 TEST(RunSafety, InputsThatAreNoFilesAreRefused)
 {
     ScratchDir dir;
-    EXPECT_EQ(RUN_PROGRAM("/dev/zero"), 1);
+    EXPECT_EQ(run_program("/dev/zero"), 1);
     EXPECT_TRUE(console_has("\n READ_BIO_FILE: /dev/zero: not a regular file"));
-    EXPECT_EQ(RUN_PROGRAM("."), 1);
+    EXPECT_EQ(run_program("."), 1);
     EXPECT_TRUE(console_has("\n READ_BIO_FILE: .: not a regular file"));
-    WRITE_TEXT("huge.bio", std::string(5u << 20, '1'));
-    EXPECT_EQ(RUN_PROGRAM("huge.bio"), 1);
+    write_text("huge.bio", std::string(5u << 20, '1'));
+    EXPECT_EQ(run_program("huge.bio"), 1);
     EXPECT_TRUE(console_has("\n READ_BIO_FILE: huge.bio: larger than"));
-    EXPECT_EQ(READ_TEXT("msg.txt"), " STOP(): check Morvenda.EXE");
+    EXPECT_EQ(read_text("msg.txt"), " STOP(): check Morvenda.EXE");
 }
 
 TEST(RunSafety, AStoredHerdThatCannotBeSavedFailsTheRun)
 {
     ScratchDir dir;
     make_herd("policy=KEEPALL analysis=2 writepol=NO writerpo=NO mkvfile=no/such/folder/h.mkv");
-    EXPECT_EQ(RUN_PROGRAM("herd.bio"), 1);
+    EXPECT_EQ(run_program("herd.bio"), 1);
     EXPECT_TRUE(console_has("\"no/such/folder/h.mkv\" cannot be written: the folder no/such/folder does not exist"));
-    EXPECT_NE(READ_TEXT("msg.txt"), "32 - EXE completed");
+    EXPECT_NE(read_text("msg.txt"), "32 - EXE completed");
 
     /* A device as the stored herd is never replaced. */
     make_herd("policy=KEEPALL analysis=1 writepol=NO writerpo=NO mkvfile=/dev/null");
-    EXPECT_EQ(RUN_PROGRAM("herd.bio"), 1);
+    EXPECT_EQ(run_program("herd.bio"), 1);
     EXPECT_TRUE(console_has("/dev/null") && console_has("not a regular file"));
     struct stat st {};
     ASSERT_EQ(stat("/dev/null", &st), 0);

@@ -54,7 +54,7 @@ TEST(ProgressFile, EveryCodeWritesItsMessageWithoutLineEnd)
     };
     for (const Case& c : cases) {
         WRITE_MSG_FILE(c.code, c.value);
-        EXPECT_EQ(READ_TEXT("msg.txt"), c.text) << "code " << c.code;
+        EXPECT_EQ(read_text("msg.txt"), c.text) << "code " << c.code;
     }
 }
 
@@ -64,7 +64,7 @@ TEST(ProgressFile, CodesOutsideTheTableAreUnknown)
     const unsigned unknown[] = {0, 1, 33, 39, 47, 49, 52, 60, 98, 100, 124, 126, 1000, 65535};
     for (unsigned code : unknown) {
         WRITE_MSG_FILE(code, 3.0);
-        EXPECT_EQ(READ_TEXT("msg.txt"), "Unknown message") << "code " << code;
+        EXPECT_EQ(read_text("msg.txt"), "Unknown message") << "code " << code;
     }
 }
 
@@ -73,7 +73,7 @@ TEST(ProgressFile, KeepsOnlyTheLatestMessage)
     ScratchDir dir;
     WRITE_MSG_FILE(MSG_CHAIN_STARTED);
     WRITE_MSG_FILE(MSG_COMPLETED);
-    EXPECT_EQ(READ_TEXT("msg.txt"), "32 - EXE completed");
+    EXPECT_EQ(read_text("msg.txt"), "32 - EXE completed");
 }
 
 TEST(ProgressFile, FollowsTheWorkingFolderAndAReplacedOrRemovedFile)
@@ -83,42 +83,42 @@ TEST(ProgressFile, FollowsTheWorkingFolderAndAReplacedOrRemovedFile)
     {
         ScratchDir inner;
         WRITE_MSG_FILE(MSG_COMPLETED);
-        EXPECT_EQ(READ_TEXT("msg.txt"), "32 - EXE completed");
+        EXPECT_EQ(read_text("msg.txt"), "32 - EXE completed");
     }
-    EXPECT_EQ(READ_TEXT("msg.txt"), "24 - Markov chain started");
+    EXPECT_EQ(read_text("msg.txt"), "24 - Markov chain started");
     WRITE_MSG_FILE(MSG_RESET_BIO);
-    EXPECT_EQ(READ_TEXT("msg.txt"), "4 - Reset bio-record");
+    EXPECT_EQ(read_text("msg.txt"), "4 - Reset bio-record");
 
     /* a poller that renames a file of its own over msg.txt, or removes it */
-    WRITE_TEXT("other.txt", "left by another program");
+    write_text("other.txt", "left by another program");
     ASSERT_EQ(std::rename("other.txt", "msg.txt"), 0);
     WRITE_MSG_FILE(MSG_RESET_FUT);
-    EXPECT_EQ(READ_TEXT("msg.txt"), "9 - Reset fut-record");
+    EXPECT_EQ(read_text("msg.txt"), "9 - Reset fut-record");
     ASSERT_EQ(std::remove("msg.txt"), 0);
     WRITE_MSG_FILE(MSG_RESET_POL);
-    EXPECT_EQ(READ_TEXT("msg.txt"), "10 - Reset pol-record");
+    EXPECT_EQ(read_text("msg.txt"), "10 - Reset pol-record");
 }
 
 TEST(ProgressFile, APipeWithNoReaderIsAnOpenFailureNotAHang)
 {
     ScratchDir dir;
     ASSERT_EQ(mkfifo("msg.txt", 0600), 0);
-    testing::internal::CaptureStdout();
+    capture_console();
     WRITE_MSG_FILE(MSG_COMPLETED);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n WRITE_MSG_FILE open failure");
+    EXPECT_EQ(captured_console(), "\n WRITE_MSG_FILE open failure");
 }
 
 TEST(StopPause, ReturnsAtOnceWithClosedInputAndRingsCountBells)
 {
     ScratchDir dir;
-    testing::internal::CaptureStdout();
+    capture_console();
     STOP(0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "@");
-    EXPECT_EQ(READ_TEXT("msg.txt"), " STOP(): check Morvenda.EXE");
+    EXPECT_EQ(captured_console(), "@");
+    EXPECT_EQ(read_text("msg.txt"), " STOP(): check Morvenda.EXE");
 
-    testing::internal::CaptureStdout();
+    capture_console();
     STOP(1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\a@");
+    EXPECT_EQ(captured_console(), "\a@");
 }
 
 TEST(RunClock, SplitsElapsedTimeIntoWholeUnits)
@@ -137,16 +137,16 @@ TEST(RunClock, SplitsElapsedTimeIntoWholeUnits)
 TEST(RunClock, StampsAndReportsInTheLogFormat)
 {
     ScratchDir dir;
-    testing::internal::CaptureStdout();
+    capture_console();
     TIMETAKEN(1);
-    std::string start = testing::internal::GetCapturedStdout();
+    std::string start = captured_console();
     EXPECT_EQ(start.rfind("\n Morvenda1.1 started: ", 0), 0u);
     EXPECT_EQ(start.size(), std::string("\n Morvenda1.1 started: ").size() + 19 + 1);
     EXPECT_EQ(start.back(), '\n');
 
-    testing::internal::CaptureStdout();
+    capture_console();
     double e = TIMETAKEN(2);
-    std::string end = testing::internal::GetCapturedStdout();
+    std::string end = captured_console();
     EXPECT_GE(e, 0.0);
     EXPECT_NE(end.find("\n Morvenda1.0 started    : "), std::string::npos);
     EXPECT_NE(end.find("\n Morvenda1.0 finished   : "), std::string::npos);
@@ -154,11 +154,11 @@ TEST(RunClock, StampsAndReportsInTheLogFormat)
     EXPECT_NE(end.find("\n Minutes                : 0"), std::string::npos);
     EXPECT_NE(end.find("\n Seconds                : "), std::string::npos);
 
-    testing::internal::CaptureStdout();
+    capture_console();
     EXPECT_EQ(TIMETAKEN(3), 0.0);
     EXPECT_GE(TIMETAKEN(4), 0.0);
     EXPECT_EQ(TIMETAKEN(7), 0.0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n TIMETAKEN error\a@");
+    EXPECT_EQ(captured_console(), "\n TIMETAKEN error\a@");
 }
 
 // The one way to give up and the one way to warn: the line (with or without
@@ -166,19 +166,19 @@ TEST(RunClock, StampsAndReportsInTheLogFormat)
 TEST(ErrorRoutines, LinePauseAndEnd)
 {
     ScratchDir dir;
-    testing::internal::CaptureStdout();
+    capture_console();
     WARN_RUN("READ_X", "%s line %d bad", "x.txt", 7);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n READ_X: x.txt line 7 bad\a@");
-    EXPECT_EQ(READ_TEXT("msg.txt"), " STOP(): check Morvenda.EXE");
+    EXPECT_EQ(captured_console(), "\n READ_X: x.txt line 7 bad\a@");
+    EXPECT_EQ(read_text("msg.txt"), " STOP(): check Morvenda.EXE");
 
-    testing::internal::CaptureStdout();
+    capture_console();
     int status = -1;
     try {
         FAIL_RUN(nullptr, "\n bio->lbm:%d error", 30);
     } catch (const RunEnded& e) {
         status = e.status;
     }
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n bio->lbm:30 error\a@");
+    EXPECT_EQ(captured_console(), "\n bio->lbm:30 error\a@");
     EXPECT_EQ(status, 1);
 }
 

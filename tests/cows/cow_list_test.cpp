@@ -201,7 +201,7 @@ TEST(CowList, DevicesPipesAndHugeListsOrRowsAreRefused)
     std::string big = "id,lact,dim,dcc,milk\n";
     while (big.size() <= (16u << 20))
         big += "cow-with-a-long-name-0000000000000000000000000000000000,2,100,0,30\n";
-    WRITE_TEXT("cows.csv", big);
+    write_text("cows.csv", big);
     EXPECT_FALSE(READ_COW_LIST("cows.csv", {}, MARCH, list, error));
     EXPECT_NE(error.find("larger than"), std::string::npos) << error;
     std::string rows = "id,lact,dim,dcc,milk\n";

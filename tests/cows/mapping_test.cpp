@@ -21,12 +21,12 @@ class Mapping : public testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        ALLOCATE_RECORDS();
+        allocate_records();
         ScratchDir dir;
-        testing::internal::CaptureStdout();
-        runname = SOURCE_PATH("examples/holstein_kg.bio");
+        capture_console();
+        runname = source_path("examples/holstein_kg.bio");
         const short status = READ_BIO_FILE();
-        testing::internal::GetCapturedStdout();
+        captured_console();
         ASSERT_EQ(status, 0);
         ASSERT_EQ(bio->vwp[1], 2);
         ASSERT_EQ(bio->vwp[3], 2);

@@ -19,11 +19,11 @@ TEST(RankedFile, WrittenThroughItsOwnTemporaryFileOnly)
     std::string error;
 
     // A link left where a fixed temporary name would be is never followed.
-    WRITE_TEXT("precious.txt", "keep me\n");
+    write_text("precious.txt", "keep me\n");
     std::filesystem::create_symlink("precious.txt", "ranked.csv.part");
     ASSERT_TRUE(WRITE_RANKED_FILE("ranked.csv", none, error)) << error;
-    EXPECT_EQ(READ_TEXT("precious.txt"), "keep me\n");
-    EXPECT_EQ(READ_TEXT("ranked.csv"), std::string(RANKED_HEADER()) + "\n");
+    EXPECT_EQ(read_text("precious.txt"), "keep me\n");
+    EXPECT_EQ(read_text("ranked.csv"), std::string(RANKED_HEADER()) + "\n");
 
     // A name that is a folder is refused and named; nothing else is left.
     std::filesystem::create_directory("folder.csv");
@@ -65,7 +65,7 @@ TEST(RankedFile, TextThatASpreadsheetWouldRunIsWrittenAsText)
     }
     std::string error;
     ASSERT_TRUE(WRITE_RANKED_FILE("ranked.csv", herd, error)) << error;
-    const std::string text = READ_TEXT("ranked.csv");
+    const std::string text = read_text("ranked.csv");
     std::size_t at = text.find('\n') + 1;
     for (const auto& [given, written] : cells) {
         const std::size_t end = text.find('\n', at);

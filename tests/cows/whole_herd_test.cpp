@@ -18,19 +18,10 @@
 #include "bio/bio.h"
 #include "core/records.h"
 #include "support/bio_text.h"
+#include "support/report.h"
 #include "support/support.h"
 
 namespace {
-
-std::vector<std::string> split_lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::stringstream in(text);
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(line);
-    return lines;
-}
 
 /* Fields of one CSV line (quotes undone; no line ends inside). */
 std::vector<std::string> split_csv(const std::string& line)
@@ -62,7 +53,7 @@ struct Ranked {
 Ranked read_ranked(const std::string& name)
 {
     Ranked r;
-    std::vector<std::string> lines = split_lines(READ_TEXT(name));
+    std::vector<std::string> lines = split_lines(read_text(name));
     if (lines.empty())
         return r;
     const std::vector<std::string> header = split_csv(lines[0]);
@@ -103,16 +94,16 @@ protected:
     static void SetUpTestSuite()
     {
         dir = std::make_unique<ScratchDir>();
-        WRITE_TEXT("herd.bio", READ_TEXT(SOURCE_PATH("examples/holstein_kg.bio")));
-        ASSERT_EQ(RUN_PROGRAM("herd.bio", "run_console.txt"), 0);
+        write_text("herd.bio", read_text(source_path("examples/holstein_kg.bio")));
+        ASSERT_EQ(run_program("herd.bio", "run_console.txt"), 0);
         for (const char* f : {"holstein.rpo", "holstein.pol", "holstein.mkv"})
-            ASSERT_TRUE(FILE_EXISTS(f)) << f;
+            ASSERT_TRUE(file_exists(f)) << f;
 
-        ALLOCATE_RECORDS();
-        testing::internal::CaptureStdout();
+        allocate_records();
+        capture_console();
         runname = "herd.bio";
         const short status = READ_BIO_FILE();
-        testing::internal::GetCapturedStdout();
+        captured_console();
         ASSERT_EQ(status, 0);
 
         read_rpo_file();
@@ -145,7 +136,7 @@ protected:
     static void read_pol_file()
     {
         decisions.assign(static_cast<std::size_t>(key(16, 0, 0, 0, 0)), -1);
-        std::stringstream in(READ_TEXT("holstein.pol"));
+        std::stringstream in(read_text("holstein.pol"));
         int enter;
         for (int i = 0; i < 24; i++)
             in >> enter;
@@ -207,7 +198,7 @@ TEST_F(WholeHerd, EveryStateOfTheStoredHerdAsTheRpoAndPolFiles)
         int curr, lact, mim, mpreg;
     };
     std::vector<State> states;
-    for (const std::string& line : split_lines(READ_TEXT("holstein.mkv"))) {
+    for (const std::string& line : split_lines(read_text("holstein.mkv"))) {
         State s{};
         double p;
         if (line == "99")
@@ -228,9 +219,9 @@ TEST_F(WholeHerd, EveryStateOfTheStoredHerdAsTheRpoAndPolFiles)
                           class_middle(s.curr), t);
             csv += line;
         }
-    WRITE_TEXT("states.csv", csv);
-    ASSERT_EQ(RUN_PROGRAM("cows herd.bio states.csv -o states_ranked.csv", "states_console.txt"), 0)
-        << READ_TEXT("states_console.txt").substr(0, 2000);
+    write_text("states.csv", csv);
+    ASSERT_EQ(run_program("cows herd.bio states.csv -o states_ranked.csv", "states_console.txt"), 0)
+        << read_text("states_console.txt").substr(0, 2000);
 
     const Ranked ranked = read_ranked("states_ranked.csv");
     ASSERT_EQ(ranked.rows.size(), states.size() * 12);
@@ -289,9 +280,9 @@ TEST_F(WholeHerd, EdgesOfTheMappingAsTheRpoAndPolFiles)
     std::string csv = "id,lact,dim,dcc,rel_yield\n";
     for (const Edge& e : edges)
         csv += e.id + "," + e.lact + "," + e.dim + "," + e.dcc + "," + e.rel_yield + "\n";
-    WRITE_TEXT("edges.csv", csv);
-    ASSERT_EQ(RUN_PROGRAM("cows herd.bio edges.csv --month JUL -o edges_ranked.csv", "edges_console.txt"), 0)
-        << READ_TEXT("edges_console.txt").substr(0, 2000);
+    write_text("edges.csv", csv);
+    ASSERT_EQ(run_program("cows herd.bio edges.csv --month JUL -o edges_ranked.csv", "edges_console.txt"), 0)
+        << read_text("edges_console.txt").substr(0, 2000);
     const Ranked ranked = read_ranked("edges_ranked.csv");
     ASSERT_EQ(ranked.rows.size(), edges.size());
     for (const Edge& e : edges) {
@@ -305,9 +296,9 @@ TEST_F(WholeHerd, EdgesOfTheMappingAsTheRpoAndPolFiles)
 
 TEST_F(WholeHerd, TheExampleCowListIsValuedWhole)
 {
-    const std::string args = "cows herd.bio " + SOURCE_PATH("examples/holstein_kg_cows.csv") +
+    const std::string args = "cows herd.bio " + source_path("examples/holstein_kg_cows.csv") +
                              " --month APR -o example_ranked.csv";
-    ASSERT_EQ(RUN_PROGRAM(args, "example_console.txt"), 0) << READ_TEXT("example_console.txt").substr(0, 2000);
+    ASSERT_EQ(run_program(args, "example_console.txt"), 0) << read_text("example_console.txt").substr(0, 2000);
     const Ranked ranked = read_ranked("example_ranked.csv");
     ASSERT_EQ(ranked.rows.size(), 200u);
     std::set<std::string> decisions_seen;
@@ -320,17 +311,17 @@ TEST_F(WholeHerd, TheExampleCowListIsValuedWhole)
     for (const auto& row : ranked.rows)
         dry += row.at("note").find("dry: valued as an average cow") != std::string::npos ? 1 : 0;
     EXPECT_GT(dry, 5); // dry cows have no test-day milk in the list
-    const std::string console = READ_TEXT("example_console.txt");
+    const std::string console = read_text("example_console.txt");
     EXPECT_NE(console.find("cows valued        : 200 of 200"), std::string::npos);
 }
 
 TEST_F(WholeHerd, BadRowsAreReportedKeptAndTheOthersValued)
 {
     // The pol file of the run: decisions only, the pay-offs not known.
-    WRITE_TEXT("herd_pol.bio", set_items(READ_TEXT("herd.bio"), "policy=USE_POL"));
-    const std::string pol_before = READ_TEXT("holstein.pol");
+    write_text("herd_pol.bio", set_items(read_text("herd.bio"), "policy=USE_POL"));
+    const std::string pol_before = read_text("holstein.pol");
 
-    WRITE_TEXT("bad.csv", "id,lact,dim,dcc,milk\n"
+    write_text("bad.csv", "id,lact,dim,dcc,milk\n"
                           "ok1,2,100,0,40\n"
                           "no-lact,,100,0,40\n"
                           "zero-lact,0,100,0,40\n"
@@ -341,8 +332,8 @@ TEST_F(WholeHerd, BadRowsAreReportedKeptAndTheOthersValued)
                           "preg-before-calving,2,50,80,40\n"
                           "no-milk,2,100,0,\n"
                           "ok2,3,200,100,30\n");
-    EXPECT_EQ(RUN_PROGRAM("cows herd_pol.bio bad.csv --month MAR -o bad_ranked.csv", "bad_console.txt"), 1);
-    const std::string console = READ_TEXT("bad_console.txt");
+    EXPECT_EQ(run_program("cows herd_pol.bio bad.csv --month MAR -o bad_ranked.csv", "bad_console.txt"), 1);
+    const std::string console = read_text("bad_console.txt");
     const std::pair<int, const char*> reported[] = {{3, "lact"}, {4, "lact"}, {5, "dim"}, {6, "dim"},
                                                     {7, "dcc"},  {8, "dcc"},  {9, "dcc"}, {10, "milk"}};
     for (const auto& [line, column] : reported)
@@ -370,45 +361,45 @@ TEST_F(WholeHerd, BadRowsAreReportedKeptAndTheOthersValued)
     // Input order kept, and the pol file only read.
     EXPECT_EQ(ranked.rows.front().at("id"), "ok1");
     EXPECT_EQ(ranked.rows.back().at("id"), "ok2");
-    EXPECT_EQ(READ_TEXT("holstein.pol"), pol_before);
+    EXPECT_EQ(read_text("holstein.pol"), pol_before);
 }
 
 TEST_F(WholeHerd, WritesOnlyTheRankedListAndStopsEarlyOnAWholeListError)
 {
     std::filesystem::create_directory("alone");
-    WRITE_TEXT("alone/cows.csv", "ID;LACT\n1;2\n");
-    WRITE_TEXT("alone/good.csv", "id,lact,dim,dcc,rel_yield\n1,2,100,0,100\n");
+    write_text("alone/cows.csv", "ID;LACT\n1;2\n");
+    write_text("alone/good.csv", "id,lact,dim,dcc,rel_yield\n1,2,100,0,100\n");
     std::filesystem::current_path("alone");
 
     // A missing column: an error before the solve, nothing written.
-    EXPECT_EQ(RUN_PROGRAM("cows ../herd.bio cows.csv", "../alone_console1.txt"), 1);
-    const std::string console = READ_TEXT("../alone_console1.txt");
+    EXPECT_EQ(run_program("cows ../herd.bio cows.csv", "../alone_console1.txt"), 1);
+    const std::string console = read_text("../alone_console1.txt");
     EXPECT_NE(console.find("cows.csv: no column 'id'"), std::string::npos) << console;
     EXPECT_EQ(console.find("DP_POLICY"), std::string::npos);
-    EXPECT_EQ(RUN_PROGRAM("cows ../herd.bio absent.csv", "../alone_console2.txt"), 1);
-    EXPECT_NE(READ_TEXT("../alone_console2.txt").find("absent.csv: cannot be read"), std::string::npos);
+    EXPECT_EQ(run_program("cows ../herd.bio absent.csv", "../alone_console2.txt"), 1);
+    EXPECT_NE(read_text("../alone_console2.txt").find("absent.csv: cannot be read"), std::string::npos);
     // The ranked list never overwrites the cow list.
-    EXPECT_EQ(RUN_PROGRAM("cows ../herd.bio good.csv -o good.csv", "../alone_console3.txt"), 1);
-    EXPECT_EQ(RUN_PROGRAM("cows ../herd.bio good.csv --month XYZ", "../alone_console4.txt"), 2);
+    EXPECT_EQ(run_program("cows ../herd.bio good.csv -o good.csv", "../alone_console3.txt"), 1);
+    EXPECT_EQ(run_program("cows ../herd.bio good.csv --month XYZ", "../alone_console4.txt"), 2);
 
-    EXPECT_EQ(RUN_PROGRAM("cows ../herd.bio good.csv", "../alone_console5.txt"), 0);
+    EXPECT_EQ(run_program("cows ../herd.bio good.csv", "../alone_console5.txt"), 0);
     std::set<std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator("."))
         files.insert(entry.path().filename().string());
     EXPECT_EQ(files, (std::set<std::string>{"cows.csv", "good.csv", "good_ranked.csv", "msg.txt"}));
-    EXPECT_EQ(READ_TEXT("msg.txt"), "32 - EXE completed");
+    EXPECT_EQ(read_text("msg.txt"), "32 - EXE completed");
     std::filesystem::current_path("..");
 }
 
 TEST_F(WholeHerd, TheRankedListReplacesNoFileOfTheRunAndNoConsole)
 {
     std::filesystem::create_directory("names");
-    WRITE_TEXT("names/good.csv", "id,lact,dim,dcc,rel_yield\n1,2,100,0,100\n");
-    WRITE_TEXT("names/warm.txt", "1.0\n");
-    WRITE_TEXT("names/herd.bio", READ_TEXT("herd.bio"));
+    write_text("names/good.csv", "id,lact,dim,dcc,rel_yield\n1,2,100,0,100\n");
+    write_text("names/warm.txt", "1.0\n");
+    write_text("names/herd.bio", read_text("herd.bio"));
     std::filesystem::copy_file("holstein.pol", "names/holstein.pol");
     std::filesystem::current_path("names");
-    const std::string pol = READ_TEXT("holstein.pol");
+    const std::string pol = read_text("holstein.pol");
     const struct {
         const char* output;
         const char* message;
@@ -422,23 +413,23 @@ TEST_F(WholeHerd, TheRankedListReplacesNoFileOfTheRunAndNoConsole)
         {"no/folder/r.csv", "no/folder/r.csv cannot be written: the folder no/folder does not exist"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(RUN_PROGRAM(std::string("cows herd.bio good.csv -o ") + c.output, "../names_console.txt"), 1)
+        EXPECT_EQ(run_program(std::string("cows herd.bio good.csv -o ") + c.output, "../names_console.txt"), 1)
             << c.output;
-        const std::string console = READ_TEXT("../names_console.txt");
+        const std::string console = read_text("../names_console.txt");
         EXPECT_NE(console.find("\n MORVENDA_COWS: " + std::string(c.message)), std::string::npos) << console;
         EXPECT_EQ(console.find("DP_POLICY"), std::string::npos) << "refused before the solve";
     }
-    EXPECT_EQ(READ_TEXT("warm.txt"), "1.0\n");
-    EXPECT_EQ(READ_TEXT("holstein.pol"), pol);
-    EXPECT_FALSE(FILE_EXISTS("holstein.res"));
+    EXPECT_EQ(read_text("warm.txt"), "1.0\n");
+    EXPECT_EQ(read_text("holstein.pol"), pol);
+    EXPECT_FALSE(file_exists("holstein.res"));
 
     /* usage: asked for, missing or with an argument too many */
-    EXPECT_EQ(RUN_PROGRAM("cows", "../names_console.txt"), 2);
-    EXPECT_FALSE(FILE_EXISTS("cows")); /* not taken as a bio file */
-    EXPECT_EQ(RUN_PROGRAM("cows -h", "../names_console.txt"), 0);
-    EXPECT_NE(READ_TEXT("../names_console.txt").find("usage: morvenda cows HERD.bio COWS.csv"), std::string::npos);
-    EXPECT_EQ(RUN_PROGRAM("cows --help", "../names_console.txt"), 0);
-    EXPECT_EQ(RUN_PROGRAM("cows herd.bio good.csv extra.csv", "../names_console.txt"), 2);
+    EXPECT_EQ(run_program("cows", "../names_console.txt"), 2);
+    EXPECT_FALSE(file_exists("cows")); /* not taken as a bio file */
+    EXPECT_EQ(run_program("cows -h", "../names_console.txt"), 0);
+    EXPECT_NE(read_text("../names_console.txt").find("usage: morvenda cows HERD.bio COWS.csv"), std::string::npos);
+    EXPECT_EQ(run_program("cows --help", "../names_console.txt"), 0);
+    EXPECT_EQ(run_program("cows herd.bio good.csv extra.csv", "../names_console.txt"), 2);
     std::filesystem::current_path("..");
 }
 

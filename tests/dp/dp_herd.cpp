@@ -12,15 +12,15 @@
 
 void CLEAR_DP_RECORDS()
 {
-    ALLOCATE_RECORDS();
+    allocate_records();
     std::memset(static_cast<void*>(bio), 0, sizeof(BioRecord));
     std::memset(static_cast<void*>(fut), 0, sizeof(FutRecord));
-    testing::internal::CaptureStdout();
+    capture_console();
     RESET_POL_RECORD();
     RESET_RPO_RECORD();
     RESET_INS_RECORD();
     RESET_DEL_RECORD();
-    testing::internal::GetCapturedStdout();
+    captured_console();
     std::memset(heifer_rpo, 0, sizeof heifer_rpo);
     warmstart = 0;
     biofiletime = "herd test 1";
@@ -123,7 +123,7 @@ void SET_FLAT_HERD()
 std::string RUN_DP(short policy, short& status)
 {
     bio->policy = policy;
-    testing::internal::CaptureStdout();
+    capture_console();
     status = DP_POLICY(policy);
-    return testing::internal::GetCapturedStdout();
+    return captured_console();
 }

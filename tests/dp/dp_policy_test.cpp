@@ -40,15 +40,15 @@ struct RestoreSettings {
 
 TEST(DpPolicy, ExtrapolateAitken)
 {
-    testing::internal::CaptureStdout();
+    capture_console();
     EXPECT_DOUBLE_EQ(EXTRAPOLATE(0.0, 10.0, 15.0), 20.0); /* 0, 10, 15, 17.5 ... -> 20 */
     EXPECT_DOUBLE_EQ(EXTRAPOLATE(100.0, 90.0, 85.0), 80.0);
     EXPECT_EQ(EXTRAPOLATE(0.0, 10.0, 20.0), -9999.0); /* equal steps */
     EXPECT_EQ(EXTRAPOLATE(5.0, 3.0, 3.0), -9999.0);   /* no step */
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    testing::internal::CaptureStdout();
+    EXPECT_EQ(captured_console(), "");
+    capture_console();
     EXPECT_EQ(EXTRAPOLATE(0.0, 10.0, 21.0), -9999.0); /* growing steps */
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), ":ratio:0.91");
+    EXPECT_EQ(captured_console(), ":ratio:0.91");
 }
 
 TEST(DpPolicy, SteadyHerdEndsAtStage72)
@@ -69,7 +69,7 @@ TEST(DpPolicy, SteadyHerdEndsAtStage72)
     EXPECT_NE(log.find("\n 61 calc:13 w: 0 sea: 9"), std::string::npos);
     const std::string done = "\n DP_POLICY done ... 3.0 years  calc:24 111111111111111111111111";
     EXPECT_EQ(log.substr(log.size() - done.size()), done);
-    EXPECT_EQ(READ_TEXT("msg.txt"), "20 - DP converged, profit:0.00");
+    EXPECT_EQ(read_text("msg.txt"), "20 - DP converged, profit:0.00");
 }
 
 TEST(DpPolicy, StartChecksPauseAndEndOnlyOutsideTheRecords)
@@ -100,9 +100,9 @@ TEST(DpPolicy, StartChecksPauseAndEndOnlyOutsideTheRecords)
         CLEAR_DP_RECORDS();
         SET_FLAT_HERD();
         *bad = bad == &bio->lbm ? 24 : bad == &bio->maxmim ? 25 : 13;
-        testing::internal::CaptureStdout();
+        capture_console();
         EXPECT_THROW(DP_POLICY(POLICY_OPTIMAL), RunEnded);
-        log = testing::internal::GetCapturedStdout();
+        log = captured_console();
         EXPECT_NE(log.find("error\a@"), std::string::npos);
         EXPECT_EQ(log.find(" calc:"), std::string::npos);
     }

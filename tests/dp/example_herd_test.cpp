@@ -19,14 +19,14 @@ namespace {
 
 /* A bio file (the example herd by default) read into bio, without
 ** interest (the fast case). */
-void READ_EXAMPLE_HERD(const std::string& file = SOURCE_PATH("examples/holstein_lb.bio"))
+void READ_EXAMPLE_HERD(const std::string& file = source_path("examples/holstein_lb.bio"))
 {
     CLEAR_DP_RECORDS();
     runname = file;
-    testing::internal::CaptureStdout();
+    capture_console();
     const short read = READ_BIO_FILE();
     BIO_PROBABILITY();
-    testing::internal::GetCapturedStdout();
+    captured_console();
     ASSERT_EQ(read, 0);
     ASSERT_EQ(bio->maxlact, 12);
     bio->interest = 0.0;
@@ -110,7 +110,7 @@ TEST(ExampleHerd, KeepAllAndKeepPreg)
 TEST(ExampleHerd, NotConvergedRunsNothingFromTheBioFile)
 {
     ScratchDir dir;
-    WRITE_TEXT("herd.bio", set_items(edit(example_text(), "", 0, "x; touch pwned #"),
+    write_text("herd.bio", set_items(edit(example_text(), "", 0, "x; touch pwned #"),
                                      {{ITEM_ANALYSIS, "71"}, {ITEM_INTEREST, "0"}}));
     READ_EXAMPLE_HERD("herd.bio");
     ASSERT_EQ(biofiletime.rfind("x; touch pwned #", 0), 0u);
@@ -123,9 +123,9 @@ TEST(ExampleHerd, NotConvergedRunsNothingFromTheBioFile)
     EXPECT_EQ(status, 0);
     EXPECT_NE(log.find("\n 5 calc:-1 w:12 sea: 8 fut:"), std::string::npos);
     EXPECT_NE(log.find("\n DP_POLICY not converged, biofiletime = " + biofiletime + "\a"), std::string::npos);
-    EXPECT_FALSE(FILE_EXISTS("pwned"));
-    EXPECT_EQ(READ_TEXT("msg.txt"), "19 - DP convergence failed");
+    EXPECT_FALSE(file_exists("pwned"));
+    EXPECT_EQ(read_text("msg.txt"), "19 - DP convergence failed");
     /* values that did not settle are no start for a later run */
     EXPECT_EQ(log.find("WRITE_WARM_FILE"), std::string::npos);
-    EXPECT_FALSE(FILE_EXISTS("warm.txt"));
+    EXPECT_FALSE(file_exists("warm.txt"));
 }

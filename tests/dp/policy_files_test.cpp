@@ -35,14 +35,14 @@ short pattern(int t, int curr, int lact, int mim, int mpreg)
 template <typename F>
 std::string console_of(F f, bool& ended)
 {
-    testing::internal::CaptureStdout();
+    capture_console();
     ended = false;
     try {
         f();
     } catch (const RunEnded& e) {
         ended = e.status == 1;
     }
-    return testing::internal::GetCapturedStdout();
+    return captured_console();
 }
 
 /* Number of lines, and of lines whose first five numbers fail `keep`. */
@@ -92,25 +92,25 @@ TEST(PolicyFiles, PolRoundTripKeepsEveryDecision)
                         pol->decision[curr][lact][mim][mpreg][t] = pattern(t, curr, lact, mim, mpreg);
     }
     auto written = std::make_unique<PolRecord>(*pol);
-    testing::internal::CaptureStdout();
+    capture_console();
     WRITE_POL_FILE();
     ASSERT_TRUE(FINISH_POLICY_FILES());
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(captured_console(),
               "\n WRITE_POL_FILE started ... 4% 8% 17% 25% 33% 42% 50% 58% 67% 75% 83% 92% 100%"
               "\n WRITE_POL_FILE done ...");
-    const std::string text = READ_TEXT("herd.pol");
+    const std::string text = read_text("herd.pol");
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 43200);
     EXPECT_EQ(text.substr(0, 54), " 1 1 0 1 1 0 1 1 0 1 1 0 1 1 0 1 1 0 1 1 0 1 1 0\n 1  1");
     EXPECT_EQ(text.substr(text.rfind('\n'), 14), "\n24 15 12  9 " + std::to_string(pattern(24, 15, 12, 1, 9)));
     EXPECT_NE(text.back(), '\n');
 
     std::memset(pol, 0x11, sizeof(PolRecord)); /* something else everywhere */
-    testing::internal::CaptureStdout();
+    capture_console();
     READ_POL_FILE();
-    const std::string log = testing::internal::GetCapturedStdout();
+    const std::string log = captured_console();
     EXPECT_EQ(log.rfind("\n READ_POL_FILE started ... herd.pol 4% 8% ", 0), 0u);
     EXPECT_EQ(log.substr(log.size() - 29), " 100%\n READ_POL_FILE done ...");
-    EXPECT_EQ(READ_TEXT("msg.txt"), "16 - Read POL file: 100% completed");
+    EXPECT_EQ(read_text("msg.txt"), "16 - Read POL file: 100% completed");
     for (int t = 1; t <= 24; t++) {
         ASSERT_EQ(pol->enter[t], written->enter[t]);
         for (int curr = 1; curr <= 15; curr++)
@@ -131,7 +131,7 @@ TEST(PolicyFiles, PolRoundTripKeepsEveryDecision)
         {text.substr(0, third + 20), "line 3: file ends early"}};
     bool ended = false;
     for (const auto& c : cases) {
-        WRITE_TEXT("herd.pol", c[0]);
+        write_text("herd.pol", c[0]);
         const std::string out = console_of(READ_POL_FILE, ended);
         EXPECT_TRUE(ended);
         EXPECT_NE(out.find("\n READ_POL_FILE: herd.pol " + c[1] + "\a@"), std::string::npos) << out;
@@ -142,7 +142,7 @@ TEST(PolicyFiles, PolRoundTripKeepsEveryDecision)
     EXPECT_TRUE(ended);
 
     /* no endless read of a device, no folder, nothing larger than a pol file */
-    WRITE_TEXT("huge.pol", std::string(17u << 20, ' '));
+    write_text("huge.pol", std::string(17u << 20, ' '));
     const std::string limits[3][2] = {{"/dev/zero", "not a regular file"},
                                       {".", "not a regular file"},
                                       {"huge.pol", "larger than"}};
@@ -173,18 +173,18 @@ TEST(PolicyFiles, RpoAndDelFileLines)
     del->preg[4][2][6][9][19] = 1234567.0;
     del->open[4][2][6][6][7] = 555.0; /* h = mim: not in the file */
 
-    testing::internal::CaptureStdout();
+    capture_console();
     WRITE_RPO_FILE();
     WRITE_DEL_FILE();
     ASSERT_TRUE(FINISH_POLICY_FILES());
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(captured_console(),
               "\n WRITE_RPO_FILE started ... 8% 17% 25% 33% 42% 50% 58% 67% 75% 83% 92% 100%"
               "\n WRITE_RPO_FILE done ..."
               "\n WRITE_DEL_FILE started ... 8% 17% 25% 33% 42% 50% 58% 67% 75% 83% 92% 100%"
               "\n WRITE_DEL_FILE done ...");
-    EXPECT_EQ(READ_TEXT("msg.txt"), "23 - Writing DEL file: 100% completed");
+    EXPECT_EQ(read_text("msg.txt"), "23 - Writing DEL file: 100% completed");
 
-    const std::string rpo_text = READ_TEXT("herd.rpo");
+    const std::string rpo_text = read_text("herd.rpo");
     EXPECT_EQ(rpo_text.substr(0, rpo_text.find('\n') + 1),
               " 1  1  1  0  1 -9999 -9999 0 0 -9999 -9999    0  0.00  0.00 0 0\n");
     EXPECT_NE(rpo_text.find("\n 3  2  5  0  4 -123 -12345 0 0    0   88  760 25.00 31.00 0 0\n"), std::string::npos);
@@ -198,7 +198,7 @@ TEST(PolicyFiles, RpoAndDelFileLines)
     EXPECT_EQ(rpo_lines.first, 12 * 15 * 12 * per_cow);
     EXPECT_EQ(rpo_lines.second, 0);
 
-    const std::string del_text = READ_TEXT("herd.del");
+    const std::string del_text = read_text("herd.del");
     EXPECT_EQ(del_text.substr(0, del_text.find('\n') + 1), " 1  1  1  1  2    0    0    0    0\n");
     EXPECT_NE(del_text.find("\n 7  4  2  6  9  -40  -42 -123 1234567\n"), std::string::npos);
     EXPECT_EQ(del_text.find(" 555"), std::string::npos);
@@ -250,13 +250,13 @@ TEST(PolicyFiles, OneThreadOrTwoWriteTheSameFilesAndRefuseWhatIsNotANumber)
         DP_SET_WORKERS(workers);
         rpofile = "herd.rpo";
         delfile = "herd.del";
-        testing::internal::CaptureStdout();
+        capture_console();
         WRITE_RPO_FILE();
         WRITE_DEL_FILE();
         ASSERT_TRUE(FINISH_POLICY_FILES());
-        testing::internal::GetCapturedStdout();
-        texts[workers - 1][0] = READ_TEXT("herd.rpo");
-        texts[workers - 1][1] = READ_TEXT("herd.del");
+        captured_console();
+        texts[workers - 1][0] = read_text("herd.rpo");
+        texts[workers - 1][1] = read_text("herd.del");
     }
     EXPECT_EQ(texts[0][0], texts[1][0]);
     EXPECT_EQ(texts[0][1], texts[1][1]);
@@ -273,11 +273,11 @@ TEST(PolicyFiles, OneThreadOrTwoWriteTheSameFilesAndRefuseWhatIsNotANumber)
                       "\n WRITE_RPO_FILE started ...\n WRITE_RPO_FILE: herd.rpo not written: values that are "
                       "not numbers\a@");
             EXPECT_TRUE(ended);
-            EXPECT_EQ(READ_TEXT("herd.rpo"), texts[0][0]);
+            EXPECT_EQ(read_text("herd.rpo"), texts[0][0]);
             rpo->prg[4][4][10][0][t] = 0.0;
         }
     DP_SET_WORKERS(2);
-    EXPECT_EQ(FILES_IN("."), (std::vector<std::string>{"herd.del", "herd.rpo", "msg.txt"}));
+    EXPECT_EQ(files_in("."), (std::vector<std::string>{"herd.del", "herd.rpo", "msg.txt"}));
 }
 
 TEST(PolicyFiles, AFileThatCannotBeSavedFailsWhenTheRunWaitsForIt)
@@ -290,10 +290,10 @@ TEST(PolicyFiles, AFileThatCannotBeSavedFailsWhenTheRunWaitsForIt)
     std::fputs("pay-offs\n", f.fp());
     ASSERT_EQ(mkdir("herd.rpo", 0700), 0);
     ASSERT_TRUE(f.commit_later("WRITE_RPO_FILE: herd.rpo"));
-    testing::internal::CaptureStdout();
+    capture_console();
     EXPECT_FALSE(FINISH_POLICY_FILES());
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n WRITE_RPO_FILE: herd.rpo write failure (Is a directory)\a@");
-    EXPECT_EQ(FILES_IN("."), (std::vector<std::string>{"herd.rpo", "msg.txt"})); /* no temporary file left */
+    EXPECT_EQ(captured_console(), "\n WRITE_RPO_FILE: herd.rpo write failure (Is a directory)\a@");
+    EXPECT_EQ(files_in("."), (std::vector<std::string>{"herd.rpo", "msg.txt"})); /* no temporary file left */
     EXPECT_TRUE(FINISH_POLICY_FILES()); /* nothing left to wait for */
 }
 
@@ -306,11 +306,11 @@ TEST(PolicyFiles, ValuesWiderThanUsualGrowTheTexts)
     double* first = &rpo->rpo[0][0][0][0][0];
     std::fill(first, first + sizeof rpo->rpo / sizeof(double), -1e29);
     rpofile = "herd.rpo";
-    testing::internal::CaptureStdout();
+    capture_console();
     WRITE_RPO_FILE();
     ASSERT_TRUE(FINISH_POLICY_FILES());
-    testing::internal::GetCapturedStdout();
-    const std::string text = READ_TEXT("herd.rpo");
+    captured_console();
+    const std::string text = read_text("herd.rpo");
     char wide[64];
     std::snprintf(wide, sizeof wide, " %4.0f", -1e29);
     const std::string line = "15 12 24  9 12" + std::string(wide) + wide + " 0 0";

@@ -24,7 +24,7 @@ namespace {
 /* Lines 1, 2, 3, 27, 28 and the last of warm.txt, joined by '|'. */
 std::string warm_lines()
 {
-    std::istringstream in(READ_TEXT("warm.txt"));
+    std::istringstream in(read_text("warm.txt"));
     std::string line, out;
     int n = 0;
     while (std::getline(in, line))
@@ -42,9 +42,9 @@ std::string write_warm(double heifer_now)
     fut->value[1][1][1][0][1] = 777.25;
     fut->value[15][12][24][9][1] = 12.5; /* conceived in month 15: carried */
     fut->value[15][12][24][8][1] = 99.0; /* conceived in month 16: not carried */
-    testing::internal::CaptureStdout();
+    capture_console();
     WRITE_WARM_FILE(1);
-    return testing::internal::GetCapturedStdout();
+    return captured_console();
 }
 
 } // namespace
@@ -55,7 +55,7 @@ TEST(WarmStart, WrittenRelativeToThePlaceOnlyWithoutInterest)
     CLEAR_DP_RECORDS();
     EXPECT_EQ(write_warm(500.0), "\n WRITE_WARM_FILE started ... warm.txt\n WRITE_WARM_FILE done ...");
     EXPECT_EQ(warm_lines(), "20.000000|0.000000|-3.250000|236.750000|277.250000|-487.500000|27027");
-    EXPECT_FALSE(FILE_EXISTS("warm.txt.tmp"));
+    EXPECT_FALSE(file_exists("warm.txt.tmp"));
     bio->interest = 0.08;
     write_warm(100000.0); /* a place worth 100000 is still the base */
     EXPECT_EQ(warm_lines(), "20.000000|0.000000|-3.250000|236.750000|-99222.750000|-99987.500000|27027");
@@ -65,9 +65,9 @@ TEST(WarmStart, WrittenRelativeToThePlaceOnlyWithoutInterest)
     CLEAR_DP_RECORDS(); /* read back through the fut reset */
     warmstart = 1;
     SET_WARM_START_READER(READ_WARM_FILE);
-    testing::internal::CaptureStdout();
+    capture_console();
     RESET_FUT_RECORD();
-    EXPECT_NE(testing::internal::GetCapturedStdout().find(
+    EXPECT_NE(captured_console().find(
                   "\n READ_WARM_FILE started ...\n READ_WARM_FILE done ... warm.txt read"),
               std::string::npos);
     EXPECT_EQ(fut->heifer[0], 520.0);
@@ -78,9 +78,9 @@ TEST(WarmStart, WrittenRelativeToThePlaceOnlyWithoutInterest)
     EXPECT_EQ(fut->value[15][12][24][8][0], 0.0); /* not in the file */
 
     std::remove("warm.txt");
-    testing::internal::CaptureStdout();
+    capture_console();
     EXPECT_EQ(READ_WARM_FILE(), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(captured_console(),
               "\n READ_WARM_FILE started ...\n\a READ_WARM_FILE done ... warm.txt not read");
 }
 
@@ -89,22 +89,22 @@ TEST(WarmStart, FailedWritesKeepTheOldFile)
     ScratchDir dir;
     CLEAR_DP_RECORDS();
     ASSERT_EQ(mkdir("warm.txt", 0700), 0); /* no file to replace: the run ends */
-    testing::internal::CaptureStdout();
+    capture_console();
     EXPECT_THROW(WRITE_WARM_FILE(1), RunEnded);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(captured_console(),
               "\n WRITE_WARM_FILE started ... warm.txt\n WRITE_WARM_FILE: warm.txt open failure (not a regular file)\a@");
     rmdir("warm.txt");
 
-    WRITE_TEXT("warm.txt", "old\n"); /* the disk fills up: the run ends, the old file stays */
+    write_text("warm.txt", "old\n"); /* the disk fills up: the run ends, the old file stays */
     {
         FileSizeLimit limit(1000);
-        testing::internal::CaptureStdout();
+        capture_console();
         EXPECT_THROW(WRITE_WARM_FILE(1), RunEnded);
-        EXPECT_NE(testing::internal::GetCapturedStdout().find("\n WRITE_WARM_FILE: warm.txt write failure"),
+        EXPECT_NE(captured_console().find("\n WRITE_WARM_FILE: warm.txt write failure"),
                   std::string::npos);
     }
-    EXPECT_TRUE(READ_TEXT("warm.txt") == "old\n");
-    EXPECT_EQ(FILES_IN("."), (std::vector<std::string>{"msg.txt", "warm.txt"})); /* no temporary file left */
+    EXPECT_TRUE(read_text("warm.txt") == "old\n");
+    EXPECT_EQ(files_in("."), (std::vector<std::string>{"msg.txt", "warm.txt"})); /* no temporary file left */
 }
 
 TEST(WarmStart, OnlyAWholeRegularFileOfNumbersIsRead)
@@ -112,9 +112,9 @@ TEST(WarmStart, OnlyAWholeRegularFileOfNumbersIsRead)
     ScratchDir dir;
     auto read_warm = [](std::string& log) {
         CLEAR_DP_RECORDS();
-        testing::internal::CaptureStdout();
+        capture_console();
         const short got = READ_WARM_FILE();
-        log = testing::internal::GetCapturedStdout();
+        log = captured_console();
         return got;
     };
     std::string log;
@@ -123,24 +123,24 @@ TEST(WarmStart, OnlyAWholeRegularFileOfNumbersIsRead)
     EXPECT_EQ(read_warm(log), 0);
     EXPECT_NE(log.find("\n\a READ_WARM_FILE: warm.txt not a regular file, set aside: cold start"), std::string::npos);
     std::remove("warm.txt");
-    WRITE_TEXT("warm.txt", std::string(3u << 20, '1'));
+    write_text("warm.txt", std::string(3u << 20, '1'));
     EXPECT_EQ(read_warm(log), 0);
     EXPECT_NE(log.find("warm.txt larger than"), std::string::npos) << log;
 
     /* text that is not the file's: a ranked cow list, an empty file */
-    WRITE_TEXT("warm.txt", "id,lact,dim\n1,2,3\n");
+    write_text("warm.txt", "id,lact,dim\n1,2,3\n");
     EXPECT_EQ(read_warm(log), 0);
     EXPECT_NE(log.find("warm.txt line 1 is not a number, set aside"), std::string::npos) << log;
-    WRITE_TEXT("warm.txt", "10.0\n0.0\n5.0x\n");
+    write_text("warm.txt", "10.0\n0.0\n5.0x\n");
     EXPECT_EQ(read_warm(log), 0);
     EXPECT_NE(log.find("warm.txt line 3 is not a number"), std::string::npos) << log;
     EXPECT_EQ(fut->heifer[2], 0.0);
-    WRITE_TEXT("warm.txt", "");
+    write_text("warm.txt", "");
     EXPECT_EQ(read_warm(log), 0);
     EXPECT_EQ(log.find("warm.txt read"), std::string::npos);
 
     /* a short file of numbers is read as far as it goes */
-    WRITE_TEXT("warm.txt", "10.0\n-2.5\n3\n");
+    write_text("warm.txt", "10.0\n-2.5\n3\n");
     EXPECT_EQ(read_warm(log), 1);
     EXPECT_NE(log.find("\n READ_WARM_FILE done ... warm.txt read"), std::string::npos);
     EXPECT_EQ(fut->heifer[2], 10.0);
@@ -152,21 +152,21 @@ TEST(WarmStart, NoPoisonWrittenOrRead)
 {
     ScratchDir dir;
     CLEAR_DP_RECORDS();
-    WRITE_TEXT("warm.txt", "old\n");
+    write_text("warm.txt", "old\n");
     fut->value[2][3][4][0][1] = std::nan("");
-    testing::internal::CaptureStdout();
+    capture_console();
     WRITE_WARM_FILE(1);
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("warm.txt not written"), std::string::npos);
-    EXPECT_TRUE(READ_TEXT("warm.txt") == "old\n");
+    EXPECT_NE(captured_console().find("warm.txt not written"), std::string::npos);
+    EXPECT_TRUE(read_text("warm.txt") == "old\n");
 
     /* A file with values no herd can have is set aside: a cold start. */
     const std::string poisons[3] = {"nan\n", "1e308\n", "inf\n"};
     for (const std::string& poison : poisons) {
-        WRITE_TEXT("warm.txt", "10.0\n0.0\n" + poison + "5.0\n");
+        write_text("warm.txt", "10.0\n0.0\n" + poison + "5.0\n");
         CLEAR_DP_RECORDS();
-        testing::internal::CaptureStdout();
+        capture_console();
         EXPECT_EQ(READ_WARM_FILE(), 0) << poison;
-        EXPECT_NE(testing::internal::GetCapturedStdout().find("set aside: cold start"), std::string::npos);
+        EXPECT_NE(captured_console().find("set aside: cold start"), std::string::npos);
         EXPECT_EQ(fut->heifer[2], 0.0);
         EXPECT_EQ(fut->cash[0], 0.0);
     }
@@ -192,9 +192,9 @@ TEST(WarmStart, ConvergedValuesNeedNoMoreStages)
     SET_SMALL_HERD(3, 0.0);
     warmstart = 1;
     SET_WARM_START_READER(READ_WARM_FILE);
-    testing::internal::CaptureStdout();
+    capture_console();
     RESET_FUT_RECORD();
-    testing::internal::GetCapturedStdout();
+    captured_console();
     RUN_DP(POLICY_OPTIMAL, status);
     ASSERT_EQ(status, 1);
     EXPECT_LT(DP_STAGES(), cold);

@@ -18,8 +18,8 @@ namespace {
 
 void expect_completed(int status)
 {
-    EXPECT_EQ(status, 0) << READ_TEXT("console.txt").substr(0, 4000);
-    EXPECT_EQ(READ_TEXT("msg.txt"), "32 - EXE completed");
+    EXPECT_EQ(status, 0) << read_text("console.txt").substr(0, 4000);
+    EXPECT_EQ(read_text("msg.txt"), "32 - EXE completed");
 }
 
 void expect_report_shape(const Report& r)
@@ -60,7 +60,7 @@ void expect_plausible_herd(const Report& r)
 
 bool console_has(const std::string& text)
 {
-    return READ_TEXT("console.txt").find(text) != std::string::npos;
+    return read_text("console.txt").find(text) != std::string::npos;
 }
 
 /* A steady-state run without interest: its first projected year earns what
@@ -79,7 +79,7 @@ TEST(WholeRun, BundledExampleHerds)
     for (const char* example : {"holstein_lb", "holstein_kg"}) {
         SCOPED_TRACE(example);
         ScratchDir dir;
-        expect_completed(RUN_PROGRAM(SOURCE_PATH(std::string("examples/") + example + ".bio")));
+        expect_completed(run_program(source_path(std::string("examples/") + example + ".bio")));
         EXPECT_GOLDEN(std::string("example_") + example);
     }
 }
@@ -90,7 +90,7 @@ TEST(WholeRun, SteadyStateInPoundsAndKilograms)
         SCOPED_TRACE(example);
         ScratchDir dir;
         make_herd("interest=0", example);
-        expect_completed(RUN_PROGRAM("herd.bio"));
+        expect_completed(run_program("herd.bio"));
         expect_cash_matches_solver();
         EXPECT_TRUE(console_has("\n MARKOV_CHAIN_STATS done ..."));
         EXPECT_TRUE(console_has("\n WRITE_MKV_STATS done ..."));
@@ -99,10 +99,10 @@ TEST(WholeRun, SteadyStateInPoundsAndKilograms)
         expect_full_herd(r, 36);
         EXPECT_EQ(r.value(37, "total_cash"), 0.0);
         expect_plausible_herd(r);
-        EXPECT_TRUE(FILE_EXISTS("holstein.pol"));
-        EXPECT_TRUE(FILE_EXISTS("holstein.rpo"));
-        EXPECT_TRUE(FILE_EXISTS("holstein.del"));
-        EXPECT_TRUE(FILE_EXISTS("holstein.mkv"));
+        EXPECT_TRUE(file_exists("holstein.pol"));
+        EXPECT_TRUE(file_exists("holstein.rpo"));
+        EXPECT_TRUE(file_exists("holstein.del"));
+        EXPECT_TRUE(file_exists("holstein.mkv"));
         EXPECT_GOLDEN(std::string("steady_") + (std::string(example).find("_kg") != std::string::npos ? "kg" : "lb"));
     }
 }
@@ -111,18 +111,18 @@ TEST(WholeRun, ProjectionsFromTheStoredHerd)
 {
     ScratchDir dir;
     make_herd("analysis=1");
-    expect_completed(RUN_PROGRAM("herd.bio"));
+    expect_completed(run_program("herd.bio"));
     EXPECT_GOLDEN("stored_analysis1");
 
     make_herd("analysis=2");
-    expect_completed(RUN_PROGRAM("herd.bio"));
+    expect_completed(run_program("herd.bio"));
     EXPECT_GOLDEN("stored_analysis2");
     Report r2 = read_report("holstein.res");
     expect_report_shape(r2);
     expect_full_herd(r2, 300);
 
     make_herd("analysis=3");
-    expect_completed(RUN_PROGRAM("herd.bio"));
+    expect_completed(run_program("herd.bio"));
     EXPECT_GOLDEN("stored_analysis3");
     Report r3 = read_report("holstein.res");
     expect_report_shape(r3);
@@ -135,9 +135,9 @@ TEST(WholeRun, PolicyOnlyAnalysis)
 {
     ScratchDir dir;
     make_herd("analysis=71");
-    expect_completed(RUN_PROGRAM("herd.bio"));
-    EXPECT_TRUE(FILE_EXISTS("holstein.pol"));
-    EXPECT_FALSE(FILE_EXISTS("holstein.res"));
+    expect_completed(run_program("herd.bio"));
+    EXPECT_TRUE(file_exists("holstein.pol"));
+    EXPECT_FALSE(file_exists("holstein.res"));
     EXPECT_GOLDEN("policy_only");
 }
 
@@ -147,14 +147,14 @@ TEST(WholeRun, ConstrainedPolicies)
         SCOPED_TRACE(policy);
         ScratchDir dir;
         make_herd(std::string("interest=0 policy=") + policy);
-        expect_completed(RUN_PROGRAM("herd.bio"));
+        expect_completed(run_program("herd.bio"));
         expect_cash_matches_solver();
         Report r = read_report("holstein.res");
         expect_report_shape(r);
         expect_full_herd(r, 36);
         EXPECT_GOLDEN(std::string("policy_") + policy);
         /* no pregnant cow is ever given the decision to replace */
-        std::vector<std::string> lines = split_lines(READ_TEXT("holstein.pol"));
+        std::vector<std::string> lines = split_lines(read_text("holstein.pol"));
         ASSERT_EQ(lines.size(), 43201u);
         for (size_t i = 1; i < lines.size(); i++) {
             std::vector<std::string> w = split_fields(lines[i]);
@@ -171,21 +171,21 @@ TEST(WholeRun, StoredPolicyReadsBackToTheSameDecisions)
 {
     ScratchDir dir;
     make_herd("analysis=71");
-    expect_completed(RUN_PROGRAM("herd.bio"));
+    expect_completed(run_program("herd.bio"));
     EXPECT_TRUE(console_has("\n DP_POLICY done ... "));
-    std::string solved = READ_TEXT("holstein.pol");
+    std::string solved = read_text("holstein.pol");
     EXPECT_EQ(std::count(solved.begin(), solved.end(), '\n'), 43200);
-    const std::string del_text = READ_TEXT("holstein.del");
+    const std::string del_text = read_text("holstein.del");
     EXPECT_EQ(std::count(del_text.begin(), del_text.end(), '\n'), 12 * 15 * 12 * 276);
-    EXPECT_TRUE(FILE_EXISTS("holstein.rpo"));
+    EXPECT_TRUE(file_exists("holstein.rpo"));
     std::rename("holstein.pol", "solved.pol");
 
     /* the stored policy, read instead of solved, is written back unchanged */
     make_herd("analysis=1 policy=USE_POL polfile=solved.pol writerpo=NO");
-    expect_completed(RUN_PROGRAM("herd.bio"));
+    expect_completed(run_program("herd.bio"));
     EXPECT_FALSE(console_has("DP_POLICY"));
     EXPECT_TRUE(console_has("\n READ_POL_FILE done ..."));
-    EXPECT_EQ(READ_TEXT("solved.pol"), solved) << "the pol file is rewritten unchanged";
+    EXPECT_EQ(read_text("solved.pol"), solved) << "the pol file is rewritten unchanged";
     EXPECT_GOLDEN("use_pol");
     Report r = read_report("holstein.res");
     expect_report_shape(r);
@@ -198,7 +198,7 @@ TEST(WholeRun, SeasonalSwitches)
     /* no insemination in the summer months, no heifer entry in June-August */
     make_herd("interest=0 serve[6]=NO serve[7]=NO serve[8]=NO serve[18]=NO serve[19]=NO serve[20]=NO "
               "enter[6]=NO enter[7]=NO enter[8]=NO enter[18]=NO enter[19]=NO enter[20]=NO");
-    expect_completed(RUN_PROGRAM("herd.bio"));
+    expect_completed(run_program("herd.bio"));
     expect_cash_matches_solver();
     EXPECT_GOLDEN("seasonal");
     Report r = read_report("holstein.res");
@@ -220,7 +220,7 @@ TEST(WholeRun, FewerLactationsAndNoYieldVariation)
     {
         ScratchDir dir;
         make_herd("interest=0 maxlact=4");
-        expect_completed(RUN_PROGRAM("herd.bio"));
+        expect_completed(run_program("herd.bio"));
         EXPECT_GOLDEN("maxlact4");
         /* cows kept in the last lactation calve into it again, in the
         ** projection as in the solver */
@@ -234,7 +234,7 @@ TEST(WholeRun, FewerLactationsAndNoYieldVariation)
     {
         ScratchDir dir;
         make_herd("interest=0 yield_sd=0");
-        expect_completed(RUN_PROGRAM("herd.bio"));
+        expect_completed(run_program("herd.bio"));
         EXPECT_GOLDEN("yield_sd0");
         expect_cash_matches_solver();
         Report r = read_report("holstein.res");
@@ -248,16 +248,16 @@ TEST(WholeRun, WarmStartNeedsNoMoreStagesThanAColdStart)
 {
     ScratchDir dir;
     make_herd("analysis=71 warmstart=1 interest=0.05");
-    expect_completed(RUN_PROGRAM("herd.bio", "console_cold.txt"));
-    ASSERT_TRUE(FILE_EXISTS("warm.txt"));
+    expect_completed(run_program("herd.bio", "console_cold.txt"));
+    ASSERT_TRUE(file_exists("warm.txt"));
     EXPECT_GOLDEN("warm_cold");
-    expect_completed(RUN_PROGRAM("herd.bio", "console_warm.txt"));
+    expect_completed(run_program("herd.bio", "console_warm.txt"));
     EXPECT_GOLDEN("warm_warm");
     auto stages = [](const std::string& console) {
         size_t at = console.find("DP_POLICY done ... ");
         EXPECT_NE(at, std::string::npos);
         return std::atof(console.c_str() + at + std::string("DP_POLICY done ... ").size());
     };
-    EXPECT_LE(stages(READ_TEXT("console_warm.txt")), stages(READ_TEXT("console_cold.txt")));
-    EXPECT_NE(READ_TEXT("console_warm.txt").find("READ_WARM_FILE done ... warm.txt read"), std::string::npos);
+    EXPECT_LE(stages(read_text("console_warm.txt")), stages(read_text("console_cold.txt")));
+    EXPECT_NE(read_text("console_warm.txt").find("READ_WARM_FILE done ... warm.txt read"), std::string::npos);
 }

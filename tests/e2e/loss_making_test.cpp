@@ -27,8 +27,8 @@ constexpr double CASH_TOLERANCE = 0.5; /* $/cow/year */
 
 void expect_completed(int status)
 {
-    EXPECT_EQ(status, 0) << READ_TEXT("console.txt").substr(0, 4000);
-    EXPECT_EQ(READ_TEXT("msg.txt"), "32 - EXE completed");
+    EXPECT_EQ(status, 0) << read_text("console.txt").substr(0, 4000);
+    EXPECT_EQ(read_text("msg.txt"), "32 - EXE completed");
 }
 
 /* Decision 2 (inseminate) only for open cows inside the breeding window. */
@@ -76,13 +76,13 @@ TEST(LossMakingHerds, RunSoundly)
         SCOPED_TRACE(v.golden);
         ScratchDir dir;
         make_herd(v.assignments);
-        expect_completed(RUN_PROGRAM("herd.bio"));
-        const std::string console = READ_TEXT("console.txt");
+        expect_completed(run_program("herd.bio"));
+        const std::string console = read_text("console.txt");
         EXPECT_EQ(console.find("error"), std::string::npos) << "the projection met an impossible state";
         if (v.undiscounted) {
             EXPECT_EQ(console.find("MARKOV_CHAIN_STATS: difference"), std::string::npos);
         }
-        expect_insemination_only_in_window(READ_TEXT("holstein.pol"));
+        expect_insemination_only_in_window(read_text("holstein.pol"));
         const Report report = read_report("holstein.res");
         ASSERT_FALSE(report.text.empty());
         EXPECT_EQ(report.text.find("-9999"), std::string::npos) << "the marker was averaged as a value";
@@ -109,12 +109,12 @@ TEST(LossMakingHerds, NoPolicyBeatsTheOptimum)
         ScratchDir dir;
 
         make_herd(std::string(other.assignments) + " analysis=71");
-        expect_completed(RUN_PROGRAM("herd.bio"));
+        expect_completed(run_program("herd.bio"));
         ASSERT_EQ(std::rename("holstein.pol", "other.pol"), 0);
 
         auto cash_under = [&](const std::string& policy) {
             make_herd(std::string(level.assignments) + " writerpo=NO " + policy);
-            expect_completed(RUN_PROGRAM("herd.bio"));
+            expect_completed(run_program("herd.bio"));
             const Report report = read_report("holstein.res");
             EXPECT_EQ(report.text.find("-9999"), std::string::npos) << policy;
             return report.year_value("cash_cyr", 1);

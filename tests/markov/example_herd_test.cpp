@@ -18,12 +18,12 @@ namespace {
 unsigned short PROJECT_AND_CHECK()
 {
     mkvfile = "herd.mkv";
-    testing::internal::CaptureStdout();
+    capture_console();
     READ_MKV_FILE(); /* none yet: an empty herd */
     const unsigned short passes = STEADY_STATE_LOOP([] { MARKOV_CHAIN(1, 12, 0); });
     WRITE_MKV_FILE();
     MARKOV_CHAIN(1, 36, 1);
-    testing::internal::GetCapturedStdout();
+    captured_console();
     EXPECT_LT(passes, 500);
 
     for (int t = 1; t <= 36; t++) {
@@ -45,18 +45,18 @@ unsigned short PROJECT_AND_CHECK()
     for (int c = 0; c < NCURR; c++)
         for (int t = 0; t < NT; t++)
             EXPECT_EQ(mkv->keep[c][t], 0.0);
-    EXPECT_TRUE(FILE_EXISTS("herd.mkv"));
+    EXPECT_TRUE(file_exists("herd.mkv"));
     return passes;
 }
 
 void READ_EXAMPLE()
 {
-    runname = SOURCE_PATH("examples/holstein_lb.bio");
-    testing::internal::CaptureStdout();
+    runname = source_path("examples/holstein_lb.bio");
+    capture_console();
     const short status = READ_BIO_FILE();
     BIO_PROBABILITY();
     RESET_POL_RECORD();
-    testing::internal::GetCapturedStdout();
+    captured_console();
     ASSERT_EQ(status, 0);
 }
 
@@ -64,23 +64,23 @@ void READ_EXAMPLE()
 
 TEST(ExampleHerd, RulePolicyFillsEveryPlace)
 {
-    ALLOCATE_RECORDS();
+    allocate_records();
     ScratchDir dir;
     READ_EXAMPLE();
-    RULE_POLICY();
+    rule_policy();
     const unsigned short passes = PROJECT_AND_CHECK();
     std::printf("[          ] steady state after %d passes\n", passes);
 }
 
 TEST(ExampleHerd, SolversPolicyFillsEveryPlace)
 {
-    ALLOCATE_RECORDS();
+    allocate_records();
     ScratchDir dir;
     READ_EXAMPLE();
-    testing::internal::CaptureStdout();
+    capture_console();
     RESET_FUT_RECORD();
     const short solved = DP_POLICY(bio->policy);
-    testing::internal::GetCapturedStdout();
+    captured_console();
     if (solved == 0 || pol->enter[1] == DEC_NONE)
         GTEST_SKIP() << "no policy solver in this build";
     const unsigned short passes = PROJECT_AND_CHECK();

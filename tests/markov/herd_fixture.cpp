@@ -5,16 +5,17 @@
 
 #include "markov/markov.h"
 #include "core/records.h"
+#include "support/support.h"
 
 void BUILD_HAND_HERD(double pind)
 {
-    testing::internal::CaptureStdout();
+    capture_console();
     RESET_BIO_RECORD();
     RESET_RPO_RECORD();
     RESET_INS_RECORD();
     RESET_DEL_RECORD();
     RESET_MKV_RECORD(RESET_ALL_SLOTS, MAXT);
-    testing::internal::GetCapturedStdout();
+    captured_console();
 
     bio->maxlact = 3;
     bio->vwp[1] = bio->vwp[2] = bio->vwp[3] = 2;
@@ -106,10 +107,10 @@ double HERD_MASS(int slot)
 
 void RUN_PASSES(int passes)
 {
-    testing::internal::CaptureStdout();
+    capture_console();
     for (int i = 0; i < passes; i++)
         MARKOV_CHAIN(1, 12, 0);
-    testing::internal::GetCapturedStdout();
+    captured_console();
 }
 
 int POLICY_MONTH(int t)

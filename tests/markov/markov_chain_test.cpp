@@ -25,16 +25,16 @@ double PRESENT(int t)
 
 std::string RUN_CHAIN(unsigned short entry_mode, unsigned short count, unsigned short collect)
 {
-    testing::internal::CaptureStdout();
+    capture_console();
     MARKOV_CHAIN(entry_mode, count, collect);
-    return testing::internal::GetCapturedStdout();
+    return captured_console();
 }
 
 class MarkovChain : public testing::Test {
 protected:
     void SetUp() override
     {
-        ALLOCATE_RECORDS();
+        allocate_records();
         BUILD_HAND_HERD();
     }
     ScratchDir dir;
@@ -198,7 +198,7 @@ TEST_F(MarkovChain, ProgressMarksOfACollectingRun)
     ASSERT_NE(log.find(reset_done), std::string::npos);
     EXPECT_EQ(log.substr(log.find(reset_done) + reset_done.size()),
               " 17% 50% 53% 60% 69% 79% 89% 99% 100%");
-    EXPECT_EQ(READ_TEXT("msg.txt"), "27 - Markov chain collecting data: 100% completed");
+    EXPECT_EQ(read_text("msg.txt"), "27 - Markov chain collecting data: 100% completed");
 
     /* Without collecting: no marks at all. */
     log = RUN_CHAIN(1, 12, 0);
@@ -220,9 +220,9 @@ TEST_F(MarkovChain, ManyBadStatesPauseOnceAndEndTheRun)
             for (int t = 1; t <= 24; t++)
                 pol->decision[c][2][m][0][t] = DEC_NONE;
         }
-    testing::internal::CaptureStdout();
+    capture_console();
     EXPECT_THROW(MARKOV_CHAIN(1, 12, 0), RunEnded);
-    const std::string log = testing::internal::GetCapturedStdout();
+    const std::string log = captured_console();
     EXPECT_EQ(std::count(log.begin(), log.end(), '@'), 2) << log;
     EXPECT_NE(log.find("\n MARKOV_CHAIN decision error: 5 times, the run ends"), std::string::npos);
     RESET_REPEATED_STOPS();
@@ -246,7 +246,7 @@ TEST_F(MarkovChain, InconsistentPolicyIsReported)
         << log;
     EXPECT_NE(log.find("\n decision error preg: 5 2 8 3 1 : 8: no decision in the pol file other_herd.pol"),
               std::string::npos);
-    EXPECT_EQ(READ_TEXT("msg.txt"), " STOP(): check Morvenda.EXE");
+    EXPECT_EQ(read_text("msg.txt"), " STOP(): check Morvenda.EXE");
 
     /* Unserved mass above the state's mass. */
     BUILD_HAND_HERD();
@@ -274,14 +274,14 @@ TEST_F(MarkovChain, InconsistentPolicyIsReported)
 TEST_F(MarkovChain, LimitsOutsideTheRecordsEndTheRun)
 {
     auto ends_run = [](unsigned short count) {
-        testing::internal::CaptureStdout();
+        capture_console();
         int status = 0;
         try {
             MARKOV_CHAIN(1, count, 0);
         } catch (const RunEnded& e) {
             status = e.status;
         }
-        testing::internal::GetCapturedStdout();
+        captured_console();
         return status;
     };
     EXPECT_EQ(ends_run(301), 1);

@@ -19,23 +19,23 @@ namespace {
 
 std::string CAPTURED(void (*routine)())
 {
-    testing::internal::CaptureStdout();
+    capture_console();
     routine();
-    return testing::internal::GetCapturedStdout();
+    return captured_console();
 }
 
 /* Runs the reader on a damaged file: the log, and whether the reader
 ** ended the run with status 1 after a single pause. */
 bool READ_ENDS_RUN(std::string& log)
 {
-    testing::internal::CaptureStdout();
+    capture_console();
     int status = 0;
     try {
         READ_MKV_FILE();
     } catch (const RunEnded& e) {
         status = e.status;
     }
-    log = testing::internal::GetCapturedStdout();
+    log = captured_console();
     return status == 1 && std::count(log.begin(), log.end(), '@') == 1 &&
            log.find("READ_MKV_FILE done") == std::string::npos &&
            log.find("\n READ_MKV_FILE: herd.mkv is damaged: the run ends") != std::string::npos;
@@ -59,10 +59,10 @@ class MkvFile : public testing::Test {
 protected:
     void SetUp() override
     {
-        ALLOCATE_RECORDS();
-        testing::internal::CaptureStdout();
+        allocate_records();
+        capture_console();
         RESET_MKV_RECORD(RESET_ALL_SLOTS, MAXT);
-        testing::internal::GetCapturedStdout();
+        captured_console();
         bio->start_sea = 4;
         mkvfile = "herd.mkv";
     }
@@ -85,7 +85,7 @@ TEST_F(MkvFile, WritesTheStoredHerdInItsFormat)
     mkv->pstate[1][1][1][0][2] = -0.1; /* neither zero nor negative is written */
     mkv->pheifer[17][2][2] = 0.03125;
     const std::string log = CAPTURED(WRITE_MKV_FILE);
-    EXPECT_EQ(READ_TEXT("herd.mkv"),
+    EXPECT_EQ(read_text("herd.mkv"),
               "1 7 0\n"
               "2 1 3 0 0.250000000000000 0.125000000000000 0.0\n"
               "2 1 5 0 0.500000000000000 0.0 0.062500000000000\n"
@@ -93,7 +93,7 @@ TEST_F(MkvFile, WritesTheStoredHerdInItsFormat)
               "99\n"
               "17 2 0.031250000000000\n");
     EXPECT_EQ(log, "\n WRITE_MKV_FILE started ... herd.mkv\n WRITE_MKV_FILE done ... cows:0.95000 ");
-    EXPECT_FALSE(FILE_EXISTS("herd.mkv.tmp"));
+    EXPECT_FALSE(file_exists("herd.mkv.tmp"));
 }
 
 TEST_F(MkvFile, RoundTripKeepsEveryValueToFifteenDecimals)
@@ -129,12 +129,12 @@ TEST_F(MkvFile, RoundTripKeepsEveryValueToFifteenDecimals)
     std::memcpy(saved.pheifer, mkv->pheifer, sizeof saved.pheifer);
 
     CAPTURED(WRITE_MKV_FILE);
-    testing::internal::CaptureStdout();
+    capture_console();
     RESET_MKV_RECORD(RESET_ALL_SLOTS, MAXT);
-    testing::internal::GetCapturedStdout();
+    captured_console();
     const std::string log = CAPTURED(READ_MKV_FILE);
     EXPECT_EQ(log, "\n READ_MKV_FILE started ... herd.mkv\n READ_MKV_FILE done ...");
-    EXPECT_EQ(READ_TEXT("msg.txt"), "25 - Reading MKV file");
+    EXPECT_EQ(read_text("msg.txt"), "25 - Reading MKV file");
     EXPECT_EQ(mkv->header1, 3);
     EXPECT_EQ(mkv->header_sea, 11);
     EXPECT_EQ(mkv->header3, 5);
@@ -161,8 +161,8 @@ TEST_F(MkvFile, MissingFileStartsAnEmptyHerdAndCreatesTheFile)
               "\n READ_MKV_FILE: herd.mkv open failure: start with empty file\a\a"
               "\n WRITE_MKV_FILE started ... herd.mkv\n WRITE_MKV_FILE done ... cows:0.00000 "
               "\n READ_MKV_FILE done ...");
-    EXPECT_EQ(READ_TEXT("msg.txt"), "25 - MKV file not found, creating new file");
-    EXPECT_EQ(READ_TEXT("herd.mkv"), "1 4 0\n99\n");
+    EXPECT_EQ(read_text("msg.txt"), "25 - MKV file not found, creating new file");
+    EXPECT_EQ(read_text("herd.mkv"), "1 4 0\n99\n");
     EXPECT_EQ(SLOT2_MASS(), 0.0);
     EXPECT_EQ(mkv->header1, 1);
     EXPECT_EQ(mkv->header_sea, 4);
@@ -172,7 +172,7 @@ TEST_F(MkvFile, MissingFileStartsAnEmptyHerdAndCreatesTheFile)
 TEST_F(MkvFile, HeaderAndTerminatorOnlyIsAnEmptyHerd)
 {
     mkv->pstate[4][1][2][0][2] = 0.5;
-    WRITE_TEXT("herd.mkv", "2 9 1\n99\n");
+    write_text("herd.mkv", "2 9 1\n99\n");
     const std::string log = CAPTURED(READ_MKV_FILE);
     EXPECT_EQ(log.find("@"), std::string::npos);
     EXPECT_EQ(SLOT2_MASS(), 0.0);
@@ -181,7 +181,7 @@ TEST_F(MkvFile, HeaderAndTerminatorOnlyIsAnEmptyHerd)
 
 TEST_F(MkvFile, BadLinesAreReportedAndEndTheRun)
 {
-    WRITE_TEXT("herd.mkv",
+    write_text("herd.mkv",
                "1 4 0\n"
                "16 1 1 0 0.5 0.0 0.0\n"  /* class out of range */
                "3 -1 2 0 0.5 0.0 0.0\n"  /* negative lactation */
@@ -208,20 +208,20 @@ TEST_F(MkvFile, BadLinesAreReportedAndEndTheRun)
     EXPECT_NE(log.find("\n age:31 mpreg:0: herd.mkv line 12:"), std::string::npos);
     EXPECT_NE(log.find("\n age:12 mpreg:10: herd.mkv line 13:"), std::string::npos);
     EXPECT_NE(log.find("herd.mkv line 14:"), std::string::npos);
-    EXPECT_EQ(READ_TEXT("msg.txt"), " STOP(): check Morvenda.EXE");
+    EXPECT_EQ(read_text("msg.txt"), " STOP(): check Morvenda.EXE");
 
     /* Each kind of damage alone ends the run too: a share of 5, a
     ** lactation of 13, a garbage last line. */
     for (const char* text : {"1 4 0\n3 1 4 0 5 0.0 0.0\n99\n", "1 4 0\n3 13 4 0 0.5 0.0 0.0\n99\n",
                              "1 4 0\n3 1 4 0 0.5 0.0 0.0\n99\n0 0 0.5\n#garbage"}) {
-        WRITE_TEXT("herd.mkv", text);
+        write_text("herd.mkv", text);
         EXPECT_TRUE(READ_ENDS_RUN(log)) << text << log;
     }
 }
 
 TEST_F(MkvFile, EarlyEndOfFileEndsTheRunNamingTheFile)
 {
-    WRITE_TEXT("herd.mkv", "1 4 0\n3 1 8 0 0.5 0.25 0.125\n3 1 9 0 0.25 0.0 0.0");
+    write_text("herd.mkv", "1 4 0\n3 1 8 0 0.5 0.25 0.125\n3 1 9 0 0.25 0.0 0.0");
     std::string log;
     EXPECT_TRUE(READ_ENDS_RUN(log)) << log;
     EXPECT_NE(log.find("\n error EOF: herd.mkv ends at line 4, before the line 99"), std::string::npos) << log;
@@ -232,14 +232,14 @@ TEST_F(MkvFile, EarlyEndOfFileEndsTheRunNamingTheFile)
 TEST_F(MkvFile, FailedWriteEndsTheRunAndLeavesNoHalfFile)
 {
     auto write_ended = [](std::string& log) {
-        testing::internal::CaptureStdout();
+        capture_console();
         int status = 0;
         try {
             WRITE_MKV_FILE();
         } catch (const RunEnded& e) {
             status = e.status;
         }
-        log = testing::internal::GetCapturedStdout();
+        log = captured_console();
         return status == 1 && log.find("WRITE_MKV_FILE done") == std::string::npos;
     };
     std::string log;
@@ -251,7 +251,7 @@ TEST_F(MkvFile, FailedWriteEndsTheRunAndLeavesNoHalfFile)
     rmdir("herd.mkv");
 
     /* A full disk: the old herd stays whole, no temporary file is left. */
-    WRITE_TEXT("herd.mkv", "old herd\n");
+    write_text("herd.mkv", "old herd\n");
     for (int m = 1; m <= 24; m++)
         for (int l = 1; l <= 12; l++)
             mkv->pstate[2][l][m][0][2] = 0.001;
@@ -260,15 +260,15 @@ TEST_F(MkvFile, FailedWriteEndsTheRunAndLeavesNoHalfFile)
         EXPECT_TRUE(write_ended(log));
     }
     EXPECT_NE(log.find("\n WRITE_MKV_FILE: herd.mkv write error"), std::string::npos);
-    EXPECT_EQ(READ_TEXT("herd.mkv"), "old herd\n");
-    for (const std::string& name : FILES_IN("."))
+    EXPECT_EQ(read_text("herd.mkv"), "old herd\n");
+    for (const std::string& name : files_in("."))
         EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
 
     /* A herd that holds values that are not numbers is not stored. */
     mkv->pstate[2][1][4][0][2] = INFINITY;
     EXPECT_TRUE(write_ended(log));
     EXPECT_NE(log.find("the herd holds values that are not numbers"), std::string::npos);
-    EXPECT_EQ(READ_TEXT("herd.mkv"), "old herd\n");
+    EXPECT_EQ(read_text("herd.mkv"), "old herd\n");
     mkv->pstate[2][1][4][0][2] = 0.0;
 
     /* A directory that does not exist, or a name with the temporary
@@ -276,10 +276,10 @@ TEST_F(MkvFile, FailedWriteEndsTheRunAndLeavesNoHalfFile)
     mkvfile = "no_such_dir/herd.mkv";
     EXPECT_TRUE(write_ended(log));
     EXPECT_NE(log.find("\n WRITE_MKV_FILE: no_such_dir/herd.mkv open failure"), std::string::npos);
-    EXPECT_EQ(READ_TEXT("msg.txt"), " STOP(): check Morvenda.EXE");
+    EXPECT_EQ(read_text("msg.txt"), " STOP(): check Morvenda.EXE");
     mkvfile = std::string(254, 'h');
     EXPECT_FALSE(write_ended(log)) << log;
-    EXPECT_TRUE(FILE_EXISTS(mkvfile));
+    EXPECT_TRUE(file_exists(mkvfile));
 }
 
 TEST_F(MkvFile, ReaderTakesOnlyWhatTheWriterWrites)
@@ -288,7 +288,7 @@ TEST_F(MkvFile, ReaderTakesOnlyWhatTheWriterWrites)
     std::string text = "1 4 0\n3 1 4 0 1e308 0.0 0.0\n3 1 5 0 0.5 2 0.0\n";
     for (int i = 0; i < 5000; i++)
         text += "16 1 1 0 0.5 0.0 0.0\n";
-    WRITE_TEXT("herd.mkv", text + "99\n");
+    write_text("herd.mkv", text + "99\n");
     std::string log;
     EXPECT_TRUE(READ_ENDS_RUN(log));
     EXPECT_NE(log.find("herd.mkv line 2: probability is not a number in 0..1"), std::string::npos);
@@ -299,21 +299,21 @@ TEST_F(MkvFile, ReaderTakesOnlyWhatTheWriterWrites)
     /* Devices, folders and oversized files are refused. */
     for (const std::string& name : {std::string("/dev/zero"), std::string(".")}) {
         mkvfile = name;
-        testing::internal::CaptureStdout();
+        capture_console();
         EXPECT_THROW(READ_MKV_FILE(), RunEnded);
-        EXPECT_NE(testing::internal::GetCapturedStdout().find(name + ": not a regular file"), std::string::npos);
+        EXPECT_NE(captured_console().find(name + ": not a regular file"), std::string::npos);
     }
 }
 
 TEST_F(MkvFile, EmptyFileOrUnreadableHeaderEndsTheRun)
 {
-    WRITE_TEXT("herd.mkv", "");
+    write_text("herd.mkv", "");
     std::string log;
     EXPECT_TRUE(READ_ENDS_RUN(log));
     EXPECT_EQ(log, "\n READ_MKV_FILE started ... herd.mkv\n error EOF: herd.mkv ends at line 1, before the "
                    "line 99 that ends the cow states\n READ_MKV_FILE: herd.mkv is damaged: the run ends\a@");
 
-    WRITE_TEXT("herd.mkv", "Morvenda herd\n3 1 8 0 0.5 0.0 0.0\n99\n");
+    write_text("herd.mkv", "Morvenda herd\n3 1 8 0 0.5 0.0 0.0\n99\n");
     EXPECT_TRUE(READ_ENDS_RUN(log));
     EXPECT_NE(log.find("\n READ_MKV_FILE: herd.mkv line 1: header"), std::string::npos);
 }
@@ -324,19 +324,19 @@ TEST_F(MkvFile, TheCheckBeforeWritingAgreesWithTheReaderAndStoresNothing)
     mkvfile = "absent.mkv";
     EXPECT_TRUE(MKV_FILE_IS_WHOLE()); /* a new herd */
     mkvfile = "herd.mkv";
-    WRITE_TEXT("herd.mkv", "1 4 0\n3 1 8 0 0.5 0.25 0.125\n99\n12 0 0.25\n");
-    testing::internal::CaptureStdout();
+    write_text("herd.mkv", "1 4 0\n3 1 8 0 0.5 0.25 0.125\n99\n12 0 0.25\n");
+    capture_console();
     EXPECT_TRUE(MKV_FILE_IS_WHOLE());
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(captured_console(), "");
     EXPECT_EQ(SLOT2_MASS(), 0.0);
     for (const char* damaged : {"", "1 4 0\n3 1 8 0 0.5 0.25 0.125\n", "1 4 0\n3 1 8 0 1.5 0.0 0.0\n99\n",
                                 "1 4 0\n99\n12 0 x\n", "x\n99\n"}) {
-        WRITE_TEXT("herd.mkv", damaged);
-        testing::internal::CaptureStdout();
+        write_text("herd.mkv", damaged);
+        capture_console();
         EXPECT_FALSE(MKV_FILE_IS_WHOLE()) << damaged;
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "the check says nothing";
-        EXPECT_EQ(READ_TEXT("msg.txt"), "") << "nor pauses";
+        EXPECT_EQ(captured_console(), "") << "the check says nothing";
+        EXPECT_EQ(read_text("msg.txt"), "") << "nor pauses";
         EXPECT_TRUE(READ_ENDS_RUN(log)) << damaged;
-        WRITE_TEXT("msg.txt", "");
+        write_text("msg.txt", "");
     }
 }

@@ -36,14 +36,14 @@ void MARK_CELLS()
 
 std::string RESET(unsigned short mode, unsigned short count)
 {
-    testing::internal::CaptureStdout();
+    capture_console();
     RESET_MKV_RECORD(mode, count);
-    return testing::internal::GetCapturedStdout();
+    return captured_console();
 }
 
 class MkvReset : public testing::Test {
 protected:
-    void SetUp() override { ALLOCATE_RECORDS(); }
+    void SetUp() override { allocate_records(); }
     ScratchDir dir;
 };
 
@@ -77,7 +77,7 @@ TEST_F(MkvReset, CollectingModeClearsTheRunsMonthsWithProgress)
     const std::string log = RESET(RESET_COLLECTING, 36);
     EXPECT_EQ(log, "\n RESET_MKV_RECORD started (3) ... 0% 8% 17% 25% 33% 40%"
                    " 50% 51% 60% 69% 79% 89% 99% 100%\n RESET_MKV_RECORD done ...");
-    EXPECT_EQ(READ_TEXT("msg.txt"), "26 - Reset mkv-record: 100% completed");
+    EXPECT_EQ(read_text("msg.txt"), "26 - Reset mkv-record: 100% completed");
     EXPECT_EQ(mkv->pstate[3][2][5][1][0], 0.0);
     EXPECT_EQ(mkv->pstate[3][2][5][1][1], 0.0);
     EXPECT_EQ(mkv->pstate[3][2][5][1][2], 2.1); /* the stored herd stays */
@@ -131,7 +131,7 @@ TEST_F(MkvReset, InvalidModesPauseAndClearNothing)
         MARK_CELLS();
         const std::string log = RESET(mode, 36);
         EXPECT_NE(log.find("@"), std::string::npos);
-        EXPECT_EQ(READ_TEXT("msg.txt"), " STOP(): check Morvenda.EXE");
+        EXPECT_EQ(read_text("msg.txt"), " STOP(): check Morvenda.EXE");
         for (int s = 0; s < NDIST; s++)
             EXPECT_NE(mkv->pstate[3][2][5][1][s], 0.0);
         EXPECT_EQ(mkv->keep[3][10], 1.0);

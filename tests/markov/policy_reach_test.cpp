@@ -16,7 +16,7 @@ class PolicyReach : public testing::Test {
 protected:
     void SetUp() override
     {
-        ALLOCATE_RECORDS();
+        allocate_records();
         BUILD_HAND_HERD(); /* 3 lactations, breeding months 2..8, sold at 20 */
     }
     bool decides(std::string& missing) { return POLICY_DECIDES_HERD(missing); }

@@ -40,35 +40,35 @@ void clear_stored_slot()
 
 TEST(SteadyStateLoop, StopsAfterTheFirstPassWhenAlreadySteady)
 {
-    ALLOCATE_RECORDS();
+    allocate_records();
     ScratchDir dir;
     bio->maxlact = 3;
     clear_stored_slot();
     StandInChain chain{{0.0}};
-    testing::internal::CaptureStdout();
+    capture_console();
     unsigned short passes = STEADY_STATE_LOOP(std::ref(chain));
-    std::string console = testing::internal::GetCapturedStdout();
+    std::string console = captured_console();
     EXPECT_EQ(passes, 1);
     EXPECT_EQ(console, "   steady-state conv:0.0000000 (1)");
-    EXPECT_EQ(READ_TEXT("msg.txt"), "28 - Markov chain convergence: 0.0000000");
+    EXPECT_EQ(read_text("msg.txt"), "28 - Markov chain convergence: 0.0000000");
 }
 
 TEST(SteadyStateLoop, ConvergesWhenTheChangeFallsBelowTheLimit)
 {
-    ALLOCATE_RECORDS();
+    allocate_records();
     ScratchDir dir;
     bio->maxlact = 3;
     clear_stored_slot();
     StandInChain chain{{1e-3, 1e-5, 1e-8}};
-    testing::internal::CaptureStdout();
+    capture_console();
     unsigned short passes = STEADY_STATE_LOOP(std::ref(chain));
-    testing::internal::GetCapturedStdout();
+    captured_console();
     EXPECT_EQ(passes, 3);
 }
 
 TEST(SteadyStateLoop, GivesUpOnTheFirstGrowingPassAfterOneHundred)
 {
-    ALLOCATE_RECORDS();
+    allocate_records();
     ScratchDir dir;
     bio->maxlact = 3;
     clear_stored_slot();
@@ -78,18 +78,18 @@ TEST(SteadyStateLoop, GivesUpOnTheFirstGrowingPassAfterOneHundred)
         shifts.push_back(1e-3 * std::pow(0.999, i));
     shifts.push_back(2e-3);
     StandInChain chain{shifts};
-    testing::internal::CaptureStdout();
+    capture_console();
     unsigned short passes = STEADY_STATE_LOOP(std::ref(chain));
-    std::string console = testing::internal::GetCapturedStdout();
+    std::string console = captured_console();
     EXPECT_EQ(passes, 105);
     EXPECT_NE(console.find("\n\a convergence decreases, continue with current solution"),
               std::string::npos);
-    EXPECT_EQ(READ_TEXT("msg.txt"), "29 - Markov chain convergence failed: 0.002000");
+    EXPECT_EQ(read_text("msg.txt"), "29 - Markov chain convergence failed: 0.002000");
 }
 
 TEST(SteadyStateLoop, NeverRunsAFiveHundredAndFirstPass)
 {
-    ALLOCATE_RECORDS();
+    allocate_records();
     ScratchDir dir;
     bio->maxlact = 3;
     clear_stored_slot();
@@ -98,12 +98,12 @@ TEST(SteadyStateLoop, NeverRunsAFiveHundredAndFirstPass)
     for (int i = 0; i < 600; i++)
         shifts.push_back(1e-3 * std::pow(0.9999, i) * (i % 2 == 0 ? 1 : -1));
     StandInChain chain{shifts};
-    testing::internal::CaptureStdout();
+    capture_console();
     unsigned short passes = STEADY_STATE_LOOP(std::ref(chain));
-    std::string console = testing::internal::GetCapturedStdout();
+    std::string console = captured_console();
     EXPECT_EQ(passes, 500);
     EXPECT_EQ(chain.pass, 500u);
     EXPECT_NE(console.find("\n\a steady state not found in 500 iterations, continue with current solution"),
               std::string::npos);
-    EXPECT_NE(READ_TEXT("msg.txt").find("29 - Markov chain convergence failed: "), std::string::npos);
+    EXPECT_NE(read_text("msg.txt").find("29 - Markov chain convergence failed: "), std::string::npos);
 }

@@ -16,7 +16,7 @@ using serve::walk_bio;
 
 std::string example()
 {
-    return READ_TEXT(SOURCE_PATH("examples/holstein_lb.bio"));
+    return read_text(source_path("examples/holstein_lb.bio"));
 }
 
 TEST(BioLayout, WalkFindsEveryValueOfTheExampleWhereTheReaderDoes)

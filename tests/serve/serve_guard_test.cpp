@@ -255,9 +255,9 @@ TEST(ServeGuard, ParallelSavesNeverMeetAndNoLinkIsFollowed)
     const json a = {{"changes", {{MILK_PRICE_JAN, "15.81"}}}};
     const json b = {{"changes", {{MILK_PRICE_JAN, "35.0"}}}};
     ASSERT_EQ(served.client().Put("/api/herds/base.bio", a.dump(), JSON_TYPE)->status, 200);
-    const std::string text_a = READ_TEXT(dir + "/base.bio");
+    const std::string text_a = read_text(dir + "/base.bio");
     ASSERT_EQ(served.client().Put("/api/herds/base.bio", b.dump(), JSON_TYPE)->status, 200);
-    const std::string text_b = READ_TEXT(dir + "/base.bio");
+    const std::string text_b = read_text(dir + "/base.bio");
 
     std::atomic<int> saved{0}, read_whole{0};
     std::vector<std::thread> threads;
@@ -276,7 +276,7 @@ TEST(ServeGuard, ParallelSavesNeverMeetAndNoLinkIsFollowed)
         t.join();
     EXPECT_EQ(saved, THREADS * SAVES);
     EXPECT_EQ(read_whole, THREADS * SAVES);
-    const std::string final_text = READ_TEXT(dir + "/base.bio");
+    const std::string final_text = read_text(dir + "/base.bio");
     EXPECT_TRUE(final_text == text_a || final_text == text_b);
     for (const auto& entry : std::filesystem::directory_iterator(dir))
         EXPECT_EQ(entry.path().filename().string().find(".morvenda-"), std::string::npos) << entry.path();
@@ -284,7 +284,7 @@ TEST(ServeGuard, ParallelSavesNeverMeetAndNoLinkIsFollowed)
     /* A link where the old fixed temporary name was, and herds that are
     ** links: nothing outside the folder is written, no link is replaced. */
     const std::string outside = dir + "-outside.txt";
-    WRITE_TEXT(outside, "keep me\n");
+    write_text(outside, "keep me\n");
     std::filesystem::create_symlink(outside, dir + "/base.bio.saving");
     EXPECT_EQ(served.client().Put("/api/herds/base.bio", a.dump(), JSON_TYPE)->status, 200);
     EXPECT_FALSE(std::filesystem::is_symlink(dir + "/base.bio"));
@@ -292,7 +292,7 @@ TEST(ServeGuard, ParallelSavesNeverMeetAndNoLinkIsFollowed)
     json upload = {{"name", "link.bio"}, {"text", "overwritten"}, {"overwrite", true}};
     EXPECT_EQ(served.client().Post("/api/herds", upload.dump(), JSON_TYPE)->status, 409);
     EXPECT_EQ(served.client().Put("/api/herds/link.bio", a.dump(), JSON_TYPE)->status, 404);
-    EXPECT_EQ(READ_TEXT(outside), "keep me\n");
+    EXPECT_EQ(read_text(outside), "keep me\n");
     EXPECT_TRUE(std::filesystem::is_symlink(dir + "/link.bio"));
     std::filesystem::remove(outside);
 }
@@ -351,7 +351,7 @@ TEST(ServeCommand, AServerFolderThatIsALinkOutIsRefusedAtStart)
     const std::string command = std::string(MORVENDA_BINARY) + " serve --dir herds --port 0 2>err.txt </dev/null";
     const int status = std::system(command.c_str());
     EXPECT_EQ(WEXITSTATUS(status), 1);
-    const std::string err = READ_TEXT("err.txt");
+    const std::string err = read_text("err.txt");
     EXPECT_NE(err.find("runs is a symbolic link"), std::string::npos) << err;
     EXPECT_TRUE(std::filesystem::is_empty("elsewhere"));
 }

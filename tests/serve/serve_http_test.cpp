@@ -25,7 +25,7 @@ const char* const MILK_PRICE_FEB = "26.25";
 
 std::string herd_bytes(const ServedFolder& served, const std::string& name)
 {
-    return READ_TEXT(served.dir() + "/" + name);
+    return read_text(served.dir() + "/" + name);
 }
 
 json save(const ServedFolder& served, const std::string& herd, const json& changes, int expect)
@@ -54,7 +54,7 @@ TEST(ServeHerds, ListOpenDownloadAndNewFromExampleOrUpload)
     EXPECT_NE(std::find(examples.begin(), examples.end(), "holstein_lb.bio"), examples.end());
 
     served.add_example("base.bio");
-    std::string example = READ_TEXT(SOURCE_PATH("examples/holstein_lb.bio"));
+    std::string example = read_text(source_path("examples/holstein_lb.bio"));
     EXPECT_EQ(herd_bytes(served, "base.bio"), example);
     json list = json_of(c.Get("/api/herds"));
     ASSERT_EQ(list.size(), 1u);
@@ -148,7 +148,7 @@ TEST(ServeHerds, ValidationNamesTheItemAndTheValueAtFault)
     EXPECT_EQ(month["messages"][0]["item"], 28);
 
     /* A file that ends early names the item whose values are missing. */
-    std::string example = READ_TEXT(SOURCE_PATH("examples/holstein_lb.bio"));
+    std::string example = read_text(source_path("examples/holstein_lb.bio"));
     json upload = {{"name", "short.bio"}, {"text", example.substr(0, example.size() / 2)}};
     ASSERT_EQ(served.client().Post("/api/herds", upload.dump(), JSON_TYPE)->status, 201);
     json herd = json_of(served.client().Get("/api/herds/short.bio"));
@@ -214,7 +214,7 @@ TEST(ServeRuns, RunToCompletionShowsResultsAndFiles)
         EXPECT_TRUE(listed.count(name)) << name;
     auto report = served.client().Get("/api/runs/" + id + "/files/herd.res?download=1");
     ASSERT_TRUE(report);
-    EXPECT_EQ(report->body, READ_TEXT(served.dir() + "/runs/" + id + "/herd.res"));
+    EXPECT_EQ(report->body, read_text(served.dir() + "/runs/" + id + "/herd.res"));
     EXPECT_NE(report->get_header_value("Content-Disposition").find("herd.res"), std::string::npos);
 
     json all = json_of(served.client().Get("/api/runs"));
@@ -406,7 +406,7 @@ TEST(ServeCows, RanksTheExampleCowListInItsOwnFolder)
     ServedFolder served;
     nlohmann::json herd = {{"name", "kg.bio"}, {"example", "holstein_kg.bio"}};
     ASSERT_EQ(served.client().Post("/api/herds", herd.dump(), JSON_TYPE)->status, 201);
-    std::string csv = READ_TEXT(SOURCE_PATH("examples/holstein_kg_cows.csv"));
+    std::string csv = read_text(source_path("examples/holstein_kg_cows.csv"));
     ASSERT_FALSE(csv.empty());
     json body = {{"herd", "kg.bio"}, {"csv", csv}, {"month", "MAR"}};
     auto started = served.client().Post("/api/cows", body.dump(), JSON_TYPE);
@@ -435,7 +435,7 @@ TEST(ServeCommand, TheModelProgramHandsOverToTheServerOrSaysWhyNot)
     std::filesystem::permissions("morvenda", std::filesystem::perms::owner_all);
     const int status = std::system("./morvenda serve --port 0 2>err.txt </dev/null");
     EXPECT_EQ(WEXITSTATUS(status), 1);
-    const std::string err = READ_TEXT("err.txt");
+    const std::string err = read_text("err.txt");
     EXPECT_NE(err.find("morvenda serve: cannot start "), std::string::npos) << err;
     EXPECT_NE(err.find("/morvenda-serve: No such file or directory"), std::string::npos) << err;
 }

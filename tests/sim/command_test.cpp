@@ -35,8 +35,8 @@ std::map<std::string, std::vector<Row>> by_cow(const CsvTable& t)
 TEST_F(SimulateCommand, RecordsFollowTheDateRules)
 {
     make_herd("", "examples/holstein_kg.bio");
-    ASSERT_EQ(RUN_PROGRAM("simulate herd.bio --cows 60 --years 4 --replicates 2 --seed 3 --records rec"), 0)
-        << READ_TEXT("console.txt");
+    ASSERT_EQ(run_program("simulate herd.bio --cows 60 --years 4 --replicates 2 --seed 3 --records rec"), 0)
+        << read_text("console.txt");
 
     /* exactly the six files, each with its header */
     const std::map<std::string, std::vector<std::string>> headers = {
@@ -176,8 +176,8 @@ TEST_F(SimulateCommand, RecordsFollowTheDateRules)
     EXPECT_GT(culls, 0.2 * 60);
     EXPECT_LT(culls, 0.5 * 60);
     EXPECT_GT(rate, 0.2);
-    EXPECT_NE(READ_TEXT("console.txt").find("year 4: cash per cow"), std::string::npos);
-    EXPECT_FALSE(FILE_EXISTS("holstein.mkv")) << "a file of the run was written";
+    EXPECT_NE(read_text("console.txt").find("year 4: cash per cow"), std::string::npos);
+    EXPECT_FALSE(file_exists("holstein.mkv")) << "a file of the run was written";
 }
 
 /* The policy a run wrote, read back under USE_POL, gives the very herds
@@ -185,20 +185,20 @@ TEST_F(SimulateCommand, RecordsFollowTheDateRules)
 TEST_F(SimulateCommand, ThePolFileOfARunGivesTheSameHerds)
 {
     make_herd("", "examples/holstein_kg.bio");
-    ASSERT_EQ(RUN_PROGRAM("herd.bio", "run.txt"), 0);
-    ASSERT_TRUE(FILE_EXISTS("holstein.pol"));
-    WRITE_TEXT("herd_pol.bio", set_items(READ_TEXT("herd.bio"), "policy=USE_POL"));
-    ASSERT_EQ(RUN_PROGRAM("simulate herd.bio --cows 80 --years 2 --replicates 6 -o solved.csv"), 0);
-    ASSERT_EQ(RUN_PROGRAM("simulate herd_pol.bio --cows 80 --years 2 --replicates 6 -o read.csv"), 0)
-        << READ_TEXT("console.txt");
-    EXPECT_FALSE(READ_TEXT("solved.csv").empty());
-    EXPECT_EQ(READ_TEXT("read.csv"), READ_TEXT("solved.csv"));
+    ASSERT_EQ(run_program("herd.bio", "run.txt"), 0);
+    ASSERT_TRUE(file_exists("holstein.pol"));
+    write_text("herd_pol.bio", set_items(read_text("herd.bio"), "policy=USE_POL"));
+    ASSERT_EQ(run_program("simulate herd.bio --cows 80 --years 2 --replicates 6 -o solved.csv"), 0);
+    ASSERT_EQ(run_program("simulate herd_pol.bio --cows 80 --years 2 --replicates 6 -o read.csv"), 0)
+        << read_text("console.txt");
+    EXPECT_FALSE(read_text("solved.csv").empty());
+    EXPECT_EQ(read_text("read.csv"), read_text("solved.csv"));
 }
 
 TEST_F(SimulateCommand, BadOptionsAreUsageErrorsNamingTheOption)
 {
     make_herd("", "examples/holstein_kg.bio");
-    const std::string bio = READ_TEXT("herd.bio");
+    const std::string bio = read_text("herd.bio");
     const std::pair<const char*, const char*> cases[] = {
         {"--cows 0", "--cows"},
         {"--cows 100001", "--cows"},
@@ -220,16 +220,16 @@ TEST_F(SimulateCommand, BadOptionsAreUsageErrorsNamingTheOption)
         {"--records herd.bio", "not a folder"},
     };
     for (const auto& [args, named] : cases) {
-        EXPECT_EQ(RUN_PROGRAM(std::string("simulate herd.bio ") + args), 2) << args;
-        EXPECT_NE(READ_TEXT("console.txt").find(named), std::string::npos) << args << ":\n"
-                                                                            << READ_TEXT("console.txt");
+        EXPECT_EQ(run_program(std::string("simulate herd.bio ") + args), 2) << args;
+        EXPECT_NE(read_text("console.txt").find(named), std::string::npos) << args << ":\n"
+                                                                            << read_text("console.txt");
     }
-    EXPECT_EQ(READ_TEXT("herd.bio"), bio);
-    EXPECT_FALSE(FILE_EXISTS("tests.csv"));
-    EXPECT_EQ(RUN_PROGRAM("simulate --help"), 0);
-    EXPECT_NE(READ_TEXT("console.txt").find("usage: morvenda simulate"), std::string::npos);
+    EXPECT_EQ(read_text("herd.bio"), bio);
+    EXPECT_FALSE(file_exists("tests.csv"));
+    EXPECT_EQ(run_program("simulate --help"), 0);
+    EXPECT_NE(read_text("console.txt").find("usage: morvenda simulate"), std::string::npos);
     /* a herd that cannot be read fails as a run fails */
-    EXPECT_EQ(RUN_PROGRAM("simulate missing.bio"), 1);
+    EXPECT_EQ(run_program("simulate missing.bio"), 1);
 }
 
 } // namespace

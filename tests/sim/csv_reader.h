@@ -33,7 +33,7 @@ inline std::vector<std::string> split_fields(const std::string& line)
 inline CsvTable read_csv(const std::string& path)
 {
     CsvTable t;
-    std::istringstream in(READ_TEXT(path));
+    std::istringstream in(read_text(path));
     std::string line;
     if (!std::getline(in, line))
         return t;

@@ -59,17 +59,17 @@ void expect_chain_agrees(const char* herd, unsigned short months, int replicates
 
 class ChainExpectation : public testing::Test {
 protected:
-    static void SetUpTestSuite() { ALLOCATE_RECORDS(); }
+    static void SetUpTestSuite() { allocate_records(); }
     ScratchDir dir;
 
     /* Solves the herd of herd.bio as the command does and finds its start
     ** herd (console hidden). */
     static void prepare_herd()
     {
-        testing::internal::CaptureStdout();
+        capture_console();
         OBTAIN_SIM_POLICY("herd.bio");
         FIND_START_HERD();
-        testing::internal::GetCapturedStdout();
+        captured_console();
     }
 };
 
@@ -135,9 +135,9 @@ TEST_F(ChainExpectation, WholeHerdOfHeifersAtTheStart)
     make_herd("", "examples/holstein_kg.bio");
     prepare_herd();
     bio->analysis = 3;
-    testing::internal::CaptureStdout();
+    capture_console();
     RESET_MKV_RECORD(RESET_ALL_SLOTS, MAXT);
-    testing::internal::GetCapturedStdout();
+    captured_console();
     expect_chain_agrees("heifers only, analysis 3", MAXT, 100);
 }
 

@@ -47,7 +47,7 @@ std::string fixed3(double x)
 
 class KnownHerd : public testing::Test {
 protected:
-    static void SetUpTestSuite() { ALLOCATE_RECORDS(); }
+    static void SetUpTestSuite() { allocate_records(); }
     ScratchDir dir;
 };
 
@@ -182,7 +182,7 @@ TEST_F(KnownHerd, SameSeedSameBytesOnAnyThreads)
         EXPECT_TRUE(records.commit(error)) << error;
         std::string all = SUMMARY_TEXT(reps, setup.places, setup.years);
         for (const char* name : SimRecords::FILE_NAMES)
-            all += READ_TEXT(std::string(folder) + "/" + name);
+            all += read_text(std::string(folder) + "/" + name);
         return all;
     };
     const std::string one = run(5, 1, false, "a");

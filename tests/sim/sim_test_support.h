@@ -14,6 +14,7 @@
 #include "sim/herd_sim.h"
 #include "sim/simulate_command.h"
 #include "stats/stats.h"
+#include "support/support.h"
 
 /* The chain's figure of statistic year yr (1..3) for a label of the yearly
 ** block; fails the test for a label it does not know. */
@@ -52,11 +53,11 @@ inline double chain_figure(const std::string& label, int yr)
 ** hidden).  `months`: 36, or 300 for a stored-herd analysis. */
 inline SimSetup setup_and_chain(int places, int years, unsigned short months)
 {
-    testing::internal::CaptureStdout();
+    capture_console();
     SimSetup setup = SIM_SETUP(places, years, 2020);
     MARKOV_CHAIN(static_cast<unsigned short>(setup.entry_mode), months, 1);
     MARKOV_CHAIN_STATS(months);
-    testing::internal::GetCapturedStdout();
+    captured_console();
     return setup;
 }
 

@@ -15,9 +15,9 @@ namespace {
 TEST(YearlyFigures, GuideListIsTheProgramsTable)
 {
     ScratchDir dir;
-    ASSERT_EQ(RUN_PROGRAM("figures --markdown", "figures.md"), 0);
-    const std::string table = READ_TEXT("figures.md");
-    const std::string guide = READ_TEXT(SOURCE_PATH("docs/guide.md"));
+    ASSERT_EQ(run_program("figures --markdown", "figures.md"), 0);
+    const std::string table = read_text("figures.md");
+    const std::string guide = read_text(source_path("docs/guide.md"));
     const std::string open = "<!-- yearly-figures: made by `morvenda figures --markdown` -->\n";
     const std::string close = "<!-- end of yearly-figures -->";
     const auto a = guide.find(open);

@@ -6,14 +6,15 @@
 #include "core/runlog.h"
 #include "stats/stats.h"
 #include "stats/stats_test_util.h"
+#include "support/support.h"
 
 namespace {
 
 std::string run_stats(unsigned short maxm)
 {
-    testing::internal::CaptureStdout();
+    capture_console();
     MARKOV_CHAIN_STATS(maxm);
-    return testing::internal::GetCapturedStdout();
+    return captured_console();
 }
 
 /* A steady herd: every month the same cash, milk, cows and culls. */
@@ -253,13 +254,13 @@ TEST(MarkovChainStats, TooManyMonthsEndTheRun)
 {
     ScratchDir dir;
     CLEAR_PROJECTION();
-    testing::internal::CaptureStdout();
+    capture_console();
     try {
         MARKOV_CHAIN_STATS(301);
         ADD_FAILURE() << "the run went on";
     } catch (const RunEnded& e) {
         EXPECT_EQ(e.status, 1);
     }
-    std::string log = testing::internal::GetCapturedStdout();
+    std::string log = captured_console();
     EXPECT_NE(log.find("\n MARKOV_CHAIN_STATS: 301 months exceed"), std::string::npos);
 }

@@ -11,17 +11,18 @@
 #include "stats/stats.h"
 #include "stats/stats_test_util.h"
 #include "support/report.h"
+#include "support/support.h"
 
 namespace {
 
 Report write_report(unsigned short maxm, bool with_stats = true)
 {
     resfile = "res.txt";
-    testing::internal::CaptureStdout();
+    capture_console();
     if (with_stats)
         MARKOV_CHAIN_STATS(maxm);
     WRITE_MKV_STATS(maxm);
-    testing::internal::GetCapturedStdout();
+    captured_console();
     return read_report("res.txt");
 }
 
@@ -63,18 +64,18 @@ double column_sum(const Report& rep, const std::string& label, int first, int la
 ** collected months. */
 void PROJECT_EXAMPLE_HERD()
 {
-    ALLOCATE_RECORDS();
-    runname = SOURCE_PATH("examples/holstein_lb.bio");
+    allocate_records();
+    runname = source_path("examples/holstein_lb.bio");
     mkvfile = "none.mkv";
-    testing::internal::CaptureStdout();
+    capture_console();
     const short status = READ_BIO_FILE();
     BIO_PROBABILITY();
     RESET_POL_RECORD();
-    RULE_POLICY();
+    rule_policy();
     READ_MKV_FILE(); /* none: an empty herd */
     STEADY_STATE_LOOP([] { MARKOV_CHAIN(1, 12, 0); });
     MARKOV_CHAIN(1, 36, 1);
-    testing::internal::GetCapturedStdout();
+    captured_console();
     ASSERT_EQ(status, 0);
 }
 
@@ -160,7 +161,7 @@ TEST(MkvReport, MonthlyColumnsShowTheirOwnFigures)
 ** first month, cow sales and losses a month further. */
 TEST(MkvReport, YearlyFiguresSumUpTheMonthlyTable)
 {
-    if (!FILE_EXISTS(SOURCE_PATH("examples/holstein_lb.bio")))
+    if (!file_exists(source_path("examples/holstein_lb.bio")))
         GTEST_SKIP() << "example herd not in the tree";
     ScratchDir dir;
     struct Case {
@@ -374,17 +375,17 @@ TEST(MkvReport, OpenAndWriteFailuresEndTheRun)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         resfile = c.name;
-        testing::internal::CaptureStdout();
+        capture_console();
         int status = 0;
         try {
             WRITE_MKV_STATS(36);
         } catch (const RunEnded& e) {
             status = e.status;
         }
-        std::string log = testing::internal::GetCapturedStdout();
+        std::string log = captured_console();
         EXPECT_EQ(status, 1);
         EXPECT_NE(log.find(c.message), std::string::npos) << log;
         EXPECT_EQ(log.find("WRITE_MKV_STATS done"), std::string::npos);
-        EXPECT_EQ(READ_TEXT("msg.txt"), " STOP(): check Morvenda.EXE");
+        EXPECT_EQ(read_text("msg.txt"), " STOP(): check Morvenda.EXE");
     }
 }

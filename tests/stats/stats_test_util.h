@@ -17,7 +17,7 @@
 
 inline void CLEAR_PROJECTION(short analysis = 1, double interest = 0.0, short start_sea = 1)
 {
-    ALLOCATE_RECORDS();
+    allocate_records();
     std::memset(static_cast<void*>(mkv), 0, sizeof(MkvRecord));
     bio->analysis = analysis;
     bio->interest = interest;

@@ -29,7 +29,7 @@
 
 inline std::string example_text(const char* name = "examples/holstein_lb.bio")
 {
-    return READ_TEXT(SOURCE_PATH(name));
+    return read_text(source_path(name));
 }
 
 /* Start of the line `offset` lines below the first line starting with
@@ -79,18 +79,18 @@ struct ReadResult {
 
 inline ReadResult read_bio_text(const std::string& text)
 {
-    WRITE_TEXT("test.bio", text);
+    write_text("test.bio", text);
     RESET_RUN_VALUES();
     runname = "test.bio";
     ReadResult r;
-    testing::internal::CaptureStdout();
+    capture_console();
     try {
         r.status = READ_BIO_FILE();
     } catch (const RunEnded& e) {
         r.status = -1;
         r.ended = e.status;
     }
-    r.console = testing::internal::GetCapturedStdout();
+    r.console = captured_console();
     return r;
 }
 
@@ -163,7 +163,7 @@ inline std::string set_items(std::string text, const std::string& assignments)
 /* Writes herd.bio: an example herd with the named items replaced. */
 inline void make_herd(const std::string& assignments, const char* example = "examples/holstein_lb.bio")
 {
-    WRITE_TEXT("herd.bio", set_items(example_text(example), assignments));
+    write_text("herd.bio", set_items(example_text(example), assignments));
 }
 
 #endif

@@ -25,7 +25,7 @@ FileSizeLimit::~FileSizeLimit()
     std::signal(SIGXFSZ, previous_handler_);
 }
 
-std::vector<std::string> FILES_IN(const std::string& folder)
+std::vector<std::string> files_in(const std::string& folder)
 {
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(folder))

@@ -24,6 +24,6 @@ private:
 };
 
 /* Names in a folder (hidden ones too), sorted. */
-std::vector<std::string> FILES_IN(const std::string& folder);
+std::vector<std::string> files_in(const std::string& folder);
 
 #endif

@@ -80,7 +80,7 @@ double Report::year_value(const std::string& label, int year) const
 Report read_report(const std::string& name)
 {
     Report r;
-    r.text = READ_TEXT(name);
+    r.text = read_text(name);
     std::vector<std::string> lines = split_lines(r.text);
     std::size_t i = 0;
     while (i < lines.size() && lines[i].rfind("t sea ", 0) != 0)

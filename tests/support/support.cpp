@@ -34,7 +34,7 @@ ScratchDir::~ScratchDir()
     std::filesystem::remove_all(path_, ec);
 }
 
-std::string READ_TEXT(const std::string& name)
+std::string read_text(const std::string& name)
 {
     std::ifstream in(name, std::ios::binary);
     std::ostringstream out;
@@ -42,29 +42,29 @@ std::string READ_TEXT(const std::string& name)
     return out.str();
 }
 
-void WRITE_TEXT(const std::string& name, const std::string& text)
+void write_text(const std::string& name, const std::string& text)
 {
     std::ofstream out(name, std::ios::binary);
     out << text;
 }
 
-bool FILE_EXISTS(const std::string& name)
+bool file_exists(const std::string& name)
 {
     return std::filesystem::exists(name);
 }
 
-std::string SOURCE_PATH(const std::string& relative)
+std::string source_path(const std::string& relative)
 {
     return std::string(MORVENDA_SOURCE_DIR) + "/" + relative;
 }
 
-void ALLOCATE_RECORDS()
+void allocate_records()
 {
     if (bio != nullptr && fut != nullptr && pol != nullptr && rpo != nullptr &&
         ins != nullptr && del != nullptr && mkv != nullptr)
         return;
     ScratchDir dir; /* the resets may write msg.txt */
-    testing::internal::CaptureStdout();
+    capture_console();
     INIT_BIO_RECORD();
     INIT_FUT_RECORD();
     INIT_POL_RECORD();
@@ -72,10 +72,10 @@ void ALLOCATE_RECORDS()
     INIT_INS_RECORD();
     INIT_DEL_RECORD();
     INIT_MKV_RECORD();
-    testing::internal::GetCapturedStdout();
+    captured_console();
 }
 
-void RULE_POLICY()
+void rule_policy()
 {
     for (int c = 0; c < NCURR; c++)
         for (int l = 0; l < NLACT; l++) {
@@ -91,7 +91,7 @@ void RULE_POLICY()
         pol->enter[t] = 1;
 }
 
-int RUN_PROGRAM(const std::string& args, const std::string& console_file)
+int run_program(const std::string& args, const std::string& console_file)
 {
     std::string cmd = std::string(MORVENDA_BINARY) + " " + args + " </dev/null >" + console_file + " 2>&1";
     int rc = std::system(cmd.c_str());
@@ -141,7 +141,7 @@ std::string first_difference(const std::string& a, const std::string& b)
 testing::AssertionResult golden_files_match(const std::string& name)
 {
     namespace fs = std::filesystem;
-    const fs::path golden = SOURCE_PATH("tests/golden/" + name);
+    const fs::path golden = source_path("tests/golden/" + name);
     const char* update = std::getenv("MORVENDA_UPDATE_GOLDEN");
 
     std::set<std::string> written;
@@ -191,7 +191,7 @@ testing::AssertionResult golden_files_match(const std::string& name)
             faults += "\n  " + f + ": its golden copy cannot be read";
             continue;
         }
-        const std::string actual = READ_TEXT(f);
+        const std::string actual = read_text(f);
         if (actual != expected) {
             ok = false;
             faults += "\n  " + name + "/" + f + " differs from its golden copy: " + first_difference(actual, expected);

@@ -4,7 +4,7 @@
 ** The program writes msg.txt, warm.txt and its output files in the working
 ** directory, so every case that runs it works in a fresh temporary
 ** directory (ScratchDir).  The records are allocated once per test binary
-** (ALLOCATE_RECORDS) and reset between cases by the routines under test.
+** (allocate_records) and reset between cases by the routines under test.
 */
 #ifndef MORVENDA_TEST_SUPPORT_H
 #define MORVENDA_TEST_SUPPORT_H
@@ -29,24 +29,29 @@ private:
     std::string previous_;
 };
 
-/* Whole file as text ("" when it cannot be read). */
-std::string READ_TEXT(const std::string& name);
-void WRITE_TEXT(const std::string& name, const std::string& text);
-bool FILE_EXISTS(const std::string& name);
+/* Starts taking what the program prints on standard output; the text so far
+** comes back (and the capture ends) with captured_console. */
+void capture_console();
+std::string captured_console();
 
-/* Path of a file in the source tree, e.g. SOURCE_PATH("examples/holstein_lb.bio"). */
-std::string SOURCE_PATH(const std::string& relative);
+/* Whole file as text ("" when it cannot be read). */
+std::string read_text(const std::string& name);
+void write_text(const std::string& name, const std::string& text);
+bool file_exists(const std::string& name);
+
+/* Path of a file in the source tree, e.g. source_path("examples/holstein_lb.bio"). */
+std::string source_path(const std::string& relative);
 
 /* Allocates all seven records once per process (console output hidden). */
-void ALLOCATE_RECORDS();
+void allocate_records();
 
 /* A rule policy: inseminate in the breeding window, keep every other cow
 ** (she is sold at the last month in milk), heifers enter every month. */
-void RULE_POLICY();
+void rule_policy();
 
 /* Runs the morvenda program in the working directory with standard input
 ** closed; console output goes to `console_file`.  Returns the exit status. */
-int RUN_PROGRAM(const std::string& args, const std::string& console_file = "console.txt");
+int run_program(const std::string& args, const std::string& console_file = "console.txt");
 
 /* Compares every file the program wrote in the working directory (all but
 ** the bio files and the console captures) byte for byte with the golden
