@@ -553,16 +553,43 @@ void add_routes(httplib::Server& server, serve::Workbench& bench, const std::str
 
     server.Get("/api/runs", [&bench](const httplib::Request&, httplib::Response& res) {
         json out = json::array();
-        for (const serve::RunInfo& run : bench.runs().list())
+        for (const serve::RunInfo& run : bench.runs().list()) {
             out.push_back(serve::run_json(run));
+            out.back()["size"] = bench.run_bytes(run.id);
+        }
         send_json(res, out);
+    });
+    /* Every ended run but the newest keep_last. */
+    server.Delete("/api/runs", [&bench](const httplib::Request& req, httplib::Response& res) {
+        auto body = body_object(req, res);
+        if (!body)
+            return;
+        const json& keep = (*body)["keep_last"];
+        if (!keep.is_number_unsigned()) {
+            send_error(res, 400, "keep_last must be a whole number of runs to keep");
+            return;
+        }
+        send_json(res, {{"deleted", bench.delete_runs_but_last(keep.get<std::size_t>())}});
+    });
+    server.Delete(R"(/api/runs/([^/]+))", [&bench](const httplib::Request& req, httplib::Response& res) {
+        std::optional<Refusal> refused;
+        bench.delete_run(req.matches[1], refused);
+        if (!refused_sent(res, refused))
+            send_json(res, {{"deleted", true}});
+    });
+    server.Delete(R"(/api/herds/([^/]+))", [&bench](const httplib::Request& req, httplib::Response& res) {
+        std::optional<Refusal> refused;
+        bench.delete_herd(req.matches[1], refused);
+        if (!refused_sent(res, refused))
+            send_json(res, {{"deleted", true}});
     });
     server.Post("/api/runs", [&bench](const httplib::Request& req, httplib::Response& res) {
         auto body = body_object(req, res);
         if (!body)
             return;
         std::optional<Refusal> refused;
-        std::string id = bench.start_run(string_member(*body, "herd"), refused);
+        const json& keep = (*body)["keep_files"];
+        std::string id = bench.start_run(string_member(*body, "herd"), keep.is_boolean() && keep.get<bool>(), refused);
         if (!refused_sent(res, refused))
             send_json(res, {{"id", id}}, 202);
     });

@@ -210,8 +210,19 @@ TEST(ServeRuns, RunToCompletionShowsResultsAndFiles)
     std::set<std::string> listed;
     for (const json& f : files)
         listed.insert(f["name"].get<std::string>());
-    for (const char* name : {"herd.bio", "herd.res", "herd.rpo", "herd.del", "herd.pol", "herd.mkv", "msg.txt"})
+    for (const char* name : {"herd.bio", "herd.res", "herd.pol", "herd.mkv", "msg.txt"})
         EXPECT_TRUE(listed.count(name)) << name;
+    /* The pay-off and delay files went once the charts were read from them. */
+    for (const char* name : {"herd.rpo", "herd.del"})
+        EXPECT_FALSE(listed.count(name)) << name;
+    /* Every yearly figure has its plain words; this herd is in pounds. */
+    EXPECT_EQ(results["kg"], false);
+    EXPECT_EQ(results["empty_place"], false);
+    for (const json& row : results["yearly"]) {
+        EXPECT_FALSE(row.value("plain", "").empty()) << row.dump();
+        EXPECT_FALSE(row.value("unit", "").empty()) << row.dump();
+        EXPECT_EQ(row.value("unit", "").find("kg"), std::string::npos) << row.dump();
+    }
     auto report = served.client().Get("/api/runs/" + id + "/files/herd.res?download=1");
     ASSERT_TRUE(report);
     EXPECT_EQ(report->body, READ_TEXT(served.dir() + "/runs/" + id + "/herd.res"));
@@ -220,6 +231,10 @@ TEST(ServeRuns, RunToCompletionShowsResultsAndFiles)
     json all = json_of(served.client().Get("/api/runs"));
     ASSERT_EQ(all.size(), 1u);
     EXPECT_EQ(all[0]["id"], id);
+    EXPECT_GT(all[0]["size"].get<long long>(), 0);
+    EXPECT_GE(all[0]["started"].get<long long>(), all[0]["created"].get<long long>());
+    EXPECT_GE(all[0]["finished"].get<long long>(), all[0]["started"].get<long long>());
+    EXPECT_EQ(all[0]["stage"], "EXE completed");
     EXPECT_EQ(served.client().Post("/api/runs/" + id + "/cancel", "", JSON_TYPE)->status, 409);
 }
 
@@ -438,4 +453,49 @@ TEST(ServeCommand, TheModelProgramHandsOverToTheServerOrSaysWhyNot)
     const std::string err = READ_TEXT("err.txt");
     EXPECT_NE(err.find("morvenda serve: cannot start "), std::string::npos) << err;
     EXPECT_NE(err.find("/morvenda-serve: No such file or directory"), std::string::npos) << err;
+}
+
+TEST(ServeRuns, KeepsPolicyFilesOnlyWhenAskedAndDeletesRuns)
+{
+    ServedFolder served;
+    served.add_example("base.bio");
+    auto kept = served.client().Post("/api/runs", json{{"herd", "base.bio"}, {"keep_files", true}}.dump(), JSON_TYPE);
+    ASSERT_TRUE(kept && kept->status == 202);
+    std::string keep_id = json_of(kept)["id"];
+    ASSERT_EQ(served.wait_run(keep_id)["state"], "done");
+    EXPECT_TRUE(std::filesystem::exists(served.dir() + "/runs/" + keep_id + "/herd.rpo"));
+    EXPECT_TRUE(std::filesystem::exists(served.dir() + "/runs/" + keep_id + "/herd.del"));
+
+    std::vector<std::string> ids = {keep_id};
+    for (int i = 0; i < 2; i++) {
+        ids.push_back(served.start_run("base.bio"));
+        ASSERT_EQ(served.wait_run(ids.back())["state"], "done");
+    }
+    /* One run alone; a run that is not there; a DELETE in any other form
+    ** than the page's JSON is refused like every change. */
+    EXPECT_EQ(served.client().Delete("/api/runs/" + ids[1], "{}", JSON_TYPE)->status, 200);
+    EXPECT_FALSE(std::filesystem::exists(served.dir() + "/runs/" + ids[1]));
+    EXPECT_EQ(served.client().Delete("/api/runs/" + ids[1], "{}", JSON_TYPE)->status, 404);
+    EXPECT_EQ(served.client().Delete("/api/runs/" + ids[0], "x=1", "text/plain")->status, 415);
+    EXPECT_EQ(served.client().Delete("/api/runs", json{{"keep_last", -1}}.dump(), JSON_TYPE)->status, 400);
+    /* All but the newest. */
+    json gone = json_of(served.client().Delete("/api/runs", json{{"keep_last", 1}}.dump(), JSON_TYPE));
+    EXPECT_EQ(gone["deleted"], json::array({ids[0]})) << gone.dump();
+    json all = json_of(served.client().Get("/api/runs"));
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0]["id"], ids[2]);
+}
+
+TEST(ServeHerds, ListsTitlesAndDeletesHerds)
+{
+    ServedFolder served;
+    served.add_example("base.bio");
+    json herds = json_of(served.client().Get("/api/herds"));
+    ASSERT_EQ(herds.size(), 1u);
+    EXPECT_EQ(herds[0]["title"], "Holstein lb 2026-12-08");
+    EXPECT_GT(herds[0]["modified"].get<long long>(), 0);
+    EXPECT_EQ(served.client().Delete("/api/herds/x.txt", "{}", JSON_TYPE)->status, 400);
+    EXPECT_EQ(served.client().Delete("/api/herds/none.bio", "{}", JSON_TYPE)->status, 404);
+    EXPECT_EQ(served.client().Delete("/api/herds/base.bio", "{}", JSON_TYPE)->status, 200);
+    EXPECT_FALSE(std::filesystem::exists(served.dir() + "/base.bio"));
 }
