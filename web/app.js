@@ -89,11 +89,12 @@ function fmtFigure(v, unitCode) {
   if (v === null || v === undefined || Number.isNaN(v)) return '';
   if (Math.abs(v) < 5e-5) return '0';
   const whole = (x, d) => x.toLocaleString('en-US', { minimumFractionDigits: d, maximumFractionDigits: d });
+  /* unit codes as `morvenda figures --json` gives them */
   switch (unitCode) {
-    case 'share': case 'rate_per_cow_year': return `${whole(100 * v, 1)} %`;
-    case 'days': case 'days_per_year': return whole(v, 0);
-    case 'months': case 'yield_class': return whole(v, 1);
-    case 'money_per_100_milk': case 'money_per_day': case 'milk_per_day': case 'milk_per_100_milk': return whole(v, 2);
+    case '%': case '%/year': return `${whole(100 * v, 1)} %`;
+    case 'days': case 'days/year': return whole(v, 0);
+    case 'months': case 'class': return whole(v, 1);
+    case 'money/100 milk': case 'money/day': case 'milk/day': case 'milk/100 milk': return whole(v, 2);
     default: return Math.abs(v) >= 100 ? whole(v, 0) : Math.abs(v) >= 0.01 ? whole(v, 2) : v.toPrecision(2);
   }
 }
@@ -604,11 +605,12 @@ async function showResults(id) {
   const emptyPlace = results.empty_place;
   $('results-loss').hidden = !emptyPlace;
   if (emptyPlace) {
-    const profit = /profit:\s*(-?[0-9.]+)/.exec(run.console_tail || '') || /profit:\s*(-?[0-9.]+)/.exec(run.message || '');
+    const net = results.yearly.find((r) => r.name === 'eaa_cyr');
+    const loss = net ? -net.values[net.values.length - 1] : null;
     $('results-loss').textContent = 'At these prices no cow pays her place: the best policy leaves the herd place empty, ' +
-      'so every yearly figure is 0. A cow kept in the place would lose money' +
-      (profit ? ` (the best policy is worth ${fmt(Number(profit[1]))} per place)` : '') +
-      '. Raise the milk price or lower the costs and run again.';
+      'so no milk is sold and the herd\u2019s figures read 0. ' +
+      (loss !== null && loss > 0 ? `The empty place still costs ${fmtFigure(loss, net.unit_code)} ${net.unit || ''}. ` : '') +
+      'Raise the milk price or lower the costs and run again.';
   }
   drawRunCharts($('charts'), results);
   $('run-files').replaceChildren(...files.map((f) => el('li', {},
@@ -688,7 +690,7 @@ async function compare() {
       /* Coloured by what the change means for the farm, not by its sign. */
       const good = d && Math.abs(d) > 5e-5 ? Math.sign(d) * (fig.better || 0) : 0;
       const cls = good > 0 ? 'num good' : good < 0 ? 'num bad' : 'num';
-      const shownDiff = d === null ? '' : (fig.unit_code === 'share' || fig.unit_code === 'rate_per_cow_year'
+      const shownDiff = d === null ? '' : (fig.unit_code === '%' || fig.unit_code === '%/year'
         ? `${(100 * d).toFixed(1)} points` : fmtFigure(d, fig.unit_code));
       row.append(el('td', { class: 'num', text: fmtFigure(v, fig.unit_code) }), el('td', { class: cls, text: shownDiff }),
         el('td', { class: cls, text: pct === null ? '' : pct.toFixed(1) }));

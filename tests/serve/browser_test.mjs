@@ -220,8 +220,10 @@ async function main() {
     await axeCheck('runs');
     await page.click('#run-list tbody tr:has-text("loss.bio") a:has-text("Results")');
     await page.waitForSelector('#yearly tbody tr');
-    console.log('loss run milk sales:', await page.textContent('#yearly tr[data-figure="milksales_cyr"]').catch(() => '?'));
-    check((await page.textContent('#results-loss')).includes('no cow pays her place'), 'a loss-making herd is explained');
+    await page.waitForSelector('#results-loss:not([hidden])');
+    const lossText = await page.textContent('#results-loss');
+    check(lossText.includes('no cow pays her place') && /costs [0-9,]+ money per cow per year/.test(lossText),
+      `a loss-making herd is explained with its loss per place (${lossText})`);
     await shot(page, 'results-loss');
     await page.goto(`${url}#runs`);
 
@@ -253,6 +255,9 @@ async function main() {
     await page.emulateMedia({ media: 'print' });
     const pdf = await page.pdf({ format: 'A4', printBackground: true });
     fs.writeFileSync(path.join(outDir, 'results.pdf'), pdf);
+    await page.setViewportSize({ width: 794, height: 1123 });
+    await page.screenshot({ path: path.join(outDir, 'results-print.png'), fullPage: true });
+    await page.setViewportSize({ width: 1360, height: 900 });
     await page.emulateMedia({ media: 'screen' });
     const pages = (pdf.toString('latin1').match(/\/Type\s*\/Page[^s]/g) || []).length;
     check(pages >= 1 && pages <= A4_PAGES, `the printed results fit ${A4_PAGES} A4 pages (${pages})`);
