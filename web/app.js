@@ -23,6 +23,7 @@ const COW_COLUMNS = {
   id: 'cow', class: 'yield class', lact: 'lactation', mim: 'month in milk', mpreg: 'months pregnant',
   decision: 'decision', rpo: 'retention pay-off', cow_value: 'cow value', pregnancy_value: 'value of pregnancy',
   milk: 'milk per day', rank: 'rank', note: 'note', dim: 'days in milk', dcc: 'days carried calf',
+  line: 'line of the list', month: 'calendar month', rel_yield: 'relative yield',
 };
 const COW_MONEY = ['rpo', 'cow_value', 'pregnancy_value'];
 
@@ -525,6 +526,7 @@ function chart(container, title, x, series, opts = {}) {
   /* Bars get an axis of their own on the left; lines share the right one. */
   const twoAxes = series.some((s) => s.bars) && series.some((s) => !s.bars);
   const plot = new uPlot({
+    ...(opts.bands ? { bands: opts.bands } : {}),
     width: CHART_WIDTH, height: CHART_HEIGHT,
     scales: { x: { time: false }, ...(twoAxes ? { bars: {}, y: {} } : {}) },
     axes: [{ label: opts.xlabel || '' },
@@ -533,6 +535,7 @@ function chart(container, title, x, series, opts = {}) {
     series: [{ label: opts.xlabel || 'x' }, ...series.map((s, i) => ({
       label: s.label, stroke: SERIES_COLOURS[i % SERIES_COLOURS.length], width: 2,
       fill: s.fill ? SERIES_COLOURS[i % SERIES_COLOURS.length] + '55' : undefined,
+      ...(s.colour ? { stroke: s.colour, width: s.width || 1 } : {}),
       paths: s.bars ? uPlot.paths.bars({ size: [0.7, 40] }) : undefined,
       scale: twoAxes ? (s.bars ? 'bars' : 'y') : 'y',
       points: { show: false },
@@ -556,9 +559,13 @@ function chart(container, title, x, series, opts = {}) {
   return plot;
 }
 
-/* Where no cows remain the curve ends instead of dropping to 0. */
+/* Where no cows remain the curve ends instead of dropping to 0: months
+   without cows, and the run of zeros at the end, are left out. */
 function untilEmpty(values, present) {
-  return values.map((v, i) => (present[i] > 1e-9 ? v : null));
+  const NO_COWS = 1e-6;
+  const out = values.map((v, i) => (present[i] > NO_COWS ? v : null));
+  for (let i = out.length - 1; i >= 0 && (out[i] === null || out[i] === 0); i--) out[i] = null;
+  return out;
 }
 
 function drawRunCharts(container, r) {
@@ -600,6 +607,7 @@ async function showResults(id) {
   const [run, results, files] = await Promise.all([api(`/api/runs/${id}`), api(`/api/runs/${id}/results`),
     api(`/api/runs/${id}/files`), loadCharts()]);
   $('results-title').textContent = `Results of ${run.herd} (run ${id}) — ${results.title}`;
+  if (!state.results || state.results.id !== id) { $('sim-chart').replaceChildren(); $('sim-message').textContent = ''; $('sim-download').hidden = true; }
   state.results = { id, herd: run.herd, data: results };
   drawYearly(results);
   const emptyPlace = results.empty_place;
@@ -653,6 +661,50 @@ function yearlyCsv() {
   const lines = [['figure', 'name', 'unit', 'group', ...Array.from({ length: years }, (_, i) => `year${i + 1}`)].join(',')];
   for (const row of r.data.yearly) lines.push([row.name, row.plain || '', row.unit || '', row.group || '', ...row.values].map(csvField).join(','));
   offerDownload(`${r.herd.replace(/\.bio$/, '')}-${r.id}-yearly.csv`, lines.join('\n') + '\n');
+}
+
+/* ---- simulation of a finished run ---------------------------------------- */
+
+/* Simulates herds of real cows under the run's policy, then draws the fan of
+   cash per cow: the mean and the 5-95 % band by year. */
+async function simulateRun() {
+  const r = state.results;
+  if (!r) throw new Error('open a run\u2019s results first');
+  const body = { cows: Number($('sim-cows').value), years: Number($('sim-years').value), replicates: Number($('sim-replicates').value) };
+  const { id } = await api(`/api/runs/${r.id}/simulate`, { method: 'POST', body });
+  const bar = $('sim-progress');
+  bar.hidden = false;
+  $('sim-message').textContent = `Simulating ${body.replicates} herds of ${body.cows} cows over ${body.years} years\u2026`;
+  let run;
+  for (;;) {
+    run = await api(`/api/runs/${id}`);
+    bar.value = run.progress;
+    if (run.state !== 'queued' && run.state !== 'running') break;
+    await new Promise((res) => setTimeout(res, POLL_MS));
+  }
+  bar.hidden = true;
+  if (run.state !== 'done') { $('sim-message').textContent = `The simulation did not finish: ${run.message}`; return; }
+  const rows = parseCsv(await api(`/api/runs/${id}/files/simulation.csv`));
+  drawSimulation(rows, id);
+}
+
+function drawSimulation(rows, id) {
+  const [header, ...lines] = rows;
+  const col = (name) => header.indexOf(name);
+  const cash = lines.filter((l) => l[col('figure')] === 'cash_cyr' && l[col('scope')] === 'cow');
+  const years = cash.map((l) => Number(l[col('year')]));
+  const pick = (name) => cash.map((l) => (l[col(name)] === '' ? null : Number(l[col(name)])));
+  const box = $('sim-chart');
+  box.replaceChildren();
+  chart(box, 'Cash per cow, simulated herds', years, [
+    { label: 'mean', values: pick('mean'), colour: SERIES_COLOURS[0], width: 2 },
+    { label: '5 %', values: pick('p5'), colour: '#7aa9bb' },
+    { label: '95 %', values: pick('p95'), colour: '#7aa9bb' },
+  ], { xlabel: 'year', ylabel: 'money per cow per year', bands: [{ series: [3, 2], fill: '#1f6f8b22' }] });
+  $('sim-message').textContent = `${cash.length} years simulated (run ${id}); the band holds 90 % of the simulated herds.`;
+  const link = $('sim-download');
+  link.href = `/api/runs/${id}/files/simulation.csv?download=1`;
+  link.hidden = false;
 }
 
 /* ---- compare ------------------------------------------------------------ */
@@ -853,6 +905,7 @@ document.addEventListener('DOMContentLoaded', () => {
   $('compare-csv').addEventListener('click', guard(compareCsv));
   $('cows-download').addEventListener('click', guard(cowsCsv));
   $('results-print').addEventListener('click', () => window.print());
+  $('sim-go').addEventListener('click', guard(simulateRun));
   for (const b of document.querySelectorAll('#cows-views button')) b.addEventListener('click', () => { state.cowView = b.dataset.view; drawCows(); });
   window.addEventListener('beforeunload', (e) => { if (unsaved()) { e.preventDefault(); e.returnValue = ''; } });
   $('edit-run').addEventListener('click', guard(saveAndRun));

@@ -22,6 +22,7 @@
 ** The page and its scripts are served from the web folder of the source
 ** tree, the chart library from the packages installed there.
 */
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -570,6 +571,22 @@ void add_routes(httplib::Server& server, serve::Workbench& bench, const std::str
             return;
         }
         send_json(res, {{"deleted", bench.delete_runs_but_last(keep.get<std::size_t>())}});
+    });
+    server.Post(R"(/api/runs/([^/]+)/simulate)", [&bench](const httplib::Request& req, httplib::Response& res) {
+        auto body = body_object(req, res);
+        if (!body)
+            return;
+        auto whole = [&](const char* name, int fallback) {
+            const json& v = (*body)[name];
+            return v.is_number_integer() ? static_cast<int>(std::clamp<long long>(v.get<long long>(), -1, 1 << 30))
+                                         : v.is_null() ? fallback : -1;
+        };
+        constexpr int DEFAULT_PLACES = 100, DEFAULT_YEARS = 5, DEFAULT_REPLICATES = 100;
+        std::optional<Refusal> refused;
+        std::string id = bench.start_simulation(req.matches[1], whole("cows", DEFAULT_PLACES), whole("years", DEFAULT_YEARS),
+                                                whole("replicates", DEFAULT_REPLICATES), refused);
+        if (!refused_sent(res, refused))
+            send_json(res, {{"id", id}}, 202);
     });
     server.Delete(R"(/api/runs/([^/]+))", [&bench](const httplib::Request& req, httplib::Response& res) {
         std::optional<Refusal> refused;

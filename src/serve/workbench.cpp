@@ -39,6 +39,13 @@ constexpr const char* RUN_BIO = "herd.bio";
 constexpr const char* RESULTS_FILE = "results.json";
 constexpr const char* COWS_INPUT = "cows.csv";
 constexpr const char* COWS_OUTPUT = "ranked.csv";
+constexpr const char* SIM_OUTPUT = "simulation.csv";
+/* Longest policy file copied for a simulation. */
+constexpr std::size_t MAX_POLICY_BYTES = 1u << 30;
+/* What the page may ask a simulation for: places, years, replicates. */
+constexpr int MOST_SIM_PLACES = 2000;
+constexpr int MOST_SIM_YEARS = 20;
+constexpr int MOST_SIM_REPLICATES = 1000;
 /* The room a run is counted to need until it has ended: a whole run of a
 ** large herd leaves some 36 MB. */
 constexpr std::uintmax_t RUN_DISK_ALLOWANCE = 64ull << 20;
@@ -440,6 +447,48 @@ std::string Workbench::start_run(const std::string& herd, bool keep_files, std::
     if (refused)
         return "";
     if (!runs_->submit(id, "run", herd, {RUN_BIO}, keep_files))
+        return queue_full(id, refused);
+    return id;
+}
+
+std::string Workbench::start_simulation(const std::string& run_id, int places, int years, int replicates,
+                                        std::optional<Refusal>& refused)
+{
+    auto run = matches(run_id, RUN_ID) ? runs_->get(run_id) : std::nullopt;
+    if (!run || run->kind != "run" || run->state != "done") {
+        refused = Refusal{404, "no finished run " + run_id};
+        return "";
+    }
+    if (places < 1 || places > MOST_SIM_PLACES || years < 1 || years > MOST_SIM_YEARS || replicates < 1 ||
+        replicates > MOST_SIM_REPLICATES) {
+        refused = Refusal{400, "places 1.." + std::to_string(MOST_SIM_PLACES) + ", years 1.." +
+                                   std::to_string(MOST_SIM_YEARS) + ", replicates 1.." +
+                                   std::to_string(MOST_SIM_REPLICATES)};
+        return "";
+    }
+    if ((refused = room_for_a_run()))
+        return "";
+    /* The simulation gets a folder of its own with the finished run's bio
+    ** file and policy, so that the finished run's files stay as they were. */
+    std::string id = runs_->new_folder();
+    if (id.empty()) {
+        refused = Refusal{500, "no run folder could be made"};
+        return "";
+    }
+    std::string from = runs_->folder_of(run_id);
+    std::string folder = runs_->folder_of(id);
+    for (const char* name : {RUN_BIO, RUN_NAMES[NAME_POL]}) {
+        auto text = read_regular(from + "/" + name, MAX_POLICY_BYTES);
+        if (!text)
+            continue;
+        write_file(folder + "/" + name, *text, refused);
+        if (refused)
+            return "";
+    }
+    std::vector<std::string> args = {"simulate",     RUN_BIO, "--cows", std::to_string(places), "--years",
+                                     std::to_string(years), "--replicates", std::to_string(replicates),
+                                     "-o",           SIM_OUTPUT};
+    if (!runs_->submit(id, "simulate", run->herd, args))
         return queue_full(id, refused);
     return id;
 }

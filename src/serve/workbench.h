@@ -71,6 +71,10 @@ public:
 
     /* A run of the herd; its rpo and del files are kept only when asked. */
     std::string start_run(const std::string& herd, bool keep_files, std::optional<Refusal>& refused);
+    /* `morvenda simulate` of a finished run's herd and policy, in a run
+    ** folder of its own; its summary is simulation.csv. */
+    std::string start_simulation(const std::string& run_id, int places, int years, int replicates,
+                                 std::optional<Refusal>& refused);
     /* Removes a herd's bio file (never through a link). */
     void delete_herd(const std::string& name, std::optional<Refusal>& refused);
     /* Removes an ended run and its folder. */

@@ -252,6 +252,17 @@ async function main() {
       `the yearly table downloads as CSV (${csv.name})`);
     const png = await download(() => page.click('#charts .chart h3 button >> nth=0'));
     check(png.bytes.subarray(1, 4).toString() === 'PNG' && png.bytes.length > 1000, `a chart downloads as PNG (${png.name})`);
+    // A simulation of the run: the fan of cash per cow.
+    await page.fill('#sim-cows', '20');
+    await page.fill('#sim-years', '3');
+    await page.fill('#sim-replicates', '20');
+    await page.click('#sim-go');
+    await page.waitForSelector('#sim-chart .chart[data-drawn="true"] canvas', { timeout: RUN_TIMEOUT_MS });
+    const fan = await page.$$eval('#sim-chart table.chart-data tbody tr', (rows) => rows.map((r) => [...r.children].map((c) => Number(c.textContent.replace(/,/g, '')))));
+    check(fan.length === 3 && fan.every(([, mean, p5, p95]) => p5 <= mean && mean <= p95),
+      `the simulation draws mean and 5-95 % band of cash per cow by year (${fan.length} years)`);
+    await page.locator('#sim-chart').scrollIntoViewIfNeeded();
+    await shot(page, 'results-simulation');
     await page.emulateMedia({ media: 'print' });
     const pdf = await page.pdf({ format: 'A4', printBackground: true });
     fs.writeFileSync(path.join(outDir, 'results.pdf'), pdf);

@@ -236,6 +236,25 @@ TEST(ServeRuns, RunToCompletionShowsResultsAndFiles)
     EXPECT_GE(all[0]["finished"].get<long long>(), all[0]["started"].get<long long>());
     EXPECT_EQ(all[0]["stage"], "EXE completed");
     EXPECT_EQ(served.client().Post("/api/runs/" + id + "/cancel", "", JSON_TYPE)->status, 409);
+
+    /* A simulation of the finished run: its own folder, the summary in it. */
+    auto asked = [&](const std::string& run, const json& body) {
+        return served.client().Post("/api/runs/" + run + "/simulate", body.dump(), JSON_TYPE);
+    };
+    EXPECT_EQ(asked(id, {{"cows", 0}})->status, 400);
+    EXPECT_EQ(asked(id, {{"years", "5"}})->status, 400);
+    EXPECT_EQ(asked(id, {{"replicates", 1e12}})->status, 400);
+    EXPECT_EQ(asked("20990101-000000-9", {{"cows", 10}})->status, 404);
+    auto sim = asked(id, {{"cows", 10}, {"years", 2}, {"replicates", 4}});
+    ASSERT_TRUE(sim && sim->status == 202) << (sim ? sim->body : "");
+    std::string sim_id = json_of(sim)["id"];
+    json ended = served.wait_run(sim_id);
+    ASSERT_EQ(ended["state"], "done") << ended.dump();
+    EXPECT_EQ(ended["kind"], "simulate");
+    std::string summary = READ_TEXT(served.dir() + "/runs/" + sim_id + "/simulation.csv");
+    EXPECT_EQ(summary.rfind("figure,year,scope,mean,sd,p5,p25,p50,p75,p95\n", 0), 0u);
+    EXPECT_NE(summary.find("cash_cyr,2,cow,"), std::string::npos);
+    EXPECT_EQ(asked(sim_id, {{"cows", 10}})->status, 404) << "only a finished run of the model is simulated";
 }
 
 TEST(ServeRuns, CancelEndsTheRunAndAFailedRunKeepsItsLastMessage)
