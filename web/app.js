@@ -10,6 +10,8 @@
 const MONTHS = ['JAN', 'FEB', 'MAR', 'APR', 'MAY', 'JUN', 'JUL', 'AUG', 'SEP', 'OCT', 'NOV', 'DEC'];
 const GROUPS = ['milk', 'reproduction', 'culling', 'prices', 'costs', 'model'];
 const POLL_MS = 400;
+/* A run started from the page is watched closely: its results open as soon as it is done. */
+const FOLLOW_POLL_MS = 60;
 const CHART_WIDTH = 420;
 const CHART_HEIGHT = 240;
 const SERIES_COLOURS = ['#1f6f8b', '#d9822b', '#2e8b57', '#8e44ad', '#b3261e', '#6d7b8d'];
@@ -435,6 +437,7 @@ async function startRun(herd) {
   const keep = $('keep-files') && $('keep-files').checked;
   const { id } = await api('/api/runs', { method: 'POST', body: keep ? { herd, keep_files: true } : { herd } });
   say(`run ${id} of ${herd} started`);
+  state.followRun = id;
   location.hash = '#runs';
   return id;
 }
@@ -480,7 +483,16 @@ async function refreshRuns() {
   body.replaceChildren(...rows);
   const active = state.runs.some((r) => r.state === 'queued' || r.state === 'running');
   clearTimeout(state.pollTimer);
-  if (active && location.hash.startsWith('#runs')) state.pollTimer = setTimeout(() => refreshRuns().catch((e) => say(e.message)), POLL_MS);
+  const followed = state.runs.find((r) => r.id === state.followRun);
+  if (followed && followed.state === 'done' && followed.kind === 'run' && location.hash.startsWith('#runs') && !state.runs.some((r) => r.state === 'running' && r.id !== followed.id)) {
+    /* the run asked for has ended well and nothing else is going: show it */
+    state.followRun = null;
+    location.hash = `#results/${followed.id}`;
+    return;
+  }
+  if (followed && followed.state !== 'queued' && followed.state !== 'running') state.followRun = null;
+  const wait = followed && (followed.state === 'queued' || followed.state === 'running') ? FOLLOW_POLL_MS : POLL_MS;
+  if (active && location.hash.startsWith('#runs')) state.pollTimer = setTimeout(() => refreshRuns().catch((e) => say(e.message)), wait);
 }
 
 async function deleteRun(id) {
