@@ -56,7 +56,10 @@ function summary(name, times) {
 const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'morvenda-bench-'));
 const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'morvenda-chromium-'));
 const { child, url } = await startServer(dir);
-const post = (p, body) => json(url + p.slice(1), { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body) });
+// changes must come as the server's own page sends them: its Origin, JSON
+const origin = new URL(url).origin;
+const post = (p, body) => json(url + p.slice(1), { method: 'POST', headers: { 'Content-Type': 'application/json', Origin: origin }, body: JSON.stringify(body) });
+process.on('exit', () => child.kill('SIGTERM'));
 await post('/api/herds', { name: 'holstein.bio', example: 'holstein_lb.bio' });
 const { id } = await post('/api/runs', { herd: 'holstein.bio' });
 for (;;) {

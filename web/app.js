@@ -438,6 +438,8 @@ async function startRun(herd) {
   const { id } = await api('/api/runs', { method: 'POST', body: keep ? { herd, keep_files: true } : { herd } });
   say(`run ${id} of ${herd} started`);
   state.followRun = id;
+  /* the results will want the chart library: fetch it while the run goes */
+  loadCharts().catch(() => {});
   location.hash = '#runs';
   return id;
 }
