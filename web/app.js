@@ -450,8 +450,12 @@ async function showRuns() {
 
 async function refreshRuns() {
   clearTimeout(state.pollTimer);
+  /* an answer overtaken by a later request (after a delete) is dropped */
+  const asked = (state.runsAsked = (state.runsAsked || 0) + 1);
   try {
-    state.runs = await api('/api/runs');
+    const runs = await api('/api/runs');
+    if (asked !== state.runsAsked) return;
+    state.runs = runs;
   } catch (e) {
     /* The server may be busy: look again shortly. */
     say(e.message);
@@ -785,7 +789,11 @@ function compareCsv() {
 /* ---- cows --------------------------------------------------------------- */
 
 async function showCows() {
-  const herds = await api('/api/herds');
+  const [herds, lists] = await Promise.all([api('/api/herds'), api('/api/cowlists')]);
+  const pick = $('cows-list');
+  const picked = pick.value;
+  pick.replaceChildren(el('option', { value: '', text: 'the file chosen below' }), ...lists.map((n) => el('option', { value: n, text: n })));
+  if (picked && lists.includes(picked)) pick.value = picked;
   const select = $('cows-herd');
   const chosen = select.value;
   select.replaceChildren(...herds.map((h) => el('option', { value: h.name, text: h.name })));
@@ -815,8 +823,9 @@ function parseCsv(text) {
 
 async function rankCows() {
   const file = $('cows-file').files[0];
-  if (!file) throw new Error('choose a cow list first');
-  const body = { herd: $('cows-herd').value, csv: await file.text(), month: $('cows-month').value };
+  const inFolder = $('cows-list').value;
+  if (!file && !inFolder) throw new Error('choose a cow list first');
+  const body = { herd: $('cows-herd').value, month: $('cows-month').value, ...(inFolder ? { list: inFolder } : { csv: await file.text() }) };
   const { id } = await api('/api/cows', { method: 'POST', body });
   const bar = $('cows-progress');
   bar.hidden = false;

@@ -500,6 +500,9 @@ void add_routes(httplib::Server& server, serve::Workbench& bench, const std::str
     server.Get("/api/herds", [&bench](const httplib::Request&, httplib::Response& res) {
         send_json(res, bench.list_herds());
     });
+    server.Get("/api/cowlists", [&bench](const httplib::Request&, httplib::Response& res) {
+        send_json(res, bench.list_cow_lists());
+    });
     server.Get("/api/examples", [&bench](const httplib::Request&, httplib::Response& res) {
         send_json(res, bench.list_examples());
     });
@@ -615,7 +618,15 @@ void add_routes(httplib::Server& server, serve::Workbench& bench, const std::str
         if (!body)
             return;
         std::optional<Refusal> refused;
-        std::string id = bench.start_cows(string_member(*body, "herd"), string_member(*body, "csv"),
+        /* The list comes with the request, or is one of the folder's. */
+        std::string csv = string_member(*body, "csv");
+        std::string list = string_member(*body, "list");
+        if (csv.empty() && !list.empty()) {
+            csv = bench.read_cow_list(list, refused);
+            if (refused_sent(res, refused))
+                return;
+        }
+        std::string id = bench.start_cows(string_member(*body, "herd"), csv,
                                           string_member(*body, "month"), string_member(*body, "columns"),
                                           refused);
         if (!refused_sent(res, refused))

@@ -528,6 +528,41 @@ std::string Workbench::start_cows(const std::string& herd, const std::string& cs
     return id;
 }
 
+/* A cow list of the folder: a plain name ending in .csv. */
+static bool is_cow_list_name(const std::string& name)
+{
+    constexpr std::size_t CSV_SUFFIX = 4;
+    return is_plain_name(name) && name.size() > CSV_SUFFIX && name.compare(name.size() - CSV_SUFFIX, CSV_SUFFIX, ".csv") == 0;
+}
+
+nlohmann::json Workbench::list_cow_lists() const
+{
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir_, ec)) {
+        std::string name = entry.path().filename().string();
+        std::error_code e2;
+        if (entry.is_regular_file(e2) && !entry.is_symlink(e2) && is_cow_list_name(name))
+            names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string Workbench::read_cow_list(const std::string& name, std::optional<Refusal>& refused) const
+{
+    if (!is_cow_list_name(name)) {
+        refused = Refusal{400, "not a cow list of the folder: a plain name ending in .csv is needed"};
+        return "";
+    }
+    auto text = read_regular(dir_ + "/" + name, MAX_FILE_BYTES);
+    if (!text) {
+        refused = Refusal{404, "no cow list " + name};
+        return "";
+    }
+    return *text;
+}
+
 void Workbench::delete_herd(const std::string& name, std::optional<Refusal>& refused)
 {
     std::string path = herd_path(name, refused);

@@ -75,6 +75,9 @@ public:
     ** folder of its own; its summary is simulation.csv. */
     std::string start_simulation(const std::string& run_id, int places, int years, int replicates,
                                  std::optional<Refusal>& refused);
+    /* The cow lists (.csv) of the folder, and one of them read. */
+    nlohmann::json list_cow_lists() const;
+    std::string read_cow_list(const std::string& name, std::optional<Refusal>& refused) const;
     /* Removes a herd's bio file (never through a link). */
     void delete_herd(const std::string& name, std::optional<Refusal>& refused);
     /* Removes an ended run and its folder. */

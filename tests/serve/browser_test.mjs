@@ -357,7 +357,8 @@ async function main() {
     await page.waitForFunction((n) => document.querySelectorAll('#run-list tbody tr').length === n - 1, runCount);
     await page.fill('#runs-keep', '1');
     await page.click('#runs-prune');
-    await page.waitForFunction(() => document.querySelectorAll('#run-list tbody tr').length === 1);
+    await page.waitForFunction(() => document.querySelectorAll('#run-list tbody tr').length === 1)
+      .catch(async (e) => { console.log(await page.textContent('#run-list'), '/', await page.textContent('#status')); throw e; });
     check(fs.readdirSync(path.join(dir, 'runs')).length === 1, 'runs are deleted singly and all but the newest');
     {
       const bad = Object.entries(axeViolations).filter(([, v]) => v.length);

@@ -518,3 +518,20 @@ TEST(ServeHerds, ListsTitlesAndDeletesHerds)
     EXPECT_EQ(served.client().Delete("/api/herds/base.bio", "{}", JSON_TYPE)->status, 200);
     EXPECT_FALSE(std::filesystem::exists(served.dir() + "/base.bio"));
 }
+
+TEST(ServeCows, OffersTheFoldersCowLists)
+{
+    ServedFolder served;
+    served.add_example("base.bio");
+    WRITE_TEXT(served.dir() + "/herd_cows.csv", "id,lact,dim,dcc,milk\n1,2,100,0,30\n");
+    WRITE_TEXT(served.dir() + "/notes.txt", "not a list\n");
+    EXPECT_EQ(json_of(served.client().Get("/api/cowlists")), json::array({"herd_cows.csv"}));
+    auto cows = [&](const json& body) { return served.client().Post("/api/cows", body.dump(), JSON_TYPE); };
+    EXPECT_EQ(cows({{"herd", "base.bio"}, {"list", "../herd_cows.csv"}})->status, 400);
+    EXPECT_EQ(cows({{"herd", "base.bio"}, {"list", "notes.txt"}})->status, 400);
+    EXPECT_EQ(cows({{"herd", "base.bio"}, {"list", "none.csv"}})->status, 404);
+    auto ranked = cows({{"herd", "base.bio"}, {"list", "herd_cows.csv"}});
+    ASSERT_TRUE(ranked && ranked->status == 202) << (ranked ? ranked->body : "");
+    json run = served.wait_run(json_of(ranked)["id"]);
+    EXPECT_EQ(run["state"], "done") << run.dump();
+}
