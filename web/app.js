@@ -745,7 +745,9 @@ async function compare() {
   for (const run of runs.slice(1)) head.append(el('th', { scope: 'col', text: run.herd }), el('th', { scope: 'col', text: 'difference' }), el('th', { scope: 'col', text: '%' }));
   $('compare-table').tHead.replaceChildren(head);
   const csv = [['figure', 'name', 'unit', runs[0].herd, ...runs.slice(1).flatMap((r) => [r.herd, 'difference', 'percent'])].map(csvField).join(',')];
-  $('compare-table').tBodies[0].replaceChildren(...results[0].yearly.map((fig) => {
+  const order = (fig) => FIGURE_GROUPS.findIndex(([g]) => g === fig.group);
+  const inGroups = results[0].yearly.map((fig, i) => [fig, i]).sort((a, b) => order(a[0]) - order(b[0]) || a[1] - b[1]).map(([fig]) => fig);
+  $('compare-table').tBodies[0].replaceChildren(...inGroups.map((fig) => {
     const name = fig.name;
     const base = last(fig);
     const row = el('tr', { 'data-figure': name, title: fig.help || '' },
