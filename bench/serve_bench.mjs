@@ -10,6 +10,8 @@
 //                the page's handlers attached);
 //   results      from the start of navigation to a finished run's yearly
 //                table and all ten charts drawn;
+//   run          from a click on Run (herds page) to that run's results
+//                drawn, the run itself included (at most RUN_REPEATS times);
 // and the results request alone (GET /api/runs/ID/results) from Node.
 // Prints the median, the fastest and the slowest of each in milliseconds.
 import { spawn } from 'node:child_process';
@@ -25,6 +27,7 @@ const { chromium } = require('playwright-core');
 const [binary, repeatsArg] = process.argv.slice(2);
 const REPEATS = Number(repeatsArg || 20);
 const CHARTS = 10;
+const RUN_REPEATS = 5;
 
 function startServer(dir) {
   return new Promise((resolve, reject) => {
@@ -53,7 +56,10 @@ function summary(name, times) {
 const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'morvenda-bench-'));
 const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'morvenda-chromium-'));
 const { child, url } = await startServer(dir);
-const post = (p, body) => json(url + p.slice(1), { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body) });
+// changes must come as the server's own page sends them: its Origin, JSON
+const origin = new URL(url).origin;
+const post = (p, body) => json(url + p.slice(1), { method: 'POST', headers: { 'Content-Type': 'application/json', Origin: origin }, body: JSON.stringify(body) });
+process.on('exit', () => child.kill('SIGTERM'));
 await post('/api/herds', { name: 'holstein.bio', example: 'holstein_lb.bio' });
 const { id } = await post('/api/runs', { herd: 'holstein.bio' });
 for (;;) {
@@ -73,6 +79,7 @@ const context = await chromium.launchPersistentContext(profile, {
 const interactive = [];
 const results = [];
 const request = [];
+const runToResults = [];
 try {
   for (let i = 0; i < REPEATS; i++) {
     const page = await context.newPage();
@@ -88,6 +95,22 @@ try {
     results.push(await second.evaluate(() => performance.now()));
     await second.close();
 
+    if (i < RUN_REPEATS) {
+      const third = await context.newPage();
+      await third.goto(`${url}#herds`);
+      await third.waitForSelector('#herd-list tbody tr a');
+      const clicked = await third.evaluate(() => {
+        const t = performance.now();
+        document.querySelector('#herd-list tbody tr button').click();
+        return t;
+      });
+      await third.waitForFunction((n) => location.hash.startsWith('#results/')
+        && document.querySelectorAll('#charts .chart[data-drawn="true"]').length === n
+        && document.querySelectorAll('#yearly tbody tr').length > 0, CHARTS, { polling: 'raf', timeout: 120000 });
+      runToResults.push(await third.evaluate((t) => performance.now() - t, clicked));
+      await third.close();
+    }
+
     const t0 = performance.now();
     await (await fetch(`${url}api/runs/${id}/results`)).arrayBuffer();
     request.push(performance.now() - t0);
@@ -101,3 +124,4 @@ try {
 summary('page interactive', interactive);
 summary('finished run shown', results);
 summary('results request', request);
+summary('run click to results', runToResults);

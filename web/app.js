@@ -10,9 +10,24 @@
 const MONTHS = ['JAN', 'FEB', 'MAR', 'APR', 'MAY', 'JUN', 'JUL', 'AUG', 'SEP', 'OCT', 'NOV', 'DEC'];
 const GROUPS = ['milk', 'reproduction', 'culling', 'prices', 'costs', 'model'];
 const POLL_MS = 400;
+/* A run started from the page is watched closely: its results open as soon as it is done. */
+const FOLLOW_POLL_MS = 60;
 const CHART_WIDTH = 420;
 const CHART_HEIGHT = 240;
 const SERIES_COLOURS = ['#1f6f8b', '#d9822b', '#2e8b57', '#8e44ad', '#b3261e', '#6d7b8d'];
+/* The items whose values run over the 24 model months from the start month (item 28). */
+const MODEL_MONTH_ITEMS = [24, 25, 26];
+const START_MONTH_KEY = '28.0';
+const FIGURE_GROUPS = [['money', 'Money'], ['milk', 'Milk'], ['herd and culling', 'Herd and culling'], ['reproduction', 'Reproduction']];
+const STEADY_STATE = 1;
+/* Plain names of the ranked cow list's columns. */
+const COW_COLUMNS = {
+  id: 'cow', class: 'yield class', lact: 'lactation', mim: 'month in milk', mpreg: 'months pregnant',
+  decision: 'decision', rpo: 'retention pay-off', cow_value: 'cow value', pregnancy_value: 'value of pregnancy',
+  milk: 'milk per day', rank: 'rank', note: 'note', dim: 'days in milk', dcc: 'days carried calf',
+  line: 'line of the list', month: 'calendar month', rel_yield: 'relative yield',
+};
+const COW_MONEY = ['rpo', 'cow_value', 'pregnancy_value'];
 
 const state = {
   schema: null,
@@ -22,6 +37,7 @@ const state = {
   faults: [],
   runs: [],
   pollTimer: null,
+  lastHash: location.hash,
 };
 
 /* ---- small helpers ------------------------------------------------------ */
@@ -70,13 +86,58 @@ function fmt(v, digits = 2) {
   return v.toLocaleString('en-US', { minimumFractionDigits: d, maximumFractionDigits: d });
 }
 
+/* A figure in the way its unit reads: shares and rates as %, money per
+   cow or per year whole, small amounts to the cent. */
+function fmtFigure(v, unitCode) {
+  if (v === null || v === undefined || Number.isNaN(v)) return '';
+  if (Math.abs(v) < 5e-5) return '0';
+  const whole = (x, d) => x.toLocaleString('en-US', { minimumFractionDigits: d, maximumFractionDigits: d });
+  /* unit codes as `morvenda figures --json` gives them */
+  switch (unitCode) {
+    case '%': case '%/year': return `${whole(100 * v, 1)} %`;
+    case 'days': case 'days/year': return whole(v, 0);
+    case 'months': case 'class': return whole(v, 1);
+    case 'money/100 milk': case 'money/day': case 'milk/day': case 'milk/100 milk': return whole(v, 2);
+    default: return Math.abs(v) >= 100 ? whole(v, 0) : Math.abs(v) >= 0.01 ? whole(v, 2) : v.toPrecision(2);
+  }
+}
+
+function csvField(v) {
+  const t = String(v ?? '');
+  return /[",\n]/.test(t) ? `"${t.replace(/"/g, '""')}"` : t;
+}
+
+/* Offers text or a blob as a file the browser saves. */
+function offerDownload(name, data, type = 'text/csv') {
+  const blob = data instanceof Blob ? data : new Blob([data], { type });
+  const link = el('a', { href: URL.createObjectURL(blob), download: name, hidden: '' });
+  document.body.append(link);
+  link.click();
+  setTimeout(() => { URL.revokeObjectURL(link.href); link.remove(); }, 1000);
+}
+
 function showMessages(box, list) {
   box.replaceChildren(...list.map(([kind, text]) => el('div', { class: kind, text })));
 }
 
 /* ---- navigation --------------------------------------------------------- */
 
+function unsaved() {
+  return state.herd !== null && Object.keys(state.changes).length > 0;
+}
+
+/* Leaving a herd with edits not saved asks first; staying puts the address back. */
 function route() {
+  const leavingHerd = state.lastHash.startsWith('#edit') && !(location.hash === state.lastHash);
+  const target = decodeURIComponent(location.hash.slice(1));
+  const otherHerd = target.startsWith('edit/') && state.herd && target !== `edit/${state.herd.name}`;
+  if (unsaved() && leavingHerd && (otherHerd || !target.startsWith('edit')) &&
+      !window.confirm(`${state.herd.name} has ${Object.keys(state.changes).length} unsaved change(s). Leave without saving?`)) {
+    history.replaceState(null, '', state.lastHash);
+    return;
+  }
+  if (otherHerd || (leavingHerd && !target.startsWith('edit'))) { state.changes = {}; if (otherHerd) state.herd = null; }
+  state.lastHash = location.hash;
   const [page, arg] = (location.hash.slice(1) || 'herds').split('/').map(decodeURIComponent);
   for (const section of document.querySelectorAll('.page')) section.classList.toggle('active', section.id === `page-${page}`);
   for (const link of document.querySelectorAll('#nav a')) link.classList.toggle('active', link.dataset.page === page);
@@ -89,13 +150,18 @@ function route() {
 async function showHerds() {
   const [herds, examples] = await Promise.all([api('/api/herds'), api('/api/examples')]);
   const body = $('herd-list').tBodies[0];
-  body.replaceChildren(...herds.map((h) => el('tr', {},
+  body.replaceChildren(...herds.map((h) => el('tr', { 'data-herd': h.name },
     el('td', {}, el('a', { href: `#edit/${encodeURIComponent(h.name)}`, text: h.name })),
+    el('td', { text: h.title || '' }),
+    el('td', { text: h.modified ? new Date(h.modified * 1000).toLocaleString('en-GB', { dateStyle: 'medium', timeStyle: 'short' }) : '' }),
     el('td', { class: 'num', text: `${(h.size / 1024).toFixed(1)} kB` }),
-    el('td', {},
-      el('button', { text: 'Run', onclick: () => startRun(h.name) }), ' ',
+    el('td', { class: 'actions' },
+      el('button', { text: 'Run', onclick: () => startRun(h.name).catch((e) => say(e.message)) }), ' ',
+      el('button', { text: 'Duplicate', onclick: () => copyHerd(h.name, false).catch((e) => say(e.message)) }), ' ',
+      el('button', { text: 'Rename', onclick: () => copyHerd(h.name, true).catch((e) => say(e.message)) }), ' ',
+      el('button', { text: 'Delete', onclick: () => deleteHerd(h.name).catch((e) => say(e.message)) }), ' ',
       el('a', { href: `/api/herds/${encodeURIComponent(h.name)}/download`, text: 'Download' })))));
-  if (herds.length === 0) body.append(el('tr', {}, el('td', { colspan: 3, class: 'hint', text: 'No bio files here yet: make one from an example.' })));
+  if (herds.length === 0) body.append(el('tr', {}, el('td', { colspan: 5, class: 'hint', text: 'No bio files here yet: make one from an example.' })));
   $('new-example').replaceChildren(...examples.map((name) => el('option', { value: name, text: name })));
 }
 
@@ -103,6 +169,27 @@ async function createHerd() {
   const name = $('new-name').value.trim();
   await api('/api/herds', { method: 'POST', body: { name, example: $('new-example').value } });
   location.hash = `#edit/${encodeURIComponent(name)}`;
+}
+
+/* A copy of a herd under a new name; a rename is a copy and the old one deleted. */
+async function copyHerd(name, rename) {
+  const suggested = name.replace(/\.bio$/, rename ? '_renamed.bio' : '_copy.bio');
+  const target = (window.prompt(rename ? `Rename ${name} to` : `Copy ${name} as`, suggested) || '').trim();
+  if (!target) return;
+  const text = await (await fetch(`/api/herds/${encodeURIComponent(name)}/download`)).text();
+  await api('/api/herds', { method: 'POST', body: { name: target, text } });
+  if (rename) await api(`/api/herds/${encodeURIComponent(name)}`, { method: 'DELETE' });
+  if (state.herd && state.herd.name === name && rename) state.herd = null;
+  say(rename ? `${name} renamed to ${target}` : `${name} copied to ${target}`);
+  await showHerds();
+}
+
+async function deleteHerd(name) {
+  if (!window.confirm(`Delete ${name}? Its runs stay.`)) return;
+  await api(`/api/herds/${encodeURIComponent(name)}`, { method: 'DELETE' });
+  if (state.herd && state.herd.name === name) { state.herd = null; state.changes = {}; }
+  say(`${name} deleted`);
+  await showHerds();
 }
 
 async function uploadHerd() {
@@ -169,32 +256,105 @@ function renderItems() {
   updateChangeCount();
 }
 
+/* The current value of a key: the edit if there is one, else the file's. */
+function currentValue(key) {
+  return key in state.changes ? state.changes[key] : state.herd.values[key];
+}
+
+/* Calendar months of the 24 model months, from the start month: "Jan 1" .. "Dec 2". */
+function modelMonthLabels() {
+  const start = Math.max(0, MONTHS.indexOf(String(currentValue(START_MONTH_KEY) || 'JAN').toUpperCase()));
+  return Array.from({ length: 24 }, (_, k) => {
+    const m = MONTHS[(start + k) % 12];
+    return `${m[0]}${m.slice(1).toLowerCase()} ${Math.floor((start + k) / 12) + 1}`;
+  });
+}
+
+function columnLabels(item) {
+  return MODEL_MONTH_ITEMS.includes(item.item) && item.cols === 24 ? modelMonthLabels() : item.col_labels;
+}
+
+function valueLabels(item) {
+  return MODEL_MONTH_ITEMS.includes(item.item) && item.rows * item.cols === 24 && !item.col_labels.length
+    ? modelMonthLabels() : item.labels;
+}
+
+/* The cell a value stands in, in words: "month in milk 3, MAR". */
+function cellName(item, index) {
+  if (item.rows > 1 && item.col_labels.length) {
+    const r = Math.floor(index / item.cols), c = index % item.cols;
+    return `${item.labels[r] || `row ${r + 1}`}, ${columnLabels(item)[c] || `column ${c + 1}`}`;
+  }
+  return valueLabels(item)[index] || (item.rows * item.cols > 1 ? `value ${index + 1}` : '');
+}
+
+/* Changes a whole row or series (or the whole item) by a percentage or to a value. */
+function scenarioTool(item) {
+  const count = item.rows * item.cols;
+  if (count < 2 || !['number', 'integer'].includes(item.kind)) return null;
+  const grid = item.rows > 1 && item.col_labels.length;
+  const target = el('select', { 'aria-label': `${item.name}: values to change`, 'data-scenario-target': item.item },
+    el('option', { value: 'all', text: 'all values' }),
+    ...(grid ? item.labels.map((l, r) => el('option', { value: String(r), text: l })) : []));
+  const how = el('select', { 'aria-label': `${item.name}: how to change`, 'data-scenario-how': item.item },
+    el('option', { value: 'percent', text: 'change by %' }), el('option', { value: 'value', text: 'set to' }));
+  const amount = el('input', { class: 'v', 'aria-label': `${item.name}: amount`, 'data-scenario-amount': item.item, inputmode: 'decimal' });
+  const apply = () => {
+    const a = Number(amount.value);
+    if (amount.value.trim() === '' || !Number.isFinite(a)) { say('give a number to change by'); return; }
+    const rows = target.value === 'all' ? [...Array(grid ? item.rows : 1).keys()] : [Number(target.value)];
+    const per = grid ? item.cols : count;
+    for (const r of rows) {
+      for (let c = 0; c < per; c++) {
+        const key = `${item.item}.${r * per + c}`;
+        const original = state.herd.values[key];
+        if (original === undefined) continue;
+        const now = Number(currentValue(key));
+        if (!Number.isFinite(now)) continue;
+        const decimals = Math.max((String(original).split('.')[1] || '').length, how.value === 'percent' ? 2 : 0);
+        const next = how.value === 'percent' ? now * (1 + a / 100) : a;
+        const text = item.kind === 'integer' ? String(Math.round(next)) : next.toFixed(decimals);
+        if (text === original) delete state.changes[key];
+        else state.changes[key] = text;
+      }
+    }
+    renderItems();
+  };
+  return el('div', { class: 'scenario' }, 'Scenario: ', target, ' ', how, ' ', amount, ' ',
+    el('button', { text: 'Apply', 'data-scenario-apply': item.item, onclick: apply }));
+}
+
 function renderItem(item) {
   const faults = state.faults.filter((f) => f.item === item.item);
   const box = el('div', { class: faults.length ? 'item bad' : 'item', id: `item-${item.item}` },
-    el('h4', {}, `${item.item}. ${item.name} `, el('span', { class: 'unit', text: `(${item.unit})` })),
-    el('div', { class: 'help', text: item.help }));
+    el('h3', {}, `${item.item}. ${item.name} `, el('span', { class: 'unit', text: `(${item.unit})` })),
+    el('div', { class: 'help', text: item.help }), scenarioTool(item));
   if (item.rows > 1 && item.col_labels.length) {
+    const cols = columnLabels(item);
     const table = el('table', { class: 'grid' });
-    table.append(el('tr', {}, el('th'), ...item.col_labels.map((c) => el('th', { text: c }))));
+    table.append(el('tr', {}, el('td'), ...cols.map((c) => el('th', { scope: 'col', text: c }))));
     for (let r = 0; r < item.rows; r++) {
-      const row = el('tr', {}, el('th', { text: item.labels[r] || '' }));
+      const row = el('tr', {}, el('th', { scope: 'row', text: item.labels[r] || '' }));
       for (let c = 0; c < item.cols; c++) {
-        row.append(el('td', {}, valueInput(item, r * item.cols + c, `${item.labels[r] || ''} ${item.col_labels[c] || ''}`)));
+        row.append(el('td', {}, valueInput(item, r * item.cols + c, `${item.labels[r] || ''} ${cols[c] || ''}`)));
       }
       table.append(row);
     }
-    box.append(table);
+    box.append(el('div', { class: 'grid-scroll', tabindex: '0', role: 'region', 'aria-label': item.name }, table));
   } else {
     const values = el('div', { class: 'values' });
     const count = item.rows * item.cols;
+    const labels = valueLabels(item);
     for (let i = 0; i < count; i++) {
-      const label = item.labels[i] || '';
+      const label = labels[i] || '';
       values.append(count === 1 ? valueInput(item, i, '') : el('label', {}, label, valueInput(item, i, label)));
     }
     box.append(values);
   }
-  for (const f of faults) box.append(el('div', { class: 'fault', text: f.text }));
+  for (const f of faults) {
+    const where = f.index >= 0 ? cellName(item, f.index) : '';
+    box.append(el('div', { class: 'fault', text: where ? `${where}: ${f.text}` : f.text }));
+  }
   return box;
 }
 
@@ -203,11 +363,29 @@ function updateChangeCount() {
   $('edit-changes').textContent = n ? `${n} value${n > 1 ? 's' : ''} changed` : 'no changes';
 }
 
+/* Every fault at once: a list naming each item and cell, each value at
+   fault outlined in its group. */
+function showFaults(result) {
+  const box = $('edit-messages');
+  if (result.ok && result.messages.length === 0) { showMessages(box, [['good', 'The program reads this herd without fault.']]); return; }
+  box.replaceChildren(...result.messages.map((m) => {
+    const item = state.schema.items.find((i) => i.item === m.item);
+    const where = item && m.index >= 0 ? ` (${cellName(item, m.index)})` : '';
+    const line = el('div', { class: result.ok ? 'good' : 'bad' }, `${m.text}${where} `);
+    if (item) {
+      line.append(el('button', { class: 'link', text: `show in ${item.group}`, onclick: () => {
+        state.group = item.group; renderGroups(); renderItems();
+        const at = $(`item-${item.item}`); if (at) at.scrollIntoView({ block: 'center' });
+      } }));
+    }
+    return line;
+  }));
+}
+
 async function validate() {
   const result = await api(`/api/herds/${encodeURIComponent(state.herd.name)}/check`, { method: 'POST', body: { changes: state.changes } });
   state.faults = result.messages;
-  if (result.ok && result.messages.length === 0) showMessages($('edit-messages'), [['good', 'The program reads this herd without fault.']]);
-  else showMessages($('edit-messages'), result.messages.map((m) => [result.ok ? 'good' : 'bad', m.text]));
+  showFaults(result);
   const first = result.messages.find((m) => m.item > 0);
   if (first) {
     const item = state.schema.items.find((i) => i.item === first.item);
@@ -222,27 +400,46 @@ async function validate() {
   return result.ok;
 }
 
+/* Save checks first: a herd the program would not read is not written. */
 async function save() {
   const name = state.herd.name;
   const n = Object.keys(state.changes).length;
+  if (n && !(await validate())) { say(`${name} not saved: mend the faults shown first`); return false; }
   await api(`/api/herds/${encodeURIComponent(name)}`, { method: 'PUT', body: { changes: state.changes } });
   state.herd = await api(`/api/herds/${encodeURIComponent(name)}`);
   state.changes = {};
   renderItems();
   say(n ? `${name} saved (${n} value${n > 1 ? 's' : ''} changed)` : `${name}: nothing changed`);
+  return true;
+}
+
+async function revert() {
+  if (!state.herd) return;
+  const n = Object.keys(state.changes).length;
+  if (n && !window.confirm(`Forget ${n} unsaved change(s) to ${state.herd.name}?`)) return;
+  state.herd = await api(`/api/herds/${encodeURIComponent(state.herd.name)}`);
+  state.changes = {};
+  state.faults = [];
+  showMessages($('edit-messages'), []);
+  renderItems();
+  say(`${state.herd.name} as saved`);
 }
 
 async function saveAndRun() {
   if (!(await validate())) return;
-  await save();
+  if (!(await save())) return;
   await startRun(state.herd.name);
 }
 
 /* ---- runs --------------------------------------------------------------- */
 
 async function startRun(herd) {
-  const { id } = await api('/api/runs', { method: 'POST', body: { herd } });
+  const keep = $('keep-files') && $('keep-files').checked;
+  const { id } = await api('/api/runs', { method: 'POST', body: keep ? { herd, keep_files: true } : { herd } });
   say(`run ${id} of ${herd} started`);
+  state.followRun = id;
+  /* the results will want the chart library: fetch it while the run goes */
+  loadCharts().catch(() => {});
   location.hash = '#runs';
   return id;
 }
@@ -253,8 +450,12 @@ async function showRuns() {
 
 async function refreshRuns() {
   clearTimeout(state.pollTimer);
+  /* an answer overtaken by a later request (after a delete) is dropped */
+  const asked = (state.runsAsked = (state.runsAsked || 0) + 1);
   try {
-    state.runs = await api('/api/runs');
+    const runs = await api('/api/runs');
+    if (asked !== state.runsAsked) return;
+    state.runs = runs;
   } catch (e) {
     /* The server may be busy: look again shortly. */
     say(e.message);
@@ -262,24 +463,58 @@ async function refreshRuns() {
     return;
   }
   const body = $('run-list').tBodies[0];
+  const when = (t) => (t ? new Date(t * 1000).toLocaleString('en-GB', { dateStyle: 'short', timeStyle: 'medium' }) : '');
   const rows = [...state.runs].reverse().map((r) => {
-    const actions = el('td');
+    const actions = el('td', { class: 'actions' });
     if (r.state === 'queued' || r.state === 'running') {
-      actions.append(el('button', { text: 'Cancel', onclick: () => api(`/api/runs/${r.id}/cancel`, { method: 'POST' }).then(refreshRuns) }));
+      actions.append(el('button', { text: 'Cancel', onclick: () => api(`/api/runs/${r.id}/cancel`, { method: 'POST' }).catch((e) => say(e.message)).then(refreshRuns) }));
+    } else {
+      actions.append(el('button', { text: 'Delete', 'aria-label': `Delete run ${r.id}`, onclick: () => deleteRun(r.id).catch((e) => say(e.message)) }), ' ');
     }
     if (r.state === 'done' && r.kind === 'run') actions.append(el('a', { href: `#results/${r.id}`, text: 'Results' }));
-    const message = el('td', { text: r.message });
+    const message = el('td', { text: r.stage && r.state === 'running' ? `${r.stage} (${r.message})` : r.message });
     if (r.state === 'failed' && r.console_tail) message.append(el('pre', { class: 'hint', text: r.console_tail }));
+    const end = r.finished || (r.started ? Date.now() / 1000 : 0);
+    const took = r.started && end ? `${Math.max(0, end - r.started).toFixed(0)} s` : '';
     return el('tr', { 'data-run': r.id, 'data-state': r.state },
       el('td', { text: r.id }), el('td', { text: r.herd }), el('td', { text: r.kind }),
       el('td', { class: 'state', text: r.state }),
-      el('td', {}, el('progress', { max: 1, value: r.progress })),
+      el('td', {}, el('progress', { max: 1, value: r.progress, 'aria-label': `progress of run ${r.id}` })),
+      el('td', { text: when(r.started || r.created) }), el('td', { class: 'num', text: took }),
+      el('td', { class: 'num', text: r.size !== undefined ? `${(r.size / 1048576).toFixed(1)} MB` : '' }),
       message, actions);
   });
+  const total = state.runs.reduce((a, r) => a + (r.size || 0), 0);
+  $('runs-total').textContent = `${state.runs.length} runs, ${(total / 1048576).toFixed(1)} MB`;
   body.replaceChildren(...rows);
   const active = state.runs.some((r) => r.state === 'queued' || r.state === 'running');
   clearTimeout(state.pollTimer);
-  if (active && location.hash.startsWith('#runs')) state.pollTimer = setTimeout(() => refreshRuns().catch((e) => say(e.message)), POLL_MS);
+  const followed = state.runs.find((r) => r.id === state.followRun);
+  if (followed && followed.state === 'done' && followed.kind === 'run' && location.hash.startsWith('#runs') && !state.runs.some((r) => r.state === 'running' && r.id !== followed.id)) {
+    /* the run asked for has ended well and nothing else is going: show it */
+    state.followRun = null;
+    location.hash = `#results/${followed.id}`;
+    return;
+  }
+  if (followed && followed.state !== 'queued' && followed.state !== 'running') state.followRun = null;
+  const wait = followed && (followed.state === 'queued' || followed.state === 'running') ? FOLLOW_POLL_MS : POLL_MS;
+  if (active && location.hash.startsWith('#runs')) state.pollTimer = setTimeout(() => refreshRuns().catch((e) => say(e.message)), wait);
+}
+
+async function deleteRun(id) {
+  if (!window.confirm(`Delete run ${id} and its files?`)) return;
+  await api(`/api/runs/${id}`, { method: 'DELETE' });
+  say(`run ${id} deleted`);
+  await refreshRuns();
+}
+
+async function pruneRuns() {
+  const keep = Number($('runs-keep').value);
+  if (!Number.isInteger(keep) || keep < 0) throw new Error('keep: a whole number of runs');
+  if (!window.confirm(`Delete every ended run but the newest ${keep}?`)) return;
+  const { deleted } = await api('/api/runs', { method: 'DELETE', body: { keep_last: keep } });
+  say(`${deleted.length} run${deleted.length === 1 ? '' : 's'} deleted`);
+  await refreshRuns();
 }
 
 /* ---- charts ------------------------------------------------------------- */
@@ -303,22 +538,52 @@ function loadCharts() {
 }
 
 function chart(container, title, x, series, opts = {}) {
-  const box = el('div', { class: 'chart', 'data-chart': title }, el('h4', { text: title }));
+  const box = el('figure', { class: 'chart', 'data-chart': title }, el('h3', { text: title }));
   container.append(box);
   const data = [x, ...series.map((s) => s.values.map((v) => (v === null ? null : v)))];
+  /* Bars get an axis of their own on the left; lines share the right one. */
+  const twoAxes = series.some((s) => s.bars) && series.some((s) => !s.bars);
   const plot = new uPlot({
+    ...(opts.bands ? { bands: opts.bands } : {}),
     width: CHART_WIDTH, height: CHART_HEIGHT,
-    scales: { x: { time: false } },
-    axes: [{ label: opts.xlabel || '' }, { label: opts.ylabel || '', size: 60 }],
+    scales: { x: { time: false }, ...(twoAxes ? { bars: {}, y: {} } : {}) },
+    axes: [{ label: opts.xlabel || '' },
+      twoAxes ? { label: opts.barlabel || opts.ylabel || '', size: 60, scale: 'bars' } : { label: opts.ylabel || '', size: 60 },
+      ...(twoAxes ? [{ label: opts.ylabel || '', size: 70, scale: 'y', side: 1, grid: { show: false } }] : [])],
     series: [{ label: opts.xlabel || 'x' }, ...series.map((s, i) => ({
       label: s.label, stroke: SERIES_COLOURS[i % SERIES_COLOURS.length], width: 2,
       fill: s.fill ? SERIES_COLOURS[i % SERIES_COLOURS.length] + '55' : undefined,
+      ...(s.colour ? { stroke: s.colour, width: s.width || 1 } : {}),
       paths: s.bars ? uPlot.paths.bars({ size: [0.7, 40] }) : undefined,
+      scale: twoAxes ? (s.bars ? 'bars' : 'y') : 'y',
       points: { show: false },
     }))],
   }, data, box);
   box.dataset.drawn = String(plot.data[0].length > 0);
+  /* The chart's data as a table: its text alternative, and for print. */
+  const table = el('table', { class: 'figures chart-data' },
+    el('caption', { text: `${title}: data` }),
+    el('thead', {}, el('tr', {}, el('th', { scope: 'col', text: opts.xlabel || 'x' }), ...series.map((s) => el('th', { scope: 'col', text: s.label })))),
+    el('tbody', {}, ...x.map((xv, k) => el('tr', {}, el('th', { scope: 'row', text: String(xv) }),
+      ...series.map((s) => el('td', { class: 'num', text: fmt(s.values[k]) }))))));
+  const details = el('details', { class: 'chart-table' }, el('summary', { text: 'Data as a table' }),
+    el('div', { class: 'scroll', tabindex: '0', role: 'region', 'aria-label': `${title} data` }, table));
+  const png = el('button', { class: 'link', text: 'PNG', 'aria-label': `Download ${title} as PNG`, onclick: () => {
+    const canvas = box.querySelector('canvas');
+    canvas.toBlob((b) => offerDownload(`${title.replace(/[^A-Za-z0-9]+/g, '_')}.png`, b), 'image/png');
+  } });
+  box.querySelector('h3').append(' ', png);
+  box.append(details);
   return plot;
+}
+
+/* Where no cows remain the curve ends instead of dropping to 0: months
+   without cows, and the run of zeros at the end, are left out. */
+function untilEmpty(values, present) {
+  const NO_COWS = 1e-6;
+  const out = values.map((v, i) => (present[i] > NO_COWS ? v : null));
+  for (let i = out.length - 1; i >= 0 && (out[i] === null || out[i] === 0); i--) out[i] = null;
+  return out;
 }
 
 function drawRunCharts(container, r) {
@@ -327,20 +592,21 @@ function drawRunCharts(container, r) {
   chart(container, 'Cash flow of one herd place', r.monthly.t, [
     { label: 'monthly cash flow', values: r.monthly.cash, bars: true },
     { label: 'running sum', values: r.monthly.sumcash },
-  ], { xlabel: 'month of the projection', ylabel: 'money' });
+  ], { xlabel: 'month of the projection', barlabel: 'money per month', ylabel: 'running sum' });
+  const present = m.open_dim.map((v, i) => (v || 0) + (m.preg_dim[i] || 0));
   chart(container, 'Herd structure by month in milk', m.mim, [
     { label: 'open', values: m.open_dim, fill: true },
     { label: 'pregnant', values: m.preg_dim, fill: true },
   ], { xlabel: 'month in milk', ylabel: 'cows per place' });
   chart(container, 'Culling by month in milk', m.mim, [
-    { label: 'open, voluntary', values: m.hz_open_repl },
-    { label: 'open, involuntary', values: m.hz_open_pind },
-    { label: 'pregnant, voluntary', values: m.hz_preg_repl },
-    { label: 'pregnant, involuntary', values: m.hz_preg_pind },
+    { label: 'open, voluntary', values: untilEmpty(m.hz_open_repl, present) },
+    { label: 'open, involuntary', values: untilEmpty(m.hz_open_pind, present) },
+    { label: 'pregnant, voluntary', values: untilEmpty(m.hz_preg_repl, present) },
+    { label: 'pregnant, involuntary', values: untilEmpty(m.hz_preg_pind, present) },
   ], { xlabel: 'month in milk', ylabel: 'share culled per month' });
   chart(container, 'Lactation curve of the herd', m.mim, [
-    { label: 'milk per cow per day', values: m.lactationcurve },
-  ], { xlabel: 'month in milk', ylabel: 'per day' });
+    { label: 'milk per cow per day', values: untilEmpty(m.lactationcurve, present) },
+  ], { xlabel: 'month in milk', ylabel: `${r.kg ? 'kg' : 'lb'} per day` });
   const mims = Array.from({ length: 24 }, (_, i) => i + 1);
   const producers = (l) => ['low', 'average', 'high'].map((k, i) => ({ label: `${k} (class ${4 * (i + 1)})`, values: l[k] }));
   (r.rpo || []).forEach((l, i) => chart(container, `Retention pay-off, open cows, lactation ${i + 1}`, mims, producers(l),
@@ -359,14 +625,104 @@ async function showResults(id) {
   const [run, results, files] = await Promise.all([api(`/api/runs/${id}`), api(`/api/runs/${id}/results`),
     api(`/api/runs/${id}/files`), loadCharts()]);
   $('results-title').textContent = `Results of ${run.herd} (run ${id}) — ${results.title}`;
-  const years = results.yearly.length ? results.yearly[0].values.length : 0;
-  $('yearly').tHead.replaceChildren(el('tr', {}, el('th', { text: 'figure' }), ...Array.from({ length: years }, (_, i) => el('th', { text: `year ${i + 1}` }))));
-  $('yearly').tBodies[0].replaceChildren(...results.yearly.map((row) => el('tr', {},
-    el('td', { text: row.name }), ...row.values.map((v) => el('td', { class: 'num', text: fmt(v) })))));
+  if (!state.results || state.results.id !== id) { $('sim-chart').replaceChildren(); $('sim-message').textContent = ''; $('sim-download').hidden = true; }
+  state.results = { id, herd: run.herd, data: results };
+  drawYearly(results);
+  const emptyPlace = results.empty_place;
+  $('results-loss').hidden = !emptyPlace;
+  if (emptyPlace) {
+    const net = results.yearly.find((r) => r.name === 'eaa_cyr');
+    const loss = net ? -net.values[net.values.length - 1] : null;
+    $('results-loss').textContent = 'At these prices no cow pays her place: the best policy leaves the herd place empty, ' +
+      'so no milk is sold and the herd\u2019s figures read 0. ' +
+      (loss !== null && loss > 0 ? `The empty place still costs ${fmtFigure(loss, net.unit_code)} ${net.unit || ''}. ` : '') +
+      'Raise the milk price or lower the costs and run again.';
+  }
   drawRunCharts($('charts'), results);
   $('run-files').replaceChildren(...files.map((f) => el('li', {},
     el('a', { href: `/api/runs/${id}/files/${encodeURIComponent(f.name)}?download=1`, text: f.name }),
     ` (${(f.size / 1024).toFixed(0)} kB)`)));
+}
+
+/* The yearly figures by group, plain names first, the model's name beside;
+   one column for a steady state (its years are the same). */
+function yearlyColumns(results) {
+  const years = results.yearly.length ? results.yearly[0].values.length : 0;
+  return results.analysis === STEADY_STATE && years > 0 ? [{ label: 'per year (steady state)', index: years - 1 }]
+    : Array.from({ length: years }, (_, i) => ({ label: `year ${i + 1}`, index: i }));
+}
+
+function drawYearly(results) {
+  const cols = yearlyColumns(results);
+  $('yearly').tHead.replaceChildren(el('tr', {}, el('th', { scope: 'col', text: 'figure' }), el('th', { scope: 'col', text: 'unit' }),
+    ...cols.map((c) => el('th', { scope: 'col', class: 'num', text: c.label }))));
+  const rows = [];
+  for (const [group, title] of FIGURE_GROUPS) {
+    const members = results.yearly.filter((r) => (r.group || 'money') === group);
+    if (!members.length) continue;
+    rows.push(el('tr', { class: 'group' }, el('th', { scope: 'rowgroup', colspan: String(cols.length + 2), text: title })));
+    for (const row of members) {
+      rows.push(el('tr', { 'data-figure': row.name, title: row.help || '' },
+        el('th', { scope: 'row', class: 'figure' }, el('span', { class: 'plain', text: row.plain || row.name }), ' ',
+          el('span', { class: 'model-name', text: row.name })),
+        el('td', { class: 'unit', text: row.unit || '' }),
+        ...cols.map((c) => el('td', { class: 'num', text: fmtFigure(row.values[c.index], row.unit_code) }))));
+    }
+  }
+  $('yearly').tBodies[0].replaceChildren(...rows);
+}
+
+function yearlyCsv() {
+  const r = state.results;
+  if (!r) throw new Error('open a run\u2019s results first');
+  const years = r.data.yearly.length ? r.data.yearly[0].values.length : 0;
+  const lines = [['figure', 'name', 'unit', 'group', ...Array.from({ length: years }, (_, i) => `year${i + 1}`)].join(',')];
+  for (const row of r.data.yearly) lines.push([row.name, row.plain || '', row.unit || '', row.group || '', ...row.values].map(csvField).join(','));
+  offerDownload(`${r.herd.replace(/\.bio$/, '')}-${r.id}-yearly.csv`, lines.join('\n') + '\n');
+}
+
+/* ---- simulation of a finished run ---------------------------------------- */
+
+/* Simulates herds of real cows under the run's policy, then draws the fan of
+   cash per cow: the mean and the 5-95 % band by year. */
+async function simulateRun() {
+  const r = state.results;
+  if (!r) throw new Error('open a run\u2019s results first');
+  const body = { cows: Number($('sim-cows').value), years: Number($('sim-years').value), replicates: Number($('sim-replicates').value) };
+  const { id } = await api(`/api/runs/${r.id}/simulate`, { method: 'POST', body });
+  const bar = $('sim-progress');
+  bar.hidden = false;
+  $('sim-message').textContent = `Simulating ${body.replicates} herds of ${body.cows} cows over ${body.years} years\u2026`;
+  let run;
+  for (;;) {
+    run = await api(`/api/runs/${id}`);
+    bar.value = run.progress;
+    if (run.state !== 'queued' && run.state !== 'running') break;
+    await new Promise((res) => setTimeout(res, POLL_MS));
+  }
+  bar.hidden = true;
+  if (run.state !== 'done') { $('sim-message').textContent = `The simulation did not finish: ${run.message}`; return; }
+  const rows = parseCsv(await api(`/api/runs/${id}/files/simulation.csv`));
+  drawSimulation(rows, id);
+}
+
+function drawSimulation(rows, id) {
+  const [header, ...lines] = rows;
+  const col = (name) => header.indexOf(name);
+  const cash = lines.filter((l) => l[col('figure')] === 'cash_cyr' && l[col('scope')] === 'cow');
+  const years = cash.map((l) => Number(l[col('year')]));
+  const pick = (name) => cash.map((l) => (l[col(name)] === '' ? null : Number(l[col(name)])));
+  const box = $('sim-chart');
+  box.replaceChildren();
+  chart(box, 'Cash per cow, simulated herds', years, [
+    { label: 'mean', values: pick('mean'), colour: SERIES_COLOURS[0], width: 2 },
+    { label: '5 %', values: pick('p5'), colour: '#7aa9bb' },
+    { label: '95 %', values: pick('p95'), colour: '#7aa9bb' },
+  ], { xlabel: 'year', ylabel: 'money per cow per year', bands: [{ series: [3, 2], fill: '#1f6f8b22' }] });
+  $('sim-message').textContent = `${cash.length} years simulated (run ${id}); the band holds 90 % of the simulated herds.`;
+  const link = $('sim-download');
+  link.href = `/api/runs/${id}/files/simulation.csv?download=1`;
+  link.hidden = false;
 }
 
 /* ---- compare ------------------------------------------------------------ */
@@ -385,22 +741,37 @@ async function compare() {
   const results = await Promise.all(ids.map((id) => api(`/api/runs/${id}/results`)));
   await loadCharts();
   const last = (row) => (row ? row.values[row.values.length - 1] : null);
-  const names = results[0].yearly.map((r) => r.name);
-  const head = el('tr', {}, el('th', { text: 'figure (last year)' }), el('th', { text: `${runs[0].herd}` }));
-  for (const run of runs.slice(1)) head.append(el('th', { text: run.herd }), el('th', { text: 'difference' }), el('th', { text: '%' }));
+  const head = el('tr', {}, el('th', { scope: 'col', text: 'figure (last year)' }), el('th', { scope: 'col', text: 'unit' }), el('th', { scope: 'col', text: `${runs[0].herd}` }));
+  for (const run of runs.slice(1)) head.append(el('th', { scope: 'col', text: run.herd }), el('th', { scope: 'col', text: 'difference' }), el('th', { scope: 'col', text: '%' }));
   $('compare-table').tHead.replaceChildren(head);
-  $('compare-table').tBodies[0].replaceChildren(...names.map((name) => {
-    const base = last(results[0].yearly.find((r) => r.name === name));
-    const row = el('tr', {}, el('td', { text: name }), el('td', { class: 'num', text: fmt(base) }));
+  const csv = [['figure', 'name', 'unit', runs[0].herd, ...runs.slice(1).flatMap((r) => [r.herd, 'difference', 'percent'])].map(csvField).join(',')];
+  const order = (fig) => FIGURE_GROUPS.findIndex(([g]) => g === fig.group);
+  const inGroups = results[0].yearly.map((fig, i) => [fig, i]).sort((a, b) => order(a[0]) - order(b[0]) || a[1] - b[1]).map(([fig]) => fig);
+  $('compare-table').tBodies[0].replaceChildren(...inGroups.map((fig) => {
+    const name = fig.name;
+    const base = last(fig);
+    const row = el('tr', { 'data-figure': name, title: fig.help || '' },
+      el('th', { scope: 'row', class: 'figure' }, el('span', { class: 'plain', text: fig.plain || name }), ' ', el('span', { class: 'model-name', text: name })),
+      el('td', { class: 'unit', text: fig.unit || '' }),
+      el('td', { class: 'num', text: fmtFigure(base, fig.unit_code) }));
+    const line = [name, fig.plain || '', fig.unit || '', base];
     for (const res of results.slice(1)) {
       const v = last(res.yearly.find((r) => r.name === name));
       const d = v !== null && base !== null ? v - base : null;
-      const cls = d > 0 ? 'num up' : d < 0 ? 'num down' : 'num';
-      row.append(el('td', { class: 'num', text: fmt(v) }), el('td', { class: cls, text: d === null ? '' : fmt(d) }),
-        el('td', { class: cls, text: d === null || !base ? '' : `${((100 * d) / Math.abs(base)).toFixed(1)}` }));
+      const pct = d === null || !base ? null : (100 * d) / Math.abs(base);
+      /* Coloured by what the change means for the farm, not by its sign. */
+      const good = d && Math.abs(d) > 5e-5 ? Math.sign(d) * (fig.better || 0) : 0;
+      const cls = good > 0 ? 'num good' : good < 0 ? 'num bad' : 'num';
+      const shownDiff = d === null ? '' : (fig.unit_code === '%' || fig.unit_code === '%/year'
+        ? `${(100 * d).toFixed(1)} points` : fmtFigure(d, fig.unit_code));
+      row.append(el('td', { class: 'num', text: fmtFigure(v, fig.unit_code) }), el('td', { class: cls, text: shownDiff }),
+        el('td', { class: cls, text: pct === null ? '' : pct.toFixed(1) }));
+      line.push(v, d, pct === null ? '' : pct.toFixed(2));
     }
+    csv.push(line.map(csvField).join(','));
     return row;
   }));
+  state.compareCsv = { text: csv.join('\n') + '\n', name: `compare-${runs.map((r) => r.herd.replace(/\.bio$/, '')).join('-')}.csv` };
   const box = $('compare-charts');
   box.replaceChildren();
   const label = (i) => `${runs[i].herd} (${runs[i].id})`;
@@ -412,10 +783,19 @@ async function compare() {
     results.map((r, i) => ({ label: label(i), values: r.mim.hz_open_repl })), { xlabel: 'month in milk', ylabel: 'share per month' });
 }
 
+function compareCsv() {
+  if (!state.compareCsv) throw new Error('compare runs first');
+  offerDownload(state.compareCsv.name, state.compareCsv.text);
+}
+
 /* ---- cows --------------------------------------------------------------- */
 
 async function showCows() {
-  const herds = await api('/api/herds');
+  const [herds, lists] = await Promise.all([api('/api/herds'), api('/api/cowlists')]);
+  const pick = $('cows-list');
+  const picked = pick.value;
+  pick.replaceChildren(el('option', { value: '', text: 'the file chosen below' }), ...lists.map((n) => el('option', { value: n, text: n })));
+  if (picked && lists.includes(picked)) pick.value = picked;
   const select = $('cows-herd');
   const chosen = select.value;
   select.replaceChildren(...herds.map((h) => el('option', { value: h.name, text: h.name })));
@@ -445,8 +825,9 @@ function parseCsv(text) {
 
 async function rankCows() {
   const file = $('cows-file').files[0];
-  if (!file) throw new Error('choose a cow list first');
-  const body = { herd: $('cows-herd').value, csv: await file.text(), month: $('cows-month').value };
+  const inFolder = $('cows-list').value;
+  if (!file && !inFolder) throw new Error('choose a cow list first');
+  const body = { herd: $('cows-herd').value, month: $('cows-month').value, ...(inFolder ? { list: inFolder } : { csv: await file.text() }) };
   const { id } = await api('/api/cows', { method: 'POST', body });
   const bar = $('cows-progress');
   bar.hidden = false;
@@ -467,10 +848,8 @@ async function rankCows() {
   /* Exit 1 with a list means some rows were rejected: they are in it with their reason. */
   showMessages($('cows-messages'), run.state === 'done' ? [] : [['bad', 'Some rows could not be valued: see their note.']]);
   const text = await api(`/api/runs/${id}/files/ranked.csv`);
-  renderCows(parseCsv(text).filter((r) => r.length > 1 || r[0] !== ''));
-  const link = $('cows-download');
-  link.href = `/api/runs/${id}/files/ranked.csv?download=1`;
-  link.hidden = false;
+  renderCows(parseCsv(text).filter((r) => r.length > 1 || r[0] !== ''), body.herd);
+  $('cows-download').hidden = false;
 }
 
 /* Figures with decimals shown to the cent; whole numbers (ids, counts) as written. */
@@ -479,38 +858,64 @@ function shownCell(text, numeric) {
   return Number(text).toLocaleString('en-US', { minimumFractionDigits: 2, maximumFractionDigits: 2 });
 }
 
-function renderCows(rows) {
+/* The whole ranked list, or the decisions of now on their own: the cows
+   to cull now (replace) and the cows to breed now. */
+const COW_VIEWS = { all: () => true, cull: (d) => d === 'replace', breed: (d) => d === 'breed' };
+
+function renderCows(rows, herd) {
   const [header, ...cows] = rows;
-  const table = $('cows-table');
-  const numeric = header.map((_, c) => cows.every((r) => r[c] === '' || r[c] === undefined || !Number.isNaN(Number(r[c]))));
-  let sortCol = header.indexOf('rank'), asc = true;
-  const draw = () => {
-    const sorted = [...cows].sort((a, b) => {
-      const x = a[sortCol] ?? '', y = b[sortCol] ?? '';
-      const d = numeric[sortCol] ? (x === '' ? Infinity : Number(x)) - (y === '' ? Infinity : Number(y)) : String(x).localeCompare(String(y));
-      return asc ? d : -d;
-    });
-    table.tHead.replaceChildren(el('tr', {}, ...header.map((h, c) => el('th', {
-      text: h, class: c === sortCol ? (asc ? 'sorted-asc' : 'sorted-desc') : '',
-      onclick: () => { asc = c === sortCol ? !asc : true; sortCol = c; draw(); },
-    }))));
-    table.tBodies[0].replaceChildren(...sorted.map((r) => el('tr', {},
-      ...header.map((_, c) => el('td', { class: numeric[c] ? 'num' : '', text: shownCell(r[c] ?? '', numeric[c]) })))));
-  };
-  draw();
+  state.cowList = { header, cows, herd, sortCol: header.indexOf('rank'), asc: true,
+    numeric: header.map((_, c) => cows.every((r) => r[c] === '' || r[c] === undefined || !Number.isNaN(Number(r[c])))) };
+  state.cowView = state.cowView || 'all';
+  drawCows();
   const col = (name) => header.indexOf(name);
   const count = (d) => cows.filter((r) => r[col('decision')] === d).length;
   const valued = cows.filter((r) => r[col('rpo')] !== '' && r[col('rpo')] !== undefined).map((r) => Number(r[col('rpo')]));
   const total = valued.reduce((a, b) => a + b, 0);
   $('cows-summary').replaceChildren(el('p', { text:
-    `${cows.length} cows: ${count('keep')} keep, ${count('breed')} breed, ${count('replace')} replace; ` +
+    `${cows.length} cows: ${count('keep')} keep, ${count('breed')} breed now, ${count('replace')} cull now; ` +
     `total retention pay-off ${fmt(total)}, average ${fmt(valued.length ? total / valued.length : null)}` }));
+}
+
+function drawCows() {
+  const list = state.cowList;
+  for (const b of document.querySelectorAll('#cows-views button')) b.setAttribute('aria-pressed', String(b.dataset.view === state.cowView));
+  if (!list) return;
+  const { header, numeric } = list;
+  const table = $('cows-table');
+  const decision = header.indexOf('decision');
+  const shown = list.cows.filter((r) => COW_VIEWS[state.cowView](r[decision]));
+  const sortCol = list.sortCol;
+  const sorted = [...shown].sort((a, b) => {
+    const x = a[sortCol] ?? '', y = b[sortCol] ?? '';
+    const d = numeric[sortCol] ? (x === '' ? Infinity : Number(x)) - (y === '' ? Infinity : Number(y)) : String(x).localeCompare(String(y));
+    return list.asc ? d : -d;
+  });
+  const sortBy = (c) => { list.asc = c === list.sortCol ? !list.asc : true; list.sortCol = c; drawCows(); };
+  table.tHead.replaceChildren(el('tr', {}, ...header.map((h, c) => el('th', {
+    scope: 'col', 'data-column': h, class: c === sortCol ? (list.asc ? 'sorted-asc' : 'sorted-desc') : '',
+    'aria-sort': c === sortCol ? (list.asc ? 'ascending' : 'descending') : 'none',
+  }, el('button', { class: 'sort', text: COW_COLUMNS[h] || h, title: h, onclick: () => sortBy(c) })))));
+  table.tBodies[0].replaceChildren(...sorted.map((r) => el('tr', {},
+    ...header.map((_, c) => el('td', { class: numeric[c] ? 'num' : '', text: shownCell(r[c] ?? '', numeric[c]) })))));
+  const what = { all: 'all cows, ranked', cull: 'cows to cull now', breed: 'cows to breed now' }[state.cowView];
+  $('cows-caption').textContent = `${what}: ${shown.length}`;
+}
+
+/* The ranked list as CSV for the farm: money rounded to whole units, named after the herd. */
+function cowsCsv() {
+  const list = state.cowList;
+  if (!list) throw new Error('rank the cows first');
+  const money = list.header.map((h) => COW_MONEY.includes(h));
+  const lines = [list.header.map(csvField).join(',')];
+  for (const r of list.cows) lines.push(r.map((v, c) => (money[c] && v !== '' && !Number.isNaN(Number(v)) ? String(Math.round(Number(v))) : v)).map(csvField).join(','));
+  offerDownload(`${list.herd.replace(/\.bio$/, '')}-cows-ranked.csv`, lines.join('\n') + '\n');
 }
 
 /* ---- start -------------------------------------------------------------- */
 
 function guard(fn) {
-  return () => fn().catch((e) => say(e.message));
+  return () => Promise.resolve().then(fn).catch((e) => say(e.message));
 }
 
 window.addEventListener('hashchange', route);
@@ -519,6 +924,15 @@ document.addEventListener('DOMContentLoaded', () => {
   $('upload-send').addEventListener('click', guard(uploadHerd));
   $('edit-validate').addEventListener('click', guard(validate));
   $('edit-save').addEventListener('click', guard(save));
+  $('edit-revert').addEventListener('click', guard(revert));
+  $('runs-prune').addEventListener('click', guard(pruneRuns));
+  $('yearly-csv').addEventListener('click', guard(yearlyCsv));
+  $('compare-csv').addEventListener('click', guard(compareCsv));
+  $('cows-download').addEventListener('click', guard(cowsCsv));
+  $('results-print').addEventListener('click', () => window.print());
+  $('sim-go').addEventListener('click', guard(simulateRun));
+  for (const b of document.querySelectorAll('#cows-views button')) b.addEventListener('click', () => { state.cowView = b.dataset.view; drawCows(); });
+  window.addEventListener('beforeunload', (e) => { if (unsaved()) { e.preventDefault(); e.returnValue = ''; } });
   $('edit-run').addEventListener('click', guard(saveAndRun));
   $('compare-go').addEventListener('click', guard(compare));
   $('cows-go').addEventListener('click', guard(rankCows));

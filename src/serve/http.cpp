@@ -22,6 +22,7 @@
 ** The page and its scripts are served from the web folder of the source
 ** tree, the chart library from the packages installed there.
 */
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -499,6 +500,9 @@ void add_routes(httplib::Server& server, serve::Workbench& bench, const std::str
     server.Get("/api/herds", [&bench](const httplib::Request&, httplib::Response& res) {
         send_json(res, bench.list_herds());
     });
+    server.Get("/api/cowlists", [&bench](const httplib::Request&, httplib::Response& res) {
+        send_json(res, bench.list_cow_lists());
+    });
     server.Get("/api/examples", [&bench](const httplib::Request&, httplib::Response& res) {
         send_json(res, bench.list_examples());
     });
@@ -553,16 +557,59 @@ void add_routes(httplib::Server& server, serve::Workbench& bench, const std::str
 
     server.Get("/api/runs", [&bench](const httplib::Request&, httplib::Response& res) {
         json out = json::array();
-        for (const serve::RunInfo& run : bench.runs().list())
+        for (const serve::RunInfo& run : bench.runs().list()) {
             out.push_back(serve::run_json(run));
+            out.back()["size"] = bench.run_bytes(run.id);
+        }
         send_json(res, out);
+    });
+    /* Every ended run but the newest keep_last. */
+    server.Delete("/api/runs", [&bench](const httplib::Request& req, httplib::Response& res) {
+        auto body = body_object(req, res);
+        if (!body)
+            return;
+        const json& keep = (*body)["keep_last"];
+        if (!keep.is_number_unsigned()) {
+            send_error(res, 400, "keep_last must be a whole number of runs to keep");
+            return;
+        }
+        send_json(res, {{"deleted", bench.delete_runs_but_last(keep.get<std::size_t>())}});
+    });
+    server.Post(R"(/api/runs/([^/]+)/simulate)", [&bench](const httplib::Request& req, httplib::Response& res) {
+        auto body = body_object(req, res);
+        if (!body)
+            return;
+        auto whole = [&](const char* name, int fallback) {
+            const json& v = (*body)[name];
+            return v.is_number_integer() ? static_cast<int>(std::clamp<long long>(v.get<long long>(), -1, 1 << 30))
+                                         : v.is_null() ? fallback : -1;
+        };
+        constexpr int DEFAULT_PLACES = 100, DEFAULT_YEARS = 5, DEFAULT_REPLICATES = 100;
+        std::optional<Refusal> refused;
+        std::string id = bench.start_simulation(req.matches[1], whole("cows", DEFAULT_PLACES), whole("years", DEFAULT_YEARS),
+                                                whole("replicates", DEFAULT_REPLICATES), refused);
+        if (!refused_sent(res, refused))
+            send_json(res, {{"id", id}}, 202);
+    });
+    server.Delete(R"(/api/runs/([^/]+))", [&bench](const httplib::Request& req, httplib::Response& res) {
+        std::optional<Refusal> refused;
+        bench.delete_run(req.matches[1], refused);
+        if (!refused_sent(res, refused))
+            send_json(res, {{"deleted", true}});
+    });
+    server.Delete(R"(/api/herds/([^/]+))", [&bench](const httplib::Request& req, httplib::Response& res) {
+        std::optional<Refusal> refused;
+        bench.delete_herd(req.matches[1], refused);
+        if (!refused_sent(res, refused))
+            send_json(res, {{"deleted", true}});
     });
     server.Post("/api/runs", [&bench](const httplib::Request& req, httplib::Response& res) {
         auto body = body_object(req, res);
         if (!body)
             return;
         std::optional<Refusal> refused;
-        std::string id = bench.start_run(string_member(*body, "herd"), refused);
+        const json& keep = (*body)["keep_files"];
+        std::string id = bench.start_run(string_member(*body, "herd"), keep.is_boolean() && keep.get<bool>(), refused);
         if (!refused_sent(res, refused))
             send_json(res, {{"id", id}}, 202);
     });
@@ -571,7 +618,15 @@ void add_routes(httplib::Server& server, serve::Workbench& bench, const std::str
         if (!body)
             return;
         std::optional<Refusal> refused;
-        std::string id = bench.start_cows(string_member(*body, "herd"), string_member(*body, "csv"),
+        /* The list comes with the request, or is one of the folder's. */
+        std::string csv = string_member(*body, "csv");
+        std::string list = string_member(*body, "list");
+        if (csv.empty() && !list.empty()) {
+            csv = bench.read_cow_list(list, refused);
+            if (refused_sent(res, refused))
+                return;
+        }
+        std::string id = bench.start_cows(string_member(*body, "herd"), csv,
                                           string_member(*body, "month"), string_member(*body, "columns"),
                                           refused);
         if (!refused_sent(res, refused))

@@ -19,6 +19,8 @@
 #include <sstream>
 #include <vector>
 
+#include "stats/figures.h"
+
 namespace serve {
 
 namespace {
@@ -203,6 +205,36 @@ nlohmann::json build_results(const std::string& report_path, const std::string& 
     read_report(report_path, out);
     read_rpo(rpo_path, out);
     return out;
+}
+
+void describe_figures(nlohmann::json& results, bool kg)
+{
+    /* A figure this close to 0 is 0 as the report prints it. */
+    constexpr double PRINTED_ZERO = 5e-5;
+    results["kg"] = kg;
+    if (!results.contains("yearly") || !results["yearly"].is_array())
+        return;
+    /* An empty place sells no milk. */
+    constexpr const char* MILK_SOLD = "milksales_cyr";
+    bool all_zero = false;
+    for (auto& row : results["yearly"]) {
+        const YearlyFigure* f = find_yearly_figure(row.value("name", ""));
+        if (f != nullptr) {
+            row["plain"] = f->name;
+            row["unit"] = unit_text(f->unit, kg);
+            row["unit_code"] = unit_code(f->unit);
+            row["group"] = group_code(f->group);
+            row["better"] = f->better;
+            row["help"] = f->help;
+        }
+        if (row.value("name", "") == MILK_SOLD) {
+            all_zero = true;
+            for (const auto& v : row["values"])
+                if (!v.is_number() || std::fabs(v.get<double>()) > PRINTED_ZERO)
+                    all_zero = false;
+        }
+    }
+    results["empty_place"] = all_zero;
 }
 
 } // namespace serve

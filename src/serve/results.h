@@ -20,6 +20,12 @@ namespace serve {
 ** an rpo file.  Missing or malformed files give an "error" member. */
 nlohmann::json build_results(const std::string& report_path, const std::string& rpo_path);
 
+/* Gives each yearly figure of `results` its plain name, unit (milk in kg
+** when `kg`, else lb), group, whether more is better and its help, from the
+** program's table of figures; sets "kg" and whether the herd place is left
+** empty (it sells no milk: no cow pays her place). */
+void describe_figures(nlohmann::json& results, bool kg);
+
 } // namespace serve
 
 #endif

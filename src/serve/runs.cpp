@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "core/output_file.h"
+#include "core/runlog.h"
 
 namespace serve {
 
@@ -34,22 +35,40 @@ constexpr const char* RUN_STATE_FILE = "run.json";
 constexpr const char* MSG_FILE = "msg.txt";
 constexpr const char* CONSOLE_FILE = "console.txt";
 
-/* Where each progress code stands on the way through a run, as the start
-** and end of its share of the bar (the percentage or convergence of the
-** message moves within the share). */
+/* Where each stage of the program's progress messages stands on the way
+** through a run, as the start and end of its share of the bar (the
+** percentage or convergence of the message moves within the share).  The
+** codes are the program's own (core/runlog.h). */
 struct Stage {
-    int code;
+    unsigned code;
     double from;
     double to;
 };
 constexpr Stage STAGES[] = {
-    {3, 0.01, 0.01},  {4, 0.02, 0.02},  {5, 0.03, 0.03},  {7, 0.04, 0.04},  {8, 0.04, 0.08},
-    {9, 0.08, 0.08},  {10, 0.08, 0.08}, {11, 0.09, 0.09}, {12, 0.09, 0.09}, {13, 0.09, 0.09},
-    {14, 0.10, 0.10}, {15, 0.10, 0.10}, {16, 0.10, 0.15}, {17, 0.10, 0.10}, {18, 0.10, 0.45},
-    {19, 0.45, 0.45}, {20, 0.45, 0.45}, {21, 0.45, 0.50}, {22, 0.50, 0.60}, {23, 0.60, 0.70},
-    {24, 0.70, 0.70}, {25, 0.70, 0.70}, {26, 0.70, 0.72}, {28, 0.72, 0.85}, {29, 0.85, 0.85},
-    {27, 0.85, 0.95}, {30, 0.95, 0.95}, {31, 0.97, 0.97}, {32, 1.00, 1.00},
+    {MSG_INIT_STARTED, 0.01, 0.01},       {MSG_RESET_BIO, 0.02, 0.02},
+    {MSG_READ_BIO, 0.03, 0.03},           {MSG_BIO_PROBABILITIES, 0.04, 0.04},
+    {MSG_BIO_PROBABILITIES_PROGRESS, 0.04, 0.08},
+    {MSG_RESET_FUT, 0.08, 0.08},          {MSG_RESET_POL, 0.08, 0.08},
+    {MSG_RESET_RPO, 0.09, 0.09},          {MSG_RESET_INS, 0.09, 0.09},
+    {MSG_RESET_DEL, 0.09, 0.09},          {MSG_RESET_MKV, 0.10, 0.10},
+    {MSG_RESET_COW, 0.10, 0.10},          {MSG_READING_POL, 0.10, 0.15},
+    {MSG_DP_STARTED, 0.10, 0.10},         {MSG_DP_CONVERGENCE, 0.10, 0.45},
+    {MSG_DP_FAILED, 0.45, 0.45},          {MSG_DP_CONVERGED, 0.45, 0.45},
+    {MSG_WRITING_POL, 0.45, 0.50},        {MSG_WRITING_RPO, 0.50, 0.60},
+    {MSG_WRITING_DEL, 0.60, 0.70},        {MSG_CHAIN_STARTED, 0.70, 0.70},
+    {MSG_READING_MKV, 0.70, 0.70},        {MSG_RESET_MKV_PROGRESS, 0.70, 0.72},
+    {MSG_CHAIN_CONVERGENCE, 0.72, 0.85},  {MSG_CHAIN_FAILED, 0.85, 0.85},
+    {MSG_CHAIN_COLLECTING, 0.85, 0.95},   {MSG_CHAIN_STATISTICS, 0.95, 0.95},
+    {MSG_WRITING_RES, 0.97, 0.97},        {MSG_COMPLETED, 1.00, 1.00},
 };
+
+/* The number a progress message starts with (the file shows 125 as 25). */
+unsigned shown_code(unsigned code)
+{
+    constexpr unsigned SHOWN_CODES = 100;
+    return code == MSG_STOP ? code : code % SHOWN_CODES;
+}
+
 /* Convergence messages fall from about 1 to 1e-7: their decades move the bar. */
 constexpr double CONVERGENCE_DECADES = 7.0;
 
@@ -109,7 +128,7 @@ double progress_of(const std::string& message)
     if (end == message.c_str())
         return 0.0;
     for (const Stage& stage : STAGES) {
-        if (stage.code != code)
+        if (static_cast<long>(shown_code(stage.code)) != code)
             continue;
         double share = 0.0;
         std::size_t colon = message.find(':');
@@ -126,6 +145,23 @@ double progress_of(const std::string& message)
     return 0.0;
 }
 
+std::string stage_of(const std::string& message)
+{
+    for (unsigned i = 0; i < PROGRESS_MESSAGE_COUNT; i++) {
+        std::string format = PROGRESS_MESSAGES[i].format;
+        std::size_t dash = format.find(" - ");
+        if (dash == std::string::npos)
+            continue;
+        std::string head = format.substr(0, dash + 3);
+        if (message.rfind(head, 0) != 0)
+            continue;
+        std::string name = format.substr(dash + 3);
+        std::size_t cut = name.find_first_of(":%,");
+        return cut == std::string::npos ? name : name.substr(0, cut);
+    }
+    return "";
+}
+
 nlohmann::json run_json(const RunInfo& run)
 {
     return {{"id", run.id},           {"kind", run.kind},
@@ -133,7 +169,8 @@ nlohmann::json run_json(const RunInfo& run)
             {"message", run.message}, {"console_tail", run.console_tail},
             {"progress", run.progress}, {"exit_status", run.exit_status},
             {"created", run.created}, {"finished", run.finished},
-            {"args", run.args}};
+            {"started", run.started}, {"keep_files", run.keep_files},
+            {"stage", stage_of(run.message)}, {"args", run.args}};
 }
 
 std::string write_whole_file(const std::string& path, const std::string& text)
@@ -257,7 +294,7 @@ std::string RunQueue::new_folder()
 }
 
 bool RunQueue::submit(const std::string& id, const std::string& kind, const std::string& herd,
-                      const std::vector<std::string>& args)
+                      const std::vector<std::string>& args, bool keep_files)
 {
     {
         std::lock_guard lock(mutex_);
@@ -275,6 +312,7 @@ bool RunQueue::submit(const std::string& id, const std::string& kind, const std:
         run.message = "waiting for a free core";
         run.created = now_seconds();
         run.args = args;
+        run.keep_files = keep_files;
         runs_[id] = run;
         queue_.push_back(id);
         save(run);
@@ -347,6 +385,22 @@ bool RunQueue::cancel(const std::string& id)
     return true;
 }
 
+std::string RunQueue::remove(const std::string& id)
+{
+    std::lock_guard lock(mutex_);
+    auto it = runs_.find(id);
+    if (it == runs_.end())
+        return "no such run";
+    if (it->second.state == "queued" || it->second.state == "running")
+        return "the run has not ended: cancel it first";
+    std::error_code ec;
+    fs::remove_all(folder_of(id), ec);
+    if (ec)
+        return "the run's folder could not be removed: " + ec.message();
+    runs_.erase(it);
+    return "";
+}
+
 void RunQueue::watch()
 {
     std::unique_lock lock(mutex_);
@@ -380,6 +434,7 @@ void RunQueue::start_queued()
             run.state = "running";
             run.message = "started";
             run.began = std::chrono::steady_clock::now();
+            run.started = now_seconds();
             running++;
         }
         save(run);
@@ -422,7 +477,9 @@ void RunQueue::reap()
             std::lock_guard lock(mutex_);
             snapshot = runs_[id];
         }
-        if (status == 0 && !snapshot.cancel_asked && !snapshot.overran && finisher_)
+        /* A cancel that arrives as the run ends finds it already complete:
+        ** status 0 means the program got to its end, so the run is kept. */
+        if (status == 0 && !snapshot.overran && finisher_)
             finisher_(snapshot, folder);
         std::lock_guard lock(mutex_);
         end_run(runs_[id], status);
@@ -444,7 +501,7 @@ void RunQueue::end_run(RunInfo& run, int status)
         std::snprintf(limit, sizeof limit, "%g", limits_.run_seconds);
         run.message = std::string("stopped after ") + limit +
                       " s, the longest a run may take here (morvenda serve --run-seconds)";
-    } else if (run.cancel_asked) {
+    } else if (run.cancel_asked && status != 0) {
         run.state = "cancelled";
         run.message = "cancelled" + (msg.empty() ? std::string() : " at: " + msg);
     } else if (status == 0) {
@@ -487,6 +544,8 @@ void RunQueue::load_saved()
         run.exit_status = j.value("exit_status", -1);
         run.created = j.value("created", 0LL);
         run.finished = j.value("finished", 0LL);
+        run.started = j.value("started", 0LL);
+        run.keep_files = j.value("keep_files", false);
         if (j.contains("args") && j["args"].is_array())
             for (const auto& a : j["args"])
                 if (a.is_string())

@@ -43,6 +43,8 @@ struct RunInfo {
     std::vector<std::string> args; /* the program's arguments, in the run folder */
     pid_t pid = 0;
     std::chrono::steady_clock::time_point began; /* when it started running */
+    long long started = 0;  /* seconds since the epoch, when it began running */
+    bool keep_files = false; /* keep the rpo and del files (else removed when done) */
     bool cancel_asked = false;
     bool overran = false; /* stopped for taking longer than a run may */
 };
@@ -66,6 +68,10 @@ std::string write_whole_file(const std::string& path, const std::string& text);
 
 /* 0..1 from a msg.txt line: how far the run is. */
 double progress_of(const std::string& message);
+
+/* The stage a msg.txt line names, in the program's own words (its progress
+** messages without the code and the value): "" when it names none. */
+std::string stage_of(const std::string& message);
 
 /* A child with its own process group in `folder`, standard input from
 ** /dev/null, standard output and error to `console`; -1 when it could not
@@ -96,7 +102,7 @@ public:
     /* false (nothing queued) when as many runs wait for a free core as
     ** may. */
     bool submit(const std::string& id, const std::string& kind, const std::string& herd,
-                const std::vector<std::string>& args);
+                const std::vector<std::string>& args, bool keep_files = false);
     /* Runs waiting or running now. */
     std::size_t active();
     const RunLimits& limits() const { return limits_; }
@@ -104,6 +110,9 @@ public:
     std::vector<RunInfo> list();
     /* false when there is no such run or it has already ended. */
     bool cancel(const std::string& id);
+    /* Forgets an ended run and removes its folder: "" or why not (a run
+    ** still queued or running is not removed). */
+    std::string remove(const std::string& id);
 
 private:
     void watch();

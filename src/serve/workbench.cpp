@@ -39,6 +39,13 @@ constexpr const char* RUN_BIO = "herd.bio";
 constexpr const char* RESULTS_FILE = "results.json";
 constexpr const char* COWS_INPUT = "cows.csv";
 constexpr const char* COWS_OUTPUT = "ranked.csv";
+constexpr const char* SIM_OUTPUT = "simulation.csv";
+/* Longest policy file copied for a simulation. */
+constexpr std::size_t MAX_POLICY_BYTES = 1u << 30;
+/* What the page may ask a simulation for: places, years, replicates. */
+constexpr int MOST_SIM_PLACES = 2000;
+constexpr int MOST_SIM_YEARS = 20;
+constexpr int MOST_SIM_REPLICATES = 1000;
 /* The room a run is counted to need until it has ended: a whole run of a
 ** large herd leaves some 36 MB. */
 constexpr std::uintmax_t RUN_DISK_ALLOWANCE = 64ull << 20;
@@ -47,6 +54,30 @@ constexpr std::uintmax_t MEGABYTE = 1ull << 20;
 ** item table (runname .. polfile). */
 const char* const RUN_NAMES[6] = {"herd", "herd.rpo", "herd.del", "herd.mkv", "herd.res", "herd.pol"};
 enum { NAME_RUN, NAME_RPO, NAME_DEL, NAME_MKV, NAME_RES, NAME_POL };
+
+/* Whether a bio file keeps its milk in kilograms (item 5 reads KG). */
+bool herd_in_kg(const std::string& path)
+{
+    constexpr int UNITS_ITEM = 5;
+    std::ifstream in(path, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const BioToken& t : walk_bio(text).tokens)
+        if (t.item == UNITS_ITEM)
+            return token_text(text, t) == "KG";
+    return false;
+}
+
+/* The first line of a bio file, its title and time stamp. */
+std::string first_line(const std::string& path)
+{
+    constexpr std::size_t LONGEST_TITLE = 200;
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    std::getline(in, line);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+        line.pop_back();
+    return line.size() > LONGEST_TITLE ? line.substr(0, LONGEST_TITLE) : line;
+}
 
 /* The patterns a request's names must match.  They are compiled on first
 ** use: compiled at start-up they cost every model run (the same program)
@@ -138,7 +169,16 @@ Workbench::Workbench(std::string dir, std::string program, std::string examples_
                 return;
             nlohmann::json results = build_results(folder + "/" + RUN_NAMES[NAME_RES],
                                                    folder + "/" + RUN_NAMES[NAME_RPO]);
+            describe_figures(results, herd_in_kg(folder + "/" + RUN_BIO));
             write_whole_file(folder + "/" + RESULTS_FILE, results.dump());
+            /* The policy's pay-off and delay files take some 36 MB a run:
+            ** the charts have been read from them, so they go unless the
+            ** run was asked to keep them. */
+            if (!run.keep_files) {
+                std::error_code ec;
+                fs::remove(folder + "/" + RUN_NAMES[NAME_RPO], ec);
+                fs::remove(folder + "/" + RUN_NAMES[NAME_DEL], ec);
+            }
         });
 }
 
@@ -165,7 +205,10 @@ nlohmann::json Workbench::list_herds() const
     for (const std::string& name : names) {
         std::error_code e2;
         auto size = fs::file_size(dir_ + "/" + name, e2);
-        out.push_back({{"name", name}, {"size", e2 ? 0 : size}});
+        struct stat info {};
+        long long modified = ::stat((dir_ + "/" + name).c_str(), &info) == 0 ? static_cast<long long>(info.st_mtime) : 0;
+        out.push_back({{"name", name}, {"size", e2 ? 0 : size}, {"title", first_line(dir_ + "/" + name)},
+                       {"modified", modified}});
     }
     return out;
 }
@@ -395,7 +438,7 @@ std::string Workbench::queue_full(const std::string& id, std::optional<Refusal>&
     return "";
 }
 
-std::string Workbench::start_run(const std::string& herd, std::optional<Refusal>& refused)
+std::string Workbench::start_run(const std::string& herd, bool keep_files, std::optional<Refusal>& refused)
 {
     if ((refused = room_for_a_run()))
         return "";
@@ -403,7 +446,49 @@ std::string Workbench::start_run(const std::string& herd, std::optional<Refusal>
     prepare_run_folder(herd, id, refused);
     if (refused)
         return "";
-    if (!runs_->submit(id, "run", herd, {RUN_BIO}))
+    if (!runs_->submit(id, "run", herd, {RUN_BIO}, keep_files))
+        return queue_full(id, refused);
+    return id;
+}
+
+std::string Workbench::start_simulation(const std::string& run_id, int places, int years, int replicates,
+                                        std::optional<Refusal>& refused)
+{
+    auto run = matches(run_id, RUN_ID) ? runs_->get(run_id) : std::nullopt;
+    if (!run || run->kind != "run" || run->state != "done") {
+        refused = Refusal{404, "no finished run " + run_id};
+        return "";
+    }
+    if (places < 1 || places > MOST_SIM_PLACES || years < 1 || years > MOST_SIM_YEARS || replicates < 1 ||
+        replicates > MOST_SIM_REPLICATES) {
+        refused = Refusal{400, "places 1.." + std::to_string(MOST_SIM_PLACES) + ", years 1.." +
+                                   std::to_string(MOST_SIM_YEARS) + ", replicates 1.." +
+                                   std::to_string(MOST_SIM_REPLICATES)};
+        return "";
+    }
+    if ((refused = room_for_a_run()))
+        return "";
+    /* The simulation gets a folder of its own with the finished run's bio
+    ** file and policy, so that the finished run's files stay as they were. */
+    std::string id = runs_->new_folder();
+    if (id.empty()) {
+        refused = Refusal{500, "no run folder could be made"};
+        return "";
+    }
+    std::string from = runs_->folder_of(run_id);
+    std::string folder = runs_->folder_of(id);
+    for (const char* name : {RUN_BIO, RUN_NAMES[NAME_POL]}) {
+        auto text = read_regular(from + "/" + name, MAX_POLICY_BYTES);
+        if (!text)
+            continue;
+        write_file(folder + "/" + name, *text, refused);
+        if (refused)
+            return "";
+    }
+    std::vector<std::string> args = {"simulate",     RUN_BIO, "--cows", std::to_string(places), "--years",
+                                     std::to_string(years), "--replicates", std::to_string(replicates),
+                                     "-o",           SIM_OUTPUT};
+    if (!runs_->submit(id, "simulate", run->herd, args))
         return queue_full(id, refused);
     return id;
 }
@@ -441,6 +526,95 @@ std::string Workbench::start_cows(const std::string& herd, const std::string& cs
     if (!runs_->submit(id, "cows", herd, args))
         return queue_full(id, refused);
     return id;
+}
+
+/* A cow list of the folder: a plain name ending in .csv. */
+static bool is_cow_list_name(const std::string& name)
+{
+    constexpr std::size_t CSV_SUFFIX = 4;
+    return is_plain_name(name) && name.size() > CSV_SUFFIX && name.compare(name.size() - CSV_SUFFIX, CSV_SUFFIX, ".csv") == 0;
+}
+
+nlohmann::json Workbench::list_cow_lists() const
+{
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir_, ec)) {
+        std::string name = entry.path().filename().string();
+        std::error_code e2;
+        if (entry.is_regular_file(e2) && !entry.is_symlink(e2) && is_cow_list_name(name))
+            names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string Workbench::read_cow_list(const std::string& name, std::optional<Refusal>& refused) const
+{
+    if (!is_cow_list_name(name)) {
+        refused = Refusal{400, "not a cow list of the folder: a plain name ending in .csv is needed"};
+        return "";
+    }
+    auto text = read_regular(dir_ + "/" + name, MAX_FILE_BYTES);
+    if (!text) {
+        refused = Refusal{404, "no cow list " + name};
+        return "";
+    }
+    return *text;
+}
+
+void Workbench::delete_herd(const std::string& name, std::optional<Refusal>& refused)
+{
+    std::string path = herd_path(name, refused);
+    if (refused)
+        return;
+    std::lock_guard lock(herd_lock(name));
+    std::error_code ec;
+    auto status = fs::symlink_status(path, ec);
+    if (ec || !fs::exists(status)) {
+        refused = Refusal{404, "no herd " + name};
+        return;
+    }
+    if (!fs::is_regular_file(status)) {
+        refused = Refusal{409, name + " is not a plain file: it is left alone"};
+        return;
+    }
+    if (!fs::remove(path, ec) || ec)
+        refused = Refusal{500, name + " could not be deleted"};
+}
+
+void Workbench::delete_run(const std::string& id, std::optional<Refusal>& refused)
+{
+    if (!matches(id, RUN_ID) || !runs_->get(id)) {
+        refused = Refusal{404, "no run " + id};
+        return;
+    }
+    std::string why = runs_->remove(id);
+    if (!why.empty())
+        refused = Refusal{409, why};
+}
+
+nlohmann::json Workbench::delete_runs_but_last(std::size_t keep)
+{
+    /* Ids start with the time they were made, so their order is their age. */
+    std::vector<std::string> ended;
+    for (const RunInfo& run : runs_->list())
+        if (run.state != "queued" && run.state != "running")
+            ended.push_back(run.id);
+    std::sort(ended.begin(), ended.end(), [](const std::string& a, const std::string& b) {
+        return std::make_pair(a.substr(0, a.rfind('-')), std::atoi(a.c_str() + a.rfind('-') + 1)) <
+               std::make_pair(b.substr(0, b.rfind('-')), std::atoi(b.c_str() + b.rfind('-') + 1));
+    });
+    nlohmann::json deleted = nlohmann::json::array();
+    for (std::size_t i = 0; i + keep < ended.size(); i++)
+        if (runs_->remove(ended[i]).empty())
+            deleted.push_back(ended[i]);
+    return deleted;
+}
+
+std::uintmax_t Workbench::run_bytes(const std::string& id) const
+{
+    return folder_bytes(runs_->folder_of(id));
 }
 
 nlohmann::json Workbench::run_files(const std::string& id, std::optional<Refusal>& refused)

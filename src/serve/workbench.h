@@ -69,7 +69,23 @@ public:
     nlohmann::json check_herd(const std::string& name, const std::map<std::string, std::string>& changes,
                               std::optional<Refusal>& refused);
 
-    std::string start_run(const std::string& herd, std::optional<Refusal>& refused);
+    /* A run of the herd; its rpo and del files are kept only when asked. */
+    std::string start_run(const std::string& herd, bool keep_files, std::optional<Refusal>& refused);
+    /* `morvenda simulate` of a finished run's herd and policy, in a run
+    ** folder of its own; its summary is simulation.csv. */
+    std::string start_simulation(const std::string& run_id, int places, int years, int replicates,
+                                 std::optional<Refusal>& refused);
+    /* The cow lists (.csv) of the folder, and one of them read. */
+    nlohmann::json list_cow_lists() const;
+    std::string read_cow_list(const std::string& name, std::optional<Refusal>& refused) const;
+    /* Removes a herd's bio file (never through a link). */
+    void delete_herd(const std::string& name, std::optional<Refusal>& refused);
+    /* Removes an ended run and its folder. */
+    void delete_run(const std::string& id, std::optional<Refusal>& refused);
+    /* Removes every ended run but the newest `keep`; the ids removed. */
+    nlohmann::json delete_runs_but_last(std::size_t keep);
+    /* The bytes a run's folder takes. */
+    std::uintmax_t run_bytes(const std::string& id) const;
     std::string start_cows(const std::string& herd, const std::string& csv, const std::string& month,
                            const std::string& columns, std::optional<Refusal>& refused);
     nlohmann::json run_files(const std::string& id, std::optional<Refusal>& refused);

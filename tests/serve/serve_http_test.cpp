@@ -210,8 +210,19 @@ TEST(ServeRuns, RunToCompletionShowsResultsAndFiles)
     std::set<std::string> listed;
     for (const json& f : files)
         listed.insert(f["name"].get<std::string>());
-    for (const char* name : {"herd.bio", "herd.res", "herd.rpo", "herd.del", "herd.pol", "herd.mkv", "msg.txt"})
+    for (const char* name : {"herd.bio", "herd.res", "herd.pol", "herd.mkv", "msg.txt"})
         EXPECT_TRUE(listed.count(name)) << name;
+    /* The pay-off and delay files went once the charts were read from them. */
+    for (const char* name : {"herd.rpo", "herd.del"})
+        EXPECT_FALSE(listed.count(name)) << name;
+    /* Every yearly figure has its plain words; this herd is in pounds. */
+    EXPECT_EQ(results["kg"], false);
+    EXPECT_EQ(results["empty_place"], false);
+    for (const json& row : results["yearly"]) {
+        EXPECT_FALSE(row.value("plain", "").empty()) << row.dump();
+        EXPECT_FALSE(row.value("unit", "").empty()) << row.dump();
+        EXPECT_EQ(row.value("unit", "").find("kg"), std::string::npos) << row.dump();
+    }
     auto report = served.client().Get("/api/runs/" + id + "/files/herd.res?download=1");
     ASSERT_TRUE(report);
     EXPECT_EQ(report->body, read_text(served.dir() + "/runs/" + id + "/herd.res"));
@@ -220,7 +231,30 @@ TEST(ServeRuns, RunToCompletionShowsResultsAndFiles)
     json all = json_of(served.client().Get("/api/runs"));
     ASSERT_EQ(all.size(), 1u);
     EXPECT_EQ(all[0]["id"], id);
+    EXPECT_GT(all[0]["size"].get<long long>(), 0);
+    EXPECT_GE(all[0]["started"].get<long long>(), all[0]["created"].get<long long>());
+    EXPECT_GE(all[0]["finished"].get<long long>(), all[0]["started"].get<long long>());
+    EXPECT_EQ(all[0]["stage"], "EXE completed");
     EXPECT_EQ(served.client().Post("/api/runs/" + id + "/cancel", "", JSON_TYPE)->status, 409);
+
+    /* A simulation of the finished run: its own folder, the summary in it. */
+    auto asked = [&](const std::string& run, const json& body) {
+        return served.client().Post("/api/runs/" + run + "/simulate", body.dump(), JSON_TYPE);
+    };
+    EXPECT_EQ(asked(id, {{"cows", 0}})->status, 400);
+    EXPECT_EQ(asked(id, {{"years", "5"}})->status, 400);
+    EXPECT_EQ(asked(id, {{"replicates", 1e12}})->status, 400);
+    EXPECT_EQ(asked("20990101-000000-9", {{"cows", 10}})->status, 404);
+    auto sim = asked(id, {{"cows", 10}, {"years", 2}, {"replicates", 4}});
+    ASSERT_TRUE(sim && sim->status == 202) << (sim ? sim->body : "");
+    std::string sim_id = json_of(sim)["id"];
+    json ended = served.wait_run(sim_id);
+    ASSERT_EQ(ended["state"], "done") << ended.dump();
+    EXPECT_EQ(ended["kind"], "simulate");
+    std::string summary = READ_TEXT(served.dir() + "/runs/" + sim_id + "/simulation.csv");
+    EXPECT_EQ(summary.rfind("figure,year,scope,mean,sd,p5,p25,p50,p75,p95\n", 0), 0u);
+    EXPECT_NE(summary.find("cash_cyr,2,cow,"), std::string::npos);
+    EXPECT_EQ(asked(sim_id, {{"cows", 10}})->status, 404) << "only a finished run of the model is simulated";
 }
 
 TEST(ServeRuns, CancelEndsTheRunAndAFailedRunKeepsItsLastMessage)
@@ -438,4 +472,66 @@ TEST(ServeCommand, TheModelProgramHandsOverToTheServerOrSaysWhyNot)
     const std::string err = read_text("err.txt");
     EXPECT_NE(err.find("morvenda serve: cannot start "), std::string::npos) << err;
     EXPECT_NE(err.find("/morvenda-serve: No such file or directory"), std::string::npos) << err;
+}
+
+TEST(ServeRuns, KeepsPolicyFilesOnlyWhenAskedAndDeletesRuns)
+{
+    ServedFolder served;
+    served.add_example("base.bio");
+    auto kept = served.client().Post("/api/runs", json{{"herd", "base.bio"}, {"keep_files", true}}.dump(), JSON_TYPE);
+    ASSERT_TRUE(kept && kept->status == 202);
+    std::string keep_id = json_of(kept)["id"];
+    ASSERT_EQ(served.wait_run(keep_id)["state"], "done");
+    EXPECT_TRUE(std::filesystem::exists(served.dir() + "/runs/" + keep_id + "/herd.rpo"));
+    EXPECT_TRUE(std::filesystem::exists(served.dir() + "/runs/" + keep_id + "/herd.del"));
+
+    std::vector<std::string> ids = {keep_id};
+    for (int i = 0; i < 2; i++) {
+        ids.push_back(served.start_run("base.bio"));
+        ASSERT_EQ(served.wait_run(ids.back())["state"], "done");
+    }
+    /* One run alone; a run that is not there; a DELETE in any other form
+    ** than the page's JSON is refused like every change. */
+    EXPECT_EQ(served.client().Delete("/api/runs/" + ids[1], "{}", JSON_TYPE)->status, 200);
+    EXPECT_FALSE(std::filesystem::exists(served.dir() + "/runs/" + ids[1]));
+    EXPECT_EQ(served.client().Delete("/api/runs/" + ids[1], "{}", JSON_TYPE)->status, 404);
+    EXPECT_EQ(served.client().Delete("/api/runs/" + ids[0], "x=1", "text/plain")->status, 415);
+    EXPECT_EQ(served.client().Delete("/api/runs", json{{"keep_last", -1}}.dump(), JSON_TYPE)->status, 400);
+    /* All but the newest. */
+    json gone = json_of(served.client().Delete("/api/runs", json{{"keep_last", 1}}.dump(), JSON_TYPE));
+    EXPECT_EQ(gone["deleted"], json::array({ids[0]})) << gone.dump();
+    json all = json_of(served.client().Get("/api/runs"));
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0]["id"], ids[2]);
+}
+
+TEST(ServeHerds, ListsTitlesAndDeletesHerds)
+{
+    ServedFolder served;
+    served.add_example("base.bio");
+    json herds = json_of(served.client().Get("/api/herds"));
+    ASSERT_EQ(herds.size(), 1u);
+    EXPECT_EQ(herds[0]["title"], "Holstein lb 2026-12-08");
+    EXPECT_GT(herds[0]["modified"].get<long long>(), 0);
+    EXPECT_EQ(served.client().Delete("/api/herds/x.txt", "{}", JSON_TYPE)->status, 400);
+    EXPECT_EQ(served.client().Delete("/api/herds/none.bio", "{}", JSON_TYPE)->status, 404);
+    EXPECT_EQ(served.client().Delete("/api/herds/base.bio", "{}", JSON_TYPE)->status, 200);
+    EXPECT_FALSE(std::filesystem::exists(served.dir() + "/base.bio"));
+}
+
+TEST(ServeCows, OffersTheFoldersCowLists)
+{
+    ServedFolder served;
+    served.add_example("base.bio");
+    WRITE_TEXT(served.dir() + "/herd_cows.csv", "id,lact,dim,dcc,milk\n1,2,100,0,30\n");
+    WRITE_TEXT(served.dir() + "/notes.txt", "not a list\n");
+    EXPECT_EQ(json_of(served.client().Get("/api/cowlists")), json::array({"herd_cows.csv"}));
+    auto cows = [&](const json& body) { return served.client().Post("/api/cows", body.dump(), JSON_TYPE); };
+    EXPECT_EQ(cows({{"herd", "base.bio"}, {"list", "../herd_cows.csv"}})->status, 400);
+    EXPECT_EQ(cows({{"herd", "base.bio"}, {"list", "notes.txt"}})->status, 400);
+    EXPECT_EQ(cows({{"herd", "base.bio"}, {"list", "none.csv"}})->status, 404);
+    auto ranked = cows({{"herd", "base.bio"}, {"list", "herd_cows.csv"}});
+    ASSERT_TRUE(ranked && ranked->status == 202) << (ranked ? ranked->body : "");
+    json run = served.wait_run(json_of(ranked)["id"]);
+    EXPECT_EQ(run["state"], "done") << run.dump();
 }
