@@ -23,6 +23,7 @@ chmod 0755 "$work"
 # shellcheck source=cluster.sh
 source "$src/tests/slurm/cluster.sh"
 trap 'cluster_stop; rm -rf "$work"' EXIT
+trap 'exit 1' INT TERM
 passed=0 failed=0
 check() { # description, command...
   local what=$1; shift
@@ -35,7 +36,7 @@ echo "slurm: the cluster is up"
 # a small herd whose run takes a fraction of a second
 cd "$work"
 "$program" set "$src/examples/holstein_lb.bio" maxlact=3 -o small.bio || exit 1
-design=(-b small.bio -v interest=0..0.08 -v cullcost=50..200 --samples "$scenarios" --seed 7
+design=(-b small.bio -v interest=0.02..0.08 -v cullcost=50..200 --samples "$scenarios" --seed 7
         --shard-size "$shard")
 
 "$sweep" -m "$program" -j 2 -d here -o here.csv --db here.db "${design[@]}" 2>here.err
