@@ -154,7 +154,7 @@ PY
 }
 for d in sobol lhs; do
   "$src/tools/morvenda-sweep" -m "$program" -d design-$d --dry-run --design $d --samples 64 --seed 5 \
-    -b "$src/examples/holstein_lb.bio" -v interest=0..1 -v conception.5.JUL=0..1 -v heat_detection.3.MAR=0..1 \
+    -b "$src/examples/holstein_lb.bio" -v interest=0.0..1.0 -v conception.5.JUL=0.0..1.0 -v heat_detection.3.MAR=0.0..1.0 \
     >/dev/null 2>design.err
   check "--dry-run of a $d design exits 0" test $? -eq 0
   check "a $d design of 64 points puts 8 in each eighth of every range" \
@@ -163,7 +163,7 @@ done
 check "the first two ranges of a Sobol design of 64 points fill every cell of 8 x 8" \
   test "$(strata design-sobol/sweep-*/plan.json 64 8 pairs)" = 0
 "$src/tools/morvenda-sweep" -m "$program" -d design-again --dry-run --design sobol --samples 64 --seed 5 \
-  -b "$src/examples/holstein_lb.bio" -v interest=0..1 -v conception.5.JUL=0..1 -v heat_detection.3.MAR=0..1 2>/dev/null
+  -b "$src/examples/holstein_lb.bio" -v interest=0.0..1.0 -v conception.5.JUL=0.0..1.0 -v heat_detection.3.MAR=0.0..1.0 2>/dev/null
 check "the same seed gives the same design" cmp -s design-sobol/sweep-*/plan.json design-again/sweep-*/plan.json
 
 # --- a sweep with a broken bio file reports it and finishes the others
