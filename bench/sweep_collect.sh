@@ -28,8 +28,8 @@ for k in range(0, len(s), shard):
     with open(os.path.join(folder, "shards", f"shard-{k // shard:06d}.csv"), "w") as f:
         f.writelines(f'"{label}",0,"32 - EXE completed",{values},{sid}\n' for sid, label, _, _ in s[k:k + shard])
 PY
-for i in 1 2 3; do
-  /usr/bin/time -f "collect of $scenarios rows: %e s, %M kB" \
+for i in 1 2 3; do  # the plan, the design and the merge, as a user runs it
+  /usr/bin/time -f "collect of $scenarios rows: %e s wall, %U s user, %S s system, %M kB" \
     "$root/tools/morvenda-sweep" "${design[@]}" --collect -o sweep.csv --db sweep.db 2>&1 | grep '^collect'
 done
 echo "rows in the database: $(sqlite3 sweep.db 'SELECT count(*) FROM results')"
