@@ -47,6 +47,8 @@ check "it has a row per scenario" test "$(wc -l < here.csv)" -eq $((scenarios + 
 check "--slurm submits and exits 0" test $? -eq 0
 job=$(awk 'NR == 1 { print $1 }' cluster/sweep-*/jobs.txt)
 check "the job array has 10 tasks" grep -q -- "--array=0-9 " cluster/sweep-*/submit.sh
+"$sweep" -m "$program" -d cluster --slurm --dry-run "${design[@]}" 2>again.err
+check "while the array is held, a second --slurm has no shard to submit" grep -q 'no shard to submit' again.err
 
 # kill one task once it has finished a scenario of its shard
 for _ in $(seq $((wait_s * 10))); do
