@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests (xz for the golden copies)
-# and the tools (gnuplot for the charts, GNU parallel for sweeps) need, when
+# and the tools (gnuplot for the charts, GNU parallel, Python 3 and SQLite for
+# sweeps, Slurm and munge for the sweep's cluster test) need, when
 # missing, and the web page's packages from the npm registry.
 # Needs root (apt-get) only on a machine that lacks one of them.
 set -euo pipefail
 
 need=()
 for pkg in g++ cmake make libgtest-dev libcsv-dev gnuplot-nox parallel xz-utils "$@"; do
+  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
+done
+# Sweeps: the tool is Python 3 with its standard library's sqlite3; the
+# sqlite3 shell for queries; a one-node Slurm cluster (slurm-wlm, munge) for
+# the test that runs a sweep through Slurm.
+for pkg in python3 sqlite3 libsqlite3-dev slurm-wlm munge; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 # The web workbench (morvenda serve): the HTTP and JSON libraries, Chromium

@@ -93,14 +93,78 @@ check "an unknown figure is said so" grep -q "no figure nosuchfigure" err.txt
 "$src/tools/morvenda-plot" -o sim_charts -s "$report" >/dev/null 2>err.txt
 check "a file that is not a summary is said so" grep -q "not a summary of morvenda simulate" err.txt
 
-# --- the sweep tool: three variants of the example herd
+# --- the sweep tool: three variants of the example herd, into a CSV and a database
 cd "$work"
-"$src/tools/morvenda-sweep" -m "$program" -j 2 -o sweep.csv -d runs \
+"$src/tools/morvenda-sweep" -m "$program" -j 2 -o sweep.csv --db sweep.db -d runs \
   -b "$src/examples/holstein_lb.bio" -v interest=0,0.04,0.08 >/dev/null 2>sweep.err
 check "three-variant sweep exits 0" test $? -eq 0
 check "three-variant sweep gives a header and three rows" test "$(wc -l < sweep.csv)" -eq 4
 check "the CSV has the yearly figures" grep -q '^run,exit_status,message,herdlife_y1,herdlife_y2,herdlife_y3,eaa_cyr_y1' sweep.csv
 check "every variant completed" test "$(grep -c ',0,"32 - EXE completed",' sweep.csv)" -eq 3
+check "the scenario id is the last column" grep -q ',scenario_id$' sweep.csv
+check "every scenario has an id of its own" test "$(tail -n +2 sweep.csv | awk -F, '{ print $NF }' | sort -u | grep -cx '[0-9a-f]\{16\}')" -eq 3
+check "the database has a row per scenario" \
+  test "$(sqlite3 sweep.db 'SELECT count(*) FROM scenarios JOIN results USING (id) WHERE exit_status = 0 AND herdlife_y1 > 0')" -eq 3
+check "the runs wrote no rpo, del or pol file" test -z "$(find runs -name '*.rpo' -o -name '*.del' -o -name '*.pol')"
+touch -d '2000-01-01' runs/sweep-*/shards/*.csv
+"$src/tools/morvenda-sweep" -m "$program" -j 2 -o again.csv --db again.db -d runs \
+  -b "$src/examples/holstein_lb.bio" --vary interest=0..0.08:3 >/dev/null 2>again.err
+check "the same sweep again (a grid of 3 levels) exits 0" test $? -eq 0
+check "it runs nothing again" test -z "$(find runs/sweep-*/shards -name '*.csv' -newer sweep.csv)"
+check "and gives the same rows" cmp -s sweep.csv again.csv
+"$src/tools/morvenda-sweep" -m "$program" -S : -o login.csv --db login.db -d runs-login \
+  -b "$src/examples/holstein_lb.bio" -v interest=0,0.04,0.08 >/dev/null 2>login.err
+check "through -S : the rows are the same to the byte" cmp -s sweep.csv login.csv
+
+# --- usage errors name the option; nothing runs
+usage_error() { # option named, arguments...
+  local option=$1; shift
+  "$src/tools/morvenda-sweep" -m "$program" -d bad -b "$src/examples/holstein_lb.bio" "$@" >/dev/null 2>bad.err
+  local status=$?
+  check "$* exits 2" test $status -eq 2
+  check "$* names $option" grep -q -- "$option" bad.err
+}
+usage_error --vary -v interest=0.08..0 --samples 4
+usage_error --vary -v no_such_item=1,2
+usage_error --vary -v interest=0..4:3
+usage_error --samples -v interest=0..0.08 --samples 0
+usage_error --samples -v interest=0..0.08 --samples 10000001
+usage_error --samples -v interest=0..0.08
+usage_error --shard-size -v interest=0,0.04 --shard-size 0
+usage_error --design -v interest=0..0.08 --samples 4 --design halton
+usage_error --nonsense -v interest=0 --nonsense
+check "no usage error ran anything" test -z "$(find bad -name 'shard-*' 2>/dev/null)"
+
+# --- designs: every stratum of the ranges holds its share of the points
+strata() { # plan.json, points, strata per range: 0 when each range's strata hold points/strata each
+  python3 - "$@" <<'PY'
+import json, sys, collections
+plan, n, k = json.load(open(sys.argv[1])), int(sys.argv[2]), int(sys.argv[3])
+pts = [[float(v) for _, v in s[3] if _ != "writepol"] for s in plan["scenarios"]]
+assert len(pts) == n, len(pts)
+bad = 0
+for d in range(len(pts[0])):
+    c = collections.Counter(int(p[d] * k) for p in pts)
+    bad += sum(1 for b in range(k) if c[b] != n // k)
+if sys.argv[4:] == ["pairs"]:   # the first two ranges: one point in each of k x k cells
+    c = collections.Counter((int(p[0] * k), int(p[1] * k)) for p in pts)
+    bad += sum(1 for v in c.values() if v != 1) + (k * k - len(c))
+print(bad)
+PY
+}
+for d in sobol lhs; do
+  "$src/tools/morvenda-sweep" -m "$program" -d design-$d --dry-run --design $d --samples 64 --seed 5 \
+    -b "$src/examples/holstein_lb.bio" -v interest=0.0..1.0 -v conception.5.JUL=0.0..1.0 -v heat_detection.3.MAR=0.0..1.0 \
+    >/dev/null 2>design.err
+  check "--dry-run of a $d design exits 0" test $? -eq 0
+  check "a $d design of 64 points puts 8 in each eighth of every range" \
+    test "$(strata design-$d/sweep-*/plan.json 64 8)" = 0
+done
+check "the first two ranges of a Sobol design of 64 points fill every cell of 8 x 8" \
+  test "$(strata design-sobol/sweep-*/plan.json 64 8 pairs)" = 0
+"$src/tools/morvenda-sweep" -m "$program" -d design-again --dry-run --design sobol --samples 64 --seed 5 \
+  -b "$src/examples/holstein_lb.bio" -v interest=0.0..1.0 -v conception.5.JUL=0.0..1.0 -v heat_detection.3.MAR=0.0..1.0 2>/dev/null
+check "the same seed gives the same design" cmp -s design-sobol/sweep-*/plan.json design-again/sweep-*/plan.json
 
 # --- a sweep with a broken bio file reports it and finishes the others
 printf 'broken\nnothing here\n' > broken.bio
@@ -110,6 +174,8 @@ check "a sweep with a failed run exits 1" test $? -eq 1
 check "the failed run is reported" grep -q "run 'broken.bio' failed (exit status 1)" mixed.err
 check "the CSV keeps a row for every run" test "$(wc -l < mixed.csv)" -eq 4
 check "the other runs completed" test "$(grep -c ',0,"32 - EXE completed",' mixed.csv)" -eq 2
+check "the sweep says how many failed" grep -q '3 runs, 1 failed' mixed.err
+check "every row has every column" python3 -c 'import csv, sys; sys.exit(len({len(r) for r in csv.reader(open("mixed.csv"))}) != 1)'
 
 echo "tools: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
