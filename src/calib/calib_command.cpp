@@ -53,23 +53,6 @@ bool exists(const std::string& path)
     return stat(path.c_str(), &st) == 0;
 }
 
-/* The base file's values, by field name. */
-class BaseSink : public BioSink {
-public:
-    BaseValues values;
-    void value(const BioToken& at, const std::string& token, double) override
-    {
-        const double number = std::strtod(token.c_str(), nullptr);
-        const BioField& f = bio_fields()[at.field];
-        auto& v = values[f.name];
-        const std::size_t k = static_cast<std::size_t>(at.row * f.cols + at.col);
-        if (v.size() <= k)
-            v.resize(k + 1, 0.0);
-        v[k] = number;
-    }
-    bool fault(const BioFault&) override { return true; }
-};
-
 nlohmann::json number_or_null(double v)
 {
     return std::isfinite(v) ? nlohmann::json(v) : nlohmann::json(nullptr);
@@ -177,8 +160,7 @@ int calibrate_command(int argc, char** argv)
                          base_file.c_str());
             return FAULT;
         }
-    BaseSink sink;
-    walk_bio_text(text, sink, false);
+    const BaseValues base_values = bio_values(text);
 
     HerdRecords rec;
     if (!READ_HERD_RECORDS(src, rec, why)) {
@@ -190,7 +172,7 @@ int calibrate_command(int argc, char** argv)
     if (!rec.set_aside.empty())
         std::fprintf(stderr, "morvenda calibrate: %zu of %ld rows set aside\n", rec.set_aside.size(), rec.rows_read);
 
-    const CalibResult res = CALIBRATE_HERD(rec, sink.values, opt);
+    const CalibResult res = CALIBRATE_HERD(rec, base_values, opt);
     if (!res.missing.empty()) {
         std::fprintf(stderr, "morvenda calibrate: herd %s: %s\n", rec.herd.c_str(), res.missing.c_str());
         return FAULT;

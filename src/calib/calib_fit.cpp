@@ -15,6 +15,7 @@
 #include <cmath>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 
 #include "bio/bio_items.h"
 #include "core/records.h"
@@ -26,6 +27,8 @@ namespace {
 ** BREEDING_ROWS      rows of the heat and conception tables (months 1..14 here)
 ** MERGE_DAYS         inseminations this close to the one before are one service
 ** RESOLVE_DAYS       the window must run on this long after a service to judge it
+** EARLIEST_CHECK_DAYS, LATEST_EARLY_CHECK_DAYS  a check this long after a
+**                    service tells whether that service conceived
 ** Z95                the normal quantile of a two-sided 95 % interval
 ** POOL_SERVICES      pseudo services pulling a conception cell to its row x column
 ** POOL_MONTHS        pseudo cow-months pulling a heat detection cell likewise
@@ -48,6 +51,7 @@ constexpr int MONTHS_IN_MILK = 24;
 constexpr int BREEDING_ROWS = 14;
 constexpr int MERGE_DAYS = 3;
 constexpr int RESOLVE_DAYS = 340;
+constexpr int EARLIEST_CHECK_DAYS = 25, LATEST_EARLY_CHECK_DAYS = 150;
 constexpr double Z95 = 1.959964;
 constexpr double POOL_SERVICES = 8.0;
 constexpr double POOL_MONTHS = 8.0;
@@ -122,7 +126,7 @@ struct Lactation {
     int cow, lact, calving, next; /* next < 0: none known */
     std::vector<int> services;    /* merged, in the window */
     int conception = -1;          /* the successful service's day */
-    bool resolved_open = false;   /* known not to have conceived (by the window) */
+    std::vector<int> outcome;     /* per service: 1 conceived, 0 did not, -1 unknown */
 };
 
 struct Herd {
@@ -156,6 +160,40 @@ int leaves_after(const Herd& h, int cow, int day)
     return day;
 }
 
+/* The outcome of each service of a lactation.  It conceived when a calving
+** follows it within the gestation window (it being her last service) or
+** when a check finds her pregnant before her next service; it did not when
+** another service or an open check follows, or when she stays open in the
+** herd for RESOLVE_DAYS after it.  Otherwise it is not known: she left, or
+** the window ended, too soon. */
+void judge_services(const Herd& h, Lactation& l, const std::vector<PregnancyCheck>& checks)
+{
+    l.outcome.assign(l.services.size(), -1);
+    for (std::size_t k = 0; k < l.services.size(); k++) {
+        const int d = l.services[k];
+        const int next = k + 1 < l.services.size() ? l.services[k + 1] : (l.next >= 0 ? l.next : 1 << 30);
+        int verdict = -1;
+        for (const PregnancyCheck& c : checks)
+            if (c.day >= d + EARLIEST_CHECK_DAYS && c.day < next && c.day <= d + LATEST_EARLY_CHECK_DAYS &&
+                verdict < 0)
+                verdict = c.pregnant ? 1 : 0;
+        if (l.conception == d)
+            verdict = 1;
+        if (verdict < 0 && k + 1 < l.services.size())
+            verdict = 0;
+        if (verdict < 0 && l.next >= 0)
+            verdict = 0; /* calved, but not from this service */
+        if (verdict < 0 && h.last - d >= RESOLVE_DAYS) {
+            const int gone = leaves_after(h, l.cow, d);
+            if (gone < 0 || gone >= d + RESOLVE_DAYS)
+                verdict = 0;
+        }
+        l.outcome[k] = verdict;
+        if (verdict == 1 && l.conception < 0 && k + 1 == l.services.size())
+            l.conception = d; /* checked pregnant, her calving not seen */
+    }
+}
+
 Herd build_herd(const HerdRecords& rec, const CalibOptions& opt)
 {
     Herd h;
@@ -175,6 +213,9 @@ Herd build_herd(const HerdRecords& rec, const CalibOptions& opt)
     for (const TestDay& t : rec.tests)
         if (!rec.have_calvings || !calv[t.cow].count(t.calving))
             calv[t.cow].emplace(t.calving, t.lact);
+    std::map<int, std::vector<PregnancyCheck>> checks;
+    for (const PregnancyCheck& c : rec.checks)
+        checks[c.cow].push_back(c);
     std::map<int, std::vector<int>> ins;
     for (const Insemination& s : rec.inseminations)
         ins[s.cow].push_back(s.day);
@@ -184,7 +225,7 @@ Herd build_herd(const HerdRecords& rec, const CalibOptions& opt)
     for (const auto& [cow, days] : calv) {
         std::vector<std::pair<int, int>> list(days.begin(), days.end());
         for (std::size_t k = 0; k < list.size(); k++) {
-            Lactation l{cow, list[k].second, list[k].first, k + 1 < list.size() ? list[k + 1].first : -1, {}, -1, false};
+            Lactation l{cow, list[k].second, list[k].first, k + 1 < list.size() ? list[k + 1].first : -1, {}, -1, {}};
             int prev = -1000000;
             for (int d : ins[cow]) {
                 if (d <= l.calving || (l.next >= 0 && d >= l.next))
@@ -200,6 +241,7 @@ Herd build_herd(const HerdRecords& rec, const CalibOptions& opt)
                 if (gap >= opt.gestation_min && gap <= opt.gestation_max)
                     l.conception = l.services.back();
             }
+            judge_services(h, l, checks[cow]);
             h.lacts.push_back(l);
         }
     }
@@ -328,7 +370,66 @@ double fitted(const MilkFit& f, const TestDay& t)
     return f.curve[m][month_index(t.day) % 12];
 }
 
+/* A bio file's values, by field name. */
+class BaseSink : public BioSink {
+public:
+    BaseValues values;
+    void value(const BioToken& at, const std::string& token, double) override
+    {
+        const double number = std::strtod(token.c_str(), nullptr);
+        const BioField& f = bio_fields()[at.field];
+        auto& v = values[f.name];
+        const std::size_t k = static_cast<std::size_t>(at.row * f.cols + at.col);
+        if (v.size() <= k)
+            v.resize(k + 1, 0.0);
+        v[k] = number;
+    }
+    bool fault(const BioFault&) override { return true; }
+};
+
 } // namespace
+
+BaseValues bio_values(const std::string& text)
+{
+    BaseSink sink;
+    walk_bio_text(text, sink, false);
+    return sink.values;
+}
+
+void breeding_means(const BaseValues& v, double& conception, double& heat_detection)
+{
+    /* the waiting period's end and the last breeding month in months in milk */
+    const int lbm = static_cast<int>(base_at(v, "lbm", 0, 13)) - 1;
+    double c = 0, hd = 0;
+    int n = 0, nh = 0;
+    for (int l = 1; l <= 3; l++) {
+        const char* name = l == 1 ? "vwp1" : l == 2 ? "vwp2" : "vwp3";
+        const int first = static_cast<int>(base_at(v, name, 0, 3)) - 1;
+        const double f = base_at(v, "conception_lact", l - 1, 1);
+        for (int m = std::max(1, first); m <= lbm && m <= BREEDING_ROWS; m++)
+            for (int s = 0; s < 12; s++) {
+                c += std::min(1.0, f * base_at(v, "conception", (m - 1) * 12 + s, 0)), n++;
+                hd += base_at(v, "heat_detection", (m - 1) * 12 + s, 0), nh++;
+            }
+    }
+    conception = n ? c / n : 0;
+    heat_detection = nh ? hd / nh : 0;
+}
+
+BaseValues calibrated_values(const BaseValues& base, const std::vector<Estimate>& estimates)
+{
+    BaseValues v = base;
+    for (const Estimate& e : estimates)
+        if (e.used) {
+            const BioField& f = bio_fields()[find_bio_field(e.name)];
+            auto& cells = v[e.name];
+            const std::size_t k = static_cast<std::size_t>(e.row * f.cols + e.col);
+            if (cells.size() <= k)
+                cells.resize(k + 1, 0.0);
+            cells[k] = e.value;
+        }
+    return v;
+}
 
 CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const CalibOptions& opt)
 {
@@ -470,15 +571,10 @@ CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const
             const int mim = month_in_milk(l.calving, d);
             if (k == 0)
                 first_mims[std::min(l.lact, 3)].push_back(mim);
-            const bool success = l.conception == d;
+            const bool success = l.outcome[k] == 1;
             if (success)
                 success_mims.push_back(mim);
-            bool is_resolved = success || l.next >= 0;
-            if (!is_resolved && h.last - d >= RESOLVE_DAYS) {
-                const int gone = leaves_after(h, l.cow, d);
-                is_resolved = gone < 0 || gone >= d + RESOLVE_DAYS;
-            }
-            if (!is_resolved)
+            if (l.outcome[k] < 0)
                 continue;
             resolved.push_back({std::min(l.lact, 12), mim, month_index(d) % 12, success, k == 0});
             if (k == 0)
@@ -572,19 +668,24 @@ CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const
             const int g = std::min(l.lact, 3);
             if (l.conception >= 0)
                 days_open_sum += l.conception - l.calving, days_open_n++;
-            /* open until the conception; when none is known, until the last
-            ** service that may have held, or the lactation's end */
+            /* The months a cow is being bred and open: after the month of
+            ** her first service (which is chosen for having one) until the
+            ** month she conceives; when she never does, until the month
+            ** before her last service (after it she may have been given up
+            ** on and left unserved, which is the policy's doing, not the
+            ** heat detection's). */
             int open_until = l.conception >= 0 ? month_index(l.conception) : 1 << 30;
-            if (l.conception < 0 && !l.services.empty() && l.next < 0) {
-                const int last = l.services.back();
-                const int gone = leaves_after(h, l.cow, last);
-                if (h.last - last < RESOLVE_DAYS || (gone >= 0 && gone < last + RESOLVE_DAYS))
-                    open_until = month_index(last);
-            }
+            if (l.conception < 0 && !l.services.empty())
+                open_until = month_index(l.services.back()) - 1;
+            if (l.services.empty())
+                continue; /* never served: not bred, whatever the reason */
+            const int first_served = month_index(l.services.front());
             for (int m = vwp[g] - 1; m <= lbm - 1 && m <= BREEDING_ROWS; m++) {
                 const int mo = month_index(l.calving) + m;
                 if (mo > open_until)
                     break;
+                if (mo <= first_served)
+                    continue;
                 if (l.next >= 0 && mo >= month_index(l.next))
                     break;
                 /* the month must lie whole in the window, with the cow there at both ends */
@@ -799,5 +900,9 @@ CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const
         }
     }
     (void)MONTHS;
+    double c, hd;
+    breeding_means(calibrated_values(base, out.estimates), c, hd);
+    out.summary["conception_mean"] = c;
+    out.summary["heat_detection_mean"] = hd;
     return out;
 }

@@ -41,6 +41,15 @@ struct CalibResult {
     std::string missing; /* "" or what the records lack for any calibration */
 };
 
+/* The mean conception rate (lactations 1-3, their factors applied) and
+** heat detection rate over the breeding window's cells of a file's values. */
+void breeding_means(const BaseValues& values, double& conception, double& heat_detection);
+/* The base values with the used estimates in their place. */
+BaseValues calibrated_values(const BaseValues& base, const std::vector<Estimate>& estimates);
+/* The values of a bio file's text, by field name (a value that is not a
+** number reads as 0). */
+BaseValues bio_values(const std::string& text);
+
 CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const CalibOptions& opt);
 
 #endif
