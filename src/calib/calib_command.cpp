@@ -12,11 +12,17 @@
 #include "calib/calib_command.h"
 
 #include <cmath>
+#include <map>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -51,6 +57,56 @@ bool exists(const std::string& path)
 {
     struct stat st;
     return stat(path.c_str(), &st) == 0;
+}
+
+/* The calibrated herd's own figures under its optimal policy: a run of
+** HERD.bio's text as a child `morvenda` in a scratch folder, its yearly
+** block read from the report (first year).  Empty when the run fails. */
+std::map<std::string, double> run_model(const std::string& herd_text, std::string& why)
+{
+    std::map<std::string, double> fig;
+    char tmpl[] = "/tmp/morvenda-calibrate-XXXXXX";
+    const char* dir = mkdtemp(tmpl);
+    if (!dir) {
+        why = "no scratch folder";
+        return fig;
+    }
+    const std::filesystem::path folder(dir);
+    {
+        std::ofstream f(folder / "herd.bio", std::ios::binary);
+        f << herd_text;
+    }
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    const pid_t pid = n > 0 ? fork() : -1;
+    if (pid == 0) {
+        self[n] = '\0';
+        if (chdir(dir) == 0 && freopen("/dev/null", "w", stdout) && freopen("/dev/null", "w", stderr))
+            execl(self, self, "herd.bio", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 1;
+    if (pid > 0)
+        waitpid(pid, &status, 0);
+    if (pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            if (entry.path().extension() == ".res") {
+                std::ifstream in(entry.path());
+                std::string line;
+                while (std::getline(in, line)) {
+                    std::istringstream ls(line);
+                    double a, b, c;
+                    std::string label, extra;
+                    if (ls >> a >> b >> c >> label && !(ls >> extra))
+                        fig.emplace(label, a);
+                }
+            }
+    } else {
+        why = "the model's run of the calibrated herd failed";
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+    return fig;
 }
 
 nlohmann::json number_or_null(double v)
@@ -220,6 +276,25 @@ int calibrate_command(int argc, char** argv)
             summary[k] = {{"value", number_or_null(v)},
                           {"se", se == res.summary_se.end() ? nlohmann::json(nullptr) : number_or_null(se->second)}};
         }
+        /* the model's figures that pair with the observed ones */
+        std::string model_why;
+        const std::map<std::string, double> fig = run_model(text, model_why);
+        nlohmann::json model = nlohmann::json::object();
+        constexpr double DAYS_PER_MODEL_MONTH = 30.4, HALF_MONTH_DAYS = 15.2;
+        auto put = [&](const char* key, const char* label, double scale, double shift) {
+            auto it = fig.find(label);
+            if (it != fig.end())
+                model[key] = it->second * scale + shift;
+        };
+        put("calving_interval_days", "clvinterval", DAYS_PER_MODEL_MONTH, 0);
+        put("days_open", "daystoconc", 1, -HALF_MONTH_DAYS);
+        put("cull_rate", "cullrateall", 1, 0);
+        put("involuntary_cull_rate", "cullrateinv", 1, 0);
+        put("pregnancy_rate_21d", "pregnancyrate1", 1, 0);
+        put("milk_per_cow_year", "milkyield_cyr", 1, 0);
+        put("cash_per_cow_year", "cash_cyr", 1, 0);
+        if (!model_why.empty())
+            std::fprintf(stderr, "morvenda calibrate: %s\n", model_why.c_str());
         nlohmann::json doc = {{"herd", rec.herd},
                               {"base", base_file},
                               {"involuntary_share", opt.involuntary_share},
@@ -230,7 +305,7 @@ int calibrate_command(int argc, char** argv)
                               {"estimates", est},
                               {"summary", summary},
                               {"observed", observed},
-                              {"model", nlohmann::json::object()}};
+                              {"model", model}};
         const std::string path = report_dir + "/calibration.json";
         const std::string body = doc.dump(1) + "\n";
         OutputFile f(path);
