@@ -46,7 +46,9 @@ namespace {
 **                    period's end, and of conceptions by the last breeding month
 ** LOWEST_VWP, HIGHEST_VWP  the reader's limits on the waiting periods and last month
 ** MID_MONTH_DAYS     days in milk at the middle of month in milk m: 30.4 (m - 0.5)
-** FIRST_PREG_EFFECT, LAST_PREG_EFFECT  months of pregnancy whose milk effect is fitted */
+** FIRST_PREG_EFFECT, LAST_PREG_EFFECT  months of pregnancy whose milk effect is fitted
+** END_TESTS          test days at a lactation's end that tell where a cow stood
+**                    when she was kept for the next */
 constexpr int MONTHS_IN_MILK = 24;
 constexpr int BREEDING_ROWS = 14;
 constexpr int MERGE_DAYS = 3;
@@ -450,29 +452,8 @@ CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const
         std::vector<const TestDay*> group[4];
         for (const TestDay& t : rec.tests)
             group[std::min(t.lact, 3)].push_back(&t);
-        if (group[3].size() < static_cast<std::size_t>(MIN_TESTS)) {
-            /* too few third lactations alone: the later ones join them */
-        }
-        for (int g = 1; g <= 3; g++) {
+        for (int g = 1; g <= 3; g++)
             fits[g] = fit_milk(group[g], conceived);
-            static const char* names[4] = {"", "milk_curve1", "milk_curve2", "milk_curve3"};
-            const MilkFit& f = fits[g];
-            const std::string why = f.ok ? "" : "too few test days (" + std::to_string(f.n) + " < " +
-                                                    std::to_string(MIN_TESTS) + ")";
-            double ten = 0;
-            for (int m = 1; m <= MONTHS_IN_MILK; m++)
-                for (int s = 0; s < 12; s++) {
-                    const double v = f.ok ? f.curve[m][s] : base_at(base, names[g], (m - 1) * 12 + s, 0);
-                    if (m <= 10)
-                        ten += v * MID_MONTH_DAYS / 12.0;
-                    add(out, 7 + g, names[g], m - 1, s, v, f.n, v * (1 - Z95 * f.rel_se), v * (1 + Z95 * f.rel_se),
-                        f.ok, why);
-                }
-            const std::string key = "milk_10m_" + std::to_string(g);
-            out.summary[key] = ten;
-            out.summary_se[key] = ten * f.rel_se;
-            out.observed[g == 3 ? "milk_305d_3plus" : "milk_305d_" + std::to_string(g)] = ten * 305.0 / 304.0;
-        }
         /* the effect of pregnancy, pooled over the groups */
         for (int p = FIRST_PREG_EFFECT; p <= LAST_PREG_EFFECT; p++) {
             double s = 0, w = 0;
@@ -498,6 +479,8 @@ CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const
     }
 
     /* ---- yield_sd and yield_corr: a cow's relative yield by lactation ---- */
+    std::map<std::pair<int, int>, double> lact_means; /* (cow, lactation) -> relative yield / herd mean */
+    double yield_corr_fit = 0;
     {
         std::map<std::pair<int, int>, std::vector<double>> rel; /* (cow, lact) -> ratios */
         for (const TestDay& t : rec.tests) {
@@ -554,7 +537,52 @@ CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const
         add(out, 33, "yield_corr", 0, 0, corr, pairs, std::tanh(z - Z95 * zs), std::tanh(z + Z95 * zs), cok,
             cok ? "" : "too few cows with two following lactations (" + std::to_string(pairs) + ")");
         out.summary["yield_corr"] = corr;
+        yield_corr_fit = cok ? corr : 0;
+        for (const auto& [key, m] : mean_of)
+            lact_means[key] = mu > 0 ? m / mu : 1;
         out.summary_se["yield_corr"] = (1 - corr * corr) * zs;
+    }
+
+    /* ---- the curves of an average cow: later lactations corrected for selection ----
+    ** The cows seen in their second lactation are those the herd kept: on
+    ** average better than their year-mates were in their first.  Their lead
+    ** carries over to the next lactation by the correlation of a cow's
+    ** yields from one lactation to the next, so the level of a group is
+    ** divided by 1 + corr x (their relative yield in the lactation before - 1).
+    ** This takes out only part of the selection: the herd also keeps the
+    ** cows that milk well late in a lactation, which lifts the late months. */
+    double selection[4] = {1, 1, 1, 1};
+    for (int g = 2; g <= 3; g++) {
+        double sum = 0;
+        int n = 0;
+        for (const auto& [key, m] : lact_means)
+            if (key.second == g) {
+                auto prev = lact_means.find({key.first, g - 1});
+                if (prev != lact_means.end())
+                    sum += prev->second * selection[g - 1], n++;
+            }
+        if (n >= MIN_LACTATIONS && fits[g].ok)
+            selection[g] = 1 + yield_corr_fit * (sum / n - 1);
+    }
+    for (int g = 1; g <= 3; g++) {
+            static const char* names[4] = {"", "milk_curve1", "milk_curve2", "milk_curve3"};
+            const MilkFit& f = fits[g];
+            const double level = selection[g];
+            const std::string why = f.ok ? "" : "too few test days (" + std::to_string(f.n) + " < " +
+                                                    std::to_string(MIN_TESTS) + ")";
+            double ten = 0;
+            for (int m = 1; m <= MONTHS_IN_MILK; m++)
+                for (int s = 0; s < 12; s++) {
+                    const double v = f.ok ? f.curve[m][s] / level : base_at(base, names[g], (m - 1) * 12 + s, 0);
+                    if (m <= 10)
+                        ten += v * MID_MONTH_DAYS / 12.0;
+                    add(out, 7 + g, names[g], m - 1, s, v, f.n, v * (1 - Z95 * f.rel_se), v * (1 + Z95 * f.rel_se),
+                        f.ok, why);
+                }
+            const std::string key = "milk_10m_" + std::to_string(g);
+            out.summary[key] = ten;
+            out.summary_se[key] = ten * f.rel_se;
+            out.observed[g == 3 ? "milk_305d_3plus" : "milk_305d_" + std::to_string(g)] = ten * 305.0 / 304.0;
     }
 
     /* ---- services: resolved and successful ---- */
