@@ -137,3 +137,44 @@ TEST(CalibRecords, DatesAreCalendarDates)
     ASSERT_TRUE(parse_day("2020-03-01", d));
     EXPECT_EQ(month_index(d), 2020 * 12 + 2);
 }
+
+/* The real herds shipped in examples/: each calibrates, passes the check
+** and runs; a herd that is not in the files is an error before anything
+** is written. */
+TEST(CalibRealHerds, ExampleHerdsCalibrateCheckAndRun)
+{
+    ScratchDir dir;
+    const std::string d = SOURCE_PATH("examples/herd-records") + "/";
+    const std::string mapped =
+        "calibrate " + SOURCE_PATH("examples/holstein_kg.bio") + " --tests " + d + "rec.csv --inseminations " + d +
+        "ai.csv --exits " + d + "mvt.csv --cows " + d +
+        "anim.csv --columns tests.herd=herd_id,tests.cow=anim_id,tests.date=ctrl_date,tests.lact=parity,"
+        "tests.calving=calv_date,inseminations.herd=herd_id,inseminations.cow=cow_id,inseminations.date=ai_date,"
+        "exits.herd=herd_id,exits.cow=anim_id,exits.entry=date_in,exits.entry_reason=cause_in,exits.date=date_out,"
+        "exits.reason=caus_out,cows.cow=anim_id,cows.birth=birth_date ";
+    const std::string common = mapped + "--exit-reasons B=culled,M=died,E=sold,H=moved,C=ignore";
+    for (const char* herd : {"FR000001", "FR000019", "FR000045"}) {
+        SCOPED_TRACE(herd);
+        const std::string h = herd;
+        ASSERT_EQ(RUN_PROGRAM(common + " --herd " + h + " -o " + h + ".bio --report " + h), 0)
+            << READ_TEXT("console.txt");
+        EXPECT_EQ(RUN_PROGRAM("check " + h + ".bio"), 0) << READ_TEXT("console.txt");
+        const std::string json = READ_TEXT(h + "/calibration.json");
+        for (const char* key : {"\"estimates\"", "\"observed\"", "\"model\"", "\"cull_rate\"", "\"milk_305d_1\""})
+            EXPECT_NE(json.find(key), std::string::npos) << key;
+        /* the report's model object comes from a run of the calibrated herd */
+        EXPECT_NE(json.find("\"calving_interval_days\""), std::string::npos);
+    }
+    EXPECT_EQ(RUN_PROGRAM(common + " --herd FR999999 -o none.bio --report none"), 1);
+    EXPECT_NE(READ_TEXT("console.txt").find("no herd FR999999"), std::string::npos) << READ_TEXT("console.txt");
+    EXPECT_FALSE(FILE_EXISTS("none.bio"));
+    EXPECT_FALSE(FILE_EXISTS("none"));
+    /* an exit code without a kind */
+    EXPECT_EQ(RUN_PROGRAM(mapped + "--exit-reasons B=culled,M=died,E=sold,H=moved --herd FR000001 -o x.bio"), 1);
+    EXPECT_NE(READ_TEXT("console.txt").find("exit code 'C' has no kind"), std::string::npos) << READ_TEXT("console.txt");
+    EXPECT_FALSE(FILE_EXISTS("x.bio"));
+    /* usage errors */
+    EXPECT_EQ(RUN_PROGRAM(common + " --herd FR000001"), 2);
+    EXPECT_EQ(RUN_PROGRAM(common + " --herd FR000001 --gestation 300-200 -o y.bio"), 2);
+    EXPECT_EQ(RUN_PROGRAM(common + " --herd FR000001 --involuntary-share 1.5 -o y.bio"), 2);
+}
