@@ -123,7 +123,7 @@ struct Table {
 ** may be missing from the header. */
 bool read_table(const std::string& file, const char* name, const std::vector<std::string>& fields,
                 const std::set<std::string>& optional, const RecordSources& src, Table& t,
-                std::string& error)
+                std::string& error, bool herded = true)
 {
     t.file = file;
     t.name = name;
@@ -159,6 +159,10 @@ bool read_table(const std::string& file, const char* name, const std::vector<std
             continue;
         }
         if (line.empty() || line == "\r")
+            continue;
+        /* a file of many herds: a row that does not name the herd picked is
+        ** not split at all (the herd field is judged on the rows that do) */
+        if (herded && !src.herd.empty() && line.find(src.herd) == std::string::npos)
             continue;
         t.rows.emplace_back(number, split_csv(line));
     }
@@ -303,7 +307,7 @@ bool READ_HERD_RECORDS(const RecordSources& src, HerdRecords& out, std::string& 
     /* Cows first: their birth days judge the calvings. */
     if (!src.cows.empty()) {
         Table t;
-        if (!read_table(src.cows, "cows", {"cow", "birth"}, {}, src, t, error))
+        if (!read_table(src.cows, "cows", {"cow", "birth"}, {}, src, t, error, false))
             return false;
         out.have_cows = true;
         std::set<int> seen;

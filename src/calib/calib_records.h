@@ -65,7 +65,7 @@ struct HerdRecords {
     std::vector<std::string> cow_names; /* cow number -> its identifier */
     bool have_calvings = false, have_checks = false, have_cows = false;
     std::vector<std::string> set_aside; /* "file:line: column c: why" */
-    long rows_read = 0;
+    long rows_read = 0; /* rows judged: those of the herd picked, and every cow */
 };
 
 /* Reads the herd's records; false with `error` when a table cannot be read,
