@@ -281,9 +281,16 @@ int calibrate_command(int argc, char** argv)
         const std::map<std::string, double> fig = run_model(text, model_why);
         nlohmann::json model = nlohmann::json::object();
         constexpr double DAYS_PER_MODEL_MONTH = 30.4, HALF_MONTH_DAYS = 15.2;
+        /* a herd whose optimal policy keeps no cow in milk (it loses money at
+        ** the base file's prices) has no calvings and no culls to compare */
+        auto calvings = fig.find("clvinterval");
+        const bool kept = calvings != fig.end() && calvings->second > 0;
+        if (!fig.empty() && !kept)
+            std::fprintf(stderr, "morvenda calibrate: the optimal policy of the calibrated herd keeps no cows at "
+                                 "the base file's prices: the model's herd figures are left out\n");
         auto put = [&](const char* key, const char* label, double scale, double shift) {
             auto it = fig.find(label);
-            if (it != fig.end())
+            if (it != fig.end() && (kept || std::strcmp(label, "cash_cyr") == 0))
                 model[key] = it->second * scale + shift;
         };
         put("calving_interval_days", "clvinterval", DAYS_PER_MODEL_MONTH, 0);
