@@ -4,6 +4,7 @@
 **   morvenda herd.bio
 **   morvenda cows herd.bio cows.csv [options]   (value the herd's own cows)
 **   morvenda simulate herd.bio [options]         (herds of real cows under the policy)
+**   morvenda calibrate base.bio --records DIR -o herd.bio   (a herd's bio file from its records)
 **   morvenda serve [--dir DIR] [--port 8080] [--host 127.0.0.1]
 **   morvenda check [--json] herd.bio
 **   morvenda items [--json]                     (the bio file's item table)
@@ -13,6 +14,7 @@
 #include <cstring>
 
 #include "cows/cows_command.h"
+#include "calib/calib_command.h"
 #include "items/items_command.h"
 #include "app/driver.h"
 #include "serve/serve.h"
@@ -33,6 +35,8 @@ int main(int argc, char** argv)
         return items_command(argc - 1, argv + 1);
     if (argc >= 2 && std::strcmp(argv[1], "set") == 0)
         return set_command(argc - 1, argv + 1);
+    if (argc >= 2 && std::strcmp(argv[1], "calibrate") == 0)
+        return calibrate_command(argc - 1, argv + 1);
     if (argc >= 2 && std::strcmp(argv[1], "figures") == 0)
         return figures_command(argc - 1, argv + 1);
     return MORVENDA_RUN(argc, argv);

@@ -1,0 +1,157 @@
+/*
+** fit_test.cpp -- the estimators on hand-made herds whose answer is known,
+** and the calibrated file keeping every value it does not calibrate.
+*/
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "bio/bio_items.h"
+#include "calib/calib_fit.h"
+#include "calib/calib_records.h"
+#include "support/support.h"
+
+namespace {
+
+int day(const char* text)
+{
+    int d = 0;
+    EXPECT_TRUE(parse_day(text, d)) << text;
+    return d;
+}
+
+double estimate(const CalibResult& r, const std::string& name, const std::string& index = "")
+{
+    for (const Estimate& e : r.estimates)
+        if (e.name == name && e.index == index)
+            return e.value;
+    ADD_FAILURE() << name << "." << index;
+    return -1;
+}
+
+} // namespace
+
+/* Cows culled open after a failed service, whose failures only checks and
+** later services tell, count against conception; a calving 280 days after
+** the last service counts for it. */
+TEST(CalibFit, ServicesAreJudgedByCalvingsChecksAndLaterServices)
+{
+    HerdRecords rec;
+    rec.have_checks = true;
+    const int start = day("2018-01-01");
+    /* 200 cows: each calves, is served at 60 days; half conceive (a calving
+    ** 280 days later), half are found open at 40 days and culled at 100 */
+    for (int c = 0; c < 200; c++) {
+        const int calving = start + c;
+        rec.tests.push_back({c, calving + 20, 2, calving, 30.0});
+        rec.tests.push_back({c, start + 1200, c % 2 == 0 ? 3 : 2, c % 2 == 0 ? calving + 340 : calving, 30.0});
+        rec.inseminations.push_back({c, calving + 60});
+        if (c % 2 == 0) {
+            rec.calvings.push_back({c, calving, 2});
+            rec.calvings.push_back({c, calving + 340, 3});
+            rec.checks.push_back({c, calving + 100, true});
+            rec.stays.push_back({c, start - 400, -1, ExitKind::none});
+        } else {
+            rec.calvings.push_back({c, calving, 2});
+            rec.checks.push_back({c, calving + 100, false});
+            rec.stays.push_back({c, start - 400, calving + 130, ExitKind::culled_voluntary});
+        }
+    }
+    rec.have_calvings = true;
+    const CalibResult r = CALIBRATE_HERD(rec, BaseValues(), CalibOptions());
+    ASSERT_EQ(r.missing, "");
+    EXPECT_NEAR(r.observed.at("conception_all_services"), 0.5, 1e-9);
+    EXPECT_NEAR(r.observed.at("conception_first_service"), 0.5, 1e-9);
+    /* voluntary culls never count as involuntary disposal */
+    EXPECT_EQ(r.summary.at("involuntary_per_year"), 0.0);
+    /* the calving interval of the cows that calved twice */
+    EXPECT_NEAR(r.observed.at("calving_interval_days"), 340.0, 1e-9);
+}
+
+/* A sparse cell is pulled toward its row and column: never 0 or 1 from a
+** handful of services. */
+TEST(CalibFit, SparseConceptionCellsArePooled)
+{
+    HerdRecords rec;
+    const int start = day("2015-01-01");
+    /* 300 cows calving through the year, one service each in month in milk
+    ** 3; one in three conceives */
+    for (int c = 0; c < 300; c++) {
+        const int calving = start + c * 2;
+        rec.tests.push_back({c, calving + 10, 1, calving, 25.0});
+        if (c % 3 == 0)
+            rec.tests.push_back({c, start + 2000, 2, calving + 75 + 280, 25.0});
+        else
+            rec.tests.push_back({c, start + 2000, 1, calving, 25.0});
+        rec.inseminations.push_back({c, calving + 75});
+        rec.stays.push_back({c, start - 800, -1, ExitKind::none});
+        if (c % 3 == 0)
+            rec.calvings.push_back({c, calving + 75 + 280, 2});
+        rec.calvings.push_back({c, calving, 1});
+    }
+    /* two cows served late in lactation (month in milk 7), both conceiving:
+    ** their cell alone would say 1 */
+    for (int c = 300; c < 302; c++) {
+        const int calving = start + 100;
+        rec.tests.push_back({c, calving + 10, 1, calving, 25.0});
+        rec.tests.push_back({c, start + 2000, 2, calving + 215 + 280, 25.0});
+        rec.inseminations.push_back({c, calving + 215});
+        rec.stays.push_back({c, start - 800, -1, ExitKind::none});
+        rec.calvings.push_back({c, calving, 1});
+        rec.calvings.push_back({c, calving + 215 + 280, 2});
+    }
+    rec.have_calvings = true;
+    const CalibResult r = CALIBRATE_HERD(rec, BaseValues(), CalibOptions());
+    EXPECT_LT(estimate(r, "conception", "8.NOV"), 0.7);
+    for (const Estimate& e : r.estimates)
+        if (e.name == "conception" && e.used) {
+            EXPECT_GT(e.value, 0.02) << e.index;
+            EXPECT_LT(e.value, 0.98) << e.index;
+            EXPECT_LE(e.lo, e.value);
+            EXPECT_GE(e.hi, e.value);
+        }
+    EXPECT_NEAR(r.observed.at("conception_all_services"), 102.0 / 302.0, 0.01);
+    EXPECT_GT(estimate(r, "conception", "3.JUN"), 0.2);
+}
+
+/* HERD.bio is BASE.bio with only calibrated values changed: every value of
+** a field the calibration does not touch keeps its exact bytes. */
+TEST(CalibFit, UntouchedValuesKeepTheirText)
+{
+    ScratchDir dir;
+    const std::string d = SOURCE_PATH("examples/herd-records") + "/";
+    ASSERT_EQ(RUN_PROGRAM("calibrate " + SOURCE_PATH("examples/holstein_kg.bio") + " --tests " + d +
+                          "rec.csv --inseminations " + d + "ai.csv --exits " + d + "mvt.csv --herd FR000019 "
+                          "--columns tests.herd=herd_id,tests.cow=anim_id,tests.date=ctrl_date,tests.lact=parity,"
+                          "tests.calving=calv_date,inseminations.herd=herd_id,inseminations.cow=cow_id,"
+                          "inseminations.date=ai_date,exits.herd=herd_id,exits.cow=anim_id,exits.entry=date_in,"
+                          "exits.date=date_out,exits.reason=caus_out "
+                          "--exit-reasons B=culled,M=died,E=sold,H=moved,C=ignore -o herd.bio"),
+              0)
+        << READ_TEXT("console.txt");
+    const std::string base = READ_TEXT(SOURCE_PATH("examples/holstein_kg.bio")), herd = READ_TEXT("herd.bio");
+    const BioLayout a = bio_layout(base), b = bio_layout(herd);
+    ASSERT_TRUE(a.complete && b.complete);
+    ASSERT_EQ(a.tokens.size(), b.tokens.size());
+    const std::set<std::string> calibrated = {"milk_factor", "milk_curve1", "milk_curve2", "milk_curve3",
+                                              "disposal_lact", "disposal", "abortion", "vwp1", "vwp2", "vwp3",
+                                              "lbm", "conception_lact", "heat_detection", "conception",
+                                              "yield_sd", "yield_corr", "lactation_factor"};
+    int changed = 0;
+    for (std::size_t k = 0; k < a.tokens.size(); k++) {
+        const std::string x = base.substr(a.tokens[k].offset, a.tokens[k].length);
+        const std::string y = herd.substr(b.tokens[k].offset, b.tokens[k].length);
+        if (!calibrated.count(bio_fields()[a.tokens[k].field].name)) {
+            EXPECT_EQ(x, y) << bio_fields()[a.tokens[k].field].name;
+        }
+        changed += x != y;
+    }
+    EXPECT_GT(changed, 500);
+    /* without pregnancy checks, abortion keeps the base file's values */
+    for (std::size_t k = 0; k < a.tokens.size(); k++)
+        if (std::string(bio_fields()[a.tokens[k].field].name) == "abortion") {
+            EXPECT_EQ(base.substr(a.tokens[k].offset, a.tokens[k].length),
+                      herd.substr(b.tokens[k].offset, b.tokens[k].length));
+        }
+}
