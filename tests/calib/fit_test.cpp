@@ -120,8 +120,8 @@ TEST(CalibFit, SparseConceptionCellsArePooled)
 TEST(CalibFit, UntouchedValuesKeepTheirText)
 {
     ScratchDir dir;
-    const std::string d = SOURCE_PATH("examples/herd-records") + "/";
-    ASSERT_EQ(RUN_PROGRAM("calibrate " + SOURCE_PATH("examples/holstein_kg.bio") + " --tests " + d +
+    const std::string d = source_path("examples/herd-records") + "/";
+    ASSERT_EQ(run_program("calibrate " + source_path("examples/holstein_kg.bio") + " --tests " + d +
                           "rec.csv --inseminations " + d + "ai.csv --exits " + d + "mvt.csv --herd FR000019 "
                           "--columns tests.herd=herd_id,tests.cow=anim_id,tests.date=ctrl_date,tests.lact=parity,"
                           "tests.calving=calv_date,inseminations.herd=herd_id,inseminations.cow=cow_id,"
@@ -129,8 +129,8 @@ TEST(CalibFit, UntouchedValuesKeepTheirText)
                           "exits.date=date_out,exits.reason=caus_out "
                           "--exit-reasons B=culled,M=died,E=sold,H=moved,C=ignore -o herd.bio"),
               0)
-        << READ_TEXT("console.txt");
-    const std::string base = READ_TEXT(SOURCE_PATH("examples/holstein_kg.bio")), herd = READ_TEXT("herd.bio");
+        << read_text("console.txt");
+    const std::string base = read_text(source_path("examples/holstein_kg.bio")), herd = read_text("herd.bio");
     const BioLayout a = bio_layout(base), b = bio_layout(herd);
     ASSERT_TRUE(a.complete && b.complete);
     ASSERT_EQ(a.tokens.size(), b.tokens.size());

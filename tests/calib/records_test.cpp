@@ -30,9 +30,9 @@ RecordSources sources()
 
 void write_good()
 {
-    WRITE_TEXT("tests.csv", TESTS);
-    WRITE_TEXT("inseminations.csv", INS);
-    WRITE_TEXT("exits.csv", EXITS);
+    write_text("tests.csv", TESTS);
+    write_text("inseminations.csv", INS);
+    write_text("exits.csv", EXITS);
 }
 
 } // namespace
@@ -62,14 +62,14 @@ TEST(CalibRecords, ReadsOneHerdOfSeveral)
 TEST(CalibRecords, BadRowsAreSetAsideWithFileLineAndColumn)
 {
     ScratchDir dir;
-    WRITE_TEXT("tests.csv", std::string(TESTS) +
+    write_text("tests.csv", std::string(TESTS) +
                                 "A,2,2020-13-01,1,2020-01-05,20\n"   /* line 5: not a date */
                                 "A,1,2020-02-10,1,2020-01-05,26\n"   /* line 6: duplicate */
                                 "A,3,2020-01-01,1,2020-01-05,20\n"   /* line 7: before its calving */
                                 "A,4,2020-02-01,1,2017-01-05,20\n"); /* line 8: calving before birth */
-    WRITE_TEXT("cows.csv", "cow,birth\n4,2018-01-01\n");
-    WRITE_TEXT("inseminations.csv", INS);
-    WRITE_TEXT("exits.csv", EXITS);
+    write_text("cows.csv", "cow,birth\n4,2018-01-01\n");
+    write_text("inseminations.csv", INS);
+    write_text("exits.csv", EXITS);
     RecordSources s = sources();
     s.cows = "cows.csv";
     HerdRecords rec;
@@ -87,9 +87,9 @@ TEST(CalibRecords, BadRowsAreSetAsideWithFileLineAndColumn)
 TEST(CalibRecords, ColumnsAndExitCodesAreMapped)
 {
     ScratchDir dir;
-    WRITE_TEXT("rec.csv", "herd_id,ctrl_date,anim_id,parity,calv_date,milk\nA,2020-02-10,7,2,2020-01-05,30\n");
-    WRITE_TEXT("ai.csv", "herd_id,cow_id,ai_date\nA,7,2020-03-01\n");
-    WRITE_TEXT("mvt.csv", "anim_id,herd_id,date_in,cause_in,date_out,caus_out\n"
+    write_text("rec.csv", "herd_id,ctrl_date,anim_id,parity,calv_date,milk\nA,2020-02-10,7,2,2020-01-05,30\n");
+    write_text("ai.csv", "herd_id,cow_id,ai_date\nA,7,2020-03-01\n");
+    write_text("mvt.csv", "anim_id,herd_id,date_in,cause_in,date_out,caus_out\n"
                           "7,A,2018-01-01,N,2020-05-01,B\n7,A,2020-06-01,P,2020-07-01,X\n");
     RecordSources s;
     s.tests = "rec.csv";
@@ -144,9 +144,9 @@ TEST(CalibRecords, DatesAreCalendarDates)
 TEST(CalibRealHerds, ExampleHerdsCalibrateCheckAndRun)
 {
     ScratchDir dir;
-    const std::string d = SOURCE_PATH("examples/herd-records") + "/";
+    const std::string d = source_path("examples/herd-records") + "/";
     const std::string mapped =
-        "calibrate " + SOURCE_PATH("examples/holstein_kg.bio") + " --tests " + d + "rec.csv --inseminations " + d +
+        "calibrate " + source_path("examples/holstein_kg.bio") + " --tests " + d + "rec.csv --inseminations " + d +
         "ai.csv --exits " + d + "mvt.csv --cows " + d +
         "anim.csv --columns tests.herd=herd_id,tests.cow=anim_id,tests.date=ctrl_date,tests.lact=parity,"
         "tests.calving=calv_date,inseminations.herd=herd_id,inseminations.cow=cow_id,inseminations.date=ai_date,"
@@ -156,25 +156,25 @@ TEST(CalibRealHerds, ExampleHerdsCalibrateCheckAndRun)
     for (const char* herd : {"FR000001", "FR000019", "FR000045"}) {
         SCOPED_TRACE(herd);
         const std::string h = herd;
-        ASSERT_EQ(RUN_PROGRAM(common + " --herd " + h + " -o " + h + ".bio --report " + h), 0)
-            << READ_TEXT("console.txt");
-        EXPECT_EQ(RUN_PROGRAM("check " + h + ".bio"), 0) << READ_TEXT("console.txt");
-        const std::string json = READ_TEXT(h + "/calibration.json");
+        ASSERT_EQ(run_program(common + " --herd " + h + " -o " + h + ".bio --report " + h), 0)
+            << read_text("console.txt");
+        EXPECT_EQ(run_program("check " + h + ".bio"), 0) << read_text("console.txt");
+        const std::string json = read_text(h + "/calibration.json");
         for (const char* key : {"\"estimates\"", "\"observed\"", "\"model\"", "\"cull_rate\"", "\"milk_305d_1\""})
             EXPECT_NE(json.find(key), std::string::npos) << key;
         /* the report's model object comes from a run of the calibrated herd */
         EXPECT_NE(json.find("\"calving_interval_days\""), std::string::npos);
     }
-    EXPECT_EQ(RUN_PROGRAM(common + " --herd FR999999 -o none.bio --report none"), 1);
-    EXPECT_NE(READ_TEXT("console.txt").find("no herd FR999999"), std::string::npos) << READ_TEXT("console.txt");
-    EXPECT_FALSE(FILE_EXISTS("none.bio"));
-    EXPECT_FALSE(FILE_EXISTS("none"));
+    EXPECT_EQ(run_program(common + " --herd FR999999 -o none.bio --report none"), 1);
+    EXPECT_NE(read_text("console.txt").find("no herd FR999999"), std::string::npos) << read_text("console.txt");
+    EXPECT_FALSE(file_exists("none.bio"));
+    EXPECT_FALSE(file_exists("none"));
     /* an exit code without a kind */
-    EXPECT_EQ(RUN_PROGRAM(mapped + "--exit-reasons B=culled,M=died,E=sold,H=moved --herd FR000001 -o x.bio"), 1);
-    EXPECT_NE(READ_TEXT("console.txt").find("exit code 'C' has no kind"), std::string::npos) << READ_TEXT("console.txt");
-    EXPECT_FALSE(FILE_EXISTS("x.bio"));
+    EXPECT_EQ(run_program(mapped + "--exit-reasons B=culled,M=died,E=sold,H=moved --herd FR000001 -o x.bio"), 1);
+    EXPECT_NE(read_text("console.txt").find("exit code 'C' has no kind"), std::string::npos) << read_text("console.txt");
+    EXPECT_FALSE(file_exists("x.bio"));
     /* usage errors */
-    EXPECT_EQ(RUN_PROGRAM(common + " --herd FR000001"), 2);
-    EXPECT_EQ(RUN_PROGRAM(common + " --herd FR000001 --gestation 300-200 -o y.bio"), 2);
-    EXPECT_EQ(RUN_PROGRAM(common + " --herd FR000001 --involuntary-share 1.5 -o y.bio"), 2);
+    EXPECT_EQ(run_program(common + " --herd FR000001"), 2);
+    EXPECT_EQ(run_program(common + " --herd FR000001 --gestation 300-200 -o y.bio"), 2);
+    EXPECT_EQ(run_program(common + " --herd FR000001 --involuntary-share 1.5 -o y.bio"), 2);
 }

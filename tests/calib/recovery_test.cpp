@@ -49,7 +49,7 @@ const char* const MONTHS[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
 /* The changed truth, as edits of the example herd. */
 std::string truth_text()
 {
-    std::string text = READ_TEXT(SOURCE_PATH("examples/holstein_kg.bio"));
+    std::string text = read_text(source_path("examples/holstein_kg.bio"));
     std::vector<std::string> words;
     for (int r = 2; r <= 15; r++) {
         words.push_back("conception." + std::to_string(r) + "*=0.85");
@@ -109,19 +109,19 @@ TEST(CalibRecovery, ChangedTruthsComeBackFromSimulatedRecords)
     ScratchDir dir;
     Truth truth;
     const std::string text = truth_text();
-    WRITE_TEXT("truth.bio", text);
+    write_text("truth.bio", text);
     truth.values = bio_values(text);
     breeding_means(truth.values, truth.conception, truth.heat_detection);
-    const BaseValues base = bio_values(READ_TEXT(SOURCE_PATH("examples/holstein_kg.bio")));
+    const BaseValues base = bio_values(read_text(source_path("examples/holstein_kg.bio")));
 
     for (int seed : SEEDS) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         const std::string sum = "sim" + std::to_string(seed) + ".csv";
-        ASSERT_EQ(RUN_PROGRAM("simulate truth.bio --cows " + std::to_string(PLACES) + " --years " +
+        ASSERT_EQ(run_program("simulate truth.bio --cows " + std::to_string(PLACES) + " --years " +
                               std::to_string(YEARS) + " --replicates 1 --seed " + std::to_string(seed) +
                               " --records rec -o " + sum),
                   0)
-            << READ_TEXT("console.txt");
+            << read_text("console.txt");
         RecordSources src;
         src.tests = "rec/tests.csv";
         src.inseminations = "rec/inseminations.csv";
@@ -161,16 +161,16 @@ TEST(CalibRecovery, ChangedTruthsComeBackFromSimulatedRecords)
 TEST(CalibRecovery, TheCalibratedHerdRunsLikeTheTrueOne)
 {
     ScratchDir dir;
-    WRITE_TEXT("truth.bio", truth_text());
-    ASSERT_EQ(RUN_PROGRAM("simulate truth.bio --cows 400 --years 6 --replicates 1 --seed 5 --records rec -o s.csv"), 0);
-    ASSERT_EQ(RUN_PROGRAM("calibrate " + SOURCE_PATH("examples/holstein_kg.bio") +
+    write_text("truth.bio", truth_text());
+    ASSERT_EQ(run_program("simulate truth.bio --cows 400 --years 6 --replicates 1 --seed 5 --records rec -o s.csv"), 0);
+    ASSERT_EQ(run_program("calibrate " + source_path("examples/holstein_kg.bio") +
                           " --records rec -o herd.bio --report report"),
               0)
-        << READ_TEXT("console.txt");
-    const std::string json = READ_TEXT("report/calibration.json");
+        << read_text("console.txt");
+    const std::string json = read_text("report/calibration.json");
     ASSERT_NE(json.find("\"model\""), std::string::npos);
-    ASSERT_EQ(RUN_PROGRAM("check herd.bio"), 0) << READ_TEXT("console.txt");
-    ASSERT_EQ(RUN_PROGRAM("truth.bio", "truth.txt"), 0);
+    ASSERT_EQ(run_program("check herd.bio"), 0) << read_text("console.txt");
+    ASSERT_EQ(run_program("truth.bio", "truth.txt"), 0);
     /* the model's figures from the report's yearly block */
     auto figure = [](const std::string& res, const std::string& label) {
         std::ifstream in(res);
@@ -185,7 +185,7 @@ TEST(CalibRecovery, TheCalibratedHerdRunsLikeTheTrueOne)
         return std::nan("");
     };
     const double true_ci = figure("holstein.res", "clvinterval"), true_cull = figure("holstein.res", "cullrateall");
-    ASSERT_EQ(RUN_PROGRAM("herd.bio", "herd.txt"), 0);
+    ASSERT_EQ(run_program("herd.bio", "herd.txt"), 0);
     EXPECT_NEAR(figure("holstein.res", "clvinterval"), true_ci, 0.5);
     EXPECT_NEAR(figure("holstein.res", "cullrateall"), true_cull, 0.045);
 }

@@ -251,7 +251,7 @@ TEST(ServeRuns, RunToCompletionShowsResultsAndFiles)
     json ended = served.wait_run(sim_id);
     ASSERT_EQ(ended["state"], "done") << ended.dump();
     EXPECT_EQ(ended["kind"], "simulate");
-    std::string summary = READ_TEXT(served.dir() + "/runs/" + sim_id + "/simulation.csv");
+    std::string summary = read_text(served.dir() + "/runs/" + sim_id + "/simulation.csv");
     EXPECT_EQ(summary.rfind("figure,year,scope,mean,sd,p5,p25,p50,p75,p95\n", 0), 0u);
     EXPECT_NE(summary.find("cash_cyr,2,cow,"), std::string::npos);
     EXPECT_EQ(asked(sim_id, {{"cows", 10}})->status, 404) << "only a finished run of the model is simulated";
@@ -523,8 +523,8 @@ TEST(ServeCows, OffersTheFoldersCowLists)
 {
     ServedFolder served;
     served.add_example("base.bio");
-    WRITE_TEXT(served.dir() + "/herd_cows.csv", "id,lact,dim,dcc,milk\n1,2,100,0,30\n");
-    WRITE_TEXT(served.dir() + "/notes.txt", "not a list\n");
+    write_text(served.dir() + "/herd_cows.csv", "id,lact,dim,dcc,milk\n1,2,100,0,30\n");
+    write_text(served.dir() + "/notes.txt", "not a list\n");
     EXPECT_EQ(json_of(served.client().Get("/api/cowlists")), json::array({"herd_cows.csv"}));
     auto cows = [&](const json& body) { return served.client().Post("/api/cows", body.dump(), JSON_TYPE); };
     EXPECT_EQ(cows({{"herd", "base.bio"}, {"list", "../herd_cows.csv"}})->status, 400);
