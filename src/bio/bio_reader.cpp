@@ -96,12 +96,8 @@ public:
         if (field.rule == BioRule::policy)
             std::printf("\n bio->policy error");
         if (field.kind == BioKind::name && !f.stops)
-            std::printf("\n READ_BIO_FILE: %s, item %d: %s", name_.c_str(), field.item, f.reason.c_str());
-        else
-            std::printf("\n READ_BIO_FILE: %s, item %d (%s): %s", name_.c_str(), field.item, what,
-                        f.reason.c_str());
-        STOP(1);
-        END_RUN(1);
+            FAIL_RUN("READ_BIO_FILE", "%s, item %d: %s", name_.c_str(), field.item, f.reason.c_str());
+        FAIL_RUN("READ_BIO_FILE", "%s, item %d (%s): %s", name_.c_str(), field.item, what, f.reason.c_str());
     }
 
 private:
@@ -436,9 +432,7 @@ void check_derived_tables(const std::string& name)
         all_finite(bio->rev) && all_finite(bio->iofc) && all_finite(bio->sel) &&
         all_finite(bio->pind) && all_finite(bio->conceptionrate))
         return;
-    std::printf("\n READ_BIO_FILE: %s: the items give figures that are not numbers", name.c_str());
-    STOP(1);
-    END_RUN(1);
+    FAIL_RUN("READ_BIO_FILE", "%s: the items give figures that are not numbers", name.c_str());
 }
 
 } // namespace
@@ -461,9 +455,7 @@ short READ_BIO_FILE()
         return 1;
     }
     if (got == InputRead::refused) {
-        std::printf("\n READ_BIO_FILE: %s: %s", biofile.c_str(), why.c_str());
-        STOP(1);
-        END_RUN(1);
+        FAIL_RUN("READ_BIO_FILE", "%s: %s", biofile.c_str(), why.c_str());
     }
 
     ReaderSink sink(biofile, *tmp);

@@ -46,9 +46,7 @@ constexpr std::size_t LARGEST_POL_FILE = 16u << 20;
 /* Ends the run after a failed write of `file`. */
 [[noreturn]] void write_failed(const char* routine, const OutputFile& f, const std::string& file)
 {
-    std::printf("\n %s: %s write failure (%s)", routine, file.c_str(), f.error().c_str());
-    STOP(1);
-    END_RUN(1);
+    FAIL_RUN(routine, "%s write failure (%s)", file.c_str(), f.error().c_str());
 }
 
 /* Ends the run when `file` cannot be started; `line` is the routine's
@@ -57,9 +55,7 @@ void open_or_end(OutputFile& f, const std::string& file, const std::string& line
 {
     if (f.open(file))
         return;
-    std::printf("%s\n %s: %s", line.c_str(), file.c_str(), f.error().c_str());
-    STOP(1);
-    END_RUN(1);
+    FAIL_RUN(nullptr, "%s\n %s: %s", line.c_str(), file.c_str(), f.error().c_str());
 }
 
 /* " %d" of a decision. */
@@ -131,9 +127,7 @@ bool in_range(int v, int last)
 /* Ends the run on a pol file line that cannot be taken. */
 [[noreturn]] void pol_line_error(int line, const char* what)
 {
-    std::printf("\n READ_POL_FILE: %s line %d: %s", polfile.c_str(), line, what);
-    STOP(1);
-    END_RUN(1);
+    FAIL_RUN("READ_POL_FILE", "%s line %d: %s", polfile.c_str(), line, what);
 }
 
 /* Reads one " %d" value of a pol file line. */
@@ -185,20 +179,15 @@ void READ_POL_FILE()
     std::string text, why;
     const InputRead got = READ_INPUT_FILE(polfile, LARGEST_POL_FILE, text, why);
     if (got != InputRead::read) {
-        std::printf("\n READ_POL_FILE: %s open failure", polfile.c_str());
         if (got == InputRead::refused)
-            std::printf(": %s", why.c_str());
-        STOP(1);
-        END_RUN(1);
+            FAIL_RUN("READ_POL_FILE", "%s open failure: %s", polfile.c_str(), why.c_str());
+        FAIL_RUN("READ_POL_FILE", "%s open failure", polfile.c_str());
     }
     if (text.empty())
         pol_line_error(1, "file ends early");
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> holder(fmemopen(text.data(), text.size(), "r"), std::fclose);
-    if (!holder) {
-        std::printf("\n READ_POL_FILE: %s open failure", polfile.c_str());
-        STOP(1);
-        END_RUN(1);
-    }
+    if (!holder)
+        FAIL_RUN("READ_POL_FILE", "%s open failure", polfile.c_str());
     std::FILE* fp = holder.get();
 
     int line = 1;
@@ -396,9 +385,7 @@ void write_slot_file(OutputFile& f, FillSlots fill, unsigned code, const char* r
 
     if (!finite) {
         f.discard();
-        std::printf("\n %s: %s not written: values that are not numbers", routine, name.c_str());
-        STOP(1);
-        END_RUN(1);
+        FAIL_RUN(routine, "%s not written: values that are not numbers", name.c_str());
     }
     for (int t = 1; t <= FIRST_YEAR_SLOTS; t++) {
         const double pct = t / 12.0 * 100.0;

@@ -84,9 +84,7 @@ void WRITE_WARM_FILE(unsigned short buffer)
 
     OutputFile f;
     if (!f.open(WARM_FILE)) {
-        std::printf("\n WRITE_WARM_FILE: warm.txt open failure (%s)", f.error().c_str());
-        STOP(1);
-        END_RUN(1);
+        FAIL_RUN("WRITE_WARM_FILE", "warm.txt open failure (%s)", f.error().c_str());
     }
     char line[512];
     for (double v : values) {
@@ -95,9 +93,7 @@ void WRITE_WARM_FILE(unsigned short buffer)
         std::fwrite(line, 1, static_cast<std::size_t>(n) + 1, f.fp());
     }
     if (!f.commit()) {
-        std::printf("\n WRITE_WARM_FILE: warm.txt write failure (%s)", f.error().c_str());
-        STOP(1);
-        END_RUN(1);
+        FAIL_RUN("WRITE_WARM_FILE", "warm.txt write failure (%s)", f.error().c_str());
     }
     std::printf("\n WRITE_WARM_FILE done ...");
 }

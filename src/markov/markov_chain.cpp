@@ -766,9 +766,7 @@ void MARKOV_CHAIN(unsigned short entry_mode, unsigned short count, unsigned shor
     }
     if (tables) {
         if (!BUILD_MONTH_TABLES()) {
-            std::printf("\n MARKOV_CHAIN: Insufficient memory available. ");
-            STOP(1);
-            END_RUN(1);
+            FAIL_RUN("MARKOV_CHAIN", "Insufficient memory available. ");
         }
     }
 

@@ -273,9 +273,7 @@ bool herd_is_finite()
 ** whose herd was not saved has not completed. */
 [[noreturn]] void write_failed(const char* what, const OutputFile& f)
 {
-    std::printf("\n WRITE_MKV_FILE: %s %s (%s)", mkvfile.c_str(), what, f.error().c_str());
-    STOP(1);
-    END_RUN(1);
+    FAIL_RUN("WRITE_MKV_FILE", "%s %s (%s)", mkvfile.c_str(), what, f.error().c_str());
 }
 
 } // namespace
@@ -286,9 +284,7 @@ void READ_MKV_FILE()
     std::string text, why;
     const InputRead got = READ_INPUT_FILE(mkvfile, LARGEST_MKV_FILE, text, why);
     if (got == InputRead::refused) {
-        std::printf("\n READ_MKV_FILE: %s: %s", mkvfile.c_str(), why.c_str());
-        STOP(1);
-        END_RUN(1);
+        FAIL_RUN("READ_MKV_FILE", "%s: %s", mkvfile.c_str(), why.c_str());
     }
     File f(got == InputRead::read && !text.empty() ? fmemopen(text.data(), text.size(), "r")
                                                    : got == InputRead::read ? std::tmpfile() : nullptr);
@@ -319,9 +315,7 @@ void READ_MKV_FILE()
         if (bad_lines > REPORTED_LINES)
             std::printf("\n READ_MKV_FILE: %s: %d more lines left out", mkvfile.c_str(),
                         bad_lines - REPORTED_LINES);
-        std::printf("\n READ_MKV_FILE: %s is damaged: the run ends", mkvfile.c_str());
-        STOP(1);
-        END_RUN(1);
+        FAIL_RUN("READ_MKV_FILE", "%s is damaged: the run ends", mkvfile.c_str());
     }
     std::printf("\n READ_MKV_FILE done ...");
 }
@@ -351,10 +345,7 @@ void WRITE_MKV_FILE()
 {
     std::printf("\n WRITE_MKV_FILE started ... %s", mkvfile.c_str());
     if (!herd_is_finite()) {
-        std::printf("\n WRITE_MKV_FILE: %s not written: the herd holds values that are not numbers",
-                    mkvfile.c_str());
-        STOP(1);
-        END_RUN(1);
+        FAIL_RUN("WRITE_MKV_FILE", "%s not written: the herd holds values that are not numbers", mkvfile.c_str());
     }
     OutputFile f;
     if (!f.open(mkvfile))
