@@ -6,7 +6,7 @@
 #   bench/sweep_collect.sh [MORVENDA_PROGRAM]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-program=${1:-$root/build/morvenda}
+program=$(realpath "${1:-$root/build/morvenda}")
 # --- constants
 scenarios=100000
 shard=100

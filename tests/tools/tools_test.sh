@@ -133,6 +133,12 @@ usage_error --samples -v interest=0..0.08
 usage_error --shard-size -v interest=0,0.04 --shard-size 0
 usage_error --design -v interest=0..0.08 --samples 4 --design halton
 usage_error --nonsense -v interest=0 --nonsense
+usage_error --samples -v interest=0,0.04 --samples 10
+usage_error --partition -v interest=0 --partition debug
+usage_error --partition -v interest=0 --slurm --dry-run --partition "$(printf 'debug\nrm -rf ~')"
+usage_error --time -v interest=0 --slurm --dry-run --time 1:00:00:00
+usage_error --time -v interest=0 --slurm --dry-run --time "$(printf '10\n#SBATCH --mem=1T')"
+usage_error --max-running -v interest=0 --slurm --dry-run --max-running 0
 check "no usage error ran anything" test -z "$(find bad -name 'shard-*' 2>/dev/null)"
 
 # --- designs: every stratum of the ranges holds its share of the points
