@@ -15,6 +15,7 @@
 #include <sstream>
 #include <utility>
 
+#include "core/calendar.h"
 #include "core/input_file.h"
 
 namespace {
@@ -32,30 +33,6 @@ constexpr double LARGEST_MILK = 300.0;
 
 const char* const KIND_WORDS[] = {"none", "died", "culled-involuntary", "culled-voluntary", "culled",
                                   "sold", "moved", "ignore"};
-
-/* Days from the civil date (proleptic Gregorian), 0 = 1970-01-01. */
-int days_from_civil(int y, int m, int d)
-{
-    y -= m <= 2;
-    const int era = (y >= 0 ? y : y - 399) / 400;
-    const int yoe = y - era * 400;
-    const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-void civil_from_days(int z, int& y, int& m, int& d)
-{
-    z += 719468;
-    const int era = (z >= 0 ? z : z - 146096) / 146097;
-    const int doe = z - era * 146097;
-    const int yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp + (mp < 10 ? 3 : -9);
-    y = yoe + era * 400 + (m <= 2);
-}
 
 /* Splits a CSV line on commas; a field in double quotes may hold commas. */
 std::vector<std::string> split_csv(const std::string& line)
@@ -212,6 +189,29 @@ struct Reader {
         return src.herd.empty() || h == src.herd;
     }
 
+    /* Calls take(line, row) for each row of t that belongs to the herd;
+    ** every row counts as read. */
+    template <class Take>
+    void herd_rows(const Table& t, Take take)
+    {
+        for (const auto& [line, row] : t.rows) {
+            out.rows_read++;
+            if (in_herd(t, row))
+                take(line, row);
+        }
+    }
+
+    /* False, with the row set aside, when the table has had a row of this
+    ** cow on this day already. */
+    bool first_of_day(std::set<std::pair<int, int>>& seen, const Table& t, int line, int cow, int day,
+                      const char* what, const char* when = "on that date")
+    {
+        if (seen.insert({cow, day}).second)
+            return true;
+        aside(t, line, -1, std::string("a second ") + what + " of cow " + out.cow_names[cow] + " " + when);
+        return false;
+    }
+
     bool date(const Table& t, int line, const std::vector<std::string>& row, int f, int& day)
     {
         const std::string& s = field(t, row, f);
@@ -243,16 +243,13 @@ bool parse_day(const std::string& text, int& day)
     if (y < FIRST_YEAR || y > LAST_YEAR || m < 1 || m > 12 || d < 1 || d > 31)
         return false;
     day = days_from_civil(y, m, d);
-    int yy, mm, dd;
-    civil_from_days(day, yy, mm, dd);
-    return yy == y && mm == m && dd == d; /* no 31 April */
+    const CivilDate back = civil_from_days(day);
+    return back.y == y && back.m == m && back.d == d; /* no 31 April */
 }
 
 int month_index(int day)
 {
-    int y, m, d;
-    civil_from_days(day, y, m, d);
-    return y * 12 + m - 1;
+    return month_of_day(day);
 }
 
 std::string parse_column_map(const std::string& text, std::map<std::string, std::string>& out)
@@ -336,37 +333,32 @@ bool READ_HERD_RECORDS(const RecordSources& src, HerdRecords& out, std::string& 
                         error))
             return false;
         std::set<std::pair<int, int>> seen;
-        for (const auto& [line, row] : t.rows) {
-            out.rows_read++;
-            if (!r.in_herd(t, row))
-                continue;
+        r.herd_rows(t, [&](int line, const std::vector<std::string>& row) {
             TestDay d{};
             if (!r.date(t, line, row, 2, d.day) || !r.date(t, line, row, 4, d.calving))
-                continue;
+                return;
             if (!parse_whole(Reader::field(t, row, 3), d.lact) || d.lact < 1 || d.lact > LARGEST_LACT) {
                 r.aside(t, line, 3, "'" + Reader::field(t, row, 3) + "' is not a lactation (1.." +
                                         std::to_string(LARGEST_LACT) + ")");
-                continue;
+                return;
             }
             if (!parse_number(Reader::field(t, row, 5), d.milk) || d.milk < 0 || d.milk > LARGEST_MILK) {
                 r.aside(t, line, 5, "'" + Reader::field(t, row, 5) + "' is not a day's milk");
-                continue;
+                return;
             }
             d.cow = r.cow(Reader::field(t, row, 1));
             if (d.day < d.calving) {
                 r.aside(t, line, 2, "test day before the calving it names");
-                continue;
+                return;
             }
             if (born_after(d.cow, d.calving)) {
                 r.aside(t, line, 4, "calving before the cow's birth");
-                continue;
+                return;
             }
-            if (!seen.insert({d.cow, d.day}).second) {
-                r.aside(t, line, -1, "a second test day of cow " + out.cow_names[d.cow] + " on that date");
-                continue;
-            }
+            if (!r.first_of_day(seen, t, line, d.cow, d.day, "test day"))
+                return;
             out.tests.push_back(d);
-        }
+        });
         if (!src.herd.empty() && !r.herds_seen.count(src.herd)) {
             error = src.tests + ": no herd " + src.herd;
             return false;
@@ -387,24 +379,19 @@ bool READ_HERD_RECORDS(const RecordSources& src, HerdRecords& out, std::string& 
         if (!read_table(src.inseminations, "inseminations", {"herd", "cow", "date"}, {}, src, t, error))
             return false;
         std::set<std::pair<int, int>> seen;
-        for (const auto& [line, row] : t.rows) {
-            out.rows_read++;
-            if (!r.in_herd(t, row))
-                continue;
+        r.herd_rows(t, [&](int line, const std::vector<std::string>& row) {
             Insemination s{};
             if (!r.date(t, line, row, 2, s.day))
-                continue;
+                return;
             s.cow = r.cow(Reader::field(t, row, 1));
             if (born_after(s.cow, s.day)) {
                 r.aside(t, line, 2, "insemination before the cow's birth");
-                continue;
+                return;
             }
-            if (!seen.insert({s.cow, s.day}).second) {
-                r.aside(t, line, -1, "a second insemination of cow " + out.cow_names[s.cow] + " on that date");
-                continue;
-            }
+            if (!r.first_of_day(seen, t, line, s.cow, s.day, "insemination"))
+                return;
             out.inseminations.push_back(s);
-        }
+        });
     }
 
     /* Calvings, when there are any. */
@@ -414,28 +401,23 @@ bool READ_HERD_RECORDS(const RecordSources& src, HerdRecords& out, std::string& 
             return false;
         out.have_calvings = true;
         std::set<std::pair<int, int>> seen;
-        for (const auto& [line, row] : t.rows) {
-            out.rows_read++;
-            if (!r.in_herd(t, row))
-                continue;
+        r.herd_rows(t, [&](int line, const std::vector<std::string>& row) {
             Calving c{};
             if (!r.date(t, line, row, 2, c.day))
-                continue;
+                return;
             if (!parse_whole(Reader::field(t, row, 3), c.lact) || c.lact < 1 || c.lact > LARGEST_LACT) {
                 r.aside(t, line, 3, "'" + Reader::field(t, row, 3) + "' is not a lactation");
-                continue;
+                return;
             }
             c.cow = r.cow(Reader::field(t, row, 1));
             if (born_after(c.cow, c.day)) {
                 r.aside(t, line, 2, "calving before the cow's birth");
-                continue;
+                return;
             }
-            if (!seen.insert({c.cow, c.day}).second) {
-                r.aside(t, line, -1, "a second calving of cow " + out.cow_names[c.cow] + " on that date");
-                continue;
-            }
+            if (!r.first_of_day(seen, t, line, c.cow, c.day, "calving"))
+                return;
             out.calvings.push_back(c);
-        }
+        });
     }
 
     /* Pregnancy checks, when there are any. */
@@ -445,26 +427,21 @@ bool READ_HERD_RECORDS(const RecordSources& src, HerdRecords& out, std::string& 
             return false;
         out.have_checks = true;
         std::set<std::pair<int, int>> seen;
-        for (const auto& [line, row] : t.rows) {
-            out.rows_read++;
-            if (!r.in_herd(t, row))
-                continue;
+        r.herd_rows(t, [&](int line, const std::vector<std::string>& row) {
             PregnancyCheck c{};
             if (!r.date(t, line, row, 2, c.day))
-                continue;
+                return;
             const std::string& res = Reader::field(t, row, 3);
             if (res != "pregnant" && res != "open") {
                 r.aside(t, line, 3, "'" + res + "' is not pregnant or open");
-                continue;
+                return;
             }
             c.pregnant = res == "pregnant";
             c.cow = r.cow(Reader::field(t, row, 1));
-            if (!seen.insert({c.cow, c.day}).second) {
-                r.aside(t, line, -1, "a second check of cow " + out.cow_names[c.cow] + " on that date");
-                continue;
-            }
+            if (!r.first_of_day(seen, t, line, c.cow, c.day, "check"))
+                return;
             out.checks.push_back(c);
-        }
+        });
     }
 
     /* Stays: entries and exits. */
@@ -475,39 +452,34 @@ bool READ_HERD_RECORDS(const RecordSources& src, HerdRecords& out, std::string& 
             return false;
         std::set<std::pair<int, int>> seen;
         std::set<std::string> unknown;
-        for (const auto& [line, row] : t.rows) {
-            out.rows_read++;
-            if (!r.in_herd(t, row))
-                continue;
+        r.herd_rows(t, [&](int line, const std::vector<std::string>& row) {
             Stay s{};
             if (!r.date(t, line, row, 2, s.entry))
-                continue;
+                return;
             s.exit = -1;
             s.kind = ExitKind::none;
             const std::string& out_day = Reader::field(t, row, 4);
             if (!out_day.empty()) {
                 if (!r.date(t, line, row, 4, s.exit))
-                    continue;
+                    return;
                 const std::string& code = Reader::field(t, row, 5);
                 auto k = reasons.find(code);
                 if (k == reasons.end()) {
                     r.aside(t, line, 5, "exit code '" + code + "' has no kind");
                     unknown.insert(code);
-                    continue;
+                    return;
                 }
                 s.kind = k->second;
                 if (s.exit < s.entry) {
                     r.aside(t, line, 4, "exit before entry");
-                    continue;
+                    return;
                 }
             }
             s.cow = r.cow(Reader::field(t, row, 1));
-            if (!seen.insert({s.cow, s.entry}).second) {
-                r.aside(t, line, -1, "a second stay of cow " + out.cow_names[s.cow] + " from that date");
-                continue;
-            }
+            if (!r.first_of_day(seen, t, line, s.cow, s.entry, "stay", "from that date"))
+                return;
             out.stays.push_back(s);
-        }
+        });
         if (!unknown.empty()) {
             std::string list;
             for (const std::string& c : unknown)

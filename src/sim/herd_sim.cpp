@@ -46,7 +46,7 @@
 #include "core/numeric.h"
 #include "markov/markov.h"
 #include "core/records.h"
-#include "sim/sim_calendar.h"
+#include "core/calendar.h"
 #include "sim/sim_random.h"
 #include "sim/sim_records.h"
 

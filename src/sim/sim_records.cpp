@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "core/output_file.h"
-#include "sim/sim_calendar.h"
+#include "core/calendar.h"
 
 const char* const SimRecords::FILE_NAMES[6] = {"tests.csv", "inseminations.csv", "calvings.csv",
                                                 "pregnancy_checks.csv", "exits.csv", "cows.csv"};

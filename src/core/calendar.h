@@ -1,12 +1,12 @@
 /*
-** sim_calendar.h -- dates of the simulated herd's records.
+** calendar.h -- dates of herd records, simulated or read.
 **
 ** A date is a day number (days since 1970-01-01, proleptic Gregorian), a
 ** model month an absolute month number (year x 12 + month - 1).  The
 ** conversions are H. Hinnant's days_from_civil and civil_from_days.
 */
-#ifndef MORVENDA_SIM_CALENDAR_H
-#define MORVENDA_SIM_CALENDAR_H
+#ifndef MORVENDA_CORE_CALENDAR_H
+#define MORVENDA_CORE_CALENDAR_H
 
 #include <string>
 
