@@ -180,21 +180,7 @@ bool obtain_policy(const std::string& bio_file, const std::string& ranked_file)
         END_RUN(EXIT_FAILED);
     }
     BIO_PROBABILITY();
-
-    WRITE_MSG_FILE(MSG_RESET_FUT);
-    INIT_FUT_RECORD();
-    /* A valuation starts the solve cold (no warm-file reader is set) and
-    ** must not write a warm file either. */
-    warmstart = SWITCH_OFF;
-    INIT_POLICY_RECORDS();
-
-    if (bio->policy >= POLICY_OPTIMAL) {
-        if (DP_POLICY(bio->policy) == 0)
-            END_RUN(EXIT_FAILED);
-        return true;
-    }
-    READ_POL_FILE();
-    return false;
+    return OBTAIN_COLD_POLICY();
 }
 
 int run_cows(const Options& o)

@@ -8,6 +8,12 @@
 /* 1 = converged and the 24 stored stages are complete; 0 = gave up. */
 short DP_POLICY(short policy);
 
+/* After the bio record is read and its probabilities derived: the policy
+** solved from a cold start with no warm file written (true), or, for a
+** policy that is not the optimal one, the decisions of the pol file
+** (false).  Ends the run when the solve gives up. */
+bool OBTAIN_COLD_POLICY();
+
 /* Aitken extrapolation of three successive values, oldest first;
 ** -9999.0 when it cannot be made. */
 double EXTRAPOLATE(double a, double b, double c);

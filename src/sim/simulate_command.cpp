@@ -174,20 +174,9 @@ void OBTAIN_SIM_POLICY(const std::string& bio_file)
         END_RUN(EXIT_FAILED);
     BIO_PROBABILITY();
 
-    WRITE_MSG_FILE(MSG_RESET_FUT);
-    INIT_FUT_RECORD();
-    /* cold start, and no warm file written */
-    warmstart = SWITCH_OFF;
-    INIT_POLICY_RECORDS();
     WRITE_MSG_FILE(MSG_RESET_MKV);
     INIT_MKV_RECORD();
-
-    if (bio->policy >= POLICY_OPTIMAL) {
-        if (DP_POLICY(bio->policy) == 0)
-            END_RUN(EXIT_FAILED);
-    } else {
-        READ_POL_FILE();
-    }
+    OBTAIN_COLD_POLICY();
 }
 
 namespace {
