@@ -17,6 +17,7 @@
 #include <cassert>
 #include <cmath>
 #include <map>
+#include <numeric>
 #include <vector>
 
 #include "core/records.h"
@@ -27,24 +28,26 @@ using nlohmann::json;
 
 /* ---- constants ----
 ** CHART_MONTHS       months in milk the milk chart shows
+** TEN_MONTHS         months in milk of the yield that checks the curves
 ** BREEDING_MONTHS    months in milk of the heat and conception tables
 ** CAL_MONTHS         calendar months
 ** MERGE_DAYS         inseminations this close to the one before are one service
 ** RESOLVE_DAYS       an open cow still there this long after a service did not conceive
 ** EARLIEST_CHECK_DAYS, LATEST_CHECK_DAYS  a check this long after a service judges it
 ** Z95                the normal quantile of a two-sided 95 % interval
-** DAYS_PER_MONTH     days of a model month
+** MODEL_MONTH_DAYS     days of a model month
 ** MONTH_SPAN_DAYS    a month's last day after its first, at the least
 ** SURVIVAL_MONTHS    months since first calving the survival chart follows
 ** MONTHS_PER_YEAR    for the yearly culling rate */
 constexpr int CHART_MONTHS = 15;
+constexpr int TEN_MONTHS = 10;
 constexpr int BREEDING_MONTHS = 14;
 constexpr int CAL_MONTHS = 12;
 constexpr int MERGE_DAYS = 3;
 constexpr int RESOLVE_DAYS = 340;
 constexpr int EARLIEST_CHECK_DAYS = 25, LATEST_CHECK_DAYS = 150;
 constexpr double Z95 = 1.959964;
-constexpr double DAYS_PER_MONTH = 30.4;
+constexpr double MODEL_MONTH_DAYS = 30.4;
 constexpr int MONTH_SPAN_DAYS = 27;
 constexpr int SURVIVAL_MONTHS = 72;
 constexpr double MONTHS_PER_YEAR = 12.0;
@@ -297,7 +300,7 @@ void breeding_charts(const std::vector<Lact>& lacts, const Stays& stays, const B
                 continue;
             if (l.next >= 0 && mo >= month_index(l.next))
                 break;
-            int lo_day = l.calving + static_cast<int>((m - 1) * DAYS_PER_MONTH);
+            int lo_day = l.calving + static_cast<int>((m - 1) * MODEL_MONTH_DAYS);
             while (month_index(lo_day) < mo)
                 lo_day++;
             while (month_index(lo_day - 1) == mo)
@@ -316,6 +319,18 @@ void breeding_charts(const std::vector<Lact>& lacts, const Stays& stays, const B
             }
         }
     }
+    /* the whole breeding window: what must agree if the calibration is right */
+    auto total = [](const std::vector<double>& v) { return std::accumulate(v.begin(), v.end(), 0.0); };
+    const double services = total(cr_mim.trials), months = total(hd_mim.trials);
+    const double cr_cal_all = services > 0 ? total(cr_mim.cal_sum) / total(cr_mim.cal_weight) : NAN;
+    out["checks"]["conception"] = {{"observed", number_or_null(services > 0 ? total(cr_mim.hits) / services : NAN)},
+                                   {"calibrated", number_or_null(cr_cal_all)}, {"n", services}};
+    out["checks"]["heat_detection"] = {
+        {"observed", number_or_null(months > 0 ? heat_from_services(total(hd_mim.hits) / months,
+                                                                    std::isfinite(cr_cal_all) ? cr_cal_all : 0.0)
+                                               : NAN)},
+        {"calibrated", number_or_null(months > 0 ? total(hd_mim.cal_sum) / total(hd_mim.cal_weight) : NAN)},
+        {"n", months}};
     out["conception"] = {{"by_month_in_milk", conception_margin(cr_mim, false)},
                          {"by_calendar_month", conception_margin(cr_cal, true)}};
     out["heat_detection"] = {{"by_month_in_milk", heat_margin(hd_mim, cr_mim, false)},
@@ -343,7 +358,7 @@ json survival_chart(const std::vector<Lact>& lacts, const Stays& stays, int firs
         }
         if (!st && stays.of.count(l.cow))
             continue; /* calved while not in the herd's stays: not at risk here */
-        times.emplace_back((end - l.calving) / DAYS_PER_MONTH, left);
+        times.emplace_back((end - l.calving) / MODEL_MONTH_DAYS, left);
     }
     std::sort(times.begin(), times.end());
     json months = json::array(), observed = json::array(), at_risk = json::array(), model = json::array();
@@ -376,6 +391,23 @@ json CALIB_CHARTS(const HerdRecords& rec, const BaseValues& calibrated, const Ca
 {
     json out = json::object();
     out["milk"] = milk_chart(rec, calibrated);
+    out["checks"] = json::object();
+    /* ten months' milk of each lactation group: the test days' monthly
+    ** means against the calibrated curve (an open cow's, over the year) */
+    for (const json& g : out["milk"]) {
+        double seen = 0, fit = 0;
+        bool whole = true;
+        for (int m = 0; m < TEN_MONTHS; m++) {
+            whole = whole && !g["observed"][m].is_null() && !g["fitted"][m].is_null();
+            if (whole)
+                seen += g["observed"][m].get<double>() * MODEL_MONTH_DAYS, fit += g["fitted"][m].get<double>() * MODEL_MONTH_DAYS;
+        }
+        double n = 0;
+        for (int m = 0; m < TEN_MONTHS; m++)
+            n += g["n"][m].get<double>();
+        out["checks"]["milk_10m_" + g["group"].get<std::string>()] = {
+            {"observed", whole ? json(seen) : json(nullptr)}, {"calibrated", whole ? json(fit) : json(nullptr)}, {"n", n}};
+    }
     if (rec.tests.empty())
         return out;
     int first = rec.tests.front().day, last = first;
