@@ -38,6 +38,7 @@ using nlohmann::json;
 ** MODEL_MONTH_DAYS     days of a model month
 ** MONTH_SPAN_DAYS    a month's last day after its first, at the least
 ** SURVIVAL_MONTHS    months since first calving the survival chart follows
+** FEWEST_AT_RISK     cows at risk below which the observed share is not shown
 ** MONTHS_PER_YEAR    for the yearly culling rate */
 constexpr int CHART_MONTHS = 15;
 constexpr int TEN_MONTHS = 10;
@@ -50,6 +51,7 @@ constexpr double Z95 = 1.959964;
 constexpr double MODEL_MONTH_DAYS = 30.4;
 constexpr int MONTH_SPAN_DAYS = 27;
 constexpr int SURVIVAL_MONTHS = 72;
+constexpr double FEWEST_AT_RISK = 5;
 constexpr double MONTHS_PER_YEAR = 12.0;
 
 const char* const MONTH_NAMES[CAL_MONTHS] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
@@ -375,7 +377,7 @@ json survival_chart(const std::vector<Lact>& lacts, const Stays& stays, int firs
         const double risk = static_cast<double>(times.size() - k);
         months.push_back(m);
         at_risk.push_back(risk);
-        observed.push_back(risk > 0 && !times.empty() ? json(share) : json(nullptr));
+        observed.push_back(risk >= FEWEST_AT_RISK ? json(share) : json(nullptr));
         model.push_back(std::isfinite(model_cull_rate) ? json(std::exp(-model_cull_rate * m / MONTHS_PER_YEAR))
                                                        : json(nullptr));
     }
