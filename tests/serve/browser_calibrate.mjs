@@ -64,15 +64,15 @@ export async function calibratePage({ page, url, dir, outDir, check, axeCheck })
   await page.goto(`${url}#herds`);
   await page.waitForSelector('#herd-list tr[data-herd="fr19.bio"]');
   check(fs.existsSync(path.join(dir, 'fr19.bio')), 'the calibrated herd is saved and appears in the herd list');
-  // a mapping the program refuses is shown plainly: an exit code left without a kind
+  // a mapping the program refuses is shown plainly: a slaughter code left without a kind
   await page.goto(`${url}#calibrate`);
   await page.waitForSelector('#cal-codes select[data-code="B"]');
-  await page.selectOption('#cal-codes select[data-code="C"]', '');
+  await page.selectOption('#cal-codes select[data-code="B"]', '');
   await page.selectOption('#cal-herd', HERD);
   await page.selectOption('#cal-base', 'holstein_kg.bio');
   await page.click('#cal-go');
   await page.waitForFunction(() => /failed/.test(document.getElementById('status').textContent), null, { timeout: CALIBRATE_TIMEOUT_MS });
-  check(/\bC\b/.test(await page.textContent('#cal-messages')), 'an unmapped exit code is named in the messages');
+  check(/exit code 'B' has no kind/.test(await page.textContent('#cal-messages')), 'an unmapped exit code is named in the messages');
   await page.screenshot({ path: path.join(outDir, 'calibrate-error.png'), fullPage: false });
 }
 
