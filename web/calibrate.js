@@ -196,6 +196,7 @@ async function showCalibration(id) {
     const lines = String(out).split('\n').filter((l) => l.trim());
     showMessages($('cal-messages'), [['bad', `the calibration ${run.state}: ${run.message}`], ...lines.map((l) => ['bad', l])]);
     $('cal-report').hidden = true;
+    $('cal-messages').scrollIntoView({ block: 'center' });
     say('calibration failed');
     return;
   }
@@ -210,6 +211,7 @@ async function showCalibration(id) {
   drawComparison(r);
   drawEstimates(r);
   $('cal-set-aside').replaceChildren(...(r.set_aside || []).map((l) => el('li', { text: l })));
+  $('cal-messages').scrollIntoView({ block: 'start' });
   await drawCalibrationCharts(r.charts || {});
   say(`calibration ${id} done`);
 }
