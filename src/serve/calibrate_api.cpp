@@ -470,8 +470,13 @@ std::vector<std::string> calibrate_arguments(const json& body, std::vector<std::
         if (std::find(files.begin(), files.end(), name) == files.end())
             files.push_back(name);
     }
+    for (const char* text_member : {"herd", "gestation"})
+        if (body.contains(text_member) && !body[text_member].is_null() && !body[text_member].is_string()) {
+            refused = Refusal{400, std::string(text_member) + " must be text"};
+            return {};
+        }
     const std::string herd = string_of(body, "herd");
-    if (body.contains("herd") && !body["herd"].is_null() && !herd.empty() && !matches(herd, HERD_ID)) {
+    if (!herd.empty() && !matches(herd, HERD_ID)) {
         refused = Refusal{400, "the herd id must be 1-64 letters, digits or . _ -"};
         return {};
     }
@@ -498,7 +503,7 @@ std::vector<std::string> calibrate_arguments(const json& body, std::vector<std::
         args.insert(args.end(), {"--involuntary-share", text});
     }
     const std::string gestation = string_of(body, "gestation");
-    if (body.contains("gestation") && !body["gestation"].is_null() && !gestation.empty()) {
+    if (!gestation.empty()) {
         constexpr int SHORTEST = 200, LONGEST = 350; /* days the program takes */
         const bool form = matches(gestation, GESTATION);
         const int lo = form ? std::stoi(gestation.substr(0, 3)) : 0, hi = form ? std::stoi(gestation.substr(4, 3)) : 0;

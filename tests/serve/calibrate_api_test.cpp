@@ -87,6 +87,7 @@ TEST(CalibrateArguments, BadNamesAndMappingsAreRefused)
         {"exit_reasons", {{"", "died"}}, "code"},
         {"herd", "../FR1", "herd id"},
         {"herd", "FR 1", "herd id"},
+        {"herd", 19, "herd must be text"},
         {"gestation", "265-400", "gestation"},
         {"gestation", "295-265", "gestation"},
         {"gestation", "265", "gestation"},
