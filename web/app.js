@@ -141,7 +141,8 @@ function route() {
   const [page, arg] = (location.hash.slice(1) || 'herds').split('/').map(decodeURIComponent);
   for (const section of document.querySelectorAll('.page')) section.classList.toggle('active', section.id === `page-${page}`);
   for (const link of document.querySelectorAll('#nav a')) link.classList.toggle('active', link.dataset.page === page);
-  const views = { herds: showHerds, edit: showEdit, runs: showRuns, results: showResults, compare: showCompare, cows: showCows };
+  const views = { herds: showHerds, edit: showEdit, runs: showRuns, results: showResults, compare: showCompare, cows: showCows,
+    calibrate: (arg) => showCalibrate(arg) };
   (views[page] || showHerds)(arg).catch((e) => say(e.message));
 }
 
@@ -472,6 +473,7 @@ async function refreshRuns() {
       actions.append(el('button', { text: 'Delete', 'aria-label': `Delete run ${r.id}`, onclick: () => deleteRun(r.id).catch((e) => say(e.message)) }), ' ');
     }
     if (r.state === 'done' && r.kind === 'run') actions.append(el('a', { href: `#results/${r.id}`, text: 'Results' }));
+    if (r.kind === 'calibrate' && r.state !== 'queued' && r.state !== 'running') actions.append(el('a', { href: `#calibrate/${r.id}`, text: 'Report' }));
     const message = el('td', { text: r.stage && r.state === 'running' ? `${r.stage} (${r.message})` : r.message });
     if (r.state === 'failed' && r.console_tail) message.append(el('pre', { class: 'hint', text: r.console_tail }));
     const end = r.finished || (r.started ? Date.now() / 1000 : 0);

@@ -29,6 +29,7 @@
 
 #include "bio/bio_edit.h"
 #include "bio/bio_items.h"
+#include "calib/calib_charts.h"
 #include "calib/calib_fit.h"
 #include "calib/calib_records.h"
 #include "core/input_file.h"
@@ -313,6 +314,9 @@ int calibrate_command(int argc, char** argv)
                               {"summary", summary},
                               {"observed", observed},
                               {"model", model}};
+        /* the records beside the calibrated herd, for the report's charts */
+        const double model_cull = model.contains("cull_rate") ? model["cull_rate"].get<double>() : NAN;
+        doc["charts"] = CALIB_CHARTS(rec, calibrated_values(base_values, res.estimates), opt, model_cull);
         const std::string path = report_dir + "/calibration.json";
         const std::string body = doc.dump(1) + "\n";
         OutputFile f(path);

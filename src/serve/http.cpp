@@ -49,6 +49,7 @@
 #include <nlohmann/json.hpp>
 
 #include "serve/bio_layout.h"
+#include "serve/calibrate_api.h"
 #include "serve/serve.h"
 #include "serve/workbench.h"
 
@@ -119,6 +120,7 @@ constexpr Asset ASSETS[] = {
     {"/", "index.html", "text/html; charset=utf-8"},
     {"/early.js", "early.js", JS_TYPE},
     {"/app.js", "app.js", JS_TYPE},
+    {"/calibrate.js", "calibrate.js", JS_TYPE},
     {"/app.css", "app.css", "text/css; charset=utf-8"},
     {"/vendor/uPlot.iife.min.js", "node_modules/uplot/dist/uPlot.iife.min.js", JS_TYPE},
     {"/vendor/uPlot.min.css", "node_modules/uplot/dist/uPlot.min.css", "text/css; charset=utf-8"},
@@ -494,6 +496,7 @@ void add_routes(httplib::Server& server, serve::Workbench& bench, const std::str
         });
     }
 
+    serve::add_calibrate_routes(server, bench);
     server.Get("/api/schema", [](const httplib::Request&, httplib::Response& res) {
         send_json(res, schema_json());
     });

@@ -92,17 +92,17 @@ public:
     /* Path of a file of a run, checked; "" with a refusal. */
     std::string run_file_path(const std::string& id, const std::string& file,
                               std::optional<Refusal>& refused);
+    /* A refusal when another run would not fit: the queue is full, or the
+    ** folder is near its disk budget. */
+    std::optional<Refusal> room_for_a_run();
+    /* A refusal when `more` bytes would take the folder past its budget. */
+    std::optional<Refusal> disk_refusal(std::uintmax_t more) const;
 
 private:
     std::string herd_path(const std::string& name, std::optional<Refusal>& refused) const;
     std::string prepare_run_folder(const std::string& herd, std::string& id,
                                    std::optional<Refusal>& refused);
     void write_file(const std::string& path, const std::string& text, std::optional<Refusal>& refused);
-    /* A refusal when another run would not fit: the queue is full, or the
-    ** folder is near its disk budget. */
-    std::optional<Refusal> room_for_a_run();
-    /* A refusal when `more` bytes would take the folder past its budget. */
-    std::optional<Refusal> disk_refusal(std::uintmax_t more) const;
     std::string queue_full(const std::string& id, std::optional<Refusal>& refused);
     /* The lock that each save or creation of the herd holds. */
     std::mutex& herd_lock(const std::string& name);

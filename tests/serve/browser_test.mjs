@@ -6,7 +6,8 @@
 // Chromium from Debian (through playwright-core, which downloads no
 // browser): makes two herds from the example, lowers the milk price of one
 // by 5 %, runs both, checks the yearly table and every chart, compares the
-// two runs, ranks the example cow list, and saves a screenshot of each
+// two runs, ranks the example cow list, calibrates a real herd from its
+// records (browser_calibrate.mjs), and saves a screenshot of each
 // page in OUTPUT_DIR.  Prints "N passed, N failed" and exits 1 on a failure.
 import { spawn } from 'node:child_process';
 import { createRequire } from 'node:module';
@@ -14,6 +15,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { calibratePage } from './browser_calibrate.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const source = path.resolve(here, '../..');
@@ -349,6 +351,8 @@ async function main() {
         await shot(page, `cows-${view}`);
       }
     }
+    // Calibrate: a real herd's records to a saved herd (browser_calibrate.mjs).
+    await calibratePage({ page, url, dir, outDir, check, axeCheck });
     // Runs: one deleted, then all but the newest.
     await page.goto(`${url}#runs`);
     await page.waitForSelector('#run-list tbody tr');
