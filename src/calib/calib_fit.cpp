@@ -14,6 +14,7 @@
 #include <cassert>
 #include <cmath>
 #include <array>
+#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 
@@ -73,6 +74,16 @@ constexpr double MID_MONTH_DAYS = 30.4;
 constexpr int FIRST_PREG_EFFECT = 5, LAST_PREG_EFFECT = 7;
 constexpr double DAYS_PER_YEAR = 365.25;
 constexpr double CYCLE_DAYS = 21.0;
+constexpr int END_TESTS = 3;
+constexpr double LOWEST_RELIABILITY = 0.2; /* of a cow's end-of-lactation yield, before its slope is trusted less */
+
+/* The model's lift of the next lactation's yield after a long calving
+** interval (lactations 1 and 2), by the month in milk of the calving:
+** a cow calving late starts her next lactation this much higher. */
+constexpr double CALVING_INTERVAL_LIFT[MONTHS_IN_MILK + 1] = {
+    1.0,         1.0,        1.0,         1.0,         1.0,         1.0,         1.0,         1.0,         1.0,
+    1.0,         1.0,        0.980392157, 1.0,         1.01010101,  1.020408163, 1.030927835, 1.03626943,  1.041666667,
+    1.047120419, 1.052631579, 1.052631579, 1.052631579, 1.052631579, 1.052631579, 1.052631579};
 
 const char* const MONTHS[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                 "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
@@ -284,85 +295,145 @@ void add(CalibResult& out, int item, const char* name, int row, int col, double 
 
 struct MilkFit {
     bool ok = false;
+    double b = 0, c = 0;          /* Wood's shape t^b exp(-c t) */
+    double season[12] = {};       /* log factor of each calendar month (JAN 0) */
+    double month[MONTHS_IN_MILK + 1] = {}; /* the month-by-month shape, month 1 = 1 */
+    double level = 1.0;           /* Wood's curve at its level: where t^b exp(-c t) is 1 */
+    double start = 1.0;           /* an average cow's first month (month-by-month shape) */
     double curve[MONTHS_IN_MILK + 1][12] = {};
     double preg[LAST_PREG_EFFECT + 1] = {};
-    double rel_se = 0; /* relative standard error of the curve's level */
-    int n = 0;
+    double noise_var = 0; /* of a test day's log yield about its cow's own curve */
+    double start_slope = 0; /* a cow's start on her end of the lactation before */
+    double rel_se = 0;      /* relative standard error of the level */
+    int n = 0, starts = 0, pairs = 0;
 };
 
-/* Wood's curve y = a t^b exp(-c t) times a calendar-month factor and a
-** month-of-pregnancy factor, fitted by least squares to log yields. */
+/* Wood's shape (no level) in month in milk m and calendar month s. */
+double shape_at(const MilkFit& f, int m, int s)
+{
+    const double days = MID_MONTH_DAYS * (m - 0.5);
+    return std::exp(f.b * std::log(days) - f.c * days + f.season[s]);
+}
+
+/* The month-by-month curve of an average open cow, her first month at `start`. */
+double month_curve(const MilkFit& f, int m, int s)
+{
+    return f.start * f.month[std::min(MONTHS_IN_MILK, std::max(1, m))] * std::exp(f.season[s]);
+}
+
+/* Months of pregnancy of a test day (0: open or conception not known). */
+int pregnancy_month(const TestDay& t, const std::map<std::pair<int, int>, int>& conceived)
+{
+    auto c = conceived.find({t.cow, t.calving});
+    return c != conceived.end() && t.day > c->second ? month_index(t.day) - month_index(c->second) : 0;
+}
+
+/* The curve's shape from how each cow's own yield rises and falls: log
+** yields with a level of each cow's lactation, an effect of each month in
+** milk, of each calendar month and of months 5..7 of pregnancy; the herd
+** culling its low yielders part way through a lactation cannot bend it.
+** Wood's curve y = a t^b exp(-c t) is then fitted to the month effects
+** (weighted by their test days).  The levels are set afterwards. */
 MilkFit fit_milk(const std::vector<const TestDay*>& tests, const std::map<std::pair<int, int>, int>& conceived)
 {
-    /* parameters: ln a, b, c, 11 calendar months (JAN is 0), pregnancy months 5..7 */
-    constexpr int P = 3 + 11 + (LAST_PREG_EFFECT - FIRST_PREG_EFFECT + 1);
+    /* parameters: months in milk 2..24, 11 calendar months (JAN is 0), pregnancy months 5..7 */
+    constexpr int SEASON0 = MONTHS_IN_MILK - 1, PREG0 = SEASON0 + 11;
+    constexpr int P = PREG0 + (LAST_PREG_EFFECT - FIRST_PREG_EFFECT + 1);
     MilkFit fit;
-    std::vector<double> A(P * P, 0.0), b(P, 0.0), x;
     std::vector<std::array<double, P>> rows;
     std::vector<double> ys;
     std::vector<long> lact_id;
+    double per_month[MONTHS_IN_MILK + 1] = {};
     for (const TestDay* t : tests) {
         const int m = month_in_milk(t->calving, t->day);
         if (m < 1 || m > MONTHS_IN_MILK || t->milk <= 0)
             continue;
-        int preg = 0;
-        auto c = conceived.find({t->cow, t->calving});
-        if (c != conceived.end() && t->day > c->second)
-            preg = month_index(t->day) - month_index(c->second);
+        const int preg = pregnancy_month(*t, conceived);
         if (preg > LAST_PREG_EFFECT)
             continue; /* drying off */
         std::array<double, P> v{};
-        const double days = MID_MONTH_DAYS * (m - 0.5);
-        v[0] = 1;
-        v[1] = std::log(days);
-        v[2] = -days;
+        if (m > 1)
+            v[m - 2] = 1;
         const int s = month_index(t->day) % 12;
         if (s > 0)
-            v[2 + s] = 1;
+            v[SEASON0 + s - 1] = 1;
         if (preg >= FIRST_PREG_EFFECT)
-            v[14 + preg - FIRST_PREG_EFFECT] = 1;
-        const double y = std::log(t->milk);
-        for (int i = 0; i < P; i++) {
-            b[i] += v[i] * y;
-            for (int j = 0; j < P; j++)
-                A[i * P + j] += v[i] * v[j];
-        }
+            v[PREG0 + preg - FIRST_PREG_EFFECT] = 1;
         rows.push_back(v);
-        ys.push_back(y);
+        ys.push_back(std::log(t->milk));
         lact_id.push_back(static_cast<long>(t->cow) * 100000L + t->calving);
+        per_month[m]++;
     }
     fit.n = static_cast<int>(ys.size());
-    for (int i = 0; i < P; i++)
-        A[i * P + i] += 1e-9; /* a calendar month or pregnancy month without cases stays at 0 */
-    if (fit.n < MIN_TESTS || !solve(A, b, P, x))
+    if (fit.n < MIN_TESTS)
         return fit;
-    /* residual variance, and the spread of lactation means for the level's error */
+    /* each lactation's means, taken out of its test days */
+    std::map<long, std::pair<std::array<double, P + 1>, int>> mean;
+    for (std::size_t k = 0; k < ys.size(); k++) {
+        auto& g = mean[lact_id[k]];
+        for (int i = 0; i < P; i++)
+            g.first[i] += rows[k][i];
+        g.first[P] += ys[k];
+        g.second++;
+    }
+    std::vector<double> A(P * P, 0.0), b(P, 0.0), x;
+    for (std::size_t k = 0; k < ys.size(); k++) {
+        const auto& g = mean.at(lact_id[k]);
+        for (int i = 0; i < P; i++)
+            rows[k][i] -= g.first[i] / g.second;
+        ys[k] -= g.first[P] / g.second;
+        for (int i = 0; i < P; i++) {
+            if (rows[k][i] == 0)
+                continue;
+            b[i] += rows[k][i] * ys[k];
+            for (int j = 0; j < P; j++)
+                A[i * P + j] += rows[k][i] * rows[k][j];
+        }
+    }
+    for (int i = 0; i < P; i++)
+        A[i * P + i] += 1e-9; /* a month without cases stays at 0 */
+    if (!solve(A, b, P, x))
+        return fit;
     double ss = 0;
-    std::map<long, std::pair<double, int>> by_lact;
     for (std::size_t k = 0; k < ys.size(); k++) {
         double f = 0;
         for (int i = 0; i < P; i++)
             f += rows[k][i] * x[i];
-        const double e = ys[k] - f;
-        ss += e * e;
-        by_lact[lact_id[k]].first += e;
-        by_lact[lact_id[k]].second++;
+        ss += (ys[k] - f) * (ys[k] - f);
     }
-    const double var = ss / std::max(1, fit.n - P);
-    double sm = 0;
-    for (const auto& [id, p] : by_lact)
-        sm += (p.first / p.second) * (p.first / p.second);
-    fit.rel_se = std::sqrt(sm / std::max<std::size_t>(1, by_lact.size() - 1) / by_lact.size());
+    fit.noise_var = ss / std::max<double>(1.0, double(fit.n) - double(mean.size()) - P);
+    fit.month[1] = 1;
+    for (int m = 2; m <= MONTHS_IN_MILK; m++)
+        fit.month[m] = std::exp(x[m - 2]);
+    for (int s = 1; s < 12; s++)
+        fit.season[s] = x[SEASON0 + s - 1];
+    for (int p = FIRST_PREG_EFFECT; p <= LAST_PREG_EFFECT; p++)
+        fit.preg[p] = std::exp(x[PREG0 + p - FIRST_PREG_EFFECT]);
+    /* Wood's curve through the month effects: log y = ln a + b ln t - c t */
+    std::vector<double> W(9, 0.0), wb(3, 0.0), w;
     for (int m = 1; m <= MONTHS_IN_MILK; m++) {
         const double days = MID_MONTH_DAYS * (m - 0.5);
-        for (int s = 0; s < 12; s++)
-            fit.curve[m][s] = std::exp(x[0] + x[1] * std::log(days) - x[2] * days + (s > 0 ? x[2 + s] : 0.0) +
-                                       var / 2.0);
+        const double v[3] = {1, std::log(days), -days}, y = std::log(fit.month[m]);
+        for (int i = 0; i < 3; i++) {
+            wb[i] += per_month[m] * v[i] * y;
+            for (int j = 0; j < 3; j++)
+                W[i * 3 + j] += per_month[m] * v[i] * v[j];
+        }
     }
-    for (int p = FIRST_PREG_EFFECT; p <= LAST_PREG_EFFECT; p++)
-        fit.preg[p] = std::exp(x[14 + p - FIRST_PREG_EFFECT]);
+    if (!solve(W, wb, 3, w))
+        return fit;
+    fit.b = w[1];
+    fit.c = w[2];
     fit.ok = true;
     return fit;
+}
+
+/* The curve of the fit at its level. */
+void set_curve(MilkFit& f)
+{
+    for (int m = 1; m <= MONTHS_IN_MILK; m++)
+        for (int s = 0; s < 12; s++)
+            f.curve[m][s] = f.level * shape_at(f, m, s);
 }
 
 /* The curve's value for a test day (the fitted mean of an open cow). */
@@ -378,8 +449,10 @@ public:
     BaseValues values;
     void value(const BioToken& at, const std::string& token, double) override
     {
-        const double number = std::strtod(token.c_str(), nullptr);
         const BioField& f = bio_fields()[at.field];
+        /* the switch of the calving interval's lift reads as 1 when on */
+        const double number = f.name == std::string("ci_adjust") ? (token == "YES" ? 1.0 : 0.0)
+                                                                  : std::strtod(token.c_str(), nullptr);
         auto& v = values[f.name];
         const std::size_t k = static_cast<std::size_t>(at.row * f.cols + at.col);
         if (v.size() <= k)
@@ -454,6 +527,83 @@ CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const
             group[std::min(t.lact, 3)].push_back(&t);
         for (int g = 1; g <= 3; g++)
             fits[g] = fit_milk(group[g], conceived);
+        /* The level of each curve: an average cow in her first month in
+        ** milk.  Nobody has been culled yet in a first lactation's first
+        ** month, so its mean is the level.  The cows starting a second
+        ** or third lactation are those the herd kept: a cow's start is
+        ** regressed on where she stood at the end of her lactation before
+        ** (the mean of her last test days against that curve), and the
+        ** level is the line's value for a cow that stood at 1.  Selection
+        ** on the regressor leaves the line unbiased; the test-day noise in
+        ** it, which flattens the line, is taken out. */
+        std::map<std::pair<int, int>, std::vector<const TestDay*>> lact_tests; /* (cow, calving) */
+        for (const TestDay& t : rec.tests)
+            if (t.milk > 0 && month_in_milk(t.calving, t.day) >= 1)
+                lact_tests[{t.cow, t.calving}].push_back(&t);
+        for (auto& [key, v] : lact_tests)
+            std::sort(v.begin(), v.end(), [](const TestDay* a, const TestDay* b) { return a->day < b->day; });
+        const bool lift = base_at(base, "ci_adjust", 0, 0) > 0;
+        for (int g = 1; g <= 3; g++) {
+            MilkFit& f = fits[g];
+            if (!f.ok)
+                continue;
+            std::vector<double> starts;
+            double sx = 0, su = 0, sxx = 0, sxu = 0, noise = 0;
+            int pairs = 0;
+            for (auto it = lact_tests.begin(); it != lact_tests.end(); ++it) {
+                const TestDay& t = *it->second.front();
+                if (t.lact != g || month_in_milk(t.calving, t.day) != 1)
+                    continue;
+                double u = t.milk / month_curve(f, 1, month_index(t.day) % 12) * f.start;
+                starts.push_back(u);
+                if (g == 1 || it == lact_tests.begin())
+                    continue;
+                const auto prev = std::prev(it);
+                const MilkFit& pf = fits[g - 1];
+                if (prev->first.first != t.cow || prev->second.front()->lact != g - 1 || !pf.ok)
+                    continue;
+                double x = 0;
+                int nx = 0;
+                for (auto k = prev->second.rbegin(); k != prev->second.rend() && nx < END_TESTS; ++k) {
+                    const int p = pregnancy_month(**k, conceived);
+                    if (p > LAST_PREG_EFFECT || month_in_milk((*k)->calving, (*k)->day) > MONTHS_IN_MILK)
+                        continue;
+                    x += (*k)->milk / (month_curve(pf, month_in_milk((*k)->calving, (*k)->day), month_index((*k)->day) % 12) * (p >= FIRST_PREG_EFFECT ? pf.preg[p] : 1.0)), nx++;
+                }
+                if (nx == 0)
+                    continue;
+                x /= nx;
+                if (lift && g - 1 <= 2)
+                    u /= CALVING_INTERVAL_LIFT[std::min(MONTHS_IN_MILK, month_in_milk(prev->first.second, t.calving))];
+                sx += x, su += u, sxx += x * x, sxu += x * u, noise += pf.noise_var / nx, pairs++;
+            }
+            double mean = 0;
+            for (double u : starts)
+                mean += u;
+            if (starts.empty())
+                continue;
+            f.start = mean / starts.size();
+            if (g >= 2 && pairs >= MIN_LACTATIONS) {
+                const double mx = sx / pairs, mu = su / pairs;
+                const double vx = (sxx - pairs * mx * mx) / (pairs - 1), cxu = (sxu - pairs * mx * mu) / (pairs - 1);
+                const double reliability = vx > 0 ? std::max(LOWEST_RELIABILITY, 1.0 - noise / pairs / vx) : 1.0;
+                const double slope = vx > 0 ? cxu / vx / reliability : 0.0;
+                f.start = mu - slope * (mx - 1.0);
+                f.start_slope = f.start > 0 ? slope / f.start : 0.0;
+                f.pairs = pairs;
+            }
+            f.starts = static_cast<int>(starts.size());
+            double var = 0;
+            for (double u : starts)
+                var += (u - f.start) * (u - f.start);
+            f.rel_se = std::sqrt(var / std::max<std::size_t>(1, starts.size() - 1) / starts.size()) / f.start;
+            /* Wood's curve gives the ten months of the month-by-month curve */
+            double months = 0, wood = 0;
+            for (int m = 1; m <= 10; m++)
+                months += f.month[m], wood += shape_at(f, m, 0);
+            f.level = f.start * months / wood;
+            set_curve(f);
+        }
         /* the effect of pregnancy, pooled over the groups */
         for (int p = FIRST_PREG_EFFECT; p <= LAST_PREG_EFFECT; p++) {
             double s = 0, w = 0;
@@ -479,8 +629,6 @@ CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const
     }
 
     /* ---- yield_sd and yield_corr: a cow's relative yield by lactation ---- */
-    std::map<std::pair<int, int>, double> lact_means; /* (cow, lactation) -> relative yield / herd mean */
-    double yield_corr_fit = 0;
     {
         std::map<std::pair<int, int>, std::vector<double>> rel; /* (cow, lact) -> ratios */
         for (const TestDay& t : rec.tests) {
@@ -537,43 +685,19 @@ CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const
         add(out, 33, "yield_corr", 0, 0, corr, pairs, std::tanh(z - Z95 * zs), std::tanh(z + Z95 * zs), cok,
             cok ? "" : "too few cows with two following lactations (" + std::to_string(pairs) + ")");
         out.summary["yield_corr"] = corr;
-        yield_corr_fit = cok ? corr : 0;
-        for (const auto& [key, m] : mean_of)
-            lact_means[key] = mu > 0 ? m / mu : 1;
         out.summary_se["yield_corr"] = (1 - corr * corr) * zs;
     }
 
-    /* ---- the curves of an average cow: later lactations corrected for selection ----
-    ** The cows seen in their second lactation are those the herd kept: on
-    ** average better than their year-mates were in their first.  Their lead
-    ** carries over to the next lactation by the correlation of a cow's
-    ** yields from one lactation to the next, so the level of a group is
-    ** divided by 1 + corr x (their relative yield in the lactation before - 1).
-    ** This takes out only part of the selection: the herd also keeps the
-    ** cows that milk well late in a lactation, which lifts the late months. */
-    double selection[4] = {1, 1, 1, 1};
-    for (int g = 2; g <= 3; g++) {
-        double sum = 0;
-        int n = 0;
-        for (const auto& [key, m] : lact_means)
-            if (key.second == g) {
-                auto prev = lact_means.find({key.first, g - 1});
-                if (prev != lact_means.end())
-                    sum += prev->second * selection[g - 1], n++;
-            }
-        if (n >= MIN_LACTATIONS && fits[g].ok)
-            selection[g] = 1 + yield_corr_fit * (sum / n - 1);
-    }
+    /* ---- the curves of an average cow ---- */
     for (int g = 1; g <= 3; g++) {
             static const char* names[4] = {"", "milk_curve1", "milk_curve2", "milk_curve3"};
             const MilkFit& f = fits[g];
-            const double level = selection[g];
             const std::string why = f.ok ? "" : "too few test days (" + std::to_string(f.n) + " < " +
                                                     std::to_string(MIN_TESTS) + ")";
             double ten = 0;
             for (int m = 1; m <= MONTHS_IN_MILK; m++)
                 for (int s = 0; s < 12; s++) {
-                    const double v = f.ok ? f.curve[m][s] / level : base_at(base, names[g], (m - 1) * 12 + s, 0);
+                    const double v = f.ok ? f.curve[m][s] : base_at(base, names[g], (m - 1) * 12 + s, 0);
                     if (m <= 10)
                         ten += v * MID_MONTH_DAYS / 12.0;
                     add(out, 7 + g, names[g], m - 1, s, v, f.n, v * (1 - Z95 * f.rel_se), v * (1 + Z95 * f.rel_se),
@@ -895,21 +1019,36 @@ CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const
             }
     }
 
-    /* ---- abortion: a pregnant check followed by an open one ---- */
+    /* ---- abortion: a pregnant check followed by an open one, or by a
+    ** new service, within the same pregnancy (a calving between the two
+    ** checks ends the pregnancy: the open check after it is of the next) ---- */
     {
         std::map<int, std::vector<PregnancyCheck>> by_cow;
         for (const PregnancyCheck& c : rec.checks)
             by_cow[c.cow].push_back(c);
+        std::map<int, std::vector<int>> calvings_of, services_of;
+        for (const Lactation& l : h.lacts) {
+            calvings_of[l.cow].push_back(l.calving);
+            services_of[l.cow].insert(services_of[l.cow].end(), l.services.begin(), l.services.end());
+        }
+        auto any_between = [](const std::vector<int>& days, int from, int to) {
+            for (int d : days)
+                if (d > from && d <= to)
+                    return true;
+            return false;
+        };
         double months = 0, losses = 0;
         int pairs = 0;
         for (auto& [cow, v] : by_cow) {
             std::sort(v.begin(), v.end(), [](const PregnancyCheck& a, const PregnancyCheck& b) { return a.day < b.day; });
-            for (std::size_t k = 0; k + 1 < v.size(); k++)
-                if (v[k].pregnant) {
-                    pairs++;
-                    months += (v[k + 1].day - v[k].day) / MID_MONTH_DAYS;
-                    losses += !v[k + 1].pregnant;
-                }
+            for (std::size_t k = 0; k + 1 < v.size(); k++) {
+                if (!v[k].pregnant || any_between(calvings_of[cow], v[k].day, v[k + 1].day))
+                    continue;
+                const bool served_again = any_between(services_of[cow], v[k].day, v[k + 1].day);
+                pairs++;
+                months += (v[k + 1].day - v[k].day) / MID_MONTH_DAYS;
+                losses += served_again || !v[k + 1].pregnant;
+            }
         }
         const bool ok = rec.have_checks && pairs >= MIN_CHECK_PAIRS && months > 0;
         /* the checked months are the early ones (2..4): scale the base row by the ratio there */
