@@ -304,6 +304,8 @@ struct MilkFit {
     double preg[LAST_PREG_EFFECT + 1] = {};
     double noise_var = 0; /* of a test day's log yield about its cow's own curve */
     double start_slope = 0; /* a cow's start on her end of the lactation before */
+    double slope_se = 0;
+    double start_rel_var = 0; /* of the starts about their mean, relative */
     double rel_se = 0;      /* relative standard error of the level */
     int n = 0, starts = 0, pairs = 0;
 };
@@ -506,7 +508,9 @@ BaseValues calibrated_values(const BaseValues& base, const std::vector<Estimate>
     return v;
 }
 
-CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const CalibOptions& opt)
+namespace {
+
+CalibResult calibrate_once(const HerdRecords& rec, const BaseValues& base, const CalibOptions& opt)
 {
     CalibResult out;
     if (rec.tests.empty()) {
@@ -548,7 +552,7 @@ CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const
             if (!f.ok)
                 continue;
             std::vector<double> starts;
-            double sx = 0, su = 0, sxx = 0, sxu = 0, noise = 0;
+            double sx = 0, su = 0, sxx = 0, sxu = 0, suu = 0, noise = 0;
             int pairs = 0;
             for (auto it = lact_tests.begin(); it != lact_tests.end(); ++it) {
                 const TestDay& t = *it->second.front();
@@ -575,7 +579,7 @@ CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const
                 x /= nx;
                 if (lift && g - 1 <= 2)
                     u /= CALVING_INTERVAL_LIFT[std::min(MONTHS_IN_MILK, month_in_milk(prev->first.second, t.calving))];
-                sx += x, su += u, sxx += x * x, sxu += x * u, noise += pf.noise_var / nx, pairs++;
+                sx += x, su += u, sxx += x * x, sxu += x * u, suu += u * u, noise += pf.noise_var / nx, pairs++;
             }
             double mean = 0;
             for (double u : starts)
@@ -590,13 +594,17 @@ CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const
                 const double slope = vx > 0 ? cxu / vx / reliability : 0.0;
                 f.start = mu - slope * (mx - 1.0);
                 f.start_slope = f.start > 0 ? slope / f.start : 0.0;
+                const double vu = (suu - pairs * mu * mu) / (pairs - 1);
+                const double resid = vx > 0 ? std::max(0.0, vu - cxu * cxu / vx) : vu;
+                f.slope_se = vx > 0 && f.start > 0 ? std::sqrt(resid / (pairs * vx)) / reliability / f.start : 0.0;
                 f.pairs = pairs;
             }
             f.starts = static_cast<int>(starts.size());
             double var = 0;
             for (double u : starts)
                 var += (u - f.start) * (u - f.start);
-            f.rel_se = std::sqrt(var / std::max<std::size_t>(1, starts.size() - 1) / starts.size()) / f.start;
+            f.start_rel_var = var / std::max<std::size_t>(1, starts.size() - 1) / (f.start * f.start);
+            f.rel_se = std::sqrt(f.start_rel_var / starts.size());
             /* Wood's curve gives the ten months of the month-by-month curve */
             double months = 0, wood = 0;
             for (int m = 1; m <= 10; m++)
@@ -628,64 +636,40 @@ CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const
         }
     }
 
-    /* ---- yield_sd and yield_corr: a cow's relative yield by lactation ---- */
+    /* ---- yield_sd and yield_corr ----
+    ** yield_sd: the spread of heifers' first months about the curve, less
+    ** the test-day noise in it (nobody has been culled yet, so the spread
+    ** is that of all cows).  yield_corr: the slope of a cow's start on her
+    ** standing at the end of her lactation before, the line that set the
+    ** later curves' levels, pooled over lactations 2 and 3 by their pairs. */
     {
-        std::map<std::pair<int, int>, std::vector<double>> rel; /* (cow, lact) -> ratios */
-        for (const TestDay& t : rec.tests) {
-            const MilkFit& f = fits[std::min(t.lact, 3)];
-            if (f.ok && t.milk > 0 && month_in_milk(t.calving, t.day) <= 10 &&
-                !(conceived.count({t.cow, t.calving}) && month_index(t.day) - month_index(conceived.at({t.cow, t.calving})) >= FIRST_PREG_EFFECT))
-                rel[{t.cow, t.lact}].push_back(t.milk / fitted(f, t));
-        }
-        std::vector<double> means;
-        std::map<std::pair<int, int>, double> mean_of;
-        double noise = 0;
-        for (const auto& [key, v] : rel) {
-            if (static_cast<int>(v.size()) < MIN_LACT_TESTS)
-                continue;
-            double m = 0;
-            for (double r : v)
-                m += r;
-            m /= v.size();
-            double w = 0;
-            for (double r : v)
-                w += (r - m) * (r - m);
-            noise += w / (v.size() - 1) / v.size();
-            means.push_back(m);
-            mean_of[key] = m;
-        }
-        const int n = static_cast<int>(means.size());
-        double mu = 0, var = 0;
-        for (double m : means)
-            mu += m;
-        if (n > 1) {
-            mu /= n;
-            for (double m : means)
-                var += (m - mu) * (m - mu);
-            var = var / (n - 1) - noise / n;
-        }
-        const bool ok = n >= MIN_LACTATIONS && var > 0;
-        const double sd = ok ? 100.0 * std::sqrt(var) / mu : base_at(base, "yield_sd", 0, 10);
+        const MilkFit& f1 = fits[1];
+        const double noise = std::exp(f1.noise_var) - 1.0; /* of a test day's ratio to its cow's curve */
+        const double var = (f1.start_rel_var - noise) / (1.0 + noise);
+        const int n = f1.starts;
+        const bool ok = f1.ok && n >= MIN_LACTATIONS && var > 0;
+        const double sd = ok ? 100.0 * std::sqrt(var) : base_at(base, "yield_sd", 0, 10);
         const double se = sd / std::sqrt(2.0 * std::max(1, n - 1));
         add(out, 33, "yield_sd", 0, 0, sd, n, sd - Z95 * se, sd + Z95 * se, ok,
-            ok ? "" : "too few lactations with " + std::to_string(MIN_LACT_TESTS) + " test days (" + std::to_string(n) + ")");
+            ok ? "" : "too few heifers tested in their first month (" + std::to_string(n) + ")");
         out.summary["yield_sd"] = sd;
         out.summary_se["yield_sd"] = se;
-        double cov = 0;
-        int pairs = 0;
-        for (const auto& [key, m] : mean_of) {
-            auto nx = mean_of.find({key.first, key.second + 1});
-            if (nx != mean_of.end())
-                cov += (m - mu) * (nx->second - mu), pairs++;
-        }
-        const bool cok = ok && pairs >= MIN_LACTATIONS / 2;
-        double corr = cok ? (cov / std::max(1, pairs - 1)) / var : base_at(base, "yield_corr", 0, 0.5);
+        double w = 0, slope = 0, slope_var = 0;
+        for (int g = 2; g <= 3; g++)
+            if (fits[g].pairs > 0) {
+                w += fits[g].pairs, slope += fits[g].pairs * fits[g].start_slope;
+                slope_var += double(fits[g].pairs) * fits[g].pairs * fits[g].slope_se * fits[g].slope_se;
+            }
+        const int pairs = static_cast<int>(w);
+        const bool cok = ok && pairs >= MIN_LACTATIONS;
+        double corr = cok ? slope / w : base_at(base, "yield_corr", 0, 0.5);
         corr = std::min(0.99, std::max(-0.99, corr));
-        const double z = std::atanh(corr), zs = 1.0 / std::sqrt(std::max(1, pairs - 3));
-        add(out, 33, "yield_corr", 0, 0, corr, pairs, std::tanh(z - Z95 * zs), std::tanh(z + Z95 * zs), cok,
-            cok ? "" : "too few cows with two following lactations (" + std::to_string(pairs) + ")");
+        const double cse = cok ? std::sqrt(slope_var) / w : 0.0;
+        add(out, 33, "yield_corr", 0, 0, corr, pairs, corr - Z95 * cse, corr + Z95 * cse, cok,
+            cok ? "" : "too few cows tested at the end of one lactation and the start of the next (" +
+                           std::to_string(pairs) + ")");
         out.summary["yield_corr"] = corr;
-        out.summary_se["yield_corr"] = (1 - corr * corr) * zs;
+        out.summary_se["yield_corr"] = cse;
     }
 
     /* ---- the curves of an average cow ---- */
@@ -1071,5 +1055,83 @@ CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const
     breeding_means(calibrated_values(base, out.estimates), c, hd);
     out.summary["conception_mean"] = c;
     out.summary["heat_detection_mean"] = hd;
+    return out;
+}
+
+/* The herd's records without the cows of one jackknife group. */
+HerdRecords without_group(const HerdRecords& rec, int groups, int group)
+{
+    auto keep = [&](int cow) { return cow % groups != group; };
+    HerdRecords part;
+    part.herd = rec.herd;
+    part.birth = rec.birth;
+    part.have_calvings = rec.have_calvings;
+    part.have_checks = rec.have_checks;
+    part.have_cows = rec.have_cows;
+    for (const TestDay& t : rec.tests)
+        if (keep(t.cow))
+            part.tests.push_back(t);
+    for (const Insemination& i : rec.inseminations)
+        if (keep(i.cow))
+            part.inseminations.push_back(i);
+    for (const Calving& c : rec.calvings)
+        if (keep(c.cow))
+            part.calvings.push_back(c);
+    for (const PregnancyCheck& c : rec.checks)
+        if (keep(c.cow))
+            part.checks.push_back(c);
+    for (const Stay& s : rec.stays)
+        if (keep(s.cow))
+            part.stays.push_back(s);
+    return part;
+}
+
+} // namespace
+
+/* The summaries' standard errors come from a delete-a-group jackknife over
+** cows: the herd is fitted again once without each group of cows, and the
+** spread of those fits gives the error.  A cow's test days, services and
+** exits hang together, so errors that count them as independent come out
+** far too narrow; leaving out whole cows keeps what belongs together. */
+CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const CalibOptions& opt)
+{
+    /* ---- constants ----
+    ** JACKKNIFED  the summaries whose errors the jackknife gives */
+    static const char* const JACKKNIFED[] = {"milk_10m_1",      "milk_10m_2",          "milk_10m_3",
+                                             "conception_mean", "heat_detection_mean", "involuntary_per_year",
+                                             "yield_sd",        "yield_corr"};
+    CalibResult out = calibrate_once(rec, base, opt);
+    const int G = opt.jackknife_groups;
+    if (!out.missing.empty() || G < 2)
+        return out;
+    std::map<std::string, std::vector<double>> fits;
+    for (int g = 0; g < G; g++) {
+        const CalibResult part = calibrate_once(without_group(rec, G, g), base, opt);
+        if (!part.missing.empty())
+            return out; /* too few cows to leave any out: the simple errors stay */
+        for (const char* key : JACKKNIFED)
+            fits[key].push_back(part.summary.at(key));
+    }
+    for (const char* key : JACKKNIFED) {
+        const std::vector<double>& v = fits[key];
+        double mean = 0, ss = 0;
+        for (double x : v)
+            mean += x / G;
+        for (double x : v)
+            ss += (x - mean) * (x - mean);
+        out.summary_se[key] = std::sqrt((G - 1.0) / G * ss);
+    }
+    /* the intervals of the curves and the yield spread and correlation follow */
+    for (Estimate& e : out.estimates) {
+        if (!e.used)
+            continue;
+        if (e.name.rfind("milk_curve", 0) == 0) {
+            const std::string key = "milk_10m_" + e.name.substr(std::string("milk_curve").size());
+            const double rel = out.summary_se.at(key) / out.summary.at(key);
+            e.lo = e.value * (1 - Z95 * rel), e.hi = e.value * (1 + Z95 * rel);
+        } else if (e.name == "yield_sd" || e.name == "yield_corr") {
+            e.lo = e.value - Z95 * out.summary_se.at(e.name), e.hi = e.value + Z95 * out.summary_se.at(e.name);
+        }
+    }
     return out;
 }

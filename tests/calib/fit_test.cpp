@@ -155,3 +155,39 @@ TEST(CalibFit, UntouchedValuesKeepTheirText)
                       herd.substr(b.tokens[k].offset, b.tokens[k].length));
         }
 }
+
+/* Abortion is read from checks of one pregnancy: a pregnant check followed
+** by an open one or by a new service is a loss, but the open check of the
+** next lactation, after a calving, is not. */
+TEST(CalibFit, AbortionPairsChecksOfOnePregnancyOnly)
+{
+    HerdRecords rec;
+    rec.have_checks = rec.have_calvings = true;
+    const int start = day("2016-01-01");
+    /* 100 cows carrying to term, then found open after their next service;
+    ** 20 more losing the pregnancy, seen by a new service before the next check */
+    for (int c = 0; c < 120; c++) {
+        const int calving = start + c, served = calving + 60;
+        rec.tests.push_back({c, calving + 20, 2, calving, 30.0});
+        rec.calvings.push_back({c, calving, 2});
+        rec.inseminations.push_back({c, served});
+        rec.checks.push_back({c, served + 40, true});
+        rec.stays.push_back({c, start - 400, -1, ExitKind::none});
+        if (c < 100) {
+            rec.checks.push_back({c, served + 100, true});
+            rec.calvings.push_back({c, served + 280, 3});
+            rec.inseminations.push_back({c, served + 360});
+            rec.checks.push_back({c, served + 400, false});
+            rec.tests.push_back({c, start + 900, 3, served + 280, 30.0});
+        } else {
+            rec.tests.push_back({c, start + 900, 2, calving, 30.0});
+            rec.inseminations.push_back({c, served + 90});
+            rec.checks.push_back({c, served + 130, true});
+        }
+    }
+    const CalibResult r = CALIBRATE_HERD(rec, BaseValues(), CalibOptions());
+    ASSERT_EQ(r.missing, "");
+    /* 20 losses over 100 x 60 + 20 x 90 days of checked pregnancy */
+    const double months = (100 * 60 + 20 * 90) / 30.4;
+    EXPECT_NEAR(estimate(r, "abortion", "2"), 20 / months, 1e-6);
+}
