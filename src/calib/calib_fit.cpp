@@ -74,7 +74,7 @@ constexpr double MID_MONTH_DAYS = 30.4;
 constexpr int FIRST_PREG_EFFECT = 5, LAST_PREG_EFFECT = 7;
 constexpr double DAYS_PER_YEAR = 365.25;
 constexpr double CYCLE_DAYS = 21.0;
-constexpr int END_TESTS = 3;
+constexpr int END_TESTS = 6;
 constexpr double LOWEST_RELIABILITY = 0.2; /* of a cow's end-of-lactation yield, before its slope is trusted less */
 
 /* The model's lift of the next lactation's yield after a long calving
