@@ -188,7 +188,11 @@ int main(int argc, char** argv)
             rows["model cull rate"].err.push_back(res_figure("cullrateall") - true_cull);
             rows["model calving interval"].err.push_back(res_figure("clvinterval") - true_ci);
         }
-        std::fprintf(stderr, "seed %d done\n", seed);
+        std::fprintf(stderr, "seed %d:", seed);
+        for (const char* key : order)
+            if (!rows[key].err.empty())
+                std::fprintf(stderr, " %s %.4f", key, rows[key].err.back());
+        std::fprintf(stderr, "\n");
     }
     std::printf("%-24s %10s %10s %10s\n", "summary", "median", "worst", "coverage");
     for (const char* key : order) {
