@@ -14,6 +14,7 @@
 #include <cassert>
 #include <cmath>
 #include <array>
+#include <functional>
 #include <iterator>
 #include <cstdio>
 #include <cstdlib>
@@ -261,6 +262,18 @@ Herd build_herd(const HerdRecords& rec, const CalibOptions& opt)
     return h;
 }
 
+/* The last day of the month of `day` (a week at a time, then day by day). */
+int month_last_day(int day)
+{
+    const int mo = month_index(day);
+    int last = day;
+    while (month_index(last + 7) == mo)
+        last += 7;
+    while (month_index(last + 1) == mo)
+        last++;
+    return last;
+}
+
 /* The month in milk of `day` in a lactation that began on `calving`. */
 int month_in_milk(int calving, int day)
 {
@@ -378,30 +391,51 @@ MilkFit fit_milk(const std::vector<const TestDay*>& tests, const std::map<std::p
         g.first[P] += ys[k];
         g.second++;
     }
+    /* The normal equations of the test days less their lactation's means:
+    ** the sums over the (sparse) test days less each lactation's count
+    ** times its means, so that no test day's row is ever made dense. */
     std::vector<double> A(P * P, 0.0), b(P, 0.0), x;
+    std::vector<std::vector<int>> nonzero(ys.size());
     for (std::size_t k = 0; k < ys.size(); k++) {
-        const auto& g = mean.at(lact_id[k]);
         for (int i = 0; i < P; i++)
-            rows[k][i] -= g.first[i] / g.second;
-        ys[k] -= g.first[P] / g.second;
-        for (int i = 0; i < P; i++) {
-            if (rows[k][i] == 0)
-                continue;
+            if (rows[k][i] != 0)
+                nonzero[k].push_back(i);
+        for (int i : nonzero[k]) {
             b[i] += rows[k][i] * ys[k];
-            for (int j = 0; j < P; j++)
+            for (int j : nonzero[k])
                 A[i * P + j] += rows[k][i] * rows[k][j];
+        }
+    }
+    for (const auto& [id, g] : mean) {
+        std::vector<int> nz;
+        for (int i = 0; i < P; i++)
+            if (g.first[i] != 0)
+                nz.push_back(i);
+        for (int i : nz) {
+            b[i] -= g.first[i] * g.first[P] / g.second;
+            for (int j : nz)
+                A[i * P + j] -= g.first[i] * g.first[j] / g.second;
         }
     }
     for (int i = 0; i < P; i++)
         A[i * P + i] += 1e-9; /* a month without cases stays at 0 */
     if (!solve(A, b, P, x))
         return fit;
-    double ss = 0;
-    for (std::size_t k = 0; k < ys.size(); k++) {
+    std::map<long, double> mean_fit; /* each lactation's mean row times the fit */
+    for (const auto& [id, g] : mean) {
         double f = 0;
         for (int i = 0; i < P; i++)
+            f += g.first[i] / g.second * x[i];
+        mean_fit[id] = f;
+    }
+    double ss = 0;
+    for (std::size_t k = 0; k < ys.size(); k++) {
+        const auto& g = mean.at(lact_id[k]);
+        double f = -mean_fit.at(lact_id[k]);
+        for (int i : nonzero[k])
             f += rows[k][i] * x[i];
-        ss += (ys[k] - f) * (ys[k] - f);
+        const double e = ys[k] - g.first[P] / g.second - f;
+        ss += e * e;
     }
     fit.noise_var = ss / std::max<double>(1.0, double(fit.n) - double(mean.size()) - P);
     fit.month[1] = 1;
@@ -430,19 +464,85 @@ MilkFit fit_milk(const std::vector<const TestDay*>& tests, const std::map<std::p
     return fit;
 }
 
+/* An average cow's first month in a lactation, from the cows' first test
+** days over the curve's first month.  With the curve of the lactation
+** before, each cow's start is set against where she stood at the end of
+** it (her last test days over that curve) and the start is the line's
+** height at 1: the herd chose its cows on that standing, and choosing on
+** the regressor does not tilt the line.  The test-day noise in the
+** standing, which flattens the line, is taken out. */
+struct StartLine {
+    double start = 0, slope = 0, slope_se = 0; /* slope relative to the start */
+    double rel_var = 0;                        /* of the starts about the start, relative */
+    int starts = 0, pairs = 0;
+};
+
+using LactTests = std::map<std::pair<int, int>, std::vector<const TestDay*>>; /* (cow, calving), by day */
+
+StartLine start_line(const LactTests& lact_tests, const std::map<std::pair<int, int>, int>& conceived, int lact,
+                     const std::function<double(const TestDay&)>& first_month,
+                     const std::function<double(const TestDay&, int)>& before, double before_noise,
+                     const std::function<double(int)>& lift)
+{
+    StartLine line;
+    std::vector<double> starts;
+    double sx = 0, su = 0, sxx = 0, sxu = 0, suu = 0, noise = 0;
+    int pairs = 0;
+    for (auto it = lact_tests.begin(); it != lact_tests.end(); ++it) {
+        const TestDay& t = *it->second.front();
+        if (std::min(t.lact, 12) != lact || month_in_milk(t.calving, t.day) != 1)
+            continue;
+        double u = t.milk / first_month(t);
+        starts.push_back(u);
+        if (!before || it == lact_tests.begin())
+            continue;
+        const auto prev = std::prev(it);
+        if (prev->first.first != t.cow || prev->second.front()->lact != lact - 1)
+            continue;
+        double x = 0;
+        int nx = 0;
+        for (auto k = prev->second.rbegin(); k != prev->second.rend() && nx < END_TESTS; ++k) {
+            const int p = pregnancy_month(**k, conceived);
+            if (p > LAST_PREG_EFFECT || month_in_milk((*k)->calving, (*k)->day) > MONTHS_IN_MILK)
+                continue;
+            x += (*k)->milk / before(**k, p), nx++;
+        }
+        if (nx == 0)
+            continue;
+        x /= nx;
+        u /= lift(month_in_milk(prev->first.second, t.calving));
+        sx += x, su += u, sxx += x * x, sxu += x * u, suu += u * u, noise += before_noise / nx, pairs++;
+    }
+    if (starts.empty())
+        return line;
+    for (double u : starts)
+        line.start += u / starts.size();
+    line.starts = static_cast<int>(starts.size());
+    if (pairs >= MIN_LACTATIONS) {
+        const double mx = sx / pairs, mu = su / pairs;
+        const double vx = (sxx - pairs * mx * mx) / (pairs - 1), cxu = (sxu - pairs * mx * mu) / (pairs - 1);
+        const double reliability = vx > 0 ? std::max(LOWEST_RELIABILITY, 1.0 - noise / pairs / vx) : 1.0;
+        const double slope = vx > 0 ? cxu / vx / reliability : 0.0;
+        line.start = mu - slope * (mx - 1.0);
+        line.slope = line.start > 0 ? slope / line.start : 0.0;
+        const double vu = (suu - pairs * mu * mu) / (pairs - 1);
+        const double resid = vx > 0 ? std::max(0.0, vu - cxu * cxu / vx) : vu;
+        line.slope_se = vx > 0 && line.start > 0 ? std::sqrt(resid / (pairs * vx)) / reliability / line.start : 0.0;
+        line.pairs = pairs;
+    }
+    double var = 0;
+    for (double u : starts)
+        var += (u - line.start) * (u - line.start);
+    line.rel_var = line.start > 0 ? var / std::max<std::size_t>(1, starts.size() - 1) / (line.start * line.start) : 0;
+    return line;
+}
+
 /* The curve of the fit at its level. */
 void set_curve(MilkFit& f)
 {
     for (int m = 1; m <= MONTHS_IN_MILK; m++)
         for (int s = 0; s < 12; s++)
             f.curve[m][s] = f.level * shape_at(f, m, s);
-}
-
-/* The curve's value for a test day (the fitted mean of an open cow). */
-double fitted(const MilkFit& f, const TestDay& t)
-{
-    const int m = std::min(MONTHS_IN_MILK, std::max(1, month_in_milk(t.calving, t.day)));
-    return f.curve[m][month_index(t.day) % 12];
 }
 
 /* A bio file's values, by field name. */
@@ -540,7 +640,7 @@ CalibResult calibrate_once(const HerdRecords& rec, const BaseValues& base, const
         ** level is the line's value for a cow that stood at 1.  Selection
         ** on the regressor leaves the line unbiased; the test-day noise in
         ** it, which flattens the line, is taken out. */
-        std::map<std::pair<int, int>, std::vector<const TestDay*>> lact_tests; /* (cow, calving) */
+        LactTests lact_tests;
         for (const TestDay& t : rec.tests)
             if (t.milk > 0 && month_in_milk(t.calving, t.day) >= 1)
                 lact_tests[{t.cow, t.calving}].push_back(&t);
@@ -551,60 +651,26 @@ CalibResult calibrate_once(const HerdRecords& rec, const BaseValues& base, const
             MilkFit& f = fits[g];
             if (!f.ok)
                 continue;
-            std::vector<double> starts;
-            double sx = 0, su = 0, sxx = 0, sxu = 0, suu = 0, noise = 0;
-            int pairs = 0;
-            for (auto it = lact_tests.begin(); it != lact_tests.end(); ++it) {
-                const TestDay& t = *it->second.front();
-                if (t.lact != g || month_in_milk(t.calving, t.day) != 1)
-                    continue;
-                double u = t.milk / month_curve(f, 1, month_index(t.day) % 12) * f.start;
-                starts.push_back(u);
-                if (g == 1 || it == lact_tests.begin())
-                    continue;
-                const auto prev = std::prev(it);
-                const MilkFit& pf = fits[g - 1];
-                if (prev->first.first != t.cow || prev->second.front()->lact != g - 1 || !pf.ok)
-                    continue;
-                double x = 0;
-                int nx = 0;
-                for (auto k = prev->second.rbegin(); k != prev->second.rend() && nx < END_TESTS; ++k) {
-                    const int p = pregnancy_month(**k, conceived);
-                    if (p > LAST_PREG_EFFECT || month_in_milk((*k)->calving, (*k)->day) > MONTHS_IN_MILK)
-                        continue;
-                    x += (*k)->milk / (month_curve(pf, month_in_milk((*k)->calving, (*k)->day), month_index((*k)->day) % 12) * (p >= FIRST_PREG_EFFECT ? pf.preg[p] : 1.0)), nx++;
-                }
-                if (nx == 0)
-                    continue;
-                x /= nx;
-                if (lift && g - 1 <= 2)
-                    u /= CALVING_INTERVAL_LIFT[std::min(MONTHS_IN_MILK, month_in_milk(prev->first.second, t.calving))];
-                sx += x, su += u, sxx += x * x, sxu += x * u, suu += u * u, noise += pf.noise_var / nx, pairs++;
-            }
-            double mean = 0;
-            for (double u : starts)
-                mean += u;
-            if (starts.empty())
+            const MilkFit& pf = fits[g - 1];
+            auto first_month = [&f](const TestDay& t) { return f.month[1] * std::exp(f.season[month_index(t.day) % 12]); };
+            auto before = [&pf](const TestDay& t, int p) {
+                return month_curve(pf, month_in_milk(t.calving, t.day), month_index(t.day) % 12) *
+                       (p >= FIRST_PREG_EFFECT ? pf.preg[p] : 1.0);
+            };
+            auto lifted = [&](int m) { return lift && g - 1 <= 2 ? CALVING_INTERVAL_LIFT[std::min(MONTHS_IN_MILK, m)] : 1.0; };
+            std::function<double(const TestDay&, int)> before_fn;
+            if (g >= 2 && pf.ok)
+                before_fn = before;
+            const StartLine sl = start_line(lact_tests, conceived, g, first_month, before_fn, pf.noise_var, lifted);
+            if (sl.starts == 0)
                 continue;
-            f.start = mean / starts.size();
-            if (g >= 2 && pairs >= MIN_LACTATIONS) {
-                const double mx = sx / pairs, mu = su / pairs;
-                const double vx = (sxx - pairs * mx * mx) / (pairs - 1), cxu = (sxu - pairs * mx * mu) / (pairs - 1);
-                const double reliability = vx > 0 ? std::max(LOWEST_RELIABILITY, 1.0 - noise / pairs / vx) : 1.0;
-                const double slope = vx > 0 ? cxu / vx / reliability : 0.0;
-                f.start = mu - slope * (mx - 1.0);
-                f.start_slope = f.start > 0 ? slope / f.start : 0.0;
-                const double vu = (suu - pairs * mu * mu) / (pairs - 1);
-                const double resid = vx > 0 ? std::max(0.0, vu - cxu * cxu / vx) : vu;
-                f.slope_se = vx > 0 && f.start > 0 ? std::sqrt(resid / (pairs * vx)) / reliability / f.start : 0.0;
-                f.pairs = pairs;
-            }
-            f.starts = static_cast<int>(starts.size());
-            double var = 0;
-            for (double u : starts)
-                var += (u - f.start) * (u - f.start);
-            f.start_rel_var = var / std::max<std::size_t>(1, starts.size() - 1) / (f.start * f.start);
-            f.rel_se = std::sqrt(f.start_rel_var / starts.size());
+            f.start = sl.start;
+            f.start_slope = sl.slope;
+            f.slope_se = sl.slope_se;
+            f.pairs = sl.pairs;
+            f.starts = sl.starts;
+            f.start_rel_var = sl.rel_var;
+            f.rel_se = std::sqrt(f.start_rel_var / sl.starts);
             /* Wood's curve gives the ten months of the month-by-month curve */
             double months = 0, wood = 0;
             for (int m = 1; m <= 10; m++)
@@ -622,17 +688,31 @@ CalibResult calibrate_once(const HerdRecords& rec, const BaseValues& base, const
             add(out, 7, "milk_factor", 0, p - 1, ok ? s / w : base_at(base, "milk_factor", p - 1, 1), w, 0, 0, ok,
                 ok ? "" : "no pregnant test days with a known conception");
         }
-        /* later lactations against the third's curve */
+        /* Later lactations against the third's curve: an average cow's start
+        ** over the third's, found like the levels of lactations 2 and 3
+        ** (the cows reaching them are the kept ones too). */
+        double factor[13] = {};
+        factor[3] = 1.0;
+        const MilkFit& f3 = fits[3];
         for (int l = 4; l <= 12; l++) {
-            double s = 0;
-            int n = 0;
-            if (fits[3].ok)
-                for (const TestDay& t : rec.tests)
-                    if (std::min(t.lact, 12) == l && t.milk > 0 && !conceived.count({t.cow, t.calving}))
-                        s += t.milk / fitted(fits[3], t), n++;
-            const bool ok = n >= MIN_TESTS / 3;
-            add(out, 36, "lactation_factor", 0, l - 4, ok ? s / n : base_at(base, "lactation_factor", l - 4, 1), n, 0,
-                0, ok, ok ? "" : "too few open test days of this lactation (" + std::to_string(n) + ")");
+            auto first_month = [&f3](const TestDay& t) { return month_curve(f3, 1, month_index(t.day) % 12); };
+            const double prev_factor = factor[l - 1];
+            auto before = [&f3, prev_factor](const TestDay& t, int p) {
+                return prev_factor * month_curve(f3, month_in_milk(t.calving, t.day), month_index(t.day) % 12) *
+                       (p >= FIRST_PREG_EFFECT ? f3.preg[p] : 1.0);
+            };
+            std::function<double(const TestDay&, int)> before_fn;
+            if (prev_factor > 0)
+                before_fn = before;
+            StartLine sl;
+            if (f3.ok)
+                sl = start_line(lact_tests, conceived, l, first_month, before_fn, f3.noise_var,
+                                [](int) { return 1.0; });
+            const bool ok = f3.ok && sl.starts >= MIN_LACTATIONS;
+            factor[l] = ok ? sl.start : 0.0;
+            add(out, 36, "lactation_factor", 0, l - 4, ok ? sl.start : base_at(base, "lactation_factor", l - 4, 1),
+                sl.starts, 0, 0, ok,
+                ok ? "" : "too few cows tested in their first month of this lactation (" + std::to_string(sl.starts) + ")");
         }
     }
 
@@ -903,9 +983,7 @@ CalibResult calibrate_once(const HerdRecords& rec, const BaseValues& base, const
             const int to = std::min(s.exit < 0 ? h.last : s.exit, h.last);
             for (int d = from; d <= to;) {
                 const int mo = month_index(d);
-                int end = d;
-                while (end + 1 <= to && month_index(end + 1) == mo)
-                    end++;
+                const int end = std::min(to, month_last_day(d));
                 std::pair<int, int> c{-1, 1};
                 for (const auto& k : cv->second)
                     if (k.first <= d)

@@ -135,7 +135,13 @@ TEST(CalibRecovery, ChangedTruthsComeBackFromSimulatedRecords)
         std::string error;
         ASSERT_TRUE(READ_HERD_RECORDS(src, rec, error)) << error;
         EXPECT_TRUE(rec.set_aside.empty()) << rec.set_aside.front();
-        const CalibResult res = CALIBRATE_HERD(rec, base, CalibOptions());
+        /* the errors (20 fits more) on the first herd only: the test runs
+        ** under the sanitizers too */
+        CalibOptions opt;
+        const bool with_errors = seed == SEEDS[0];
+        if (!with_errors)
+            opt.jackknife_groups = 0;
+        const CalibResult res = CALIBRATE_HERD(rec, base, opt);
         ASSERT_EQ(res.missing, "");
 
         /* each summary near the truth, and within a few of its own standard
@@ -144,7 +150,9 @@ TEST(CalibRecovery, ChangedTruthsComeBackFromSimulatedRecords)
         auto near = [&](const std::string& key, double want, double margin) {
             const double got = res.summary.at(key);
             EXPECT_NEAR(got, want, margin) << key;
-            EXPECT_NEAR(got, want, Z * res.summary_se.at(key)) << key;
+            if (with_errors) {
+                EXPECT_NEAR(got, want, Z * res.summary_se.at(key)) << key;
+            }
         };
         for (int l = 1; l <= 3; l++) {
             const double want = ten_month_milk(truth.values, l);
