@@ -14,6 +14,8 @@
 #include <cassert>
 #include <cmath>
 #include <array>
+#include <functional>
+#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 
@@ -73,6 +75,16 @@ constexpr double MID_MONTH_DAYS = 30.4;
 constexpr int FIRST_PREG_EFFECT = 5, LAST_PREG_EFFECT = 7;
 constexpr double DAYS_PER_YEAR = 365.25;
 constexpr double CYCLE_DAYS = 21.0;
+constexpr int END_TESTS = 6;
+constexpr double LOWEST_RELIABILITY = 0.2; /* of a cow's end-of-lactation yield, before its slope is trusted less */
+
+/* The model's lift of the next lactation's yield after a long calving
+** interval (lactations 1 and 2), by the month in milk of the calving:
+** a cow calving late starts her next lactation this much higher. */
+constexpr double CALVING_INTERVAL_LIFT[MONTHS_IN_MILK + 1] = {
+    1.0,         1.0,        1.0,         1.0,         1.0,         1.0,         1.0,         1.0,         1.0,
+    1.0,         1.0,        0.980392157, 1.0,         1.01010101,  1.020408163, 1.030927835, 1.03626943,  1.041666667,
+    1.047120419, 1.052631579, 1.052631579, 1.052631579, 1.052631579, 1.052631579, 1.052631579};
 
 const char* const MONTHS[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                 "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
@@ -250,6 +262,18 @@ Herd build_herd(const HerdRecords& rec, const CalibOptions& opt)
     return h;
 }
 
+/* The last day of the month of `day` (a week at a time, then day by day). */
+int month_last_day(int day)
+{
+    const int mo = month_index(day);
+    int last = day;
+    while (month_index(last + 7) == mo)
+        last += 7;
+    while (month_index(last + 1) == mo)
+        last++;
+    return last;
+}
+
 /* The month in milk of `day` in a lactation that began on `calving`. */
 int month_in_milk(int calving, int day)
 {
@@ -284,92 +308,241 @@ void add(CalibResult& out, int item, const char* name, int row, int col, double 
 
 struct MilkFit {
     bool ok = false;
+    double b = 0, c = 0;          /* Wood's shape t^b exp(-c t) */
+    double season[12] = {};       /* log factor of each calendar month (JAN 0) */
+    double month[MONTHS_IN_MILK + 1] = {}; /* the month-by-month shape, month 1 = 1 */
+    double level = 1.0;           /* Wood's curve at its level: where t^b exp(-c t) is 1 */
+    double start = 1.0;           /* an average cow's first month (month-by-month shape) */
     double curve[MONTHS_IN_MILK + 1][12] = {};
     double preg[LAST_PREG_EFFECT + 1] = {};
-    double rel_se = 0; /* relative standard error of the curve's level */
-    int n = 0;
+    double noise_var = 0; /* of a test day's log yield about its cow's own curve */
+    double start_slope = 0; /* a cow's start on her end of the lactation before */
+    double slope_se = 0;
+    double start_rel_var = 0; /* of the starts about their mean, relative */
+    double rel_se = 0;      /* relative standard error of the level */
+    int n = 0, starts = 0, pairs = 0;
 };
 
-/* Wood's curve y = a t^b exp(-c t) times a calendar-month factor and a
-** month-of-pregnancy factor, fitted by least squares to log yields. */
+/* Wood's shape (no level) in month in milk m and calendar month s. */
+double shape_at(const MilkFit& f, int m, int s)
+{
+    const double days = MID_MONTH_DAYS * (m - 0.5);
+    return std::exp(f.b * std::log(days) - f.c * days + f.season[s]);
+}
+
+/* The month-by-month curve of an average open cow, her first month at `start`. */
+double month_curve(const MilkFit& f, int m, int s)
+{
+    return f.start * f.month[std::min(MONTHS_IN_MILK, std::max(1, m))] * std::exp(f.season[s]);
+}
+
+/* Months of pregnancy of a test day (0: open or conception not known). */
+int pregnancy_month(const TestDay& t, const std::map<std::pair<int, int>, int>& conceived)
+{
+    auto c = conceived.find({t.cow, t.calving});
+    return c != conceived.end() && t.day > c->second ? month_index(t.day) - month_index(c->second) : 0;
+}
+
+/* The curve's shape from how each cow's own yield rises and falls: log
+** yields with a level of each cow's lactation, an effect of each month in
+** milk, of each calendar month and of months 5..7 of pregnancy; the herd
+** culling its low yielders part way through a lactation cannot bend it.
+** Wood's curve y = a t^b exp(-c t) is then fitted to the month effects
+** (weighted by their test days).  The levels are set afterwards. */
 MilkFit fit_milk(const std::vector<const TestDay*>& tests, const std::map<std::pair<int, int>, int>& conceived)
 {
-    /* parameters: ln a, b, c, 11 calendar months (JAN is 0), pregnancy months 5..7 */
-    constexpr int P = 3 + 11 + (LAST_PREG_EFFECT - FIRST_PREG_EFFECT + 1);
+    /* parameters: months in milk 2..24, 11 calendar months (JAN is 0), pregnancy months 5..7 */
+    constexpr int SEASON0 = MONTHS_IN_MILK - 1, PREG0 = SEASON0 + 11;
+    constexpr int P = PREG0 + (LAST_PREG_EFFECT - FIRST_PREG_EFFECT + 1);
     MilkFit fit;
-    std::vector<double> A(P * P, 0.0), b(P, 0.0), x;
     std::vector<std::array<double, P>> rows;
     std::vector<double> ys;
     std::vector<long> lact_id;
+    double per_month[MONTHS_IN_MILK + 1] = {};
     for (const TestDay* t : tests) {
         const int m = month_in_milk(t->calving, t->day);
         if (m < 1 || m > MONTHS_IN_MILK || t->milk <= 0)
             continue;
-        int preg = 0;
-        auto c = conceived.find({t->cow, t->calving});
-        if (c != conceived.end() && t->day > c->second)
-            preg = month_index(t->day) - month_index(c->second);
+        const int preg = pregnancy_month(*t, conceived);
         if (preg > LAST_PREG_EFFECT)
             continue; /* drying off */
         std::array<double, P> v{};
-        const double days = MID_MONTH_DAYS * (m - 0.5);
-        v[0] = 1;
-        v[1] = std::log(days);
-        v[2] = -days;
+        if (m > 1)
+            v[m - 2] = 1;
         const int s = month_index(t->day) % 12;
         if (s > 0)
-            v[2 + s] = 1;
+            v[SEASON0 + s - 1] = 1;
         if (preg >= FIRST_PREG_EFFECT)
-            v[14 + preg - FIRST_PREG_EFFECT] = 1;
-        const double y = std::log(t->milk);
-        for (int i = 0; i < P; i++) {
-            b[i] += v[i] * y;
-            for (int j = 0; j < P; j++)
-                A[i * P + j] += v[i] * v[j];
-        }
+            v[PREG0 + preg - FIRST_PREG_EFFECT] = 1;
         rows.push_back(v);
-        ys.push_back(y);
+        ys.push_back(std::log(t->milk));
         lact_id.push_back(static_cast<long>(t->cow) * 100000L + t->calving);
+        per_month[m]++;
     }
     fit.n = static_cast<int>(ys.size());
-    for (int i = 0; i < P; i++)
-        A[i * P + i] += 1e-9; /* a calendar month or pregnancy month without cases stays at 0 */
-    if (fit.n < MIN_TESTS || !solve(A, b, P, x))
+    if (fit.n < MIN_TESTS)
         return fit;
-    /* residual variance, and the spread of lactation means for the level's error */
-    double ss = 0;
-    std::map<long, std::pair<double, int>> by_lact;
+    /* each lactation's means, taken out of its test days */
+    std::map<long, std::pair<std::array<double, P + 1>, int>> mean;
     for (std::size_t k = 0; k < ys.size(); k++) {
+        auto& g = mean[lact_id[k]];
+        for (int i = 0; i < P; i++)
+            g.first[i] += rows[k][i];
+        g.first[P] += ys[k];
+        g.second++;
+    }
+    /* The normal equations of the test days less their lactation's means:
+    ** the sums over the (sparse) test days less each lactation's count
+    ** times its means, so that no test day's row is ever made dense. */
+    std::vector<double> A(P * P, 0.0), b(P, 0.0), x;
+    std::vector<std::vector<int>> nonzero(ys.size());
+    for (std::size_t k = 0; k < ys.size(); k++) {
+        for (int i = 0; i < P; i++)
+            if (rows[k][i] != 0)
+                nonzero[k].push_back(i);
+        for (int i : nonzero[k]) {
+            b[i] += rows[k][i] * ys[k];
+            for (int j : nonzero[k])
+                A[i * P + j] += rows[k][i] * rows[k][j];
+        }
+    }
+    for (const auto& [id, g] : mean) {
+        std::vector<int> nz;
+        for (int i = 0; i < P; i++)
+            if (g.first[i] != 0)
+                nz.push_back(i);
+        for (int i : nz) {
+            b[i] -= g.first[i] * g.first[P] / g.second;
+            for (int j : nz)
+                A[i * P + j] -= g.first[i] * g.first[j] / g.second;
+        }
+    }
+    for (int i = 0; i < P; i++)
+        A[i * P + i] += 1e-9; /* a month without cases stays at 0 */
+    if (!solve(A, b, P, x))
+        return fit;
+    std::map<long, double> mean_fit; /* each lactation's mean row times the fit */
+    for (const auto& [id, g] : mean) {
         double f = 0;
         for (int i = 0; i < P; i++)
-            f += rows[k][i] * x[i];
-        const double e = ys[k] - f;
-        ss += e * e;
-        by_lact[lact_id[k]].first += e;
-        by_lact[lact_id[k]].second++;
+            f += g.first[i] / g.second * x[i];
+        mean_fit[id] = f;
     }
-    const double var = ss / std::max(1, fit.n - P);
-    double sm = 0;
-    for (const auto& [id, p] : by_lact)
-        sm += (p.first / p.second) * (p.first / p.second);
-    fit.rel_se = std::sqrt(sm / std::max<std::size_t>(1, by_lact.size() - 1) / by_lact.size());
+    double ss = 0;
+    for (std::size_t k = 0; k < ys.size(); k++) {
+        const auto& g = mean.at(lact_id[k]);
+        double f = -mean_fit.at(lact_id[k]);
+        for (int i : nonzero[k])
+            f += rows[k][i] * x[i];
+        const double e = ys[k] - g.first[P] / g.second - f;
+        ss += e * e;
+    }
+    fit.noise_var = ss / std::max<double>(1.0, double(fit.n) - double(mean.size()) - P);
+    fit.month[1] = 1;
+    for (int m = 2; m <= MONTHS_IN_MILK; m++)
+        fit.month[m] = std::exp(x[m - 2]);
+    for (int s = 1; s < 12; s++)
+        fit.season[s] = x[SEASON0 + s - 1];
+    for (int p = FIRST_PREG_EFFECT; p <= LAST_PREG_EFFECT; p++)
+        fit.preg[p] = std::exp(x[PREG0 + p - FIRST_PREG_EFFECT]);
+    /* Wood's curve through the month effects: log y = ln a + b ln t - c t */
+    std::vector<double> W(9, 0.0), wb(3, 0.0), w;
     for (int m = 1; m <= MONTHS_IN_MILK; m++) {
         const double days = MID_MONTH_DAYS * (m - 0.5);
-        for (int s = 0; s < 12; s++)
-            fit.curve[m][s] = std::exp(x[0] + x[1] * std::log(days) - x[2] * days + (s > 0 ? x[2 + s] : 0.0) +
-                                       var / 2.0);
+        const double v[3] = {1, std::log(days), -days}, y = std::log(fit.month[m]);
+        for (int i = 0; i < 3; i++) {
+            wb[i] += per_month[m] * v[i] * y;
+            for (int j = 0; j < 3; j++)
+                W[i * 3 + j] += per_month[m] * v[i] * v[j];
+        }
     }
-    for (int p = FIRST_PREG_EFFECT; p <= LAST_PREG_EFFECT; p++)
-        fit.preg[p] = std::exp(x[14 + p - FIRST_PREG_EFFECT]);
+    if (!solve(W, wb, 3, w))
+        return fit;
+    fit.b = w[1];
+    fit.c = w[2];
     fit.ok = true;
     return fit;
 }
 
-/* The curve's value for a test day (the fitted mean of an open cow). */
-double fitted(const MilkFit& f, const TestDay& t)
+/* An average cow's first month in a lactation, from the cows' first test
+** days over the curve's first month.  With the curve of the lactation
+** before, each cow's start is set against where she stood at the end of
+** it (her last test days over that curve) and the start is the line's
+** height at 1: the herd chose its cows on that standing, and choosing on
+** the regressor does not tilt the line.  The test-day noise in the
+** standing, which flattens the line, is taken out. */
+struct StartLine {
+    double start = 0, slope = 0, slope_se = 0; /* slope relative to the start */
+    double rel_var = 0;                        /* of the starts about the start, relative */
+    int starts = 0, pairs = 0;
+};
+
+using LactTests = std::map<std::pair<int, int>, std::vector<const TestDay*>>; /* (cow, calving), by day */
+
+StartLine start_line(const LactTests& lact_tests, const std::map<std::pair<int, int>, int>& conceived, int lact,
+                     const std::function<double(const TestDay&)>& first_month,
+                     const std::function<double(const TestDay&, int)>& before, double before_noise,
+                     const std::function<double(int)>& lift)
 {
-    const int m = std::min(MONTHS_IN_MILK, std::max(1, month_in_milk(t.calving, t.day)));
-    return f.curve[m][month_index(t.day) % 12];
+    StartLine line;
+    std::vector<double> starts;
+    double sx = 0, su = 0, sxx = 0, sxu = 0, suu = 0, noise = 0;
+    int pairs = 0;
+    for (auto it = lact_tests.begin(); it != lact_tests.end(); ++it) {
+        const TestDay& t = *it->second.front();
+        if (std::min(t.lact, 12) != lact || month_in_milk(t.calving, t.day) != 1)
+            continue;
+        double u = t.milk / first_month(t);
+        starts.push_back(u);
+        if (!before || it == lact_tests.begin())
+            continue;
+        const auto prev = std::prev(it);
+        if (prev->first.first != t.cow || prev->second.front()->lact != lact - 1)
+            continue;
+        double x = 0;
+        int nx = 0;
+        for (auto k = prev->second.rbegin(); k != prev->second.rend() && nx < END_TESTS; ++k) {
+            const int p = pregnancy_month(**k, conceived);
+            if (p > LAST_PREG_EFFECT || month_in_milk((*k)->calving, (*k)->day) > MONTHS_IN_MILK)
+                continue;
+            x += (*k)->milk / before(**k, p), nx++;
+        }
+        if (nx == 0)
+            continue;
+        x /= nx;
+        u /= lift(month_in_milk(prev->first.second, t.calving));
+        sx += x, su += u, sxx += x * x, sxu += x * u, suu += u * u, noise += before_noise / nx, pairs++;
+    }
+    if (starts.empty())
+        return line;
+    for (double u : starts)
+        line.start += u / starts.size();
+    line.starts = static_cast<int>(starts.size());
+    if (pairs >= MIN_LACTATIONS) {
+        const double mx = sx / pairs, mu = su / pairs;
+        const double vx = (sxx - pairs * mx * mx) / (pairs - 1), cxu = (sxu - pairs * mx * mu) / (pairs - 1);
+        const double reliability = vx > 0 ? std::max(LOWEST_RELIABILITY, 1.0 - noise / pairs / vx) : 1.0;
+        const double slope = vx > 0 ? cxu / vx / reliability : 0.0;
+        line.start = mu - slope * (mx - 1.0);
+        line.slope = line.start > 0 ? slope / line.start : 0.0;
+        const double vu = (suu - pairs * mu * mu) / (pairs - 1);
+        const double resid = vx > 0 ? std::max(0.0, vu - cxu * cxu / vx) : vu;
+        line.slope_se = vx > 0 && line.start > 0 ? std::sqrt(resid / (pairs * vx)) / reliability / line.start : 0.0;
+        line.pairs = pairs;
+    }
+    double var = 0;
+    for (double u : starts)
+        var += (u - line.start) * (u - line.start);
+    line.rel_var = line.start > 0 ? var / std::max<std::size_t>(1, starts.size() - 1) / (line.start * line.start) : 0;
+    return line;
+}
+
+/* The curve of the fit at its level. */
+void set_curve(MilkFit& f)
+{
+    for (int m = 1; m <= MONTHS_IN_MILK; m++)
+        for (int s = 0; s < 12; s++)
+            f.curve[m][s] = f.level * shape_at(f, m, s);
 }
 
 /* A bio file's values, by field name. */
@@ -378,8 +551,10 @@ public:
     BaseValues values;
     void value(const BioToken& at, const std::string& token, double) override
     {
-        const double number = std::strtod(token.c_str(), nullptr);
         const BioField& f = bio_fields()[at.field];
+        /* the switch of the calving interval's lift reads as 1 when on */
+        const double number = f.name == std::string("ci_adjust") ? (token == "YES" ? 1.0 : 0.0)
+                                                                  : std::strtod(token.c_str(), nullptr);
         auto& v = values[f.name];
         const std::size_t k = static_cast<std::size_t>(at.row * f.cols + at.col);
         if (v.size() <= k)
@@ -433,7 +608,9 @@ BaseValues calibrated_values(const BaseValues& base, const std::vector<Estimate>
     return v;
 }
 
-CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const CalibOptions& opt)
+namespace {
+
+CalibResult calibrate_once(const HerdRecords& rec, const BaseValues& base, const CalibOptions& opt)
 {
     CalibResult out;
     if (rec.tests.empty()) {
@@ -454,6 +631,53 @@ CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const
             group[std::min(t.lact, 3)].push_back(&t);
         for (int g = 1; g <= 3; g++)
             fits[g] = fit_milk(group[g], conceived);
+        /* The level of each curve: an average cow in her first month in
+        ** milk.  Nobody has been culled yet in a first lactation's first
+        ** month, so its mean is the level.  The cows starting a second
+        ** or third lactation are those the herd kept: a cow's start is
+        ** regressed on where she stood at the end of her lactation before
+        ** (the mean of her last test days against that curve), and the
+        ** level is the line's value for a cow that stood at 1.  Selection
+        ** on the regressor leaves the line unbiased; the test-day noise in
+        ** it, which flattens the line, is taken out. */
+        LactTests lact_tests;
+        for (const TestDay& t : rec.tests)
+            if (t.milk > 0 && month_in_milk(t.calving, t.day) >= 1)
+                lact_tests[{t.cow, t.calving}].push_back(&t);
+        for (auto& [key, v] : lact_tests)
+            std::sort(v.begin(), v.end(), [](const TestDay* a, const TestDay* b) { return a->day < b->day; });
+        const bool lift = base_at(base, "ci_adjust", 0, 0) > 0;
+        for (int g = 1; g <= 3; g++) {
+            MilkFit& f = fits[g];
+            if (!f.ok)
+                continue;
+            const MilkFit& pf = fits[g - 1];
+            auto first_month = [&f](const TestDay& t) { return f.month[1] * std::exp(f.season[month_index(t.day) % 12]); };
+            auto before = [&pf](const TestDay& t, int p) {
+                return month_curve(pf, month_in_milk(t.calving, t.day), month_index(t.day) % 12) *
+                       (p >= FIRST_PREG_EFFECT ? pf.preg[p] : 1.0);
+            };
+            auto lifted = [&](int m) { return lift && g - 1 <= 2 ? CALVING_INTERVAL_LIFT[std::min(MONTHS_IN_MILK, m)] : 1.0; };
+            std::function<double(const TestDay&, int)> before_fn;
+            if (g >= 2 && pf.ok)
+                before_fn = before;
+            const StartLine sl = start_line(lact_tests, conceived, g, first_month, before_fn, pf.noise_var, lifted);
+            if (sl.starts == 0)
+                continue;
+            f.start = sl.start;
+            f.start_slope = sl.slope;
+            f.slope_se = sl.slope_se;
+            f.pairs = sl.pairs;
+            f.starts = sl.starts;
+            f.start_rel_var = sl.rel_var;
+            f.rel_se = std::sqrt(f.start_rel_var / sl.starts);
+            /* Wood's curve gives the ten months of the month-by-month curve */
+            double months = 0, wood = 0;
+            for (int m = 1; m <= 10; m++)
+                months += f.month[m], wood += shape_at(f, m, 0);
+            f.level = f.start * months / wood;
+            set_curve(f);
+        }
         /* the effect of pregnancy, pooled over the groups */
         for (int p = FIRST_PREG_EFFECT; p <= LAST_PREG_EFFECT; p++) {
             double s = 0, w = 0;
@@ -464,116 +688,80 @@ CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const
             add(out, 7, "milk_factor", 0, p - 1, ok ? s / w : base_at(base, "milk_factor", p - 1, 1), w, 0, 0, ok,
                 ok ? "" : "no pregnant test days with a known conception");
         }
-        /* later lactations against the third's curve */
+        /* Later lactations against the third's curve: an average cow's start
+        ** over the third's, found like the levels of lactations 2 and 3
+        ** (the cows reaching them are the kept ones too). */
+        double factor[13] = {};
+        factor[3] = 1.0;
+        const MilkFit& f3 = fits[3];
         for (int l = 4; l <= 12; l++) {
-            double s = 0;
-            int n = 0;
-            if (fits[3].ok)
-                for (const TestDay& t : rec.tests)
-                    if (std::min(t.lact, 12) == l && t.milk > 0 && !conceived.count({t.cow, t.calving}))
-                        s += t.milk / fitted(fits[3], t), n++;
-            const bool ok = n >= MIN_TESTS / 3;
-            add(out, 36, "lactation_factor", 0, l - 4, ok ? s / n : base_at(base, "lactation_factor", l - 4, 1), n, 0,
-                0, ok, ok ? "" : "too few open test days of this lactation (" + std::to_string(n) + ")");
+            auto first_month = [&f3](const TestDay& t) { return month_curve(f3, 1, month_index(t.day) % 12); };
+            const double prev_factor = factor[l - 1];
+            auto before = [&f3, prev_factor](const TestDay& t, int p) {
+                return prev_factor * month_curve(f3, month_in_milk(t.calving, t.day), month_index(t.day) % 12) *
+                       (p >= FIRST_PREG_EFFECT ? f3.preg[p] : 1.0);
+            };
+            std::function<double(const TestDay&, int)> before_fn;
+            if (prev_factor > 0)
+                before_fn = before;
+            StartLine sl;
+            if (f3.ok)
+                sl = start_line(lact_tests, conceived, l, first_month, before_fn, f3.noise_var,
+                                [](int) { return 1.0; });
+            const bool ok = f3.ok && sl.starts >= MIN_LACTATIONS;
+            factor[l] = ok ? sl.start : 0.0;
+            add(out, 36, "lactation_factor", 0, l - 4, ok ? sl.start : base_at(base, "lactation_factor", l - 4, 1),
+                sl.starts, 0, 0, ok,
+                ok ? "" : "too few cows tested in their first month of this lactation (" + std::to_string(sl.starts) + ")");
         }
     }
 
-    /* ---- yield_sd and yield_corr: a cow's relative yield by lactation ---- */
-    std::map<std::pair<int, int>, double> lact_means; /* (cow, lactation) -> relative yield / herd mean */
-    double yield_corr_fit = 0;
+    /* ---- yield_sd and yield_corr ----
+    ** yield_sd: the spread of heifers' first months about the curve, less
+    ** the test-day noise in it (nobody has been culled yet, so the spread
+    ** is that of all cows).  yield_corr: the slope of a cow's start on her
+    ** standing at the end of her lactation before, the line that set the
+    ** later curves' levels, pooled over lactations 2 and 3 by their pairs. */
     {
-        std::map<std::pair<int, int>, std::vector<double>> rel; /* (cow, lact) -> ratios */
-        for (const TestDay& t : rec.tests) {
-            const MilkFit& f = fits[std::min(t.lact, 3)];
-            if (f.ok && t.milk > 0 && month_in_milk(t.calving, t.day) <= 10 &&
-                !(conceived.count({t.cow, t.calving}) && month_index(t.day) - month_index(conceived.at({t.cow, t.calving})) >= FIRST_PREG_EFFECT))
-                rel[{t.cow, t.lact}].push_back(t.milk / fitted(f, t));
-        }
-        std::vector<double> means;
-        std::map<std::pair<int, int>, double> mean_of;
-        double noise = 0;
-        for (const auto& [key, v] : rel) {
-            if (static_cast<int>(v.size()) < MIN_LACT_TESTS)
-                continue;
-            double m = 0;
-            for (double r : v)
-                m += r;
-            m /= v.size();
-            double w = 0;
-            for (double r : v)
-                w += (r - m) * (r - m);
-            noise += w / (v.size() - 1) / v.size();
-            means.push_back(m);
-            mean_of[key] = m;
-        }
-        const int n = static_cast<int>(means.size());
-        double mu = 0, var = 0;
-        for (double m : means)
-            mu += m;
-        if (n > 1) {
-            mu /= n;
-            for (double m : means)
-                var += (m - mu) * (m - mu);
-            var = var / (n - 1) - noise / n;
-        }
-        const bool ok = n >= MIN_LACTATIONS && var > 0;
-        const double sd = ok ? 100.0 * std::sqrt(var) / mu : base_at(base, "yield_sd", 0, 10);
+        const MilkFit& f1 = fits[1];
+        const double noise = std::exp(f1.noise_var) - 1.0; /* of a test day's ratio to its cow's curve */
+        const double var = (f1.start_rel_var - noise) / (1.0 + noise);
+        const int n = f1.starts;
+        const bool ok = f1.ok && n >= MIN_LACTATIONS && var > 0;
+        const double sd = ok ? 100.0 * std::sqrt(var) : base_at(base, "yield_sd", 0, 10);
         const double se = sd / std::sqrt(2.0 * std::max(1, n - 1));
         add(out, 33, "yield_sd", 0, 0, sd, n, sd - Z95 * se, sd + Z95 * se, ok,
-            ok ? "" : "too few lactations with " + std::to_string(MIN_LACT_TESTS) + " test days (" + std::to_string(n) + ")");
+            ok ? "" : "too few heifers tested in their first month (" + std::to_string(n) + ")");
         out.summary["yield_sd"] = sd;
         out.summary_se["yield_sd"] = se;
-        double cov = 0;
-        int pairs = 0;
-        for (const auto& [key, m] : mean_of) {
-            auto nx = mean_of.find({key.first, key.second + 1});
-            if (nx != mean_of.end())
-                cov += (m - mu) * (nx->second - mu), pairs++;
-        }
-        const bool cok = ok && pairs >= MIN_LACTATIONS / 2;
-        double corr = cok ? (cov / std::max(1, pairs - 1)) / var : base_at(base, "yield_corr", 0, 0.5);
+        double w = 0, slope = 0, slope_var = 0;
+        for (int g = 2; g <= 3; g++)
+            if (fits[g].pairs > 0) {
+                w += fits[g].pairs, slope += fits[g].pairs * fits[g].start_slope;
+                slope_var += double(fits[g].pairs) * fits[g].pairs * fits[g].slope_se * fits[g].slope_se;
+            }
+        const int pairs = static_cast<int>(w);
+        const bool cok = ok && pairs >= MIN_LACTATIONS;
+        double corr = cok ? slope / w : base_at(base, "yield_corr", 0, 0.5);
         corr = std::min(0.99, std::max(-0.99, corr));
-        const double z = std::atanh(corr), zs = 1.0 / std::sqrt(std::max(1, pairs - 3));
-        add(out, 33, "yield_corr", 0, 0, corr, pairs, std::tanh(z - Z95 * zs), std::tanh(z + Z95 * zs), cok,
-            cok ? "" : "too few cows with two following lactations (" + std::to_string(pairs) + ")");
+        const double cse = cok ? std::sqrt(slope_var) / w : 0.0;
+        add(out, 33, "yield_corr", 0, 0, corr, pairs, corr - Z95 * cse, corr + Z95 * cse, cok,
+            cok ? "" : "too few cows tested at the end of one lactation and the start of the next (" +
+                           std::to_string(pairs) + ")");
         out.summary["yield_corr"] = corr;
-        yield_corr_fit = cok ? corr : 0;
-        for (const auto& [key, m] : mean_of)
-            lact_means[key] = mu > 0 ? m / mu : 1;
-        out.summary_se["yield_corr"] = (1 - corr * corr) * zs;
+        out.summary_se["yield_corr"] = cse;
     }
 
-    /* ---- the curves of an average cow: later lactations corrected for selection ----
-    ** The cows seen in their second lactation are those the herd kept: on
-    ** average better than their year-mates were in their first.  Their lead
-    ** carries over to the next lactation by the correlation of a cow's
-    ** yields from one lactation to the next, so the level of a group is
-    ** divided by 1 + corr x (their relative yield in the lactation before - 1).
-    ** This takes out only part of the selection: the herd also keeps the
-    ** cows that milk well late in a lactation, which lifts the late months. */
-    double selection[4] = {1, 1, 1, 1};
-    for (int g = 2; g <= 3; g++) {
-        double sum = 0;
-        int n = 0;
-        for (const auto& [key, m] : lact_means)
-            if (key.second == g) {
-                auto prev = lact_means.find({key.first, g - 1});
-                if (prev != lact_means.end())
-                    sum += prev->second * selection[g - 1], n++;
-            }
-        if (n >= MIN_LACTATIONS && fits[g].ok)
-            selection[g] = 1 + yield_corr_fit * (sum / n - 1);
-    }
+    /* ---- the curves of an average cow ---- */
     for (int g = 1; g <= 3; g++) {
             static const char* names[4] = {"", "milk_curve1", "milk_curve2", "milk_curve3"};
             const MilkFit& f = fits[g];
-            const double level = selection[g];
             const std::string why = f.ok ? "" : "too few test days (" + std::to_string(f.n) + " < " +
                                                     std::to_string(MIN_TESTS) + ")";
             double ten = 0;
             for (int m = 1; m <= MONTHS_IN_MILK; m++)
                 for (int s = 0; s < 12; s++) {
-                    const double v = f.ok ? f.curve[m][s] / level : base_at(base, names[g], (m - 1) * 12 + s, 0);
+                    const double v = f.ok ? f.curve[m][s] : base_at(base, names[g], (m - 1) * 12 + s, 0);
                     if (m <= 10)
                         ten += v * MID_MONTH_DAYS / 12.0;
                     add(out, 7 + g, names[g], m - 1, s, v, f.n, v * (1 - Z95 * f.rel_se), v * (1 + Z95 * f.rel_se),
@@ -795,9 +983,7 @@ CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const
             const int to = std::min(s.exit < 0 ? h.last : s.exit, h.last);
             for (int d = from; d <= to;) {
                 const int mo = month_index(d);
-                int end = d;
-                while (end + 1 <= to && month_index(end + 1) == mo)
-                    end++;
+                const int end = std::min(to, month_last_day(d));
                 std::pair<int, int> c{-1, 1};
                 for (const auto& k : cv->second)
                     if (k.first <= d)
@@ -895,21 +1081,36 @@ CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const
             }
     }
 
-    /* ---- abortion: a pregnant check followed by an open one ---- */
+    /* ---- abortion: a pregnant check followed by an open one, or by a
+    ** new service, within the same pregnancy (a calving between the two
+    ** checks ends the pregnancy: the open check after it is of the next) ---- */
     {
         std::map<int, std::vector<PregnancyCheck>> by_cow;
         for (const PregnancyCheck& c : rec.checks)
             by_cow[c.cow].push_back(c);
+        std::map<int, std::vector<int>> calvings_of, services_of;
+        for (const Lactation& l : h.lacts) {
+            calvings_of[l.cow].push_back(l.calving);
+            services_of[l.cow].insert(services_of[l.cow].end(), l.services.begin(), l.services.end());
+        }
+        auto any_between = [](const std::vector<int>& days, int from, int to) {
+            for (int d : days)
+                if (d > from && d <= to)
+                    return true;
+            return false;
+        };
         double months = 0, losses = 0;
         int pairs = 0;
         for (auto& [cow, v] : by_cow) {
             std::sort(v.begin(), v.end(), [](const PregnancyCheck& a, const PregnancyCheck& b) { return a.day < b.day; });
-            for (std::size_t k = 0; k + 1 < v.size(); k++)
-                if (v[k].pregnant) {
-                    pairs++;
-                    months += (v[k + 1].day - v[k].day) / MID_MONTH_DAYS;
-                    losses += !v[k + 1].pregnant;
-                }
+            for (std::size_t k = 0; k + 1 < v.size(); k++) {
+                if (!v[k].pregnant || any_between(calvings_of[cow], v[k].day, v[k + 1].day))
+                    continue;
+                const bool served_again = any_between(services_of[cow], v[k].day, v[k + 1].day);
+                pairs++;
+                months += (v[k + 1].day - v[k].day) / MID_MONTH_DAYS;
+                losses += served_again || !v[k + 1].pregnant;
+            }
         }
         const bool ok = rec.have_checks && pairs >= MIN_CHECK_PAIRS && months > 0;
         /* the checked months are the early ones (2..4): scale the base row by the ratio there */
@@ -932,5 +1133,83 @@ CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const
     breeding_means(calibrated_values(base, out.estimates), c, hd);
     out.summary["conception_mean"] = c;
     out.summary["heat_detection_mean"] = hd;
+    return out;
+}
+
+/* The herd's records without the cows of one jackknife group. */
+HerdRecords without_group(const HerdRecords& rec, int groups, int group)
+{
+    auto keep = [&](int cow) { return cow % groups != group; };
+    HerdRecords part;
+    part.herd = rec.herd;
+    part.birth = rec.birth;
+    part.have_calvings = rec.have_calvings;
+    part.have_checks = rec.have_checks;
+    part.have_cows = rec.have_cows;
+    for (const TestDay& t : rec.tests)
+        if (keep(t.cow))
+            part.tests.push_back(t);
+    for (const Insemination& i : rec.inseminations)
+        if (keep(i.cow))
+            part.inseminations.push_back(i);
+    for (const Calving& c : rec.calvings)
+        if (keep(c.cow))
+            part.calvings.push_back(c);
+    for (const PregnancyCheck& c : rec.checks)
+        if (keep(c.cow))
+            part.checks.push_back(c);
+    for (const Stay& s : rec.stays)
+        if (keep(s.cow))
+            part.stays.push_back(s);
+    return part;
+}
+
+} // namespace
+
+/* The summaries' standard errors come from a delete-a-group jackknife over
+** cows: the herd is fitted again once without each group of cows, and the
+** spread of those fits gives the error.  A cow's test days, services and
+** exits hang together, so errors that count them as independent come out
+** far too narrow; leaving out whole cows keeps what belongs together. */
+CalibResult CALIBRATE_HERD(const HerdRecords& rec, const BaseValues& base, const CalibOptions& opt)
+{
+    /* ---- constants ----
+    ** JACKKNIFED  the summaries whose errors the jackknife gives */
+    static const char* const JACKKNIFED[] = {"milk_10m_1",      "milk_10m_2",          "milk_10m_3",
+                                             "conception_mean", "heat_detection_mean", "involuntary_per_year",
+                                             "yield_sd",        "yield_corr"};
+    CalibResult out = calibrate_once(rec, base, opt);
+    const int G = opt.jackknife_groups;
+    if (!out.missing.empty() || G < 2)
+        return out;
+    std::map<std::string, std::vector<double>> fits;
+    for (int g = 0; g < G; g++) {
+        const CalibResult part = calibrate_once(without_group(rec, G, g), base, opt);
+        if (!part.missing.empty())
+            return out; /* too few cows to leave any out: the simple errors stay */
+        for (const char* key : JACKKNIFED)
+            fits[key].push_back(part.summary.at(key));
+    }
+    for (const char* key : JACKKNIFED) {
+        const std::vector<double>& v = fits[key];
+        double mean = 0, ss = 0;
+        for (double x : v)
+            mean += x / G;
+        for (double x : v)
+            ss += (x - mean) * (x - mean);
+        out.summary_se[key] = std::sqrt((G - 1.0) / G * ss);
+    }
+    /* the intervals of the curves and the yield spread and correlation follow */
+    for (Estimate& e : out.estimates) {
+        if (!e.used)
+            continue;
+        if (e.name.rfind("milk_curve", 0) == 0) {
+            const std::string key = "milk_10m_" + e.name.substr(std::string("milk_curve").size());
+            const double rel = out.summary_se.at(key) / out.summary.at(key);
+            e.lo = e.value * (1 - Z95 * rel), e.hi = e.value * (1 + Z95 * rel);
+        } else if (e.name == "yield_sd" || e.name == "yield_corr") {
+            e.lo = e.value - Z95 * out.summary_se.at(e.name), e.hi = e.value + Z95 * out.summary_se.at(e.name);
+        }
+    }
     return out;
 }

@@ -28,6 +28,7 @@ struct Estimate {
 struct CalibOptions {
     double involuntary_share = 0.5; /* of exits of kind culled */
     int gestation_min = 265, gestation_max = 295;
+    int jackknife_groups = 20; /* groups of cows left out in turn for the errors; 0: none */
 };
 
 /* The base file's values by field name, row by row. */

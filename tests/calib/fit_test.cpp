@@ -4,6 +4,9 @@
 */
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <random>
 #include <set>
 #include <string>
 
@@ -154,4 +157,102 @@ TEST(CalibFit, UntouchedValuesKeepTheirText)
             EXPECT_EQ(base.substr(a.tokens[k].offset, a.tokens[k].length),
                       herd.substr(b.tokens[k].offset, b.tokens[k].length));
         }
+}
+
+/* Abortion is read from checks of one pregnancy: a pregnant check followed
+** by an open one or by a new service is a loss, but the open check of the
+** next lactation, after a calving, is not. */
+TEST(CalibFit, AbortionPairsChecksOfOnePregnancyOnly)
+{
+    HerdRecords rec;
+    rec.have_checks = rec.have_calvings = true;
+    const int start = day("2016-01-01");
+    /* 100 cows carrying to term, then found open after their next service;
+    ** 20 more losing the pregnancy, seen by a new service before the next check */
+    for (int c = 0; c < 120; c++) {
+        const int calving = start + c, served = calving + 60;
+        rec.tests.push_back({c, calving + 20, 2, calving, 30.0});
+        rec.calvings.push_back({c, calving, 2});
+        rec.inseminations.push_back({c, served});
+        rec.checks.push_back({c, served + 40, true});
+        rec.stays.push_back({c, start - 400, -1, ExitKind::none});
+        if (c < 100) {
+            rec.checks.push_back({c, served + 100, true});
+            rec.calvings.push_back({c, served + 280, 3});
+            rec.inseminations.push_back({c, served + 360});
+            rec.checks.push_back({c, served + 400, false});
+            rec.tests.push_back({c, start + 900, 3, served + 280, 30.0});
+        } else {
+            rec.tests.push_back({c, start + 900, 2, calving, 30.0});
+            rec.inseminations.push_back({c, served + 90});
+            rec.checks.push_back({c, served + 130, true});
+        }
+    }
+    const CalibResult r = CALIBRATE_HERD(rec, BaseValues(), CalibOptions());
+    ASSERT_EQ(r.missing, "");
+    /* 20 losses over 100 x 60 + 20 x 90 days of checked pregnancy */
+    const double months = (100 * 60 + 20 * 90) / 30.4;
+    EXPECT_NEAR(estimate(r, "abortion", "2"), 20 / months, 1e-6);
+}
+
+/* A herd that culls its low yielders: heifers below 97 % of the average
+** leave after their fifth month, the others calve again and start their
+** second lactation nearer the average than they stood (correlation 0.6).
+** The curves must come back as those of an average cow: a fit to the test
+** days as they are would see the late months and the second lactation
+** some 3-4 % high. */
+TEST(CalibFit, CurvesOfAnAverageCowFromAHerdThatCullsItsLowYielders)
+{
+    /* ---- constants ----
+    ** COWS, SD, CORR, NOISE  heifers, spread and correlation of their
+    **                  relative yields, test-day noise (log scale)
+    ** WOOD_A/B/C      the true curve of lactation 1, per day
+    ** SECOND          lactation 2's level over lactation 1's
+    ** CULL_BELOW, CULL_AFTER  the herd's rule
+    ** MILK_MARGIN     relative error allowed on ten months' milk */
+    constexpr int COWS = 800;
+    constexpr double SD = 0.10, CORR = 0.6, NOISE = 0.08;
+    constexpr double WOOD_A = 12.0, WOOD_B = 0.2, WOOD_C = 0.004, SECOND = 1.15;
+    constexpr double CULL_BELOW = 0.97;
+    constexpr int CULL_AFTER = 5;
+    constexpr double MILK_MARGIN = 0.015;
+
+    std::mt19937 gen(7);
+    auto normal = [&gen]() {
+        const double u1 = (gen() + 1.0) / 4294967297.0, u2 = (gen() + 1.0) / 4294967297.0;
+        return std::sqrt(-2 * std::log(u1)) * std::cos(2 * M_PI * u2);
+    };
+    auto first_of = [](int year, int month) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d", year + month / 12, month % 12 + 1, 1);
+        return day(text);
+    };
+    auto wood = [&](int m) {
+        const double t = 30.4 * (m - 0.5);
+        return WOOD_A * std::pow(t, WOOD_B) * std::exp(-WOOD_C * t);
+    };
+    HerdRecords rec;
+    for (int c = 0; c < COWS; c++) {
+        const int month0 = c % 36; /* calvings spread over three years */
+        const double z1 = 1 + SD * normal();
+        const double z2 = 1 + CORR * (z1 - 1) + std::sqrt(1 - CORR * CORR) * SD * normal();
+        const bool kept = z1 >= CULL_BELOW;
+        const int calving1 = first_of(2015, month0), calving2 = first_of(2015, month0 + 12);
+        for (int m = 1; m <= (kept ? 10 : CULL_AFTER); m++)
+            rec.tests.push_back({c, first_of(2015, month0 + m) + 14, 1, calving1,
+                                 wood(m) * z1 * std::exp(NOISE * normal() - NOISE * NOISE / 2)});
+        if (kept)
+            for (int m = 1; m <= 10; m++)
+                rec.tests.push_back({c, first_of(2015, month0 + 12 + m) + 14, 2, calving2,
+                                     SECOND * wood(m) * z2 * std::exp(NOISE * normal() - NOISE * NOISE / 2)});
+    }
+    const CalibResult r = CALIBRATE_HERD(rec, BaseValues(), CalibOptions());
+    ASSERT_EQ(r.missing, "");
+    double ten = 0;
+    for (int m = 1; m <= 10; m++)
+        ten += wood(m) * 30.4;
+    EXPECT_NEAR(r.summary.at("milk_10m_1"), ten, MILK_MARGIN * ten);
+    EXPECT_NEAR(r.summary.at("milk_10m_2"), SECOND * ten, MILK_MARGIN * SECOND * ten);
+    EXPECT_NEAR(r.summary.at("yield_sd"), 100 * SD, 1.5);
+    EXPECT_NEAR(r.summary.at("yield_corr"), CORR, 0.15);
 }

@@ -28,20 +28,22 @@ namespace {
 ** SEEDS           independent herds
 ** Z               standard errors an estimate may stray (4: one failure in
 **                 some 15,000 honest estimates)
-** MILK_MARGIN     relative error allowed on ten months' milk of first lactations
-** KEPT_MILK_MARGIN  the same for later lactations: the herd's kept cows milk
-**                 above the average cow the curve stands for, and the
-**                 correction for it takes out only part (some 2-3 %)
+** MILK_MARGIN     relative error allowed on ten months' milk of each lactation
+**                 (later lactations are those of the cows the herd kept: the
+**                 margin holds only if the herd's selection is undone)
 ** RATE_MARGIN     absolute error allowed on the mean conception and heat detection
 ** INVOLUNTARY_MARGIN  relative error allowed on involuntary disposal per cow-year
-** SD_MARGIN, CORR_MARGIN  yield_sd (points) and yield_corr */
+** SD_MARGIN, CORR_MARGIN  yield_sd (points) and yield_corr
+** CULL_MARGIN, INTERVAL_MARGIN  the calibrated herd's cull rate per cow-year
+**                 and calving interval (months) against the true herd's */
 constexpr int PLACES = 400, YEARS = 6;
 constexpr int SEEDS[] = {11, 12, 13};
 constexpr double Z = 4.0;
-constexpr double MILK_MARGIN = 0.02, KEPT_MILK_MARGIN = 0.035;
+constexpr double MILK_MARGIN = 0.02;
 constexpr double RATE_MARGIN = 0.03;
 constexpr double INVOLUNTARY_MARGIN = 0.15;
 constexpr double SD_MARGIN = 1.5, CORR_MARGIN = 0.15;
+constexpr double CULL_MARGIN = 0.03, INTERVAL_MARGIN = 0.5;
 
 const char* const MONTHS[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                 "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
@@ -133,31 +135,42 @@ TEST(CalibRecovery, ChangedTruthsComeBackFromSimulatedRecords)
         std::string error;
         ASSERT_TRUE(READ_HERD_RECORDS(src, rec, error)) << error;
         EXPECT_TRUE(rec.set_aside.empty()) << rec.set_aside.front();
-        const CalibResult res = CALIBRATE_HERD(rec, base, CalibOptions());
+        /* the errors (20 fits more) on the first herd only: the test runs
+        ** under the sanitizers too */
+        CalibOptions opt;
+        const bool with_errors = seed == SEEDS[0];
+        if (!with_errors)
+            opt.jackknife_groups = 0;
+        const CalibResult res = CALIBRATE_HERD(rec, base, opt);
         ASSERT_EQ(res.missing, "");
 
-        for (int l = 1; l <= 3; l++) {
-            const std::string key = "milk_10m_" + std::to_string(l);
-            const double want = ten_month_milk(truth.values, l), got = res.summary.at(key);
-            EXPECT_NEAR(got, want, (l == 1 ? MILK_MARGIN : KEPT_MILK_MARGIN) * want) << key;
-            if (l == 1) {
+        /* each summary near the truth, and within a few of its own standard
+        ** errors (the errors leave whole cows out in turn: too narrow ones,
+        ** counting a cow's test days as independent, fail here) */
+        auto near = [&](const std::string& key, double want, double margin) {
+            const double got = res.summary.at(key);
+            EXPECT_NEAR(got, want, margin) << key;
+            if (with_errors) {
                 EXPECT_NEAR(got, want, Z * res.summary_se.at(key)) << key;
             }
+        };
+        for (int l = 1; l <= 3; l++) {
+            const double want = ten_month_milk(truth.values, l);
+            near("milk_10m_" + std::to_string(l), want, MILK_MARGIN * want);
         }
-        EXPECT_NEAR(res.summary.at("conception_mean"), truth.conception, RATE_MARGIN);
-        EXPECT_NEAR(res.summary.at("heat_detection_mean"), truth.heat_detection, RATE_MARGIN);
+        near("conception_mean", truth.conception, RATE_MARGIN);
+        near("heat_detection_mean", truth.heat_detection, RATE_MARGIN);
         const double inv = summary_mean(sum, "cullrateinv");
-        EXPECT_NEAR(res.summary.at("involuntary_per_year"), inv, INVOLUNTARY_MARGIN * inv);
-        EXPECT_NEAR(res.summary.at("involuntary_per_year"), inv, Z * res.summary_se.at("involuntary_per_year"));
-        EXPECT_NEAR(res.summary.at("yield_sd"), base.at("yield_sd")[0], SD_MARGIN);
-        EXPECT_NEAR(res.summary.at("yield_corr"), base.at("yield_corr")[0], CORR_MARGIN);
+        near("involuntary_per_year", inv, INVOLUNTARY_MARGIN * inv);
+        near("yield_sd", base.at("yield_sd")[0], SD_MARGIN);
+        near("yield_corr", base.at("yield_corr")[0], CORR_MARGIN);
     }
 }
 
 /* The calibrated file runs, and the model's herd on it matches the true
-** herd's calving interval and cull rate (the cull rate within 0.045: the
-** later lactations' curves stand a little high, see above, which moves
-** the optimal culling). */
+** herd's calving interval and cull rate: curves standing too high for the
+** later lactations, or abortions counted across a calving, move the
+** optimal culling well past the margin. */
 TEST(CalibRecovery, TheCalibratedHerdRunsLikeTheTrueOne)
 {
     ScratchDir dir;
@@ -186,6 +199,6 @@ TEST(CalibRecovery, TheCalibratedHerdRunsLikeTheTrueOne)
     };
     const double true_ci = figure("holstein.res", "clvinterval"), true_cull = figure("holstein.res", "cullrateall");
     ASSERT_EQ(run_program("herd.bio", "herd.txt"), 0);
-    EXPECT_NEAR(figure("holstein.res", "clvinterval"), true_ci, 0.5);
-    EXPECT_NEAR(figure("holstein.res", "cullrateall"), true_cull, 0.045);
+    EXPECT_NEAR(figure("holstein.res", "clvinterval"), true_ci, INTERVAL_MARGIN);
+    EXPECT_NEAR(figure("holstein.res", "cullrateall"), true_cull, CULL_MARGIN);
 }
