@@ -14,6 +14,8 @@ const POLL_MS = 400;
 const FOLLOW_POLL_MS = 60;
 const CHART_WIDTH = 420;
 const CHART_HEIGHT = 240;
+/* Steps between ticks of an axis of whole numbers (months, years): never 1.5. */
+const WHOLE_STEPS = [1, 2, 3, 4, 6, 12, 24, 36, 60, 120, 240];
 const SERIES_COLOURS = ['#1f6f8b', '#d9822b', '#2e8b57', '#8e44ad', '#b3261e', '#6d7b8d'];
 /* The items whose values run over the 24 model months from the start month (item 28). */
 const MODEL_MONTH_ITEMS = [24, 25, 26];
@@ -493,10 +495,14 @@ async function refreshRuns() {
   if (followed && followed.state === 'done' && followed.kind === 'run' && location.hash.startsWith('#runs') && !state.runs.some((r) => r.state === 'running' && r.id !== followed.id)) {
     /* the run asked for has ended well and nothing else is going: show it */
     state.followRun = null;
+    say(`run ${followed.id} of ${followed.herd} done`);
     location.hash = `#results/${followed.id}`;
     return;
   }
-  if (followed && followed.state !== 'queued' && followed.state !== 'running') state.followRun = null;
+  if (followed && followed.state !== 'queued' && followed.state !== 'running') {
+    state.followRun = null;
+    say(`run ${followed.id} of ${followed.herd} ${followed.state}${followed.state === 'done' ? '' : `: ${followed.message}`}`);
+  }
   const wait = followed && (followed.state === 'queued' || followed.state === 'running') ? FOLLOW_POLL_MS : POLL_MS;
   if (active && location.hash.startsWith('#runs')) state.pollTimer = setTimeout(() => refreshRuns().catch((e) => say(e.message)), wait);
 }
@@ -547,7 +553,7 @@ function chart(container, title, x, series, opts = {}) {
     ...(opts.bands ? { bands: opts.bands } : {}),
     width: CHART_WIDTH, height: CHART_HEIGHT,
     scales: { x: { time: false }, ...(twoAxes ? { bars: {}, y: {} } : {}) },
-    axes: [{ label: opts.xlabel || '' },
+    axes: [{ label: opts.xlabel || '', ...(opts.fractionalX ? {} : { incrs: WHOLE_STEPS }) },
       twoAxes ? { label: opts.barlabel || opts.ylabel || '', size: 60, scale: 'bars' } : { label: opts.ylabel || '', size: 60 },
       ...(twoAxes ? [{ label: opts.ylabel || '', size: 70, scale: 'y', side: 1, grid: { show: false } }] : [])],
     series: [{ label: opts.xlabel || 'x' }, ...series.map((s, i) => ({
@@ -586,25 +592,33 @@ function untilEmpty(values, present) {
   return out;
 }
 
+/* In place of a chart by month in milk when the herd place holds no cows. */
+function noCows(container, title) {
+  container.append(el('figure', { class: 'chart no-cows', 'data-chart': title, 'data-drawn': 'empty' }, el('h3', { text: title }),
+    el('p', { class: 'hint', text: 'No cows: the best policy leaves the herd place empty, so there is nothing to show by month in milk.' })));
+}
+
 function drawRunCharts(container, r) {
   container.replaceChildren();
   const m = r.mim;
+  const NO_COWS = 1e-6;
   chart(container, 'Cash flow of one herd place', r.monthly.t, [
     { label: 'monthly cash flow', values: r.monthly.cash, bars: true },
     { label: 'running sum', values: r.monthly.sumcash },
   ], { xlabel: 'month of the projection', barlabel: 'money per month', ylabel: 'running sum' });
   const present = m.open_dim.map((v, i) => (v || 0) + (m.preg_dim[i] || 0));
-  chart(container, 'Herd structure by month in milk', m.mim, [
+  const byMim = present.some((v) => v > NO_COWS) ? chart : noCows;
+  byMim(container, 'Herd structure by month in milk', m.mim, [
     { label: 'open', values: m.open_dim, fill: true },
     { label: 'pregnant', values: m.preg_dim, fill: true },
   ], { xlabel: 'month in milk', ylabel: 'cows per place' });
-  chart(container, 'Culling by month in milk', m.mim, [
+  byMim(container, 'Culling by month in milk', m.mim, [
     { label: 'open, voluntary', values: untilEmpty(m.hz_open_repl, present) },
     { label: 'open, involuntary', values: untilEmpty(m.hz_open_pind, present) },
     { label: 'pregnant, voluntary', values: untilEmpty(m.hz_preg_repl, present) },
     { label: 'pregnant, involuntary', values: untilEmpty(m.hz_preg_pind, present) },
   ], { xlabel: 'month in milk', ylabel: 'share culled per month' });
-  chart(container, 'Lactation curve of the herd', m.mim, [
+  byMim(container, 'Lactation curve of the herd', m.mim, [
     { label: 'milk per cow per day', values: untilEmpty(m.lactationcurve, present) },
   ], { xlabel: 'month in milk', ylabel: `${r.kg ? 'kg' : 'lb'} per day` });
   const mims = Array.from({ length: 24 }, (_, i) => i + 1);

@@ -50,6 +50,7 @@
 
 #include "serve/bio_layout.h"
 #include "serve/serve.h"
+#include "serve/sweep_api.h"
 #include "serve/workbench.h"
 
 #ifndef MORVENDA_WEB_DIR
@@ -97,6 +98,7 @@ constexpr const char* CONTENT_SECURITY_POLICY =
 
 struct Options {
     std::string dir = ".";
+    std::string sweeps; /* the folder of sweep databases: DIR unless given */
     std::string host = DEFAULT_HOST;
     int port = DEFAULT_PORT;
     serve::WorkbenchLimits limits;
@@ -849,6 +851,7 @@ int usage(std::FILE* to = stderr)
     std::fprintf(to,
                  "usage: morvenda serve [--dir DIR] [--port 8080] [--host 127.0.0.1]\n"
                  "                      [--max-queued 8] [--run-seconds 3600] [--disk-mb 4096]\n"
+                 "                      [--sweeps DIR]\n"
                  "  --dir DIR          the herds folder (default: the working directory)\n"
                  "  --port N           the port (0: any free port)\n"
                  "  --host ADDR        the address to listen on; off 127.0.0.1 every request\n"
@@ -856,7 +859,9 @@ int usage(std::FILE* to = stderr)
                  "  --max-queued N     runs that may wait for a free core; more are refused\n"
                  "  --run-seconds N    a run still going after N seconds is stopped\n"
                  "  --disk-mb N        room the herds folder (runs included) may take; no\n"
-                 "                     new run starts when it would not fit\n");
+                 "                     new run starts when it would not fit\n"
+                 "  --sweeps DIR       the folder of sweep databases (*.db of morvenda-sweep)\n"
+                 "                     shown read-only (default: the herds folder)\n");
     return 2;
 }
 
@@ -900,6 +905,8 @@ int serve_command(int argc, char** argv)
         long long number = 0;
         if (arg == "--dir")
             options.dir = value;
+        else if (arg == "--sweeps")
+            options.sweeps = value;
         else if (arg == "--host")
             options.host = value;
         else if (arg == "--port") {
@@ -921,6 +928,11 @@ int serve_command(int argc, char** argv)
     std::filesystem::path dir = std::filesystem::canonical(options.dir, ec);
     if (ec || !std::filesystem::is_directory(dir)) {
         std::fprintf(stderr, "morvenda serve: %s is not a folder\n", options.dir.c_str());
+        return 1;
+    }
+    std::filesystem::path sweeps = options.sweeps.empty() ? dir : std::filesystem::canonical(options.sweeps, ec);
+    if (ec || !std::filesystem::is_directory(sweeps)) {
+        std::fprintf(stderr, "morvenda serve: --sweeps %s is not a folder\n", options.sweeps.c_str());
         return 1;
     }
     /* The server's own folders inside DIR must be folders of DIR, not links
@@ -954,6 +966,7 @@ int serve_command(int argc, char** argv)
                                 {"X-Frame-Options", "DENY"},
                                 {"Referrer-Policy", "no-referrer"}});
     add_routes(server, bench, MORVENDA_WEB_DIR);
+    serve::add_sweep_routes(server, sweeps.string());
 
     int port = options.port;
     if (port == 0)
