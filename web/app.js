@@ -10,8 +10,9 @@
 const MONTHS = ['JAN', 'FEB', 'MAR', 'APR', 'MAY', 'JUN', 'JUL', 'AUG', 'SEP', 'OCT', 'NOV', 'DEC'];
 const GROUPS = ['milk', 'reproduction', 'culling', 'prices', 'costs', 'model'];
 const POLL_MS = 400;
-/* A run started from the page is watched closely: its results open as soon as it is done. */
-const FOLLOW_POLL_MS = 60;
+/* A run started from the page is followed: the server tells when it ends, and
+   its progress at least this often; its results open as soon as it is done. */
+const FOLLOW_WAIT_MS = 1000;
 const CHART_WIDTH = 420;
 const CHART_HEIGHT = 240;
 /* Steps between ticks of an axis of whole numbers (months, years): never 1.5. */
@@ -143,7 +144,7 @@ function route() {
   const [page, arg] = (location.hash.slice(1) || 'herds').split('/').map(decodeURIComponent);
   for (const section of document.querySelectorAll('.page')) section.classList.toggle('active', section.id === `page-${page}`);
   for (const link of document.querySelectorAll('#nav a')) link.classList.toggle('active', link.dataset.page === page);
-  const views = { herds: showHerds, edit: showEdit, runs: showRuns, results: showResults, compare: showCompare, cows: showCows };
+  const views = { herds: showHerds, edit: showEdit, runs: showRuns, results: showResults, compare: showCompare, cows: showCows, sweeps: openSweeps };
   (views[page] || showHerds)(arg).catch((e) => say(e.message));
 }
 
@@ -503,8 +504,18 @@ async function refreshRuns() {
     state.followRun = null;
     say(`run ${followed.id} of ${followed.herd} ${followed.state}${followed.state === 'done' ? '' : `: ${followed.message}`}`);
   }
-  const wait = followed && (followed.state === 'queued' || followed.state === 'running') ? FOLLOW_POLL_MS : POLL_MS;
-  if (active && location.hash.startsWith('#runs')) state.pollTimer = setTimeout(() => refreshRuns().catch((e) => say(e.message)), wait);
+  if (!active || !location.hash.startsWith('#runs')) return;
+  if (followed && (followed.state === 'queued' || followed.state === 'running')) {
+    /* the server answers as soon as the run's state changes (or with its
+       progress after a while): the end is seen at once, without polling */
+    const asked = state.runsAsked;
+    api(`/api/runs/${followed.id}/wait?state=${followed.state}&ms=${FOLLOW_WAIT_MS}`)
+      .catch(() => new Promise((r) => setTimeout(r, POLL_MS)))
+      .then(() => { if (asked === state.runsAsked && location.hash.startsWith('#runs')) return refreshRuns(); })
+      .catch((e) => say(e.message));
+    return;
+  }
+  state.pollTimer = setTimeout(() => refreshRuns().catch((e) => say(e.message)), POLL_MS);
 }
 
 async function deleteRun(id) {
@@ -560,9 +571,9 @@ function chart(container, title, x, series, opts = {}) {
       label: s.label, stroke: SERIES_COLOURS[i % SERIES_COLOURS.length], width: 2,
       fill: s.fill ? SERIES_COLOURS[i % SERIES_COLOURS.length] + '55' : undefined,
       ...(s.colour ? { stroke: s.colour, width: s.width || 1 } : {}),
-      paths: s.bars ? uPlot.paths.bars({ size: [0.7, 40] }) : undefined,
+      paths: s.bars ? uPlot.paths.bars({ size: [0.7, 40] }) : s.dots ? () => null : undefined,
       scale: twoAxes ? (s.bars ? 'bars' : 'y') : 'y',
-      points: { show: false },
+      points: s.dots ? { show: true, size: 6 } : { show: false },
     }))],
   }, data, box);
   box.dataset.drawn = String(plot.data[0].length > 0);
@@ -924,6 +935,17 @@ function cowsCsv() {
   const lines = [list.header.map(csvField).join(',')];
   for (const r of list.cows) lines.push(r.map((v, c) => (money[c] && v !== '' && !Number.isNaN(Number(v)) ? String(Math.round(Number(v))) : v)).map(csvField).join(','));
   offerDownload(`${list.herd.replace(/\.bio$/, '')}-cows-ranked.csv`, lines.join('\n') + '\n');
+}
+
+/* ---- sweeps (web/sweep.js, loaded when first opened) -------------------- */
+
+let sweepView = null;
+function openSweeps(name) {
+  if (!sweepView) {
+    sweepView = new Promise((resolve, reject) => document.head.append(el('script', { src: '/sweep.js', onload: resolve,
+      onerror: () => { sweepView = null; reject(new Error('the sweep view could not be loaded')); } })));
+  }
+  return sweepView.then(() => window.showSweeps(name));
 }
 
 /* ---- start -------------------------------------------------------------- */

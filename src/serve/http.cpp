@@ -121,6 +121,7 @@ constexpr Asset ASSETS[] = {
     {"/", "index.html", "text/html; charset=utf-8"},
     {"/early.js", "early.js", JS_TYPE},
     {"/app.js", "app.js", JS_TYPE},
+    {"/sweep.js", "sweep.js", JS_TYPE},
     {"/app.css", "app.css", "text/css; charset=utf-8"},
     {"/vendor/uPlot.iife.min.js", "node_modules/uplot/dist/uPlot.iife.min.js", JS_TYPE},
     {"/vendor/uPlot.min.css", "node_modules/uplot/dist/uPlot.min.css", "text/css; charset=utf-8"},
@@ -636,6 +637,20 @@ void add_routes(httplib::Server& server, serve::Workbench& bench, const std::str
     });
     server.Get(R"(/api/runs/([^/]+))", [&bench](const httplib::Request& req, httplib::Response& res) {
         auto run = bench.runs().get(req.matches[1]);
+        if (!run)
+            send_error(res, 404, "no such run");
+        else
+            send_json(res, serve::run_json(*run));
+    });
+    /* The run when its state differs from ?state=, or as it stands after
+    ** ?ms= (at most a few seconds): a page follows a run without polling. */
+    server.Get(R"(/api/runs/([^/]+)/wait)", [&bench](const httplib::Request& req, httplib::Response& res) {
+        constexpr long LONGEST_WAIT_MS = 5000;
+        char* end = nullptr;
+        std::string ms_text = req.get_param_value("ms");
+        long ms = std::strtol(ms_text.c_str(), &end, 10);
+        ms = (end == ms_text.c_str() || *end != '\0') ? 0 : std::clamp(ms, 0L, LONGEST_WAIT_MS);
+        auto run = bench.runs().wait_for_change(req.matches[1], req.get_param_value("state"), std::chrono::milliseconds(ms));
         if (!run)
             send_error(res, 404, "no such run");
         else
