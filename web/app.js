@@ -165,7 +165,10 @@ async function showHerds() {
       el('button', { text: 'Delete', onclick: () => deleteHerd(h.name).catch((e) => say(e.message)) }), ' ',
       el('a', { href: `/api/herds/${encodeURIComponent(h.name)}/download`, text: 'Download' })))));
   if (herds.length === 0) body.append(el('tr', {}, el('td', { colspan: 5, class: 'hint', text: 'No bio files here yet: make one from an example.' })));
+  /* a list drawn again keeps the example already chosen */
+  const chosen = $('new-example').value;
   $('new-example').replaceChildren(...examples.map((name) => el('option', { value: name, text: name })));
+  if (examples.includes(chosen)) $('new-example').value = chosen;
 }
 
 async function createHerd() {
@@ -564,7 +567,7 @@ function chart(container, title, x, series, opts = {}) {
     ...(opts.bands ? { bands: opts.bands } : {}),
     width: CHART_WIDTH, height: CHART_HEIGHT,
     scales: { x: { time: false }, ...(twoAxes ? { bars: {}, y: {} } : {}) },
-    axes: [{ label: opts.xlabel || '', ...(opts.fractionalX ? {} : { incrs: WHOLE_STEPS }) },
+    axes: [{ label: opts.xlabel || '', ...(opts.fractionalX ? {} : { incrs: opts.xSteps || WHOLE_STEPS }) },
       twoAxes ? { label: opts.barlabel || opts.ylabel || '', size: 60, scale: 'bars' } : { label: opts.ylabel || '', size: 60 },
       ...(twoAxes ? [{ label: opts.ylabel || '', size: 70, scale: 'y', side: 1, grid: { show: false } }] : [])],
     series: [{ label: opts.xlabel || 'x' }, ...series.map((s, i) => ({

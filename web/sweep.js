@@ -13,6 +13,8 @@
 /* An x axis with more values than this comes from a sampled design: its
    points are shown as dots, not joined. */
 const SWEEP_JOINED_VALUES = 50;
+/* Steps between ticks of an item of whole numbers (cull costs, days). */
+const SWEEP_WHOLE_STEPS = [1, 2, 5, 10, 20, 25, 50, 100, 200, 250, 500, 1000, 2000, 5000, 10000];
 
 const sweepState = { info: null };
 
@@ -93,12 +95,12 @@ async function plotSweep() {
   const series = keys.map((k) => {
     const values = xs.map(() => null);
     for (const [x, b, mean] of data.points) if (b === k && at.has(x)) values[at.get(x)] = mean === null ? null : mean * scale;
-    return { label: k === null ? f.plain : `${data.by} = ${fmt(k)}`, values, dots: !joined };
+    return { label: k === null ? f.plain : `${data.by} = ${k}`, values, dots: !joined };
   });
   const box = $('sweep-chart');
   box.replaceChildren();
   const title = `${f.plain}, year ${data.year}, against ${data.x}`;
-  chart(box, title, xs, series, { xlabel: data.x, ylabel: f.unit || f.name, fractionalX: !xs.every(Number.isInteger) });
+  chart(box, title, xs, series, { xlabel: data.x, ylabel: f.unit || f.name, fractionalX: !xs.every(Number.isInteger), xSteps: SWEEP_WHOLE_STEPS });
   const most = data.points.reduce((a, p) => Math.max(a, p[3]), 0);
   $('sweep-message').textContent = [
     `${f.plain}: ${f.help || f.name} (${f.name}_y${data.year} in the database).`,
