@@ -512,9 +512,20 @@ async function refreshRuns() {
     /* the server answers as soon as the run's state changes (or with its
        progress after a while): the end is seen at once, without polling */
     const asked = state.runsAsked;
+    const others = state.runs.some((r) => r.state === 'running' && r.id !== followed.id);
     api(`/api/runs/${followed.id}/wait?state=${followed.state}&ms=${FOLLOW_WAIT_MS}`)
       .catch(() => new Promise((r) => setTimeout(r, POLL_MS)))
-      .then(() => { if (asked === state.runsAsked && location.hash.startsWith('#runs')) return refreshRuns(); })
+      .then((run) => {
+        if (asked !== state.runsAsked || !location.hash.startsWith('#runs')) return undefined;
+        if (run && run.state === 'done' && run.kind === 'run' && !others && state.followRun === run.id) {
+          /* ended well, nothing else going: its results at once, without listing the runs again */
+          state.followRun = null;
+          say(`run ${run.id} of ${run.herd} done`);
+          location.hash = `#results/${run.id}`;
+          return undefined;
+        }
+        return refreshRuns();
+      })
       .catch((e) => say(e.message));
     return;
   }

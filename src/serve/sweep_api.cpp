@@ -11,6 +11,7 @@
 */
 #include "serve/sweep_api.h"
 
+#include <httplib.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -397,8 +398,6 @@ nlohmann::json sweep_points(const std::string& dir, const std::string& name, con
 } // namespace serve
 
 /* ---- the routes --------------------------------------------------------- */
-
-#include <httplib.h>
 
 namespace serve {
 
