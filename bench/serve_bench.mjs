@@ -11,7 +11,10 @@
 //   results      from the start of navigation to a finished run's yearly
 //                table and all ten charts drawn;
 //   run          from a click on Run (herds page) to that run's results
-//                drawn, the run itself included (at most RUN_REPEATS times);
+//                drawn, the run itself included (at most RUN_REPEATS times),
+//                split at the run's end (its msg.txt written last): click
+//                to run end, and run end to results drawn (the workbench's
+//                own share, which the load of the machine moves least);
 // and the results request alone (GET /api/runs/ID/results) from Node.
 // Prints the median, the fastest and the slowest of each in milliseconds.
 import { spawn } from 'node:child_process';
@@ -80,6 +83,8 @@ const interactive = [];
 const results = [];
 const request = [];
 const runToResults = [];
+const runEndToResults = [];
+const runItself = [];
 try {
   for (let i = 0; i < REPEATS; i++) {
     const page = await context.newPage();
@@ -107,7 +112,14 @@ try {
       await third.waitForFunction((n) => location.hash.startsWith('#results/')
         && document.querySelectorAll('#charts .chart[data-drawn="true"]').length === n
         && document.querySelectorAll('#yearly tbody tr').length > 0, CHARTS, { polling: 'raf', timeout: 120000 });
-      runToResults.push(await third.evaluate((t) => performance.now() - t, clicked));
+      const [took, drawnAt, runId] = await third.evaluate((t) => [performance.now() - t, performance.timeOrigin + performance.now(),
+        location.hash.split('/')[1]], clicked);
+      runToResults.push(took);
+      /* the run's last message is written as it ends: from there on the
+         time is the workbench's own, whatever the load on the machine */
+      const ended = fs.statSync(path.join(dir, 'runs', runId, 'msg.txt')).mtimeMs;
+      runEndToResults.push(drawnAt - ended);
+      runItself.push(took - (drawnAt - ended));
       await third.close();
     }
 
@@ -125,3 +137,5 @@ summary('page interactive', interactive);
 summary('finished run shown', results);
 summary('results request', request);
 summary('run click to results', runToResults);
+summary('  click to run end', runItself);
+summary('  run end to results', runEndToResults);

@@ -10,10 +10,13 @@
 const MONTHS = ['JAN', 'FEB', 'MAR', 'APR', 'MAY', 'JUN', 'JUL', 'AUG', 'SEP', 'OCT', 'NOV', 'DEC'];
 const GROUPS = ['milk', 'reproduction', 'culling', 'prices', 'costs', 'model'];
 const POLL_MS = 400;
-/* A run started from the page is watched closely: its results open as soon as it is done. */
-const FOLLOW_POLL_MS = 60;
+/* A run started from the page is followed: the server tells when it ends, and
+   its progress at least this often; its results open as soon as it is done. */
+const FOLLOW_WAIT_MS = 1000;
 const CHART_WIDTH = 420;
 const CHART_HEIGHT = 240;
+/* Steps between ticks of an axis of whole numbers (months, years): never 1.5. */
+const WHOLE_STEPS = [1, 2, 3, 4, 6, 12, 24, 36, 60, 120, 240];
 const SERIES_COLOURS = ['#1f6f8b', '#d9822b', '#2e8b57', '#8e44ad', '#b3261e', '#6d7b8d'];
 /* The items whose values run over the 24 model months from the start month (item 28). */
 const MODEL_MONTH_ITEMS = [24, 25, 26];
@@ -142,7 +145,7 @@ function route() {
   for (const section of document.querySelectorAll('.page')) section.classList.toggle('active', section.id === `page-${page}`);
   for (const link of document.querySelectorAll('#nav a')) link.classList.toggle('active', link.dataset.page === page);
   const views = { herds: showHerds, edit: showEdit, runs: showRuns, results: showResults, compare: showCompare, cows: showCows,
-    calibrate: (arg) => showCalibrate(arg) };
+    calibrate: (arg) => showCalibrate(arg), sweeps: openSweeps };
   (views[page] || showHerds)(arg).catch((e) => say(e.message));
 }
 
@@ -163,7 +166,10 @@ async function showHerds() {
       el('button', { text: 'Delete', onclick: () => deleteHerd(h.name).catch((e) => say(e.message)) }), ' ',
       el('a', { href: `/api/herds/${encodeURIComponent(h.name)}/download`, text: 'Download' })))));
   if (herds.length === 0) body.append(el('tr', {}, el('td', { colspan: 5, class: 'hint', text: 'No bio files here yet: make one from an example.' })));
+  /* a list drawn again keeps the example already chosen */
+  const chosen = $('new-example').value;
   $('new-example').replaceChildren(...examples.map((name) => el('option', { value: name, text: name })));
+  if (examples.includes(chosen)) $('new-example').value = chosen;
 }
 
 async function createHerd() {
@@ -495,12 +501,37 @@ async function refreshRuns() {
   if (followed && followed.state === 'done' && followed.kind === 'run' && location.hash.startsWith('#runs') && !state.runs.some((r) => r.state === 'running' && r.id !== followed.id)) {
     /* the run asked for has ended well and nothing else is going: show it */
     state.followRun = null;
+    say(`run ${followed.id} of ${followed.herd} done`);
     location.hash = `#results/${followed.id}`;
     return;
   }
-  if (followed && followed.state !== 'queued' && followed.state !== 'running') state.followRun = null;
-  const wait = followed && (followed.state === 'queued' || followed.state === 'running') ? FOLLOW_POLL_MS : POLL_MS;
-  if (active && location.hash.startsWith('#runs')) state.pollTimer = setTimeout(() => refreshRuns().catch((e) => say(e.message)), wait);
+  if (followed && followed.state !== 'queued' && followed.state !== 'running') {
+    state.followRun = null;
+    say(`run ${followed.id} of ${followed.herd} ${followed.state}${followed.state === 'done' ? '' : `: ${followed.message}`}`);
+  }
+  if (!active || !location.hash.startsWith('#runs')) return;
+  if (followed && (followed.state === 'queued' || followed.state === 'running')) {
+    /* the server answers as soon as the run's state changes (or with its
+       progress after a while): the end is seen at once, without polling */
+    const asked = state.runsAsked;
+    const others = state.runs.some((r) => r.state === 'running' && r.id !== followed.id);
+    api(`/api/runs/${followed.id}/wait?state=${followed.state}&ms=${FOLLOW_WAIT_MS}`)
+      .catch(() => new Promise((r) => setTimeout(r, POLL_MS)))
+      .then((run) => {
+        if (asked !== state.runsAsked || !location.hash.startsWith('#runs')) return undefined;
+        if (run && run.state === 'done' && run.kind === 'run' && !others && state.followRun === run.id) {
+          /* ended well, nothing else going: its results at once, without listing the runs again */
+          state.followRun = null;
+          say(`run ${run.id} of ${run.herd} done`);
+          location.hash = `#results/${run.id}`;
+          return undefined;
+        }
+        return refreshRuns();
+      })
+      .catch((e) => say(e.message));
+    return;
+  }
+  state.pollTimer = setTimeout(() => refreshRuns().catch((e) => say(e.message)), POLL_MS);
 }
 
 async function deleteRun(id) {
@@ -549,16 +580,16 @@ function chart(container, title, x, series, opts = {}) {
     ...(opts.bands ? { bands: opts.bands } : {}),
     width: CHART_WIDTH, height: CHART_HEIGHT,
     scales: { x: { time: false }, ...(twoAxes ? { bars: {}, y: {} } : {}) },
-    axes: [{ label: opts.xlabel || '' },
+    axes: [{ label: opts.xlabel || '', ...(opts.fractionalX ? {} : { incrs: opts.xSteps || WHOLE_STEPS }) },
       twoAxes ? { label: opts.barlabel || opts.ylabel || '', size: 60, scale: 'bars' } : { label: opts.ylabel || '', size: 60 },
       ...(twoAxes ? [{ label: opts.ylabel || '', size: 70, scale: 'y', side: 1, grid: { show: false } }] : [])],
     series: [{ label: opts.xlabel || 'x' }, ...series.map((s, i) => ({
       label: s.label, stroke: SERIES_COLOURS[i % SERIES_COLOURS.length], width: 2,
       fill: s.fill ? SERIES_COLOURS[i % SERIES_COLOURS.length] + '55' : undefined,
       ...(s.colour ? { stroke: s.colour, width: s.width || 1 } : {}),
-      paths: s.bars ? uPlot.paths.bars({ size: [0.7, 40] }) : undefined,
+      paths: s.bars ? uPlot.paths.bars({ size: [0.7, 40] }) : s.dots ? () => null : undefined,
       scale: twoAxes ? (s.bars ? 'bars' : 'y') : 'y',
-      points: { show: false },
+      points: s.dots ? { show: true, size: 6 } : { show: false },
     }))],
   }, data, box);
   box.dataset.drawn = String(plot.data[0].length > 0);
@@ -588,25 +619,33 @@ function untilEmpty(values, present) {
   return out;
 }
 
+/* In place of a chart by month in milk when the herd place holds no cows. */
+function noCows(container, title) {
+  container.append(el('figure', { class: 'chart no-cows', 'data-chart': title, 'data-drawn': 'empty' }, el('h3', { text: title }),
+    el('p', { class: 'hint', text: 'No cows: the best policy leaves the herd place empty, so there is nothing to show by month in milk.' })));
+}
+
 function drawRunCharts(container, r) {
   container.replaceChildren();
   const m = r.mim;
+  const NO_COWS = 1e-6;
   chart(container, 'Cash flow of one herd place', r.monthly.t, [
     { label: 'monthly cash flow', values: r.monthly.cash, bars: true },
     { label: 'running sum', values: r.monthly.sumcash },
   ], { xlabel: 'month of the projection', barlabel: 'money per month', ylabel: 'running sum' });
   const present = m.open_dim.map((v, i) => (v || 0) + (m.preg_dim[i] || 0));
-  chart(container, 'Herd structure by month in milk', m.mim, [
+  const byMim = present.some((v) => v > NO_COWS) ? chart : noCows;
+  byMim(container, 'Herd structure by month in milk', m.mim, [
     { label: 'open', values: m.open_dim, fill: true },
     { label: 'pregnant', values: m.preg_dim, fill: true },
   ], { xlabel: 'month in milk', ylabel: 'cows per place' });
-  chart(container, 'Culling by month in milk', m.mim, [
+  byMim(container, 'Culling by month in milk', m.mim, [
     { label: 'open, voluntary', values: untilEmpty(m.hz_open_repl, present) },
     { label: 'open, involuntary', values: untilEmpty(m.hz_open_pind, present) },
     { label: 'pregnant, voluntary', values: untilEmpty(m.hz_preg_repl, present) },
     { label: 'pregnant, involuntary', values: untilEmpty(m.hz_preg_pind, present) },
   ], { xlabel: 'month in milk', ylabel: 'share culled per month' });
-  chart(container, 'Lactation curve of the herd', m.mim, [
+  byMim(container, 'Lactation curve of the herd', m.mim, [
     { label: 'milk per cow per day', values: untilEmpty(m.lactationcurve, present) },
   ], { xlabel: 'month in milk', ylabel: `${r.kg ? 'kg' : 'lb'} per day` });
   const mims = Array.from({ length: 24 }, (_, i) => i + 1);
@@ -912,6 +951,17 @@ function cowsCsv() {
   const lines = [list.header.map(csvField).join(',')];
   for (const r of list.cows) lines.push(r.map((v, c) => (money[c] && v !== '' && !Number.isNaN(Number(v)) ? String(Math.round(Number(v))) : v)).map(csvField).join(','));
   offerDownload(`${list.herd.replace(/\.bio$/, '')}-cows-ranked.csv`, lines.join('\n') + '\n');
+}
+
+/* ---- sweeps (web/sweep.js, loaded when first opened) -------------------- */
+
+let sweepView = null;
+function openSweeps(name) {
+  if (!sweepView) {
+    sweepView = new Promise((resolve, reject) => document.head.append(el('script', { src: '/sweep.js', onload: resolve,
+      onerror: () => { sweepView = null; reject(new Error('the sweep view could not be loaded')); } })));
+  }
+  return sweepView.then(() => window.showSweeps(name));
 }
 
 /* ---- start -------------------------------------------------------------- */

@@ -12,7 +12,7 @@ window.EARLY = {};
   if (view === 'herds') {
     EARLY['/api/herds'] = fetch('/api/herds');
     EARLY['/api/examples'] = fetch('/api/examples');
-  } else if (view === 'results' || view === 'compare') {
+  } else if (view === 'results' || view === 'compare' || view === 'sweeps') {
     var link = document.createElement('link');
     link.rel = 'preload';
     link.as = 'script';

@@ -51,6 +51,7 @@
 #include "serve/bio_layout.h"
 #include "serve/calibrate_api.h"
 #include "serve/serve.h"
+#include "serve/sweep_api.h"
 #include "serve/workbench.h"
 
 #ifndef MORVENDA_WEB_DIR
@@ -98,6 +99,7 @@ constexpr const char* CONTENT_SECURITY_POLICY =
 
 struct Options {
     std::string dir = ".";
+    std::string sweeps; /* the folder of sweep databases: DIR unless given */
     std::string host = DEFAULT_HOST;
     int port = DEFAULT_PORT;
     serve::WorkbenchLimits limits;
@@ -121,6 +123,7 @@ constexpr Asset ASSETS[] = {
     {"/early.js", "early.js", JS_TYPE},
     {"/app.js", "app.js", JS_TYPE},
     {"/calibrate.js", "calibrate.js", JS_TYPE},
+    {"/sweep.js", "sweep.js", JS_TYPE},
     {"/app.css", "app.css", "text/css; charset=utf-8"},
     {"/vendor/uPlot.iife.min.js", "node_modules/uplot/dist/uPlot.iife.min.js", JS_TYPE},
     {"/vendor/uPlot.min.css", "node_modules/uplot/dist/uPlot.min.css", "text/css; charset=utf-8"},
@@ -642,6 +645,20 @@ void add_routes(httplib::Server& server, serve::Workbench& bench, const std::str
         else
             send_json(res, serve::run_json(*run));
     });
+    /* The run when its state differs from ?state=, or as it stands after
+    ** ?ms= (at most a few seconds): a page follows a run without polling. */
+    server.Get(R"(/api/runs/([^/]+)/wait)", [&bench](const httplib::Request& req, httplib::Response& res) {
+        constexpr long LONGEST_WAIT_MS = 5000;
+        char* end = nullptr;
+        std::string ms_text = req.get_param_value("ms");
+        long ms = std::strtol(ms_text.c_str(), &end, 10);
+        ms = (end == ms_text.c_str() || *end != '\0') ? 0 : std::clamp(ms, 0L, LONGEST_WAIT_MS);
+        auto run = bench.runs().wait_for_change(req.matches[1], req.get_param_value("state"), std::chrono::milliseconds(ms));
+        if (!run)
+            send_error(res, 404, "no such run");
+        else
+            send_json(res, serve::run_json(*run));
+    });
     server.Post(R"(/api/runs/([^/]+)/cancel)", [&bench](const httplib::Request& req, httplib::Response& res) {
         std::string id = req.matches[1];
         if (!bench.runs().get(id))
@@ -852,6 +869,7 @@ int usage(std::FILE* to = stderr)
     std::fprintf(to,
                  "usage: morvenda serve [--dir DIR] [--port 8080] [--host 127.0.0.1]\n"
                  "                      [--max-queued 8] [--run-seconds 3600] [--disk-mb 4096]\n"
+                 "                      [--sweeps DIR]\n"
                  "  --dir DIR          the herds folder (default: the working directory)\n"
                  "  --port N           the port (0: any free port)\n"
                  "  --host ADDR        the address to listen on; off 127.0.0.1 every request\n"
@@ -859,7 +877,9 @@ int usage(std::FILE* to = stderr)
                  "  --max-queued N     runs that may wait for a free core; more are refused\n"
                  "  --run-seconds N    a run still going after N seconds is stopped\n"
                  "  --disk-mb N        room the herds folder (runs included) may take; no\n"
-                 "                     new run starts when it would not fit\n");
+                 "                     new run starts when it would not fit\n"
+                 "  --sweeps DIR       the folder of sweep databases (*.db of morvenda-sweep)\n"
+                 "                     shown read-only (default: the herds folder)\n");
     return 2;
 }
 
@@ -903,6 +923,8 @@ int serve_command(int argc, char** argv)
         long long number = 0;
         if (arg == "--dir")
             options.dir = value;
+        else if (arg == "--sweeps")
+            options.sweeps = value;
         else if (arg == "--host")
             options.host = value;
         else if (arg == "--port") {
@@ -924,6 +946,11 @@ int serve_command(int argc, char** argv)
     std::filesystem::path dir = std::filesystem::canonical(options.dir, ec);
     if (ec || !std::filesystem::is_directory(dir)) {
         std::fprintf(stderr, "morvenda serve: %s is not a folder\n", options.dir.c_str());
+        return 1;
+    }
+    std::filesystem::path sweeps = options.sweeps.empty() ? dir : std::filesystem::canonical(options.sweeps, ec);
+    if (ec || !std::filesystem::is_directory(sweeps)) {
+        std::fprintf(stderr, "morvenda serve: --sweeps %s is not a folder\n", options.sweeps.c_str());
         return 1;
     }
     /* The server's own folders inside DIR must be folders of DIR, not links
@@ -957,6 +984,7 @@ int serve_command(int argc, char** argv)
                                 {"X-Frame-Options", "DENY"},
                                 {"Referrer-Policy", "no-referrer"}});
     add_routes(server, bench, MORVENDA_WEB_DIR);
+    serve::add_sweep_routes(server, sweeps.string());
 
     int port = options.port;
     if (port == 0)

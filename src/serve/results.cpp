@@ -150,12 +150,28 @@ void read_rpo(const std::string& path, nlohmann::json& out)
     int rpo_n[CHART_LACTATIONS][3][MONTHS_IN_MILK] = {};
     double prg_sum[CHART_LACTATIONS][3][MONTHS_IN_MILK] = {};
     int prg_n[CHART_LACTATIONS][3][MONTHS_IN_MILK] = {};
+    /* The file has a line per state and slot (some 300,000): a line is
+    ** read in full only when its first four numbers (class, lactation,
+    ** month in milk, months pregnant) are those of a chart. */
     char line[512];
     while (std::fgets(line, sizeof line, f) != nullptr) {
         double v[RPO_COLUMNS];
-        int n = std::sscanf(line, "%lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf",
-                            &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9],
-                            &v[10], &v[11], &v[12], &v[13], &v[14], &v[15]);
+        const char* p = line;
+        int n = 0;
+        for (; n < RPO_COLUMNS; n++) {
+            char* end = nullptr;
+            v[n] = std::strtod(p, &end);
+            if (end == p)
+                break;
+            p = end;
+            if (n == 3) {
+                int cls = static_cast<int>(v[0]), lact = static_cast<int>(v[1]), mim = static_cast<int>(v[2]);
+                bool charted = (cls == PRODUCER_CLASSES[0] || cls == PRODUCER_CLASSES[1] || cls == PRODUCER_CLASSES[2]) &&
+                               lact >= 1 && lact <= CHART_LACTATIONS && mim >= 1 && mim <= MONTHS_IN_MILK && v[3] == 0.0;
+                if (!charted)
+                    break;
+            }
+        }
         if (n != RPO_COLUMNS || v[3] != 0.0)
             continue;
         int lact = static_cast<int>(v[1]);

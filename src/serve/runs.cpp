@@ -3,6 +3,7 @@
 */
 #include "serve/runs.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <chrono>
@@ -27,9 +28,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-/* How often the watcher looks at its children; how many console lines a
-** run's state keeps. */
+/* How often the watcher looks at its children (more often while one runs,
+** so that a finished run is seen at once); how many console lines a run's
+** state keeps. */
 constexpr auto WATCH_PERIOD = std::chrono::milliseconds(50);
+constexpr auto WATCH_PERIOD_RUNNING = std::chrono::milliseconds(5);
 constexpr int CONSOLE_TAIL_LINES = 6;
 constexpr const char* RUN_STATE_FILE = "run.json";
 constexpr const char* MSG_FILE = "msg.txt";
@@ -265,6 +268,7 @@ RunQueue::~RunQueue()
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
+        changed_.notify_all();
         for (auto& [id, run] : runs_)
             if (run.state == "running" && run.pid > 0)
                 kill(-run.pid, SIGKILL);
@@ -347,6 +351,19 @@ std::optional<RunInfo> RunQueue::get(const std::string& id)
     return run;
 }
 
+std::optional<RunInfo> RunQueue::wait_for_change(const std::string& id, const std::string& known_state,
+                                                  std::chrono::milliseconds most)
+{
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, most, [&] {
+            auto it = runs_.find(id);
+            return stopping_ || it == runs_.end() || it->second.state != known_state;
+        });
+    }
+    return get(id);
+}
+
 std::vector<RunInfo> RunQueue::list()
 {
     std::vector<std::string> ids;
@@ -410,7 +427,8 @@ void RunQueue::watch()
         lock.lock();
         stop_overrunning();
         start_queued();
-        wake_.wait_for(lock, WATCH_PERIOD);
+        bool running = std::any_of(runs_.begin(), runs_.end(), [](const auto& r) { return r.second.state == "running"; });
+        wake_.wait_for(lock, running ? WATCH_PERIOD_RUNNING : WATCH_PERIOD);
     }
 }
 
@@ -521,6 +539,7 @@ void RunQueue::save(const RunInfo& run)
     /* A state that cannot be saved is still kept in memory: the list shows it
     ** until the server stops. */
     (void)write_whole_file(folder_of(run.id) + "/" + RUN_STATE_FILE, run_json(run).dump(1) + "\n");
+    changed_.notify_all();
 }
 
 void RunQueue::load_saved()

@@ -107,6 +107,11 @@ public:
     std::size_t active();
     const RunLimits& limits() const { return limits_; }
     std::optional<RunInfo> get(const std::string& id);
+    /* The run once its state is no longer `known_state`, or as it stands
+    ** after `most`: a page learns that its run has ended without asking
+    ** over and over. */
+    std::optional<RunInfo> wait_for_change(const std::string& id, const std::string& known_state,
+                                           std::chrono::milliseconds most);
     std::vector<RunInfo> list();
     /* false when there is no such run or it has already ended. */
     bool cancel(const std::string& id);
@@ -130,6 +135,7 @@ private:
     Finisher finisher_;
     std::mutex mutex_;
     std::condition_variable wake_;
+    std::condition_variable changed_; /* a run's state was saved */
     std::map<std::string, RunInfo> runs_;
     std::deque<std::string> queue_;
     unsigned counter_ = 0;

@@ -67,6 +67,49 @@ async function waitRunsDone(page, count) {
   });
 }
 
+// The Sweeps view: a small sweep (2 interest rates x 3 cull costs) made by
+// tools/morvenda-sweep in the herds folder, beside a .db that is not a
+// sweep database; a figure plotted against one item by the other, its
+// points checked against the sweep's CSV.
+async function sweepView(page, url, dir, axeCheck) {
+  const { execFileSync } = await import('node:child_process');
+  const base = path.join(source, 'examples/holstein_lb.bio');
+  execFileSync(path.join(source, 'tools/morvenda-sweep'), ['-m', binary, '-j', '2', '-d', path.join(dir, 'sweep-runs'),
+    '--db', 'prices.db', '-o', 'prices.csv', '-b', base, '-v', 'interest=0,0.05', '-v', 'cullcost=50,125,200'],
+  { cwd: dir, stdio: ['ignore', 'ignore', 'inherit'] });
+  fs.writeFileSync(path.join(dir, 'notes.db'), 'not a database at all\n'.repeat(100));
+  await page.goto(`${url}#sweeps`);
+  await page.waitForSelector('#sweep-list tr[data-sweep="notes.db"]');
+  const listed = await page.textContent('#sweep-list tr[data-sweep="prices.db"]');
+  const bad = await page.textContent('#sweep-list tr[data-sweep="notes.db"]');
+  check(listed.includes('6') && listed.includes('interest, cullcost') && bad.includes('not a database'),
+    `sweep databases are listed, a file that is not one with why (${bad.trim()})`);
+  await page.click('#sweep-list a:has-text("prices.db")');
+  await page.waitForSelector('#sweep-chart .chart[data-drawn="true"]');
+  await page.selectOption('#sweep-figure', 'eaa_cyr');
+  await page.selectOption('#sweep-year', '2');
+  await page.selectOption('#sweep-x', 'cullcost');
+  await page.selectOption('#sweep-by', 'interest');
+  await page.click('#sweep-plot');
+  await page.waitForFunction(() => document.querySelector('#sweep-chart .chart h3')?.textContent.includes('year 2, against cullcost'));
+  const table = await page.$$eval('#sweep-chart .chart-data tr', (rows) => rows.map((r) => [...r.cells].map((c) => c.textContent)));
+  const legend = await page.$$eval('#sweep-chart .chart-data thead th', (th) => th.map((t) => t.textContent));
+  check(table.length === 4 && legend.join('|') === 'cullcost|interest = 0|interest = 0.05',
+    `the figure is plotted against one item, a line per value of the other (${legend.join('|')}, ${table.length - 1} rows)`);
+  /* the points are the sweep's own figures */
+  const [header, ...rows] = fs.readFileSync(path.join(dir, 'prices.csv'), 'utf8').trim().split('\n').map((l) => l.split(','));
+  const points = await page.evaluate(async () => (await (await fetch('/api/sweeps/prices.db/points?figure=eaa_cyr&year=2&x=cullcost&by=interest')).json()).points);
+  const col = header.indexOf('eaa_cyr_y2');
+  const fromCsv = rows.map((r) => [Number(r[0].match(/cullcost=([0-9.]+)/)[1]), Number(r[0].match(/interest=([0-9.]+)/)[1]), Number(r[col])]);
+  check(points.length === 6 && fromCsv.every(([c, i, v]) => points.some((p) => p[0] === c && p[1] === i && Math.abs(p[2] - v) < 1e-9 && p[3] === 1)),
+    'the plotted points are the sweep\'s figures');
+  const refused = await page.evaluate(async () => Promise.all(['/api/sweeps/notes.db', '/api/sweeps/prices.db/points?figure=eaa_cyr&year=2&x=id&by=',
+    '/api/sweeps/..%2Fprices.db'].map(async (u) => (await fetch(u)).status)));
+  check(refused[0] === 422 && refused[1] === 400 && [400, 404].includes(refused[2]), `a bad database or request gets a message, not a crash (${refused})`);
+  await shot(page, 'sweeps');
+  await axeCheck('sweeps');
+}
+
 async function main() {
   fs.mkdirSync(outDir, { recursive: true });
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'morvenda-browser-'));
@@ -220,6 +263,9 @@ async function main() {
     const lossText = await page.textContent('#results-loss');
     check(lossText.includes('no cow pays her place') && /costs [0-9,]+ money per cow per year/.test(lossText),
       `a loss-making herd is explained with its loss per place (${lossText})`);
+    const noCows = await page.$$eval('#charts .chart.no-cows', (c) => c.map((x) => x.textContent));
+    check(noCows.length === 3 && noCows[0].includes('No cows') && (await page.locator('#charts .chart').first().getAttribute('data-drawn')) === 'true',
+      `an empty herd's charts by month in milk say there are no cows (${noCows.length})`);
     await shot(page, 'results-loss');
     await page.goto(`${url}#runs`);
     await waitRunsDone(page, 3);
@@ -364,6 +410,7 @@ async function main() {
     await page.waitForFunction(() => document.querySelectorAll('#run-list tbody tr').length === 1)
       .catch(async (e) => { console.log(await page.textContent('#run-list'), '/', await page.textContent('#status')); throw e; });
     check(fs.readdirSync(path.join(dir, 'runs')).length === 1, 'runs are deleted singly and all but the newest');
+    await sweepView(page, url, dir, axeCheck);
     {
       const bad = Object.entries(axeViolations).filter(([, v]) => v.length);
       check(Object.keys(axeViolations).length >= 5 && bad.length === 0,

@@ -257,6 +257,30 @@ TEST(ServeRuns, RunToCompletionShowsResultsAndFiles)
     EXPECT_EQ(asked(sim_id, {{"cows", 10}})->status, 404) << "only a finished run of the model is simulated";
 }
 
+TEST(ServeRuns, AWaitingRequestTellsTheRunsNextState)
+{
+    ServedFolder served;
+    served.add_example("base.bio");
+    std::string id = served.start_run("base.bio");
+    /* each answer is the run in a state other than the one known, or as it
+    ** stands when the wait is up: followed so, the run gets to its end */
+    std::string known = "queued";
+    std::vector<std::string> seen;
+    for (int i = 0; i < 200 && known != "done" && known != "failed"; i++) {
+        json run = json_of(served.client().Get("/api/runs/" + id + "/wait?state=" + known + "&ms=5000"));
+        ASSERT_TRUE(run.contains("state")) << run.dump();
+        if (run["state"] != known)
+            seen.push_back(run["state"]);
+        known = run["state"];
+    }
+    EXPECT_EQ(known, "done");
+    EXPECT_EQ(seen.back(), "done");
+    EXPECT_EQ(json_of(served.client().Get("/api/runs/" + id + "/wait?state=done&ms=1"))["state"], "done");
+    /* a wait that cannot be read as milliseconds does not wait */
+    EXPECT_EQ(json_of(served.client().Get("/api/runs/" + id + "/wait?state=done&ms=lots"))["state"], "done");
+    EXPECT_EQ(served.client().Get("/api/runs/nope/wait?state=running&ms=10")->status, 404);
+}
+
 TEST(ServeRuns, CancelEndsTheRunAndAFailedRunKeepsItsLastMessage)
 {
     ServedFolder served;
