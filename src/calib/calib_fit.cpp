@@ -135,13 +135,7 @@ bool solve(std::vector<double> A, std::vector<double> b, int n, std::vector<doub
     return true;
 }
 
-/* One lactation of a cow: its calving, the next, its services. */
-struct Lactation {
-    int cow, lact, calving, next; /* next < 0: none known */
-    std::vector<int> services;    /* merged, in the window */
-    int conception = -1;          /* the successful service's day */
-    std::vector<int> outcome;     /* per service: 1 conceived, 0 did not, -1 unknown */
-};
+using Lactation = JudgedLactation;
 
 struct Herd {
     int first = 0, last = 0; /* the record window */
@@ -239,7 +233,9 @@ Herd build_herd(const HerdRecords& rec, const CalibOptions& opt)
     for (const auto& [cow, days] : calv) {
         std::vector<std::pair<int, int>> list(days.begin(), days.end());
         for (std::size_t k = 0; k < list.size(); k++) {
-            Lactation l{cow, list[k].second, list[k].first, k + 1 < list.size() ? list[k + 1].first : -1, {}, -1, {}};
+            Lactation l;
+            l.cow = cow, l.lact = list[k].second, l.calving = list[k].first;
+            l.next = k + 1 < list.size() ? list[k + 1].first : -1;
             int prev = -1000000;
             for (int d : ins[cow]) {
                 if (d <= l.calving || (l.next >= 0 && d >= l.next))
@@ -565,6 +561,13 @@ public:
 };
 
 } // namespace
+
+std::vector<JudgedLactation> judged_lactations(const HerdRecords& rec, const CalibOptions& opt)
+{
+    if (rec.tests.empty())
+        return {};
+    return build_herd(rec, opt).lacts;
+}
 
 BaseValues bio_values(const std::string& text)
 {
