@@ -207,9 +207,9 @@ void breeding_charts(const std::vector<Lact>& lacts, const Stays& stays, const B
             const double p = calibrated_conception(cal, l.lact, m - 1, c);
             for (auto [margin, bin] : {std::pair{&cr_mim, m - 1}, std::pair{&cr_cal, c}}) {
                 margin->hits[bin] += l.outcome[k];
-                margin->trials[bin] += 1;
-                margin->cal_sum[bin] += p;
-                margin->cal_weight[bin] += 1;
+                margin->trials[bin] += l.judged[k];
+                margin->cal_sum[bin] += p * l.judged[k];
+                margin->cal_weight[bin] += l.judged[k];
             }
         }
     /* open months: after the month of her first service until the month she

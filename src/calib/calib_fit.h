@@ -49,6 +49,8 @@ struct JudgedLactation {
     int cow = 0, lact = 0, calving = 0, next = -1; /* next < 0: no later calving known */
     std::vector<int> services;                      /* merged, in the record window */
     std::vector<int> outcome;                       /* per service: 1 conceived, 0 did not, -1 not known */
+    std::vector<double> judged; /* per service: the share of it whose outcome is known (1, 0, or the
+                                ** voluntary share of a slaughter that does not say which) */
     int conception = -1;                            /* the successful service's day; -1: none seen */
 };
 
