@@ -841,7 +841,7 @@ CalibResult calibrate_once(const HerdRecords& rec, const BaseValues& base, const
     /* ---- conception: lactation factors, then cells pooled toward row x column ---- */
     double conc[BREEDING_ROWS][12];
     {
-        const int N = static_cast<int>(resolved.size());
+        const int N = static_cast<int>(judged_services); /* a half-known service counts half */
         const bool ok = N >= MIN_SERVICES;
         double lact_n[13] = {}, lact_s[13] = {};
         for (const Service& s : resolved)
