@@ -190,7 +190,7 @@ double voluntary_share(ExitKind kind, double involuntary_share)
 ** another service or an open check follows, or when she stays open in the
 ** herd for RESOLVE_DAYS after it.  It did not either when she is culled or
 ** sold by choice before any of these: a farmer rarely parts with a cow he
-** has just got in calf, and mostly with one he knows or suspects is open,
+** has just got in calf, and mostly with one he knows or thinks is open,
 ** so dropping these services would leave the failures out and lift the
 ** rate.  A death or an involuntary cull says nothing of the service, and
 ** a slaughter that does not say which counts as a failure by its
