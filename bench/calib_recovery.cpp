@@ -19,19 +19,17 @@
 #include <string>
 #include <vector>
 
-#include "bio/bio_edit.h"
 #include "calib/calib_fit.h"
 #include "calib/calib_records.h"
+#include "support/recovery_truth.h"
 
 namespace {
 
 /* ---- constants ----
 ** PLACES, YEARS   the simulated herd
-** Z95             the normal quantile of a two-sided 95 % interval
-** DAYS_PER_MONTH  the model's month, for the ten months' milk */
+** Z95             the normal quantile of a two-sided 95 % interval */
 constexpr int PLACES = 400, YEARS = 6;
 constexpr double Z95 = 1.959964;
-constexpr double DAYS_PER_MONTH = 30.4;
 
 std::string read_all(const std::string& path)
 {
@@ -39,73 +37,6 @@ std::string read_all(const std::string& path)
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
-}
-
-std::string truth_text(const std::string& example)
-{
-    std::string text = read_all(example);
-    std::vector<std::string> words;
-    for (int r = 2; r <= 15; r++) {
-        words.push_back("conception." + std::to_string(r) + "*=0.85");
-        for (const char* m : {"JUL", "AUG"})
-            words.push_back("heat_detection." + std::to_string(r) + "." + m + "*=0.7");
-    }
-    for (int r = 1; r <= 24; r++)
-        words.push_back("milk_curve1." + std::to_string(r) + (r <= 3 ? "*=0.85" : r <= 10 ? "*=1.05" : "*=0.95"));
-    std::vector<BioChange> changes;
-    for (const std::string& w : words) {
-        BioChange c;
-        if (!parse_bio_change(w, c).empty())
-            std::exit(2);
-        changes.push_back(c);
-    }
-    if (!apply_bio_changes(text, changes).empty())
-        std::exit(2);
-    return text;
-}
-
-double ten_month_milk(const BaseValues& v, int lact)
-{
-    const std::string name = "milk_curve" + std::to_string(lact);
-    double sum = 0;
-    for (int m = 0; m < 10; m++)
-        for (int s = 0; s < 12; s++)
-            sum += v.at(name)[m * 12 + s] * DAYS_PER_MONTH / 12.0;
-    return sum;
-}
-
-/* The mean of a figure's yearly `cow` rows in a simulation summary. */
-double summary_mean(const std::string& file, const std::string& figure)
-{
-    std::ifstream in(file);
-    std::string line;
-    double sum = 0;
-    int n = 0;
-    while (std::getline(in, line))
-        if (line.rfind(figure + ",", 0) == 0 && line.find(",cow,") != std::string::npos) {
-            std::vector<std::string> f;
-            std::stringstream ls(line);
-            std::string cell;
-            while (std::getline(ls, cell, ','))
-                f.push_back(cell);
-            sum += std::stod(f[3]), n++;
-        }
-    return n ? sum / n : NAN;
-}
-
-/* A figure of the model's yearly block in holstein.res. */
-double res_figure(const std::string& label)
-{
-    std::ifstream in("holstein.res");
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream ls(line);
-        double a, b, c;
-        std::string l;
-        if (ls >> a >> b >> c >> l && l == label)
-            return a;
-    }
-    return NAN;
 }
 
 struct Row {
@@ -130,35 +61,31 @@ int main(int argc, char** argv)
     const std::string prog = argv[1];
     const int seeds = argc > 2 ? std::atoi(argv[2]) : 20, first = argc > 3 ? std::atoi(argv[3]) : 101;
     const std::string example = std::string(MORVENDA_SOURCE_DIR) + "/examples/holstein_kg.bio";
-    const std::string text = truth_text(example);
+    std::string error;
+    const std::string text = changed_truth(read_all(example), error);
+    if (!error.empty()) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 2;
+    }
     std::ofstream("truth.bio", std::ios::binary) << text;
     const BaseValues truth = bio_values(text), base = bio_values(read_all(example));
     double conc = 0, hd = 0;
     breeding_means(truth, conc, hd);
     if (std::system((prog + " truth.bio > truth.txt 2>&1").c_str()) != 0)
         return 1;
-    const double true_cull = res_figure("cullrateall"), true_ci = res_figure("clvinterval");
+    const double true_cull = res_figure("holstein.res", "cullrateall"), true_ci = res_figure("holstein.res", "clvinterval");
 
     std::map<std::string, Row> rows;
     const char* const order[] = {"milk_10m_1", "milk_10m_2", "milk_10m_3", "conception_mean", "heat_detection_mean",
                                  "involuntary_per_year", "yield_sd", "yield_corr", "model cull rate",
                                  "model calving interval"};
     for (int seed = first; seed < first + seeds; seed++) {
-        const std::string cmd = prog + " simulate truth.bio --cows " + std::to_string(PLACES) + " --years " +
-                                std::to_string(YEARS) + " --replicates 1 --seed " + std::to_string(seed) +
-                                " --records rec -o sim.csv > sim.txt 2>&1";
+        const std::string cmd = prog + " " + simulate_arguments("truth.bio", PLACES, YEARS, seed, "rec", "sim.csv") +
+                                " > sim.txt 2>&1";
         if (std::system(cmd.c_str()) != 0)
             return 1;
-        RecordSources src;
-        src.tests = "rec/tests.csv";
-        src.inseminations = "rec/inseminations.csv";
-        src.calvings = "rec/calvings.csv";
-        src.checks = "rec/pregnancy_checks.csv";
-        src.exits = "rec/exits.csv";
-        src.cows = "rec/cows.csv";
         HerdRecords rec;
-        std::string error;
-        if (!READ_HERD_RECORDS(src, rec, error)) {
+        if (!READ_HERD_RECORDS(simulated_records("rec"), rec, error)) {
             std::fprintf(stderr, "%s\n", error.c_str());
             return 1;
         }
@@ -185,8 +112,8 @@ int main(int argc, char** argv)
         /* the model on the calibrated file */
         if (std::system((prog + " calibrate " + example + " --records rec -o herd.bio > cal.txt 2>&1").c_str()) == 0 &&
             std::system((prog + " herd.bio > herd.txt 2>&1").c_str()) == 0) {
-            rows["model cull rate"].err.push_back(res_figure("cullrateall") - true_cull);
-            rows["model calving interval"].err.push_back(res_figure("clvinterval") - true_ci);
+            rows["model cull rate"].err.push_back(res_figure("holstein.res", "cullrateall") - true_cull);
+            rows["model calving interval"].err.push_back(res_figure("holstein.res", "clvinterval") - true_ci);
         }
         std::fprintf(stderr, "seed %d:", seed);
         for (const char* key : order)

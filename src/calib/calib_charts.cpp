@@ -2,12 +2,11 @@
 ** calib_charts.cpp -- the herd's records beside its calibrated values,
 ** for the charts of the calibration report and the workbench.
 **
-** The observed side is counted here straight from the records, with the
-** same definitions the estimates use (a month in milk is the calendar
-** month's distance from the calving, services are inseminations after a
-** calving merged within a few days, a service is judged by the calving,
-** pregnancy check or later service that follows it), so that a chart
-** shows the raw evidence rather than the pooled estimate.  The calibrated
+** The observed side is counted straight from the records: the services
+** as the estimates judge them (judged_lactations, so that the two cannot
+** part), months in milk as the calendar month's distance from the
+** calving, so that a chart shows the raw evidence rather than the pooled
+** estimate.  The calibrated
 ** side of a margin (a month in milk over all calendar months, or the
 ** reverse) is the calibrated cells weighted as the observations fall.
 */
@@ -31,9 +30,6 @@ using nlohmann::json;
 ** TEN_MONTHS         months in milk of the yield that checks the curves
 ** BREEDING_MONTHS    months in milk of the heat and conception tables
 ** CAL_MONTHS         calendar months
-** MERGE_DAYS         inseminations this close to the one before are one service
-** RESOLVE_DAYS       an open cow still there this long after a service did not conceive
-** EARLIEST_CHECK_DAYS, LATEST_CHECK_DAYS  a check this long after a service judges it
 ** Z95                the normal quantile of a two-sided 95 % interval
 ** MODEL_MONTH_DAYS     days of a model month
 ** MONTH_SPAN_DAYS    a month's last day after its first, at the least
@@ -44,9 +40,6 @@ constexpr int CHART_MONTHS = 15;
 constexpr int TEN_MONTHS = 10;
 constexpr int BREEDING_MONTHS = 14;
 constexpr int CAL_MONTHS = 12;
-constexpr int MERGE_DAYS = 3;
-constexpr int RESOLVE_DAYS = 340;
-constexpr int EARLIEST_CHECK_DAYS = 25, LATEST_CHECK_DAYS = 150;
 constexpr double Z95 = 1.959964;
 constexpr double MODEL_MONTH_DAYS = 30.4;
 constexpr int MONTH_SPAN_DAYS = 27;
@@ -116,77 +109,7 @@ struct Stays {
     }
 };
 
-struct Lact {
-    int cow, lact, calving, next; /* next < 0: none known */
-    std::vector<int> services;
-    std::vector<int> outcome; /* 1 conceived, 0 did not, -1 not known */
-    int conception = -1;
-};
-
-/* Each cow's lactations with their services judged. */
-std::vector<Lact> lactations(const HerdRecords& rec, const CalibOptions& opt, const Stays& stays, int first,
-                             int last)
-{
-    std::map<int, std::map<int, int>> calv; /* cow -> day -> lactation */
-    if (rec.have_calvings)
-        for (const Calving& c : rec.calvings)
-            calv[c.cow][c.day] = c.lact;
-    for (const TestDay& t : rec.tests)
-        if (!rec.have_calvings || !calv[t.cow].count(t.calving))
-            calv[t.cow].emplace(t.calving, t.lact);
-    std::map<int, std::vector<int>> ins;
-    for (const Insemination& s : rec.inseminations)
-        ins[s.cow].push_back(s.day);
-    for (auto& [cow, days] : ins)
-        std::sort(days.begin(), days.end());
-    std::map<int, std::vector<PregnancyCheck>> checks;
-    for (const PregnancyCheck& c : rec.checks)
-        checks[c.cow].push_back(c);
-
-    std::vector<Lact> out;
-    for (const auto& [cow, days] : calv) {
-        const std::vector<std::pair<int, int>> list(days.begin(), days.end());
-        for (std::size_t k = 0; k < list.size(); k++) {
-            Lact l{cow, list[k].second, list[k].first, k + 1 < list.size() ? list[k + 1].first : -1, {}, {}, -1};
-            int prev = -(1 << 30);
-            for (int d : ins[cow]) {
-                if (d <= l.calving || (l.next >= 0 && d >= l.next) || d - prev <= MERGE_DAYS)
-                    continue;
-                prev = d;
-                if (d >= first && d <= last)
-                    l.services.push_back(d);
-            }
-            if (l.next >= 0 && !l.services.empty()) {
-                const int gap = l.next - l.services.back();
-                if (gap >= opt.gestation_min && gap <= opt.gestation_max)
-                    l.conception = l.services.back();
-            }
-            for (std::size_t s = 0; s < l.services.size(); s++) {
-                const int d = l.services[s];
-                const bool later = s + 1 < l.services.size();
-                const int next = later ? l.services[s + 1] : (l.next >= 0 ? l.next : 1 << 30);
-                int verdict = -1;
-                for (const PregnancyCheck& c : checks[cow])
-                    if (verdict < 0 && c.day >= d + EARLIEST_CHECK_DAYS && c.day <= d + LATEST_CHECK_DAYS && c.day < next)
-                        verdict = c.pregnant ? 1 : 0;
-                if (l.conception == d)
-                    verdict = 1;
-                else if (verdict < 0 && (later || l.next >= 0))
-                    verdict = 0;
-                else if (verdict < 0 && last - d >= RESOLVE_DAYS) {
-                    const Stay* st = stays.stay_at(cow, d);
-                    if (!stays.of.count(cow) || (st && (st->exit < 0 || st->exit >= d + RESOLVE_DAYS)))
-                        verdict = 0;
-                }
-                if (verdict == 1 && l.conception < 0 && !later)
-                    l.conception = d;
-                l.outcome.push_back(verdict);
-            }
-            out.push_back(l);
-        }
-    }
-    return out;
-}
+using Lact = JudgedLactation;
 
 json milk_chart(const HerdRecords& rec, const BaseValues& cal)
 {
@@ -284,9 +207,9 @@ void breeding_charts(const std::vector<Lact>& lacts, const Stays& stays, const B
             const double p = calibrated_conception(cal, l.lact, m - 1, c);
             for (auto [margin, bin] : {std::pair{&cr_mim, m - 1}, std::pair{&cr_cal, c}}) {
                 margin->hits[bin] += l.outcome[k];
-                margin->trials[bin] += 1;
-                margin->cal_sum[bin] += p;
-                margin->cal_weight[bin] += 1;
+                margin->trials[bin] += l.judged[k];
+                margin->cal_sum[bin] += p * l.judged[k];
+                margin->cal_weight[bin] += l.judged[k];
             }
         }
     /* open months: after the month of her first service until the month she
@@ -418,7 +341,7 @@ json CALIB_CHARTS(const HerdRecords& rec, const BaseValues& calibrated, const Ca
     Stays stays;
     for (const Stay& s : rec.stays)
         stays.of[s.cow].push_back(s);
-    const std::vector<Lact> lacts = lactations(rec, opt, stays, first, last);
+    const std::vector<Lact> lacts = judged_lactations(rec, opt);
     breeding_charts(lacts, stays, calibrated, first, last, out);
     out["survival"] = survival_chart(lacts, stays, first, last, model_cull_rate);
     return out;

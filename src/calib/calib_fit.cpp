@@ -135,13 +135,7 @@ bool solve(std::vector<double> A, std::vector<double> b, int n, std::vector<doub
     return true;
 }
 
-/* One lactation of a cow: its calving, the next, its services. */
-struct Lactation {
-    int cow, lact, calving, next; /* next < 0: none known */
-    std::vector<int> services;    /* merged, in the window */
-    int conception = -1;          /* the successful service's day */
-    std::vector<int> outcome;     /* per service: 1 conceived, 0 did not, -1 unknown */
-};
+using Lactation = JudgedLactation;
 
 struct Herd {
     int first = 0, last = 0; /* the record window */
@@ -162,27 +156,50 @@ bool present(const Herd& h, int cow, int day)
     return false;
 }
 
-/* The first day after `day` on which she is no longer there, or -1. */
-int leaves_after(const Herd& h, int cow, int day)
+/* The stay holding `day`, or nullptr (also for a cow with no stay recorded). */
+const Stay* stay_holding(const Herd& h, int cow, int day)
 {
     auto it = h.stays.find(cow);
     if (it == h.stays.end())
-        return -1;
+        return nullptr;
     for (const Stay& s : it->second)
         if (day >= s.entry && (s.exit < 0 || day <= s.exit))
-            return s.exit;
-    return day;
+            return &s;
+    return nullptr;
+}
+
+/* The share of a leaving for good that is the farmer's choice: a voluntary
+** cull or a sale is, a death or an involuntary cull is not, and a slaughter
+** that does not say which is by the involuntary share. */
+double voluntary_share(ExitKind kind, double involuntary_share)
+{
+    switch (kind) {
+    case ExitKind::culled_voluntary:
+    case ExitKind::sold:
+        return 1.0;
+    case ExitKind::culled:
+        return 1.0 - involuntary_share;
+    default:
+        return 0.0;
+    }
 }
 
 /* The outcome of each service of a lactation.  It conceived when a calving
 ** follows it within the gestation window (it being her last service) or
 ** when a check finds her pregnant before her next service; it did not when
 ** another service or an open check follows, or when she stays open in the
-** herd for RESOLVE_DAYS after it.  Otherwise it is not known: she left, or
-** the window ended, too soon. */
-void judge_services(const Herd& h, Lactation& l, const std::vector<PregnancyCheck>& checks)
+** herd for RESOLVE_DAYS after it.  It did not either when she is culled or
+** sold by choice before any of these: a farmer rarely parts with a cow he
+** has just got in calf, and mostly with one he knows or thinks is open,
+** so dropping these services would leave the failures out and lift the
+** rate.  A death or an involuntary cull says nothing of the service, and
+** a slaughter that does not say which counts as a failure by its
+** voluntary share only.  Otherwise the outcome is not known: she left for
+** other reasons, or the window ended, too soon. */
+void judge_services(const Herd& h, Lactation& l, const std::vector<PregnancyCheck>& checks, double involuntary_share)
 {
     l.outcome.assign(l.services.size(), -1);
+    l.judged.assign(l.services.size(), 1.0);
     for (std::size_t k = 0; k < l.services.size(); k++) {
         const int d = l.services[k];
         const int next = k + 1 < l.services.size() ? l.services[k + 1] : (l.next >= 0 ? l.next : 1 << 30);
@@ -197,12 +214,19 @@ void judge_services(const Herd& h, Lactation& l, const std::vector<PregnancyChec
             verdict = 0;
         if (verdict < 0 && l.next >= 0)
             verdict = 0; /* calved, but not from this service */
+        const Stay* stay = h.stays.count(l.cow) ? stay_holding(h, l.cow, d) : nullptr;
         if (verdict < 0 && h.last - d >= RESOLVE_DAYS) {
-            const int gone = leaves_after(h, l.cow, d);
-            if (gone < 0 || gone >= d + RESOLVE_DAYS)
+            if (!h.stays.count(l.cow) || (stay && (stay->exit < 0 || stay->exit >= d + RESOLVE_DAYS)))
                 verdict = 0;
         }
+        if (verdict < 0 && stay && stay->exit >= 0 && stay->exit < d + RESOLVE_DAYS) {
+            const double chosen = voluntary_share(stay->kind, involuntary_share);
+            if (chosen > 0)
+                verdict = 0, l.judged[k] = chosen;
+        }
         l.outcome[k] = verdict;
+        if (verdict < 0)
+            l.judged[k] = 0.0;
         if (verdict == 1 && l.conception < 0 && k + 1 == l.services.size())
             l.conception = d; /* checked pregnant, her calving not seen */
     }
@@ -239,7 +263,9 @@ Herd build_herd(const HerdRecords& rec, const CalibOptions& opt)
     for (const auto& [cow, days] : calv) {
         std::vector<std::pair<int, int>> list(days.begin(), days.end());
         for (std::size_t k = 0; k < list.size(); k++) {
-            Lactation l{cow, list[k].second, list[k].first, k + 1 < list.size() ? list[k + 1].first : -1, {}, -1, {}};
+            Lactation l;
+            l.cow = cow, l.lact = list[k].second, l.calving = list[k].first;
+            l.next = k + 1 < list.size() ? list[k + 1].first : -1;
             int prev = -1000000;
             for (int d : ins[cow]) {
                 if (d <= l.calving || (l.next >= 0 && d >= l.next))
@@ -255,7 +281,7 @@ Herd build_herd(const HerdRecords& rec, const CalibOptions& opt)
                 if (gap >= opt.gestation_min && gap <= opt.gestation_max)
                     l.conception = l.services.back();
             }
-            judge_services(h, l, checks[cow]);
+            judge_services(h, l, checks[cow], opt.involuntary_share);
             h.lacts.push_back(l);
         }
     }
@@ -566,6 +592,13 @@ public:
 
 } // namespace
 
+std::vector<JudgedLactation> judged_lactations(const HerdRecords& rec, const CalibOptions& opt)
+{
+    if (rec.tests.empty())
+        return {};
+    return build_herd(rec, opt).lacts;
+}
+
 BaseValues bio_values(const std::string& text)
 {
     BaseSink sink;
@@ -777,9 +810,11 @@ CalibResult calibrate_once(const HerdRecords& rec, const BaseValues& base, const
     struct Service {
         int lact, mim, month;
         bool success, first;
+        double judged; /* the share of the service whose outcome is known */
     };
     std::vector<Service> resolved;
-    int first_services = 0, first_success = 0;
+    double first_services = 0, judged_services = 0;
+    int first_success = 0;
     std::vector<int> first_mims[4], success_mims;
     for (const Lactation& l : h.lacts)
         for (std::size_t k = 0; k < l.services.size(); k++) {
@@ -792,25 +827,26 @@ CalibResult calibrate_once(const HerdRecords& rec, const BaseValues& base, const
                 success_mims.push_back(mim);
             if (l.outcome[k] < 0)
                 continue;
-            resolved.push_back({std::min(l.lact, 12), mim, month_index(d) % 12, success, k == 0});
+            resolved.push_back({std::min(l.lact, 12), mim, month_index(d) % 12, success, k == 0, l.judged[k]});
+            judged_services += l.judged[k];
             if (k == 0)
-                first_services++, first_success += success;
+                first_services += l.judged[k], first_success += success;
         }
     int total_success = 0;
     for (const Service& s : resolved)
         total_success += s.success;
-    out.observed["conception_all_services"] = resolved.empty() ? NAN : double(total_success) / resolved.size();
-    out.observed["conception_first_service"] = first_services ? double(first_success) / first_services : NAN;
+    out.observed["conception_all_services"] = judged_services > 0 ? total_success / judged_services : NAN;
+    out.observed["conception_first_service"] = first_services > 0 ? first_success / first_services : NAN;
 
     /* ---- conception: lactation factors, then cells pooled toward row x column ---- */
     double conc[BREEDING_ROWS][12];
     {
-        const int N = static_cast<int>(resolved.size());
+        const int N = static_cast<int>(judged_services); /* a half-known service counts half */
         const bool ok = N >= MIN_SERVICES;
         double lact_n[13] = {}, lact_s[13] = {};
         for (const Service& s : resolved)
-            lact_n[s.lact]++, lact_s[s.lact] += s.success;
-        const double all = N ? double(total_success) / N : 0;
+            lact_n[s.lact] += s.judged, lact_s[s.lact] += s.success;
+        const double all = judged_services > 0 ? total_success / judged_services : 0;
         double factor[13];
         const double f1 = lact_n[1] > 0 && lact_s[1] > 0 ? lact_s[1] / lact_n[1] / all : 1;
         for (int l = 1; l <= 12; l++) {
@@ -828,9 +864,9 @@ CalibResult calibrate_once(const HerdRecords& rec, const BaseValues& base, const
         double tn = 0, ts = 0;
         for (const Service& s : resolved) {
             const int r = std::min(BREEDING_ROWS, std::max(1, s.mim)) - 1;
-            const double w = factor[s.lact];
+            const double w = factor[s.lact] * s.judged;
             row_n[r] += w, row_s[r] += s.success, col_n[s.month] += w, col_s[s.month] += s.success;
-            cell_n[r][s.month] += w, cell_s[r][s.month] += s.success, cell_raw[r][s.month]++;
+            cell_n[r][s.month] += w, cell_s[r][s.month] += s.success, cell_raw[r][s.month] += s.judged;
             tn += w, ts += s.success;
         }
         const double p0 = tn > 0 ? ts / tn : 0;

@@ -42,6 +42,22 @@ struct CalibResult {
     std::string missing; /* "" or what the records lack for any calibration */
 };
 
+/* One lactation of a cow with her services judged by what follows each:
+** the evidence behind the conception and heat detection estimates, which
+** the report's charts show as it is. */
+struct JudgedLactation {
+    int cow = 0, lact = 0, calving = 0, next = -1; /* next < 0: no later calving known */
+    std::vector<int> services;                      /* merged, in the record window */
+    std::vector<int> outcome;                       /* per service: 1 conceived, 0 did not, -1 not known */
+    std::vector<double> judged; /* per service: the share of it whose outcome is known (1, 0, or the
+                                ** voluntary share of a slaughter that does not say which) */
+    int conception = -1;                            /* the successful service's day; -1: none seen */
+};
+
+/* Each cow's lactations in the records, her services judged (none when the
+** records hold no test day). */
+std::vector<JudgedLactation> judged_lactations(const HerdRecords& rec, const CalibOptions& opt);
+
 /* The mean conception rate (lactations 1-3, their factors applied) and
 ** heat detection rate over the breeding window's cells of a file's values. */
 void breeding_means(const BaseValues& values, double& conception, double& heat_detection);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "bio/bio_items.h"
+#include "calib/calib_charts.h"
 #include "calib/calib_fit.h"
 #include "calib/calib_records.h"
 #include "support/support.h"
@@ -70,6 +71,70 @@ TEST(CalibFit, ServicesAreJudgedByCalvingsChecksAndLaterServices)
     EXPECT_EQ(r.summary.at("involuntary_per_year"), 0.0);
     /* the calving interval of the cows that calved twice */
     EXPECT_NEAR(r.observed.at("calving_interval_days"), 340.0, 1e-9);
+}
+
+/* A cow culled or sold by choice after a service, before any check, later
+** service or calving, counts as a failure of that service; a death, an
+** involuntary cull or a move leaves it unknown, and a slaughter that does
+** not say which counts by its voluntary share.  The report's charts count
+** the same services. */
+TEST(CalibFit, ServicesBeforeAVoluntaryExitFail)
+{
+    HerdRecords rec;
+    rec.have_calvings = true;
+    const int start = day("2018-01-01");
+    /* 420 cows calve over 420 days and are served at 60 days; the first 100
+    ** calve again 280 days later, the rest leave at 100 days unchecked */
+    const ExitKind kinds[] = {ExitKind::culled_voluntary, ExitKind::sold, ExitKind::died,
+                              ExitKind::culled_involuntary, ExitKind::culled, ExitKind::culled, ExitKind::moved};
+    for (int c = 0; c < 420; c++) {
+        const int calving = start + c;
+        rec.calvings.push_back({c, calving, 2});
+        rec.tests.push_back({c, calving + 20, 2, calving, 30.0});
+        rec.inseminations.push_back({c, calving + 60});
+        if (c < 100) {
+            rec.calvings.push_back({c, calving + 340, 3});
+            rec.tests.push_back({c, start + 1200, 3, calving + 340, 30.0});
+            rec.stays.push_back({c, start - 400, -1, ExitKind::none});
+        } else {
+            rec.stays.push_back({c, start - 400, calving + 100, kinds[(c - 100) % 7]});
+        }
+    }
+    /* 100 conceived; ~46 culled by choice and ~46 sold fail, ~91 slaughtered
+    ** without a kind fail by their voluntary share */
+    int by_kind[8] = {};
+    for (int c = 100; c < 420; c++)
+        by_kind[static_cast<int>(kinds[(c - 100) % 7])]++;
+    auto want = [&](double involuntary_share) {
+        const double failed = by_kind[static_cast<int>(ExitKind::culled_voluntary)] +
+                              by_kind[static_cast<int>(ExitKind::sold)] +
+                              (1 - involuntary_share) * by_kind[static_cast<int>(ExitKind::culled)];
+        return 100.0 / (100.0 + failed);
+    };
+    for (double share : {0.5, 0.8}) {
+        SCOPED_TRACE(share);
+        CalibOptions opt;
+        opt.involuntary_share = share;
+        opt.jackknife_groups = 0;
+        const CalibResult r = CALIBRATE_HERD(rec, BaseValues(), opt);
+        ASSERT_EQ(r.missing, "");
+        EXPECT_NEAR(r.observed.at("conception_all_services"), want(share), 1e-9);
+        EXPECT_NEAR(r.observed.at("conception_first_service"), want(share), 1e-9);
+        const nlohmann::json charts = CALIB_CHARTS(rec, calibrated_values(BaseValues(), r.estimates), opt, NAN);
+        EXPECT_NEAR(charts["checks"]["conception"]["observed"].get<double>(), want(share), 1e-9);
+    }
+    /* each service's known share, by how its cow left */
+    for (const JudgedLactation& l : judged_lactations(rec, CalibOptions())) {
+        if (l.services.empty())
+            continue;
+        ASSERT_EQ(l.judged.size(), 1u);
+        const ExitKind kind = l.cow < 100 ? ExitKind::none : kinds[(l.cow - 100) % 7];
+        const double known = kind == ExitKind::none || kind == ExitKind::culled_voluntary || kind == ExitKind::sold
+                                 ? 1.0
+                                 : kind == ExitKind::culled ? 0.5 : 0.0;
+        EXPECT_EQ(l.judged[0], known) << "cow " << l.cow;
+        EXPECT_EQ(l.outcome[0], l.cow < 100 ? 1 : known > 0 ? 0 : -1) << "cow " << l.cow;
+    }
 }
 
 /* A sparse cell is pulled toward its row and column: never 0 or 1 from a

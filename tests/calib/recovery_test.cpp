@@ -10,15 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <vector>
 
-#include "bio/bio_edit.h"
 #include "calib/calib_fit.h"
 #include "calib/calib_records.h"
+#include "support/recovery_truth.h"
 #include "support/support.h"
 
 namespace {
@@ -45,64 +41,19 @@ constexpr double INVOLUNTARY_MARGIN = 0.15;
 constexpr double SD_MARGIN = 1.5, CORR_MARGIN = 0.15;
 constexpr double CULL_MARGIN = 0.03, INTERVAL_MARGIN = 0.5;
 
-const char* const MONTHS[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
-                                "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
-
-/* The changed truth, as edits of the example herd. */
-std::string truth_text()
-{
-    std::string text = read_text(source_path("examples/holstein_kg.bio"));
-    std::vector<std::string> words;
-    for (int r = 2; r <= 15; r++) {
-        words.push_back("conception." + std::to_string(r) + "*=0.85");
-        for (const char* m : {"JUL", "AUG"})
-            words.push_back("heat_detection." + std::to_string(r) + "." + m + "*=0.7");
-    }
-    for (int r = 1; r <= 24; r++)
-        words.push_back("milk_curve1." + std::to_string(r) + (r <= 3 ? "*=0.85" : r <= 10 ? "*=1.05" : "*=0.95"));
-    std::vector<BioChange> changes;
-    for (const std::string& w : words) {
-        BioChange c;
-        EXPECT_EQ(parse_bio_change(w, c), "") << w;
-        changes.push_back(c);
-    }
-    EXPECT_EQ(apply_bio_changes(text, changes), "");
-    return text;
-}
-
-double ten_month_milk(const BaseValues& v, int lact)
-{
-    const std::string name = "milk_curve" + std::to_string(lact);
-    double sum = 0;
-    for (int m = 0; m < 10; m++)
-        for (int s = 0; s < 12; s++)
-            sum += v.at(name)[m * 12 + s] * 30.4 / 12.0;
-    return sum;
-}
-
-/* The mean of a figure's yearly `cow` rows in a simulation summary. */
-double summary_mean(const std::string& file, const std::string& figure)
-{
-    std::ifstream in(file);
-    std::string line;
-    double sum = 0;
-    int n = 0;
-    while (std::getline(in, line))
-        if (line.rfind(figure + ",", 0) == 0 && line.find(",cow,") != std::string::npos) {
-            std::vector<std::string> f;
-            std::stringstream ls(line);
-            std::string cell;
-            while (std::getline(ls, cell, ','))
-                f.push_back(cell);
-            sum += std::stod(f[3]), n++;
-        }
-    return n ? sum / n : NAN;
-}
-
 struct Truth {
     BaseValues values;
     double conception = 0, heat_detection = 0;
 };
+
+/* The changed truth, as edits of the example herd. */
+std::string truth_text()
+{
+    std::string error;
+    const std::string text = changed_truth(read_text(source_path("examples/holstein_kg.bio")), error);
+    EXPECT_EQ(error, "");
+    return text;
+}
 
 } // namespace
 
@@ -119,21 +70,11 @@ TEST(CalibRecovery, ChangedTruthsComeBackFromSimulatedRecords)
     for (int seed : SEEDS) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         const std::string sum = "sim" + std::to_string(seed) + ".csv";
-        ASSERT_EQ(run_program("simulate truth.bio --cows " + std::to_string(PLACES) + " --years " +
-                              std::to_string(YEARS) + " --replicates 1 --seed " + std::to_string(seed) +
-                              " --records rec -o " + sum),
-                  0)
+        ASSERT_EQ(run_program(simulate_arguments("truth.bio", PLACES, YEARS, seed, "rec", sum)), 0)
             << read_text("console.txt");
-        RecordSources src;
-        src.tests = "rec/tests.csv";
-        src.inseminations = "rec/inseminations.csv";
-        src.calvings = "rec/calvings.csv";
-        src.checks = "rec/pregnancy_checks.csv";
-        src.exits = "rec/exits.csv";
-        src.cows = "rec/cows.csv";
         HerdRecords rec;
         std::string error;
-        ASSERT_TRUE(READ_HERD_RECORDS(src, rec, error)) << error;
+        ASSERT_TRUE(READ_HERD_RECORDS(simulated_records("rec"), rec, error)) << error;
         EXPECT_TRUE(rec.set_aside.empty()) << rec.set_aside.front();
         /* the errors (20 fits more) on the first herd only: the test runs
         ** under the sanitizers too */
@@ -175,7 +116,7 @@ TEST(CalibRecovery, TheCalibratedHerdRunsLikeTheTrueOne)
 {
     ScratchDir dir;
     write_text("truth.bio", truth_text());
-    ASSERT_EQ(run_program("simulate truth.bio --cows 400 --years 6 --replicates 1 --seed 5 --records rec -o s.csv"), 0);
+    ASSERT_EQ(run_program(simulate_arguments("truth.bio", PLACES, YEARS, 5, "rec", "s.csv")), 0);
     ASSERT_EQ(run_program("calibrate " + source_path("examples/holstein_kg.bio") +
                           " --records rec -o herd.bio --report report"),
               0)
@@ -184,21 +125,8 @@ TEST(CalibRecovery, TheCalibratedHerdRunsLikeTheTrueOne)
     ASSERT_NE(json.find("\"model\""), std::string::npos);
     ASSERT_EQ(run_program("check herd.bio"), 0) << read_text("console.txt");
     ASSERT_EQ(run_program("truth.bio", "truth.txt"), 0);
-    /* the model's figures from the report's yearly block */
-    auto figure = [](const std::string& res, const std::string& label) {
-        std::ifstream in(res);
-        std::string line;
-        while (std::getline(in, line)) {
-            std::istringstream ls(line);
-            double a, b, c;
-            std::string l;
-            if (ls >> a >> b >> c >> l && l == label)
-                return a;
-        }
-        return std::nan("");
-    };
-    const double true_ci = figure("holstein.res", "clvinterval"), true_cull = figure("holstein.res", "cullrateall");
+    const double true_ci = res_figure("holstein.res", "clvinterval"), true_cull = res_figure("holstein.res", "cullrateall");
     ASSERT_EQ(run_program("herd.bio", "herd.txt"), 0);
-    EXPECT_NEAR(figure("holstein.res", "clvinterval"), true_ci, INTERVAL_MARGIN);
-    EXPECT_NEAR(figure("holstein.res", "cullrateall"), true_cull, CULL_MARGIN);
+    EXPECT_NEAR(res_figure("holstein.res", "clvinterval"), true_ci, INTERVAL_MARGIN);
+    EXPECT_NEAR(res_figure("holstein.res", "cullrateall"), true_cull, CULL_MARGIN);
 }
