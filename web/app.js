@@ -145,7 +145,7 @@ function route() {
   for (const section of document.querySelectorAll('.page')) section.classList.toggle('active', section.id === `page-${page}`);
   for (const link of document.querySelectorAll('#nav a')) link.classList.toggle('active', link.dataset.page === page);
   const views = { herds: showHerds, edit: showEdit, runs: showRuns, results: showResults, compare: showCompare, cows: showCows,
-    calibrate: (arg) => showCalibrate(arg), sweeps: openSweeps };
+    calibrate: openCalibrate, sweeps: openSweeps };
   (views[page] || showHerds)(arg).catch((e) => say(e.message));
 }
 
@@ -214,6 +214,11 @@ async function showEdit(name) {
   if (!name) { $('edit-title').textContent = 'Edit: open a herd on the Herds page'; $('edit-items').replaceChildren(); return; }
   if (!state.schema) state.schema = await api('/api/schema');
   if (!state.herd || state.herd.name !== name) {
+    /* the last herd's controls go at once: none may act while this one loads */
+    state.herd = null;
+    $('edit-title').textContent = `Edit ${name}: loading`;
+    $('edit-groups').replaceChildren();
+    $('edit-items').replaceChildren();
     state.herd = await api(`/api/herds/${encodeURIComponent(name)}`);
     state.changes = {};
     state.faults = [];
@@ -498,8 +503,9 @@ async function refreshRuns() {
   const active = state.runs.some((r) => r.state === 'queued' || r.state === 'running');
   clearTimeout(state.pollTimer);
   const followed = state.runs.find((r) => r.id === state.followRun);
-  if (followed && followed.state === 'done' && followed.kind === 'run' && location.hash.startsWith('#runs') && !state.runs.some((r) => r.state === 'running' && r.id !== followed.id)) {
-    /* the run asked for has ended well and nothing else is going: show it */
+  if (followed && followed.state === 'done' && followed.kind === 'run' && location.hash.startsWith('#runs')) {
+    /* the run asked for has ended well: show it (whatever else is going,
+       as the user is waiting for this one) */
     state.followRun = null;
     say(`run ${followed.id} of ${followed.herd} done`);
     location.hash = `#results/${followed.id}`;
@@ -514,13 +520,12 @@ async function refreshRuns() {
     /* the server answers as soon as the run's state changes (or with its
        progress after a while): the end is seen at once, without polling */
     const asked = state.runsAsked;
-    const others = state.runs.some((r) => r.state === 'running' && r.id !== followed.id);
     api(`/api/runs/${followed.id}/wait?state=${followed.state}&ms=${FOLLOW_WAIT_MS}`)
       .catch(() => new Promise((r) => setTimeout(r, POLL_MS)))
       .then((run) => {
         if (asked !== state.runsAsked || !location.hash.startsWith('#runs')) return undefined;
-        if (run && run.state === 'done' && run.kind === 'run' && !others && state.followRun === run.id) {
-          /* ended well, nothing else going: its results at once, without listing the runs again */
+        if (run && run.state === 'done' && run.kind === 'run' && state.followRun === run.id) {
+          /* ended well: its results at once, without listing the runs again */
           state.followRun = null;
           say(`run ${run.id} of ${run.herd} done`);
           location.hash = `#results/${run.id}`;
@@ -953,16 +958,22 @@ function cowsCsv() {
   offerDownload(`${list.herd.replace(/\.bio$/, '')}-cows-ranked.csv`, lines.join('\n') + '\n');
 }
 
-/* ---- sweeps (web/sweep.js, loaded when first opened) -------------------- */
+/* ---- views loaded when first opened (web/calibrate.js, web/sweep.js) ----- */
 
-let sweepView = null;
-function openSweeps(name) {
-  if (!sweepView) {
-    sweepView = new Promise((resolve, reject) => document.head.append(el('script', { src: '/sweep.js', onload: resolve,
-      onerror: () => { sweepView = null; reject(new Error('the sweep view could not be loaded')); } })));
-  }
-  return sweepView.then(() => window.showSweeps(name));
+/* The script of a view the herds list does not need is fetched the first
+   time the view is opened, so the first page comes up without it. */
+const lateViews = {};
+function openLateView(script, show) {
+  return (arg) => {
+    if (!lateViews[script]) {
+      lateViews[script] = new Promise((resolve, reject) => document.head.append(el('script', { src: script, onload: resolve,
+        onerror: () => { delete lateViews[script]; reject(new Error(`${script} could not be loaded`)); } })));
+    }
+    return lateViews[script].then(() => window[show](arg));
+  };
 }
+const openSweeps = openLateView('/sweep.js', 'showSweeps');
+const openCalibrate = openLateView('/calibrate.js', 'showCalibrate');
 
 /* ---- start -------------------------------------------------------------- */
 

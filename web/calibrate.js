@@ -303,3 +303,5 @@ async function drawCalibrationCharts(ch) {
     ], { xlabel: 'months since first calving', ylabel: 'share still in the herd' });
   }
 }
+
+window.showCalibrate = showCalibrate;
