@@ -224,6 +224,16 @@ std::string plain_unit(FigureUnit unit)
     return kg.substr(0, at) + "kg or lb" + kg.substr(at + 2);
 }
 
+/* The sweep's shape, or a refusal naming the file when it holds no sweep. */
+std::optional<Shape> sweep_shape(Database& db, const std::string& name, std::optional<Refusal>& refused)
+{
+    std::string why;
+    auto shape = read_shape(db, why);
+    if (!shape)
+        refused = Refusal{422, name + ": " + why};
+    return shape;
+}
+
 } // namespace
 
 bool is_sweep_name(const std::string& name)
@@ -271,12 +281,9 @@ nlohmann::json describe_sweep(const std::string& dir, const std::string& name, s
     if (refused)
         return nullptr;
     Database db(path);
-    std::string why;
-    auto shape = read_shape(db, why);
-    if (!shape) {
-        refused = Refusal{422, name + ": " + why};
+    auto shape = sweep_shape(db, name, refused);
+    if (!shape)
         return nullptr;
-    }
     nlohmann::json out = {{"name", name}};
     db.query("SELECT count(*), sum(r.exit_status = 0) FROM scenarios s LEFT JOIN results r USING (id)",
              [&](sqlite3_stmt* s) {
@@ -336,12 +343,9 @@ nlohmann::json sweep_points(const std::string& dir, const std::string& name, con
     if (refused)
         return nullptr;
     Database db(path);
-    std::string why;
-    auto shape = read_shape(db, why);
-    if (!shape) {
-        refused = Refusal{422, name + ": " + why};
+    auto shape = sweep_shape(db, name, refused);
+    if (!shape)
         return nullptr;
-    }
     auto figure_at = shape->figures.find(figure);
     if (figure_at == shape->figures.end()) {
         refused = Refusal{400, name + " has no figure " + figure};
