@@ -31,7 +31,9 @@ namespace {
 ** INVOLUNTARY_MARGIN  relative error allowed on involuntary disposal per cow-year
 ** SD_MARGIN, CORR_MARGIN  yield_sd (points) and yield_corr
 ** CULL_MARGIN, INTERVAL_MARGIN  the calibrated herd's cull rate per cow-year
-**                 and calving interval (months) against the true herd's */
+**                 and calving interval (months) against the true herd's
+** CASH_MARGIN     the calibrated herd's cash flow per cow against the true
+**                 herd's, as a share of the true herd's milk sales per cow */
 constexpr int PLACES = 400, YEARS = 6;
 constexpr int SEEDS[] = {11, 12, 13};
 constexpr double Z = 4.0;
@@ -40,6 +42,7 @@ constexpr double RATE_MARGIN = 0.03;
 constexpr double INVOLUNTARY_MARGIN = 0.15;
 constexpr double SD_MARGIN = 1.5, CORR_MARGIN = 0.15;
 constexpr double CULL_MARGIN = 0.03, INTERVAL_MARGIN = 0.5;
+constexpr double CASH_MARGIN = 0.05;
 
 struct Truth {
     BaseValues values;
@@ -126,7 +129,10 @@ TEST(CalibRecovery, TheCalibratedHerdRunsLikeTheTrueOne)
     ASSERT_EQ(run_program("check herd.bio"), 0) << read_text("console.txt");
     ASSERT_EQ(run_program("truth.bio", "truth.txt"), 0);
     const double true_ci = res_figure("holstein.res", "clvinterval"), true_cull = res_figure("holstein.res", "cullrateall");
+    const double true_cash = res_figure("holstein.res", "cash_cyr"), true_sales = res_figure("holstein.res", "milksales_cyr");
+    ASSERT_GT(true_sales, 0.0);
     ASSERT_EQ(run_program("herd.bio", "herd.txt"), 0);
     EXPECT_NEAR(res_figure("holstein.res", "clvinterval"), true_ci, INTERVAL_MARGIN);
     EXPECT_NEAR(res_figure("holstein.res", "cullrateall"), true_cull, CULL_MARGIN);
+    EXPECT_NEAR(res_figure("holstein.res", "cash_cyr"), true_cash, CASH_MARGIN * true_sales);
 }
