@@ -9,6 +9,7 @@
 ** field one of the tables' fields, a kind one of the program's.  The
 ** program gets its arguments as a vector, never through a shell.
 */
+#include "serve/regex_alarm.h" /* first: see there */
 #include "serve/calibrate_api.h"
 
 #include <algorithm>

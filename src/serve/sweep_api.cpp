@@ -9,6 +9,7 @@
 ** opened through SQLite's read-only URI mode, so nothing here can change it,
 ** and a query that runs too long is stopped.
 */
+#include "serve/regex_alarm.h" /* first: see there */
 #include "serve/sweep_api.h"
 
 #include <httplib.h>

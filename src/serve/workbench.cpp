@@ -2,13 +2,7 @@
 ** workbench.cpp -- herd files, validation through the program's reader,
 ** and the preparation of run folders.
 */
-/* g++ 12 warns of an uninitialised std::function inside <regex>'s own
-** automaton when it inlines it here (-Wmaybe-uninitialized, a known false
-** alarm of that release); the warning belongs to the library, not to
-** this file. */
-#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ == 12
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+#include "serve/regex_alarm.h" /* first: see there */
 #include "serve/workbench.h"
 
 #include <algorithm>
