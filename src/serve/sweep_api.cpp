@@ -225,11 +225,17 @@ std::string plain_unit(FigureUnit unit)
     return kg.substr(0, at) + "kg or lb" + kg.substr(at + 2);
 }
 
-/* The sweep's shape, or a refusal naming the file when it holds no sweep. */
-std::optional<Shape> sweep_shape(Database& db, const std::string& name, std::optional<Refusal>& refused)
+/* Opens the sweep database NAME of DIR into `db` (read-only) and reads its
+** shape; nullopt, with the refusal, when it is no such file or no sweep. */
+std::optional<Shape> open_sweep(const std::string& dir, const std::string& name, std::optional<Database>& db,
+                                std::optional<Refusal>& refused)
 {
+    std::string path = sweep_path(dir, name, refused);
+    if (refused)
+        return std::nullopt;
+    db.emplace(path);
     std::string why;
-    auto shape = read_shape(db, why);
+    auto shape = read_shape(*db, why);
     if (!shape)
         refused = Refusal{422, name + ": " + why};
     return shape;
@@ -278,15 +284,12 @@ nlohmann::json list_sweeps(const std::string& dir)
 
 nlohmann::json describe_sweep(const std::string& dir, const std::string& name, std::optional<Refusal>& refused)
 {
-    std::string path = sweep_path(dir, name, refused);
-    if (refused)
-        return nullptr;
-    Database db(path);
-    auto shape = sweep_shape(db, name, refused);
+    std::optional<Database> db;
+    auto shape = open_sweep(dir, name, db, refused);
     if (!shape)
         return nullptr;
     nlohmann::json out = {{"name", name}};
-    db.query("SELECT count(*), sum(r.exit_status = 0) FROM scenarios s LEFT JOIN results r USING (id)",
+    db->query("SELECT count(*), sum(r.exit_status = 0) FROM scenarios s LEFT JOIN results r USING (id)",
              [&](sqlite3_stmt* s) {
                  out["scenarios"] = sqlite3_column_int64(s, 0);
                  out["finished"] = sqlite3_column_int64(s, 1);
@@ -295,12 +298,12 @@ nlohmann::json describe_sweep(const std::string& dir, const std::string& name, s
     for (const std::string& item : shape->varied) {
         std::string column = quote_name(item);
         nlohmann::json values = nlohmann::json::array();
-        db.query("SELECT DISTINCT " + column + " FROM scenarios WHERE " + column + " IS NOT NULL ORDER BY 1 LIMIT " +
+        db->query("SELECT DISTINCT " + column + " FROM scenarios WHERE " + column + " IS NOT NULL ORDER BY 1 LIMIT " +
                      std::to_string(MOST_LISTED_VALUES + 1),
                  [&](sqlite3_stmt* s) { values.push_back(cell(s, 0)); });
         nlohmann::json one = {{"name", item}};
         long long distinct = 0;
-        db.query("SELECT count(DISTINCT " + column + "), min(" + column + "), max(" + column + ") FROM scenarios",
+        db->query("SELECT count(DISTINCT " + column + "), min(" + column + "), max(" + column + ") FROM scenarios",
                  [&](sqlite3_stmt* s) {
                      distinct = sqlite3_column_int64(s, 0);
                      one["min"] = cell(s, 1);
@@ -330,8 +333,8 @@ nlohmann::json describe_sweep(const std::string& dir, const std::string& name, s
     }
     out["figures"] = figures;
     out["most_series"] = MOST_SERIES;
-    if (!db.error().empty()) {
-        refused = Refusal{422, name + ": " + db.error()};
+    if (!db->error().empty()) {
+        refused = Refusal{422, name + ": " + db->error()};
         return nullptr;
     }
     return out;
@@ -340,11 +343,8 @@ nlohmann::json describe_sweep(const std::string& dir, const std::string& name, s
 nlohmann::json sweep_points(const std::string& dir, const std::string& name, const std::string& figure, int year,
                             const std::string& x, const std::string& by, std::optional<Refusal>& refused)
 {
-    std::string path = sweep_path(dir, name, refused);
-    if (refused)
-        return nullptr;
-    Database db(path);
-    auto shape = sweep_shape(db, name, refused);
+    std::optional<Database> db;
+    auto shape = open_sweep(dir, name, db, refused);
     if (!shape)
         return nullptr;
     auto figure_at = shape->figures.find(figure);
@@ -370,7 +370,7 @@ nlohmann::json sweep_points(const std::string& dir, const std::string& name, con
     std::string by_column = by.empty() ? "NULL" : "s." + quote_name(by);
     if (!by.empty()) {
         long long series = 0;
-        db.query("SELECT count(DISTINCT " + by_column + ") FROM scenarios s",
+        db->query("SELECT count(DISTINCT " + by_column + ") FROM scenarios s",
                  [&](sqlite3_stmt* s) { series = sqlite3_column_int64(s, 0); });
         if (series > MOST_SERIES) {
             refused = Refusal{400, by + " takes " + std::to_string(series) + " values: at most " +
@@ -379,18 +379,18 @@ nlohmann::json sweep_points(const std::string& dir, const std::string& name, con
         }
     }
     nlohmann::json points = nlohmann::json::array();
-    db.query("SELECT " + x_column + ", " + by_column + ", avg(" + value + "), count(" + value + ")" +
+    db->query("SELECT " + x_column + ", " + by_column + ", avg(" + value + "), count(" + value + ")" +
                  " FROM scenarios s JOIN results r USING (id) WHERE r.exit_status = 0 AND " + value +
                  " IS NOT NULL GROUP BY 1, 2 ORDER BY 2, 1 LIMIT " + std::to_string(MOST_POINTS + 1),
              [&](sqlite3_stmt* s) {
                  points.push_back({cell(s, 0), cell(s, 1), cell(s, 2), sqlite3_column_int64(s, 3)});
              });
     long long left_out = 0;
-    db.query("SELECT count(*) FROM scenarios s LEFT JOIN results r USING (id) WHERE r.exit_status IS NOT 0 OR " +
+    db->query("SELECT count(*) FROM scenarios s LEFT JOIN results r USING (id) WHERE r.exit_status IS NOT 0 OR " +
                  value + " IS NULL",
              [&](sqlite3_stmt* s) { left_out = sqlite3_column_int64(s, 0); });
-    if (!db.error().empty()) {
-        refused = Refusal{422, name + ": " + db.error()};
+    if (!db->error().empty()) {
+        refused = Refusal{422, name + ": " + db->error()};
         return nullptr;
     }
     bool truncated = static_cast<int>(points.size()) > MOST_POINTS;
